@@ -1,0 +1,109 @@
+#include "TerminalMode.h"
+
+#include "engine/VovirEngine.h"
+#include "format/VovirFormat.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    // Only an async-signal-safe write; the event loop does the rest.
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+TerminalMode::TerminalMode(VovirEngine& engine, Repeat repeat, bool json, FILE* out)
+    : m_engine(engine), m_repeat(repeat), m_json(json), m_out(out)
+{
+}
+
+TerminalMode::~TerminalMode()
+{
+    m_engine.onUpdate = nullptr;
+}
+
+QByteArray TerminalMode::lineFor(const VovirSnapshot& snapshot, bool json)
+{
+    if (!json)
+        return VovirFormat::menuBarText(snapshot).value_or(QString()).toUtf8();
+    QJsonObject object{
+        {QStringLiteral("cpuPercent"), snapshot.cpuPercent},
+        {QStringLiteral("memUsed"), qint64(snapshot.memUsed)},
+        {QStringLiteral("memTotal"), qint64(snapshot.memTotal)},
+        {QStringLiteral("downBps"), snapshot.downBps},
+        {QStringLiteral("upBps"), snapshot.upBps},
+        {QStringLiteral("battery"), QJsonValue::Null},
+    };
+    if (const auto& b = snapshot.battery) {
+        object.insert(QStringLiteral("battery"),
+                      QJsonObject{{QStringLiteral("percent"), qint64(b->percent)},
+                                  {QStringLiteral("isCharging"), b->isCharging},
+                                  {QStringLiteral("externalConnected"), b->externalConnected},
+                                  {QStringLiteral("cycleCount"), qint64(b->cycleCount)}});
+    }
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+void TerminalMode::print(const VovirSnapshot& snapshot)
+{
+    const QByteArray line = lineFor(snapshot, m_json);
+    if (m_repeat == Repeat::Once) {
+        if (!line.isEmpty()) {
+            std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
+            std::fputc('\n', m_out);
+        }
+        std::fflush(m_out);
+        QCoreApplication::exit(0);
+        return;
+    }
+    // An empty line clears a status bar when every metric is switched off.
+    std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
+    std::fputc('\n', m_out);
+    if (std::fflush(m_out) != 0 || std::ferror(m_out))
+        QCoreApplication::exit(0); // the reader went away
+}
+
+void TerminalMode::installSignalHandlers()
+{
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    m_signalNotifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
+    connect(m_signalNotifier, &QSocketNotifier::activated, this, [] {
+        char buffer[16];
+        while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        QCoreApplication::exit(0);
+    });
+    struct sigaction action{};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // A closed reader shows as a write error instead of killing the process.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+int TerminalMode::run()
+{
+    if (m_repeat == Repeat::Watch)
+        installSignalHandlers();
+    m_engine.onUpdate = [this](const VovirSnapshot& snapshot) { print(snapshot); };
+    m_engine.start();
+    const int code = QCoreApplication::exec();
+    m_engine.stop();
+    return code;
+}

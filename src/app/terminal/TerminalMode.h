@@ -1,0 +1,37 @@
+#pragma once
+
+#include "model/VovirSnapshot.h"
+
+#include <QByteArray>
+#include <QObject>
+
+#include <cstdio>
+
+class VovirEngine;
+class QSocketNotifier;
+
+// Prints the panel line (or the raw figures as JSON) for terminals and status bars.
+class TerminalMode final : public QObject {
+    Q_OBJECT
+public:
+    enum class Repeat { Once, Watch };
+    TerminalMode(VovirEngine& engine, Repeat repeat, bool json, FILE* out = stdout);
+    ~TerminalMode() override;
+
+    // Runs until one line is printed (Once) or SIGINT/SIGTERM arrives (Watch); the exit code.
+    int run();
+
+    // One output line, without its line feed; empty when no metric is selected.
+    static QByteArray lineFor(const VovirSnapshot& snapshot, bool json);
+
+private:
+    void print(const VovirSnapshot& snapshot);
+    void installSignalHandlers();
+
+    VovirEngine& m_engine;
+    Repeat m_repeat;
+    bool m_json;
+    FILE* m_out;
+    QSocketNotifier* m_signalNotifier = nullptr;
+    int m_exitCode = 0;
+};

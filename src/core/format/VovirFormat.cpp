@@ -1,0 +1,111 @@
+#include "VovirFormat.h"
+
+#include "settings/VovirSettings.h"
+
+#include <QStringList>
+
+#include <cmath>
+
+namespace VovirFormat {
+namespace {
+
+const QString kSeparator = QStringLiteral(" \u00B7 ");
+const QString kDown = QStringLiteral("\u2193");
+const QString kUp = QStringLiteral(" \u2191");
+const QString kCharging = QStringLiteral("\u26A1");
+
+// Halves away from zero; values beyond any sensible figure are held at the edge of the range
+// rather than converted with undefined behaviour.
+qint64 roundWhole(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    const double clamped = std::clamp(value, -9.0e15, 9.0e15);
+    return qint64(std::round(clamped));
+}
+
+QString withComma(double value, int decimals)
+{
+    return QString::number(value, 'f', decimals).replace(QLatin1Char('.'), QLatin1Char(','));
+}
+
+QString batteryText(const BatterySnapshot& battery)
+{
+    return (battery.isCharging ? kCharging : QString()) + QString::number(battery.percent) +
+           QStringLiteral(" %");
+}
+
+} // namespace
+
+QString percent(double value)
+{
+    return QString::number(roundWhole(value)) + QStringLiteral(" %");
+}
+
+QString gigabytes(uint64_t bytes)
+{
+    const double g = double(bytes) * 0x1p-30;
+    const double x = double(roundWhole(g * 10)) / 10;
+    if (x == std::floor(x))
+        return QString::number(qint64(x)) + QStringLiteral(" Go");
+    return withComma(x, 1) + QStringLiteral(" Go");
+}
+
+QString rate(double bytesPerSecond)
+{
+    const double k = bytesPerSecond * 0.0009765625;
+    if (!(k >= 1)) // also NaN and negative rates
+        return QStringLiteral("0 Ko");
+    if (k < 1024)
+        return QString::number(roundWhole(k)) + QStringLiteral(" Ko");
+    const double m = k / 1024;
+    if (m < 1024)
+        return withComma(m, 1) + QStringLiteral(" Mo");
+    return withComma(std::min(m / 1024, 9.0e15), 2) + QStringLiteral(" Go");
+}
+
+QString ratePerSec(double bytesPerSecond)
+{
+    return rate(bytesPerSecond) + QStringLiteral("/s");
+}
+
+std::optional<QString> menuBarText(const VovirSnapshot& snapshot)
+{
+    const bool compact = VovirSettings::compactFormat();
+    QStringList parts;
+    if (VovirSettings::showCPU()) {
+        const QString p = percent(snapshot.cpuPercent);
+        parts << (compact ? p : QStringLiteral("CPU ") + p);
+    }
+    if (VovirSettings::showMemory()) {
+        const QString g = gigabytes(snapshot.memUsed);
+        parts << (compact ? g : QStringLiteral("RAM ") + g);
+    }
+    if (VovirSettings::showNetwork()) {
+        if (compact)
+            parts << kDown + rate(snapshot.downBps);
+        else
+            parts << kDown + ratePerSec(snapshot.downBps) + kUp + ratePerSec(snapshot.upBps);
+    }
+    if (VovirSettings::showBattery() && snapshot.battery) {
+        const QString value = batteryText(*snapshot.battery);
+        parts << (compact ? value : QStringLiteral("Bat ") + value);
+    }
+    if (parts.isEmpty())
+        return std::nullopt;
+    return parts.join(kSeparator);
+}
+
+QString menuBarGuide()
+{
+    // Widest figures of each part: three-digit load, double-digit decimals, four-digit rates.
+    VovirSnapshot widest;
+    widest.cpuPercent = 100;
+    widest.memUsed = uint64_t(88.8 * double(1ull << 30));
+    widest.downBps = 888.8 * 1024 * 1024;
+    widest.upBps = 888.8 * 1024 * 1024;
+    widest.battery = BatterySnapshot{100, true, true, 0};
+    return menuBarText(widest).value_or(QString());
+}
+
+} // namespace VovirFormat

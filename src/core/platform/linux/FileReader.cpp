@@ -1,0 +1,70 @@
+#include "FileReader.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+bool FileReader::read(const char* path, std::string_view& content)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    size_t size = 0;
+    for (;;) {
+        if (size == m_buffer.size())
+            m_buffer.resize(m_buffer.size() * 2); // grows once for large files, then reused
+        const ssize_t n = ::read(fd, m_buffer.data() + size, m_buffer.size() - size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        size += size_t(n);
+    }
+    ::close(fd);
+    content = std::string_view(m_buffer.data(), size);
+    return true;
+}
+
+namespace TextScan {
+
+bool nextLine(std::string_view text, size_t& pos, std::string_view& line)
+{
+    if (pos >= text.size())
+        return false;
+    const size_t end = text.find('\n', pos);
+    const size_t stop = end == std::string_view::npos ? text.size() : end;
+    line = text.substr(pos, stop - pos);
+    pos = stop + 1;
+    return true;
+}
+
+bool nextNumber(std::string_view s, size_t& pos, unsigned long long& value)
+{
+    while (pos < s.size() && (s[pos] == ' ' || s[pos] == '\t'))
+        ++pos;
+    if (pos >= s.size() || s[pos] < '0' || s[pos] > '9')
+        return false;
+    unsigned long long v = 0;
+    while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') {
+        v = v * 10 + unsigned(s[pos] - '0');
+        ++pos;
+    }
+    value = v;
+    return true;
+}
+
+std::string_view trimmed(std::string_view s)
+{
+    const char* ws = " \t\r\n";
+    const size_t first = s.find_first_not_of(ws);
+    if (first == std::string_view::npos)
+        return {};
+    const size_t last = s.find_last_not_of(ws);
+    return s.substr(first, last - first + 1);
+}
+
+} // namespace TextScan

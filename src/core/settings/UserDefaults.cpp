@@ -1,0 +1,344 @@
+#include "UserDefaults.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLockFile>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include <cmath>
+#include <cstdio>
+
+// File form: a JSON object of key -> value. Booleans, integers, strings and arrays are plain
+// JSON; every JSON object below the root is a one-member tag, so a type can never be mistaken
+// for another: {"$real": 1.5}, {"$date": "ISO 8601 UTC"}, {"$dict": {...}}. Floating values are
+// tagged because JSON would write 2.0 as 2 and read it back as an integer.
+namespace {
+
+const QString kReal = QStringLiteral("$real");
+const QString kDate = QStringLiteral("$date");
+const QString kDict = QStringLiteral("$dict");
+
+QJsonValue encode(const QVariant& value);
+
+QJsonValue encodeReal(double d)
+{
+    if (std::isnan(d))
+        return QJsonObject{{kReal, QStringLiteral("nan")}};
+    if (std::isinf(d))
+        return QJsonObject{{kReal, d > 0 ? QStringLiteral("inf") : QStringLiteral("-inf")}};
+    return QJsonObject{{kReal, d}};
+}
+
+QJsonValue encode(const QVariant& value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return value.toBool();
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+        return value.toLongLong();
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return encodeReal(value.toDouble());
+    case QMetaType::QString:
+        return value.toString();
+    case QMetaType::QDateTime:
+        return QJsonObject{
+            {kDate, value.toDateTime().toUTC().toString(Qt::ISODateWithMs)}};
+    case QMetaType::QVariantList:
+    case QMetaType::QStringList: {
+        QJsonArray array;
+        for (const QVariant& element : value.toList())
+            array.append(encode(element));
+        return array;
+    }
+    case QMetaType::QVariantMap: {
+        QJsonObject members;
+        const QVariantMap map = value.toMap();
+        for (auto it = map.begin(); it != map.end(); ++it)
+            members.insert(it.key(), encode(it.value()));
+        return QJsonObject{{kDict, members}};
+    }
+    default:
+        return QJsonValue(QJsonValue::Undefined);
+    }
+}
+
+QVariant decode(const QJsonValue& value)
+{
+    switch (value.type()) {
+    case QJsonValue::Bool:
+        return value.toBool();
+    case QJsonValue::Double: {
+        // Integers come back as qlonglong; an untagged fraction (hand-edited file) stays double.
+        QVariant v = value.toVariant();
+        if (v.typeId() == QMetaType::LongLong)
+            return v;
+        return value.toDouble();
+    }
+    case QJsonValue::String:
+        return value.toString();
+    case QJsonValue::Array: {
+        QVariantList list;
+        for (const QJsonValue& element : value.toArray()) {
+            QVariant decoded = decode(element);
+            if (decoded.isValid())
+                list.append(decoded);
+        }
+        return list;
+    }
+    case QJsonValue::Object: {
+        const QJsonObject tag = value.toObject();
+        if (tag.size() != 1)
+            return {};
+        const QString name = tag.begin().key();
+        const QJsonValue inner = tag.begin().value();
+        if (name == kReal) {
+            if (inner.isDouble())
+                return inner.toDouble();
+            const QString s = inner.toString();
+            if (s == QLatin1String("nan"))
+                return std::nan("");
+            if (s == QLatin1String("inf"))
+                return HUGE_VAL;
+            if (s == QLatin1String("-inf"))
+                return -HUGE_VAL;
+            return {};
+        }
+        if (name == kDate) {
+            QDateTime date = QDateTime::fromString(inner.toString(), Qt::ISODateWithMs);
+            return date.isValid() ? QVariant(date) : QVariant();
+        }
+        if (name == kDict && inner.isObject()) {
+            QVariantMap map;
+            const QJsonObject members = inner.toObject();
+            for (auto it = members.begin(); it != members.end(); ++it) {
+                QVariant decoded = decode(it.value());
+                if (decoded.isValid())
+                    map.insert(it.key(), decoded);
+            }
+            return map;
+        }
+        return {};
+    }
+    default:
+        return {};
+    }
+}
+
+void warn(const QString& line)
+{
+    std::fprintf(stderr, "VelmoraVovir: %s\n", qPrintable(line));
+}
+
+} // namespace
+
+UserDefaults::UserDefaults(QString filePath) : m_path(std::move(filePath))
+{
+    load(m_values, true);
+}
+
+UserDefaults& UserDefaults::standard()
+{
+    static UserDefaults store(
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+        QStringLiteral("/VelmoraVovir/settings.json"));
+    return store;
+}
+
+bool UserDefaults::load(QVariantMap& into, bool setAsideWhenBroken) const
+{
+    into.clear();
+    QFile file(m_path);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly)) {
+        warn(QStringLiteral("cannot read the settings file %1 (%2); using defaults")
+                 .arg(m_path, file.errorString()));
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    file.close();
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error == QJsonParseError::NoError && doc.isObject()) {
+        const QJsonObject root = doc.object();
+        for (auto it = root.begin(); it != root.end(); ++it) {
+            QVariant decoded = decode(it.value());
+            if (decoded.isValid())
+                into.insert(it.key(), decoded);
+        }
+        return true;
+    }
+    // Empty, truncated or corrupt: never overwrite it in place, keep it for the user to inspect.
+    if (!setAsideWhenBroken)
+        return false;
+    const QString aside = m_path + QStringLiteral(".corrupt-") +
+                          QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmsszzz"));
+    if (QFile::rename(m_path, aside)) {
+        warn(QStringLiteral("the settings file %1 was unreadable; kept it as %2 and using defaults")
+                 .arg(m_path, aside));
+        return true;
+    }
+    warn(QStringLiteral("the settings file %1 is unreadable and cannot be moved aside; using "
+                        "defaults without saving")
+             .arg(m_path));
+    return false;
+}
+
+void UserDefaults::reload()
+{
+    load(m_values, true);
+}
+
+QVariant UserDefaults::object(const QString& key) const
+{
+    return m_values.value(key);
+}
+
+bool UserDefaults::boolValue(const QString& key) const
+{
+    const QVariant v = m_values.value(key);
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+        return v.toBool();
+    case QMetaType::LongLong:
+        return v.toLongLong() != 0;
+    case QMetaType::Double:
+        return v.toDouble() != 0 && !std::isnan(v.toDouble());
+    case QMetaType::QString: {
+        const QString s = v.toString().trimmed();
+        if (s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ||
+            s.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0)
+            return true;
+        return integerValue(key) != 0;
+    }
+    default:
+        return false;
+    }
+}
+
+qint64 UserDefaults::integerValue(const QString& key) const
+{
+    const QVariant v = m_values.value(key);
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+        return v.toBool() ? 1 : 0;
+    case QMetaType::LongLong:
+        return v.toLongLong();
+    case QMetaType::Double: {
+        const double d = v.toDouble();
+        // Out of range or not a number reads 0 rather than an undefined conversion.
+        if (!(d > -9.2e18 && d < 9.2e18))
+            return 0;
+        return static_cast<qint64>(d);
+    }
+    case QMetaType::QString: {
+        bool ok = false;
+        const qint64 n = v.toString().trimmed().toLongLong(&ok);
+        if (ok)
+            return n;
+        const double d = v.toString().trimmed().toDouble(&ok);
+        return ok && d > -9.2e18 && d < 9.2e18 ? static_cast<qint64>(d) : 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+double UserDefaults::doubleValue(const QString& key) const
+{
+    const QVariant v = m_values.value(key);
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+    case QMetaType::LongLong:
+    case QMetaType::Double:
+        return v.toDouble();
+    case QMetaType::QString: {
+        bool ok = false;
+        const double d = v.toString().trimmed().toDouble(&ok);
+        return ok ? d : 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+QString UserDefaults::stringValue(const QString& key) const
+{
+    const QVariant v = m_values.value(key);
+    switch (v.typeId()) {
+    case QMetaType::QString:
+        return v.toString();
+    case QMetaType::LongLong:
+        return QString::number(v.toLongLong());
+    case QMetaType::Double:
+        return QString::number(v.toDouble());
+    default:
+        return {};
+    }
+}
+
+QDateTime UserDefaults::dateValue(const QString& key) const
+{
+    const QVariant v = m_values.value(key);
+    return v.typeId() == QMetaType::QDateTime ? v.toDateTime() : QDateTime();
+}
+
+void UserDefaults::setBool(const QString& key, bool value) { write(key, value); }
+void UserDefaults::setInteger(const QString& key, qint64 value) { write(key, QVariant::fromValue(value)); }
+void UserDefaults::setDouble(const QString& key, double value) { write(key, value); }
+void UserDefaults::setString(const QString& key, const QString& value) { write(key, value); }
+void UserDefaults::setDate(const QString& key, const QDateTime& value) { write(key, value); }
+void UserDefaults::setArray(const QString& key, const QVariantList& value) { write(key, value); }
+void UserDefaults::setDictionary(const QString& key, const QVariantMap& value) { write(key, value); }
+void UserDefaults::remove(const QString& key) { write(key, QVariant()); }
+
+void UserDefaults::write(const QString& key, const QVariant& value)
+{
+    // Round-trip through the encoder so memory holds exactly what a later read would give.
+    auto apply = [&](QVariantMap& map) {
+        if (!value.isValid()) {
+            map.remove(key);
+            return;
+        }
+        QVariant stored = decode(encode(value));
+        if (stored.isValid())
+            map.insert(key, stored);
+    };
+    apply(m_values);
+
+    const QFileInfo info(m_path);
+    if (!QDir().mkpath(info.absolutePath())) {
+        warn(QStringLiteral("cannot create the settings folder %1; the change is not saved")
+                 .arg(info.absolutePath()));
+        return;
+    }
+    QLockFile lock(m_path + QStringLiteral(".lock"));
+    if (!lock.tryLock(5000)) {
+        warn(QStringLiteral("cannot lock the settings file %1; the change is not saved").arg(m_path));
+        return;
+    }
+    // Merge with what other processes wrote since this one last read the file.
+    QVariantMap onDisk;
+    if (!load(onDisk, true))
+        return;
+    apply(onDisk);
+
+    QJsonObject root;
+    for (auto it = onDisk.begin(); it != onDisk.end(); ++it)
+        root.insert(it.key(), encode(it.value()));
+    QSaveFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) < 0 || !file.commit()) {
+        warn(QStringLiteral("cannot save the settings file %1 (%2)").arg(m_path, file.errorString()));
+        return;
+    }
+    m_values = onDisk;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+#include <QVariantMap>
+
+// A typed key-value store kept in one JSON file. Booleans, integers, floating values, strings,
+// dates, arrays and dictionaries keep their type through a write and a read. Every write
+// re-reads the file under a lock and replaces it atomically, so two processes writing at once
+// merge their keys instead of tearing the file.
+class UserDefaults final {
+public:
+    explicit UserDefaults(QString filePath);
+    UserDefaults(const UserDefaults&) = delete;
+    UserDefaults& operator=(const UserDefaults&) = delete;
+
+    // The process-wide store in the user's configuration folder.
+    static UserDefaults& standard();
+
+    QString filePath() const { return m_path; }
+
+    // Absent keys give an invalid QVariant. Present values are one of: bool, qlonglong, double,
+    // QString, QDateTime, QVariantList, QVariantMap.
+    QVariant object(const QString& key) const;
+    bool contains(const QString& key) const { return m_values.contains(key); }
+
+    // The lenient readings of a user-defaults store: absent or unreadable gives false / 0 / "".
+    bool boolValue(const QString& key) const;
+    qint64 integerValue(const QString& key) const;
+    double doubleValue(const QString& key) const;
+    // A string, or a number written out; null for anything else.
+    QString stringValue(const QString& key) const;
+    // A date, or an invalid QDateTime.
+    QDateTime dateValue(const QString& key) const;
+
+    void setBool(const QString& key, bool value);
+    void setInteger(const QString& key, qint64 value);
+    void setDouble(const QString& key, double value);
+    void setString(const QString& key, const QString& value);
+    void setDate(const QString& key, const QDateTime& value);
+    void setArray(const QString& key, const QVariantList& value);
+    void setDictionary(const QString& key, const QVariantMap& value);
+    void remove(const QString& key);
+
+    // Re-reads the file, dropping what this process had in memory.
+    void reload();
+
+private:
+    void write(const QString& key, const QVariant& value);
+    bool load(QVariantMap& into, bool setAsideWhenBroken) const;
+
+    QString m_path;
+    QVariantMap m_values;
+};
