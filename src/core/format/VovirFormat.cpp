@@ -14,11 +14,11 @@ const QString kDown = QStringLiteral("\u2193");
 const QString kUp = QStringLiteral(" \u2191");
 const QString kCharging = QStringLiteral("\u26A1");
 
-// Halves away from zero; values beyond any sensible figure are held at the edge of the range
-// rather than converted with undefined behaviour.
+// Halves away from zero. A non-finite value reads 0 and huge ones are held at the edge of the
+// range, rather than converted with undefined behaviour.
 qint64 roundWhole(double value)
 {
-    if (std::isnan(value))
+    if (!std::isfinite(value))
         return 0;
     const double clamped = std::clamp(value, -9.0e15, 9.0e15);
     return qint64(std::round(clamped));

@@ -1,0 +1,191 @@
+#include "settings/UserDefaults.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <sys/stat.h>
+
+class TestUserDefaults : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { QDir(m_dir.path()).removeRecursively(), QDir().mkpath(m_dir.path()); }
+
+    void typesSurviveWriteAndRead()
+    {
+        const QDateTime when = QDateTime(QDate(2026, 3, 14), QTime(15, 9, 26, 535), Qt::UTC);
+        const QVariantMap nested{{QStringLiteral("id"), qint64(7)},
+                                 {QStringLiteral("body"), QStringLiteral("Salut")},
+                                 {QStringLiteral("date"), when},
+                                 {QStringLiteral("mine"), true},
+                                 {QStringLiteral("$date"), QStringLiteral("not a tag")}};
+        {
+            UserDefaults store(path());
+            store.setBool(QStringLiteral("b"), false);
+            store.setInteger(QStringLiteral("i"), 9007199254740993LL); // beyond a double
+            store.setDouble(QStringLiteral("whole double"), 2.0);
+            store.setDouble(QStringLiteral("nan"), std::nan(""));
+            store.setString(QStringLiteral("s"), QStringLiteral("2"));
+            store.setDate(QStringLiteral("d"), when);
+            store.setArray(QStringLiteral("a"), {qint64(1), 1.5, QStringLiteral("x"), nested});
+            store.setDictionary(QStringLiteral("m"), nested);
+        }
+        UserDefaults store(path());
+        QCOMPARE(store.object(QStringLiteral("b")).typeId(), QMetaType::Bool);
+        QCOMPARE(store.object(QStringLiteral("i")), QVariant(9007199254740993LL));
+        QCOMPARE(store.object(QStringLiteral("whole double")).typeId(), QMetaType::Double);
+        QVERIFY(std::isnan(store.object(QStringLiteral("nan")).toDouble()));
+        QCOMPARE(store.object(QStringLiteral("s")).typeId(), QMetaType::QString);
+        QCOMPARE(store.object(QStringLiteral("d")).toDateTime(), when);
+        const QVariantList array = store.object(QStringLiteral("a")).toList();
+        QCOMPARE(array.size(), 4);
+        QCOMPARE(array[0].typeId(), QMetaType::LongLong);
+        QCOMPARE(array[1].typeId(), QMetaType::Double);
+        QCOMPARE(array[3].toMap(), nested);
+        QCOMPARE(store.object(QStringLiteral("m")).toMap(), nested);
+        QCOMPARE(store.dateValue(QStringLiteral("d")), when);
+        QVERIFY(!store.dateValue(QStringLiteral("s")).isValid());
+    }
+
+    void lenientReadings_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<bool>("asBool");
+        QTest::addColumn<qint64>("asInteger");
+        QTest::addColumn<QString>("asString");
+        QTest::newRow("absent") << QVariant() << false << qint64(0) << QString();
+        QTest::newRow("true") << QVariant(true) << true << qint64(1) << QString();
+        QTest::newRow("integer") << QVariant(qint64(5)) << true << qint64(5) << "5";
+        QTest::newRow("numeric string") << QVariant(QStringLiteral("12")) << true << qint64(12)
+                                        << "12";
+        QTest::newRow("word") << QVariant(QStringLiteral("abc")) << false << qint64(0) << "abc";
+        QTest::newRow("YES") << QVariant(QStringLiteral("YES")) << true << qint64(0) << "YES";
+        QTest::newRow("huge double") << QVariant(1e300) << true << qint64(0) << "1e+300";
+        QTest::newRow("date") << QVariant(QDateTime::currentDateTimeUtc()) << false << qint64(0)
+                              << QString();
+    }
+    void lenientReadings()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(bool, asBool);
+        QFETCH(qint64, asInteger);
+        QFETCH(QString, asString);
+        UserDefaults store(path());
+        const QString key = QStringLiteral("k");
+        switch (stored.typeId()) {
+        case QMetaType::Bool: store.setBool(key, stored.toBool()); break;
+        case QMetaType::LongLong: store.setInteger(key, stored.toLongLong()); break;
+        case QMetaType::Double: store.setDouble(key, stored.toDouble()); break;
+        case QMetaType::QString: store.setString(key, stored.toString()); break;
+        case QMetaType::QDateTime: store.setDate(key, stored.toDateTime()); break;
+        default: break;
+        }
+        QCOMPARE(store.boolValue(key), asBool);
+        QCOMPARE(store.integerValue(key), asInteger);
+        QCOMPARE(store.stringValue(key), asString);
+    }
+
+    void removeForgetsTheKey()
+    {
+        UserDefaults store(path());
+        store.setString(QStringLiteral("k"), QStringLiteral("v"));
+        store.remove(QStringLiteral("k"));
+        QVERIFY(!store.contains(QStringLiteral("k")));
+        QVERIFY(!UserDefaults(path()).contains(QStringLiteral("k")));
+    }
+
+    void brokenFileIsKeptAside_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("truncated") << QByteArray("{\"VSShowCPU\": false, \"VSInter");
+        QTest::newRow("not json") << QByteArray("\x89PNG\r\n garbage");
+        QTest::newRow("not an object") << QByteArray("[1, 2, 3]");
+    }
+    void brokenFileIsKeptAside()
+    {
+        QFETCH(QByteArray, content);
+        writeFile(content);
+        UserDefaults store(path());
+        QVERIFY(!store.contains(QStringLiteral("VSShowCPU")));
+        // The broken file is renamed, byte for byte, never overwritten.
+        const QStringList aside =
+            QDir(m_dir.path()).entryList({QStringLiteral("settings.json.corrupt-*")});
+        QCOMPARE(aside.size(), 1);
+        QFile kept(m_dir.filePath(aside.first()));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), content);
+        // The next write starts a sound file.
+        store.setBool(QStringLiteral("VSShowCPU"), false);
+        QCOMPARE(UserDefaults(path()).object(QStringLiteral("VSShowCPU")), QVariant(false));
+    }
+
+    void unknownTagsAreSkipped()
+    {
+        writeFile(R"({"good": 1, "odd": {"$what": 2}, "two": {"$real": 1, "$date": "x"}})");
+        UserDefaults store(path());
+        QCOMPARE(store.integerValue(QStringLiteral("good")), 1);
+        QVERIFY(!store.contains(QStringLiteral("odd")));
+        QVERIFY(!store.contains(QStringLiteral("two")));
+    }
+
+    void unwritableFolderKeepsValuesInMemory()
+    {
+        if (geteuid() == 0)
+            QSKIP("root writes into read-only folders");
+        const QString folder = m_dir.filePath(QStringLiteral("locked"));
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        UserDefaults store(folder + QStringLiteral("/settings.json"));
+        store.setBool(QStringLiteral("k"), true);
+        QCOMPARE(store.object(QStringLiteral("k")), QVariant(true));
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
+    }
+
+    void unwritablePathKeepsValuesInMemory()
+    {
+        // A file standing where the folder should be: nothing can be saved, nothing crashes.
+        writeFile("x");
+        UserDefaults store(path() + QStringLiteral("/settings.json"));
+        store.setInteger(QStringLiteral("k"), 4);
+        QCOMPARE(store.integerValue(QStringLiteral("k")), 4);
+    }
+
+    void twoWritersMergeAndNeverTear()
+    {
+        const QString writer = QCoreApplication::applicationDirPath() + QStringLiteral("/store_writer");
+        QProcess a, b;
+        a.start(writer, {path(), QStringLiteral("a"), QStringLiteral("60")});
+        b.start(writer, {path(), QStringLiteral("b"), QStringLiteral("60")});
+        QVERIFY(a.waitForFinished(60000));
+        QVERIFY(b.waitForFinished(60000));
+        QCOMPARE(a.exitCode(), 0);
+        QCOMPARE(b.exitCode(), 0);
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(QJsonDocument::fromJson(file.readAll()).isObject());
+        UserDefaults store(path());
+        for (int i = 0; i < 60; ++i) {
+            QCOMPARE(store.integerValue(QStringLiteral("a-%1").arg(i)), i);
+            QCOMPARE(store.integerValue(QStringLiteral("b-%1").arg(i)), i);
+        }
+        QVERIFY(QDir(m_dir.path()).entryList({QStringLiteral("*.corrupt-*")}).isEmpty());
+    }
+
+private:
+    QString path() const { return m_dir.filePath(QStringLiteral("settings.json")); }
+    void writeFile(const QByteArray& content)
+    {
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    }
+    QTemporaryDir m_dir;
+};
+
+QTEST_GUILESS_MAIN(TestUserDefaults)
+#include "tst_userdefaults.moc"
