@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# One command from a fresh Debian 12 machine to the running application: installs what is
+# missing, builds, and starts it (the window on a desktop, the live line in a terminal without
+# a display). Arguments are passed on, e.g. scripts/run.sh --watch --json
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh
+exec build/src/velmoravovir "$@"
