@@ -1,8 +1,8 @@
 // The cost of one engine sample on the live system, next to the floor: reading the same files
 // raw (open/read/close, no parsing) in the same run. Prints microseconds per sample.
 #include "engine/VovirEngine.h"
-#include "platform/linux/FileReader.h"
-#include "platform/linux/LinuxProbe.h"
+#include "platform/linux/probe/FileReader.h"
+#include "platform/linux/probe/LinuxProbe.h"
 
 #include <QCoreApplication>
 

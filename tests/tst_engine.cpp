@@ -1,5 +1,5 @@
 #include "engine/VovirEngine.h"
-#include "platform/linux/LinuxProbe.h"
+#include "platform/linux/probe/LinuxProbe.h"
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
 #include "support/FixtureTree.h"

@@ -1,13 +1,42 @@
-#include "app/terminal/TerminalMode.h"
-#include "engine/VovirEngine.h"
+#include "AppDelegate.h"
+#include "SingleInstance.h"
+#include "views/Symbols.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 
-// Until the window exists, a display session gets the live line in the terminal too.
+#include <cstdio>
+
+// The desktop application: one copy per user, the delegate driving everything else.
 int runDesktop(int& argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("VelmoraVovir"));
-    TerminalMode terminal(VovirEngine::shared(), TerminalMode::Repeat::Watch, false);
-    return terminal.run();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("VelmoraVovir"));
+    QApplication::setApplicationDisplayName(QStringLiteral("VelmoraVovir"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("velmoravovir"));
+    QApplication::setWindowIcon(applicationIcon());
+    // The delegate decides when closing a window quits (task-bar mode only).
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance;
+    if (instance.handOverToRunningInstance()) {
+        std::fputs("velmoravovir: already running; showing its window\n", stderr);
+        return 0;
+    }
+    if (!instance.listen())
+        std::fputs("velmoravovir: cannot watch for later launches; a second copy may start\n",
+                   stderr);
+
+    AppDelegate delegate;
+    QObject::connect(&instance, &SingleInstance::activationRequested, &delegate,
+                     &AppDelegate::showMainWindow);
+    QObject::connect(&delegate, &AppDelegate::quitRequested, &app, &QApplication::quit,
+                     Qt::QueuedConnection);
+    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &delegate, [&delegate] {
+        if (delegate.applicationShouldTerminateAfterLastWindowClosed())
+            emit delegate.quitRequested();
+    });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
+                     &AppDelegate::applicationWillTerminate);
+    delegate.applicationDidFinishLaunching();
+    return QApplication::exec();
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "engine/Probe.h"
-#include "platform/linux/FileReader.h"
+#include "platform/linux/probe/FileReader.h"
 
 #include <string>
 

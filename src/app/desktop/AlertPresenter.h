@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// One modal alert: a message, its explanation and its buttons, the first being the default.
+struct Alert {
+    QString message;
+    QString informative;
+    QStringList buttons;
+};
+
+// Shows alerts. The application has exactly one, which tests replace so no test blocks on a
+// modal dialog.
+class AlertPresenter {
+public:
+    virtual ~AlertPresenter() = default;
+    // The index of the button the user pressed (0 for the first); -1 when dismissed.
+    virtual int run(const Alert& alert, QWidget* parent) = 0;
+};
+
+// The real presenter: a QMessageBox.
+class MessageBoxPresenter final : public AlertPresenter {
+public:
+    int run(const Alert& alert, QWidget* parent) override;
+};

@@ -1,0 +1,132 @@
+// Construction, launch and termination of the application delegate.
+#include "AppDelegate.h"
+
+#include "AlertPresenter.h"
+#include "app/update/Updater.h"
+#include "crash/CrashReporter.h"
+#include "engine/VovirEngine.h"
+#include "platform/DesktopPlatform.h"
+#include "settings/UserDefaults.h"
+#include "settings/VovirSettings.h"
+#include "views/StatCardView.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMainWindow>
+#include <QMenu>
+#include <QUrl>
+
+namespace {
+const char* const kMakerWebAddress = "https://velmoralabs.ch";
+} // namespace
+
+AppDelegate::AppDelegate(AppServices services, QObject* parent)
+    : QObject(parent),
+      m_engine(services.engine ? services.engine : &VovirEngine::shared()),
+      m_alerts(services.alerts),
+      m_statusController(services.statusItems ? services.statusItems
+                                               : DesktopPlatform::statusItemFactory()),
+      m_loginItem(services.loginItem), m_updater(services.updater),
+      m_crashPaths(services.crashPaths)
+{
+    if (!m_alerts) {
+        m_ownAlerts = std::make_unique<MessageBoxPresenter>();
+        m_alerts = m_ownAlerts.get();
+    }
+    if (!m_loginItem) {
+        m_ownLoginItem = DesktopPlatform::loginItem();
+        m_loginItem = m_ownLoginItem.get();
+    }
+    if (!m_updater) {
+        m_ownUpdater = std::make_unique<Updater>();
+        m_updater = m_ownUpdater.get();
+    }
+    m_cpuCard = new StatCardView(QStringLiteral("CPU"), true);
+    m_memCard = new StatCardView(QStringLiteral("Mémoire"), false);
+    m_netCard = new StatCardView(QStringLiteral("Réseau"), false);
+    m_batCard = new StatCardView(QStringLiteral("Batterie"), false);
+    connect(m_updater, &Updater::checkFinished, this,
+            [this](const UpdateCheckResult& result, bool userInitiated) {
+                const std::optional<Alert> alert = Updater::alertFor(result, userInitiated);
+                if (!alert)
+                    return;
+                const int answer = m_alerts->run(*alert, m_mainWindow);
+                if (result.outcome == UpdateCheckResult::Outcome::NewerAvailable && answer == 0)
+                    QDesktopServices::openUrl(result.downloadPage);
+            });
+}
+
+AppDelegate::~AppDelegate()
+{
+    if (m_engine->onUpdate)
+        m_engine->onUpdate = nullptr;
+    m_statusController.disable();
+    delete m_mainWindow; // takes the cards and views with it
+    for (StatCardView* card : {m_cpuCard.data(), m_memCard.data(), m_netCard.data(),
+                               m_batCard.data()})
+        delete card; // only those never placed in a view are left
+    delete m_statusMenu;
+}
+
+bool AppDelegate::menuBarMode()
+{
+    return VovirSettings::store().boolValue(QStringLiteral("VSMenuBarMode"));
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    CrashReporter::install(m_crashPaths.value_or(CrashReporter::defaultPaths()));
+    buildMenu();
+    buildMainWindow();
+    // Held weakly: the process-wide engine must never keep the delegate alive.
+    QPointer<AppDelegate> weak(this);
+    m_engine->onUpdate = [weak](const VovirSnapshot&) {
+        if (weak)
+            weak->refreshVovirUI();
+    };
+    m_engine->start();
+    if (menuBarMode())
+        m_statusController.enable(statusMenu());
+    else
+        activateApplication();
+    showOnboardingIfNeeded();
+    refreshVovirUI();
+    m_updater->setUpdateCheckInterval(3600);
+    if (qgetenv("VELMORA_DEBUG_SETTINGS") == "1")
+        showSettings();
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    m_engine->stop();
+}
+
+bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() const
+{
+    return !menuBarMode();
+}
+
+void AppDelegate::setActivationPolicy(bool accessory)
+{
+    m_accessory = accessory;
+}
+
+void AppDelegate::activateApplication()
+{
+    if (m_mainWindow && m_mainWindow->isVisible()) {
+        m_mainWindow->raise();
+        m_mainWindow->activateWindow();
+    }
+}
+
+void AppDelegate::openVelmoraLabs()
+{
+    const QUrl url(QString::fromLatin1(kMakerWebAddress));
+    if (url.isValid())
+        QDesktopServices::openUrl(url);
+}
+
+void AppDelegate::quit()
+{
+    emit quitRequested();
+}

@@ -1,0 +1,149 @@
+#pragma once
+
+#include "crash/CrashReporter.h"
+#include "views/BadgeImage.h"
+#include "views/StatCardView.h"
+#include "views/StatusItemController.h"
+
+#include <QAction>
+#include <QToolButton>
+
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+
+#include <memory>
+
+class AlertPresenter;
+class BadgeImageView;
+class LoginItem;
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QMainWindow;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QToolButton;
+class QWidget;
+class StatCardView;
+class Updater;
+class VovirEngine;
+
+// What the delegate talks to outside itself; the real ones by default, tests pass their own.
+struct AppServices {
+    VovirEngine* engine = nullptr;       // the shared engine when null
+    StatusItemFactory statusItems;       // the desktop's panel when empty
+    AlertPresenter* alerts = nullptr;    // message boxes when null
+    LoginItem* loginItem = nullptr;      // the XDG autostart entry when null
+    Updater* updater = nullptr;          // the maker's update feed when null
+    std::optional<CrashReporter::Paths> crashPaths; // the user's folders when absent
+};
+
+// Owns everything the user sees: the main window with its main and settings views, the menus,
+// the panel item and the four cards. One class, defined across files by concern.
+class AppDelegate final : public QObject {
+    Q_OBJECT
+public:
+    explicit AppDelegate(AppServices services = {}, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // Lifecycle (AppDelegate.cpp)
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+    bool applicationShouldTerminateAfterLastWindowClosed() const;
+    static bool menuBarMode();
+
+    // Refresh (AppDelegate_refresh.cpp)
+    void refreshVovirUI();
+
+    // Main window (AppDelegate_mainWindow.cpp)
+    void buildMainWindow();
+    QWidget* buildMainView();
+
+    // Menus (AppDelegate_menus.cpp)
+    void buildMenu();
+    QMenu* statusMenu();
+    void menuWillOpen(QMenu* menu);
+
+    // Settings (AppDelegate_settings.cpp)
+    QWidget* buildSettingsView();
+
+    // Display mode (AppDelegate_displayMode.cpp)
+    void applyDisplayMode();
+    void showOnboardingIfNeeded();
+
+    // What the views and tests reach.
+    VovirEngine& engine() const { return *m_engine; }
+    StatusItemController& statusController() { return m_statusController; }
+    QMainWindow* mainWindow() const { return m_mainWindow; }
+    QWidget* mainView() const { return m_mainView; }
+    QWidget* settingsView() const { return m_settingsView; }
+    QPushButton* mainButton() const { return m_mainButton; }
+    QLabel* mainStatusLabel() const { return m_mainStatusLabel; }
+    QCheckBox* loginCheckbox() const { return m_loginCheckbox; }
+    QCheckBox* menuBarCheckbox() const { return m_menuBarCheckbox; }
+    StatCardView* cpuCard() const { return m_cpuCard; }
+    StatCardView* memCard() const { return m_memCard; }
+    StatCardView* netCard() const { return m_netCard; }
+    StatCardView* batCard() const { return m_batCard; }
+    QToolButton* messagesButton() const { return m_messagesButton; }
+    BadgeImageView* messagesBadge() const { return m_messagesBadge; }
+    QAction* appMessagesItem() const { return m_appMessagesItem; }
+    QMenuBar* menuBar() const { return m_menuBar; }
+    Updater& updater() const { return *m_updater; }
+    static constexpr QSize winSize{430, 500};
+
+public slots:
+    void showMainWindow();
+    void showMain();
+    void vovirPressed();
+    void showSettings();
+    void toggleMetric(QCheckBox* sender, int tag);
+    void intervalChanged(QComboBox* sender);
+    void formatChanged(QComboBox* sender);
+    void toggleAutoUpdates(QCheckBox* sender);
+    void toggleLoginItem(QCheckBox* sender);
+    void toggleMenuBarMode(QCheckBox* sender);
+    void checkForUpdates();
+    void openVelmoraLabs();
+    void quit();
+
+signals:
+    // The user asked to quit, or closed the last window in task-bar mode.
+    void quitRequested();
+
+private:
+    void activateApplication();
+    void setActivationPolicy(bool accessory);
+    void runMenuItem(const QString& title);
+
+    VovirEngine* m_engine;
+    AlertPresenter* m_alerts;
+    std::unique_ptr<AlertPresenter> m_ownAlerts;
+    StatusItemController m_statusController;
+    LoginItem* m_loginItem;
+    std::unique_ptr<LoginItem> m_ownLoginItem;
+    Updater* m_updater;
+    std::unique_ptr<Updater> m_ownUpdater;
+
+    QMainWindow* m_mainWindow = nullptr;
+    QPushButton* m_mainButton = nullptr;
+    QLabel* m_mainStatusLabel = nullptr;
+    QCheckBox* m_loginCheckbox = nullptr;
+    QPointer<StatCardView> m_cpuCard;
+    QPointer<StatCardView> m_memCard;
+    QPointer<StatCardView> m_netCard;
+    QPointer<StatCardView> m_batCard;
+    QMenu* m_statusMenu = nullptr;
+    QMenuBar* m_menuBar = nullptr;
+    QCheckBox* m_menuBarCheckbox = nullptr;
+    QPointer<QToolButton> m_messagesButton;
+    QPointer<BadgeImageView> m_messagesBadge;
+    QPointer<QAction> m_appMessagesItem;
+    QWidget* m_mainView = nullptr;
+    QWidget* m_settingsView = nullptr;
+    bool m_accessory = false;
+    std::optional<CrashReporter::Paths> m_crashPaths;
+};

@@ -1,0 +1,166 @@
+// The main window and its main view.
+#include "AppDelegate.h"
+
+#include "MainView.h"
+#include "views/BadgeImage.h"
+#include "views/Palette.h"
+#include "settings/UserDefaults.h"
+#include "settings/VovirSettings.h"
+#include "views/StatCardView.h"
+#include "views/Symbols.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QToolButton>
+
+namespace {
+
+QToolButton* cornerButton(const QString& symbol, const QString& description, qreal pointSize)
+{
+    auto* button = new QToolButton;
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::TabFocus);
+    button->setIcon(symbolIcon(symbol, pointSize, labelColor(QApplication::palette(),
+                                                              LabelTone::Secondary)));
+    button->setIconSize(QSize(qRound(pointSize), qRound(pointSize)));
+    button->setToolTip(description);
+    button->setAccessibleName(description);
+    button->setFixedSize(30, 30);
+    return button;
+}
+
+QWidget* cardRow(QWidget* left, QWidget* right)
+{
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addWidget(left);
+    layout->addWidget(right);
+    return row;
+}
+
+} // namespace
+
+void AppDelegate::buildMainWindow()
+{
+    auto* window = new QMainWindow;
+    window->setWindowTitle(QStringLiteral("VelmoraVovir"));
+    window->setWindowIcon(applicationIcon());
+    window->setAttribute(Qt::WA_DeleteOnClose, false); // closing only hides it
+    window->setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+
+    m_mainView = buildMainView();
+    m_settingsView = buildSettingsView();
+    m_settingsView->hide();
+    auto* content = new QWidget;
+    content->setFixedSize(winSize);
+    for (QWidget* view : {m_mainView, m_settingsView}) {
+        view->setParent(content);
+        view->setGeometry(QRect(QPoint(0, 0), winSize));
+    }
+    window->setCentralWidget(content);
+    if (m_menuBar)
+        window->setMenuBar(m_menuBar);
+    window->setFixedSize(window->sizeHint()); // the content plus the menu bar, if drawn inside
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        window->move(screen->availableGeometry().center() - window->rect().center());
+
+    m_mainWindow = window;
+    if (!menuBarMode()) {
+        window->show();
+        activateApplication();
+    }
+}
+
+QWidget* AppDelegate::buildMainView()
+{
+    auto* icon = new QLabel;
+    icon->setFixedSize(92, 92);
+    icon->setPixmap(applicationIconPixmap(92, qApp->devicePixelRatio()));
+    QLabel* name = makeLabel(QStringLiteral("VelmoraVovir"), 24, QFont::Bold,
+                             TextColor::of(LabelTone::Primary));
+    QLabel* tagline = makeLabel(
+        QStringLiteral("CPU, mémoire, réseau et batterie\nen un coup d'oeil, en direct."), 13,
+        QFont::Normal, TextColor::of(LabelTone::Secondary));
+
+    auto* grid = new QWidget;
+    auto* gridLayout = new QVBoxLayout(grid);
+    gridLayout->setContentsMargins(0, 0, 0, 0);
+    gridLayout->setSpacing(8);
+    gridLayout->addWidget(cardRow(m_cpuCard, m_memCard), 0, Qt::AlignHCenter);
+    gridLayout->addWidget(cardRow(m_netCard, m_batCard), 0, Qt::AlignHCenter);
+
+    m_mainButton = new QPushButton(QStringLiteral("Afficher dans la barre de menus"));
+    m_mainButton->setFont(systemFont(13, QFont::Medium));
+    m_mainButton->setMinimumHeight(32);
+    m_mainButton->setCursor(Qt::PointingHandCursor);
+    m_mainButton->setStyleSheet(
+        QStringLiteral("QPushButton { background: %1; color: white; border: none;"
+                       " border-radius: 8px; padding: 6px 20px; }"
+                       "QPushButton:pressed { background: %2; }"
+                       "QPushButton:focus { outline: none; }")
+            .arg(vovirCyanFixed().name(), vovirCyanFixed().darker(120).name()));
+    connect(m_mainButton, &QPushButton::clicked, this, &AppDelegate::vovirPressed);
+    m_mainStatusLabel =
+        makeLabel(QStringLiteral("Tes chiffres peuvent vivre en haut de l'écran"), 13,
+                  QFont::Normal, TextColor::of(LabelTone::Tertiary));
+
+    auto* column = new QWidget;
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    const std::pair<QWidget*, int> elements[] = {
+        {icon, 12}, {name, 8}, {tagline, 14}, {grid, 14}, {m_mainButton, 10},
+        {m_mainStatusLabel, 0}};
+    for (const auto& [element, spaceAfter] : elements) {
+        layout->addWidget(element, 0, Qt::AlignHCenter);
+        if (spaceAfter > 0)
+            layout->addSpacing(spaceAfter);
+    }
+
+    QToolButton* gear = cornerButton(QStringLiteral("gearshape.fill"), QStringLiteral("Réglages"), 16);
+    connect(gear, &QToolButton::clicked, this, &AppDelegate::showSettings);
+    m_messagesButton =
+        cornerButton(QStringLiteral("envelope.fill"), QStringLiteral("Messages"), 15);
+    m_messagesBadge = new BadgeImageView;
+    m_messagesBadge->hide();
+
+    auto* view = new MainView(column, gear, m_messagesButton, m_messagesBadge);
+    view->resize(winSize);
+    // Return presses the menu-bar button while the main view shows.
+    for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), view);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, m_mainButton, &QPushButton::click);
+    }
+    return view;
+}
+
+void AppDelegate::showMainWindow()
+{
+    if (m_mainWindow) {
+        m_mainWindow->show();
+        m_mainWindow->raise();
+        m_mainWindow->activateWindow();
+    }
+    activateApplication();
+}
+
+void AppDelegate::showMain()
+{
+    m_settingsView->hide();
+    m_mainView->show();
+}
+
+void AppDelegate::vovirPressed()
+{
+    VovirSettings::store().setBool(QStringLiteral("VSMenuBarMode"), !menuBarMode());
+    applyDisplayMode();
+    refreshVovirUI();
+}

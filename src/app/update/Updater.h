@@ -1,0 +1,67 @@
+#pragma once
+
+#include "app/desktop/AlertPresenter.h"
+
+#include <QNetworkReply>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+
+#include <optional>
+
+
+struct UpdateCheckResult {
+    enum class Outcome { NewerAvailable, UpToDate, Failed };
+    Outcome outcome = Outcome::Failed;
+    QString version;   // the newest version offered
+    QUrl downloadPage; // where the user gets it (http or https only)
+    QString error;     // why the check failed, in English, for logs
+};
+
+// Checks the maker's update feed (an appcast) and tells the user when a newer version exists.
+// It never downloads or installs anything itself.
+class Updater final : public QObject {
+    Q_OBJECT
+public:
+    // The feed: the compiled-in address, or VELMORA_UPDATE_FEED_URL when set.
+    explicit Updater(QUrl feed = defaultFeed(), QString currentVersion = {},
+                     QObject* parent = nullptr);
+
+    static QUrl defaultFeed();
+
+    bool automaticallyChecksForUpdates() const;
+    void setAutomaticallyChecksForUpdates(bool on);
+    bool automaticallyDownloadsUpdates() const;
+    void setAutomaticallyDownloadsUpdates(bool on);
+
+    // Schedules automatic checks every interval while they are switched on.
+    void setUpdateCheckInterval(int seconds);
+    int updateCheckInterval() const { return m_intervalSeconds; }
+
+    void checkForUpdates(bool userInitiated);
+    bool isChecking() const { return m_reply != nullptr; }
+
+    static UpdateCheckResult parseFeed(const QByteArray& xml, const QString& currentVersion);
+    // Numeric, component by component: negative, zero or positive; nullopt when unparsable.
+    static std::optional<int> compareVersions(const QString& a, const QString& b);
+    // What to tell the user; nothing for an automatic check that found nothing new.
+    static std::optional<Alert> alertFor(const UpdateCheckResult& result, bool userInitiated);
+
+    static constexpr qint64 kMaxFeedBytes = 1024 * 1024;
+    static constexpr int kTimeoutMs = 15000;
+
+signals:
+    void checkFinished(const UpdateCheckResult& result, bool userInitiated);
+
+private:
+    void scheduleNextCheck();
+    void finish(const UpdateCheckResult& result);
+
+    QUrl m_feed;
+    QString m_currentVersion;
+    int m_intervalSeconds = 0;
+    QTimer m_schedule;
+    QPointer<QNetworkReply> m_reply;
+    bool m_userInitiated = false;
+};

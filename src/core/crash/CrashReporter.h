@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+// Records why the application died and reports it to the maker on the next launch, together
+// with the system's own crash reports for this application.
+namespace CrashReporter {
+
+struct Paths {
+    QString pendingFile;         // our own report, replaced by each capture
+    QString systemReportsFolder; // where the system's crash handler writes (apport: /var/crash)
+};
+Paths defaultPaths();
+
+// Uploads what earlier runs left (the pending file, then new system reports), then installs the
+// handlers for uncaught exceptions and fatal signals.
+void install();
+void install(const Paths& paths);
+
+// Uploads a non-fatal error with the current call stack.
+void reportError(const QString& message);
+
+// The pending file's text split into the message and the stack.
+struct PendingReport {
+    QString message;
+    QString stack;
+};
+PendingReport splitPendingReport(const QString& text);
+
+inline constexpr int kMaxCapturedFrames = 30;
+inline constexpr int kMaxErrorFrames = 15;
+inline constexpr int kMaxSystemReportChars = 18000;
+
+// Internal steps, in the order install() runs them.
+void sendPendingCrash(const QString& pendingFile);
+void sendSystemCrashReports(const QString& folder);
+void installHandlers(const QString& pendingFile);
+void send(const QString& kind, const QString& message, const QString& stack);
+
+} // namespace CrashReporter

@@ -1,0 +1,115 @@
+// Fire-and-forget uploads of crash and error reports to the maker's service.
+#include "CrashReporter.h"
+
+#include "service/AppInfo.h"
+#include "service/SharedNetwork.h"
+#include "settings/UserDefaults.h"
+#include "settings/VovirSettings.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QStringDecoder>
+
+#include <cstdlib>
+#include <execinfo.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace CrashReporter {
+namespace {
+
+// A pending report is a message and at most 30 frames; more than this is not ours to send.
+constexpr qint64 kMaxPendingBytes = 256 * 1024;
+const QString kSeparator = QStringLiteral("\n---\n");
+
+// Reads at most maxBytes of a regular file, never through a symbolic link.
+std::optional<QByteArray> readHead(const QString& path, qint64 maxBytes)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat info{};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    QByteArray data(maxBytes, Qt::Uninitialized);
+    qint64 size = 0;
+    while (size < maxBytes) {
+        const ssize_t n = ::read(fd, data.data() + size, size_t(maxBytes - size));
+        if (n <= 0)
+            break;
+        size += n;
+    }
+    ::close(fd);
+    data.truncate(size);
+    return data;
+}
+
+} // namespace
+
+std::optional<QByteArray> readFileHead(const QString& path, qint64 maxBytes)
+{
+    return readHead(path, maxBytes);
+}
+
+void send(const QString& kind, const QString& message, const QString& stack)
+{
+    // Only read here: the device identifier is created by the message side.
+    QString device = VovirSettings::store().stringValue(QStringLiteral("VSDeviceId"));
+    if (device.isEmpty())
+        device = QStringLiteral("?");
+    const QJsonObject body{{QStringLiteral("d"), device},
+                           {QStringLiteral("kind"), kind},
+                           {QStringLiteral("message"), message},
+                           {QStringLiteral("stack"), stack},
+                           {QStringLiteral("v"), AppInfo::version()},
+                           {QStringLiteral("os"), AppInfo::systemDescription()}};
+    QNetworkRequest request(AppInfo::serviceUrl(QStringLiteral("/api/crash.php")));
+    request.setTransferTimeout(8000);
+    // Without it Qt would label the JSON body as a web form.
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    QNetworkReply* reply = SharedNetwork::manager().post(
+        request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+}
+
+PendingReport splitPendingReport(const QString& text)
+{
+    const QStringList pieces = text.split(kSeparator);
+    return {pieces.value(0), pieces.value(1)};
+}
+
+void sendPendingCrash(const QString& pendingFile)
+{
+    const std::optional<QByteArray> bytes = readHead(pendingFile, kMaxPendingBytes);
+    if (!bytes)
+        return;
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8.decode(*bytes);
+    if (utf8.hasError())
+        return;
+    // Deleted before sending: a report is sent at most once, even when the upload fails.
+    QFile::remove(pendingFile);
+    const PendingReport report = splitPendingReport(text);
+    send(QStringLiteral("crash"), report.message, report.stack);
+}
+
+void reportError(const QString& message)
+{
+    void* frames[kMaxErrorFrames];
+    const int count = backtrace(frames, kMaxErrorFrames);
+    QStringList lines;
+    if (char** symbols = backtrace_symbols(frames, count)) {
+        for (int i = 0; i < count; ++i)
+            lines << QString::fromLocal8Bit(symbols[i]);
+        std::free(symbols);
+    }
+    send(QStringLiteral("error"), message, lines.join(QLatin1Char('\n')));
+}
+
+} // namespace CrashReporter

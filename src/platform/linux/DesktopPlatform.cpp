@@ -1,0 +1,31 @@
+#include "platform/DesktopPlatform.h"
+
+#include "login/AutostartLoginItem.h"
+#include "panel/StatusNotifierItem.h"
+#include "panel/TrayIconStatusItem.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QSystemTrayIcon>
+
+namespace DesktopPlatform {
+
+StatusItemFactory statusItemFactory()
+{
+    return []() -> std::unique_ptr<StatusItemBackend> {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (bus.isConnected() && bus.interface() &&
+            bus.interface()->isServiceRegistered(StatusNotifierItem::kWatcherService))
+            return std::make_unique<StatusNotifierItem>(bus);
+        if (QSystemTrayIcon::isSystemTrayAvailable())
+            return std::make_unique<TrayIconStatusItem>();
+        return nullptr; // no panel: the application works on without one
+    };
+}
+
+std::unique_ptr<LoginItem> loginItem()
+{
+    return AutostartLoginItem::forCurrentUser();
+}
+
+} // namespace DesktopPlatform

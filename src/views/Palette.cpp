@@ -1,0 +1,152 @@
+#include "Palette.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QLabel>
+
+namespace {
+
+QColor srgb(double r, double g, double b)
+{
+    return QColor::fromRgbF(float(r), float(g), float(b), 1.0f);
+}
+
+// A label that re-resolves its colour whenever the appearance changes.
+class AppearanceLabel final : public QLabel {
+public:
+    AppearanceLabel(const QString& text, const TextColor& color) : QLabel(text), m_color(color)
+    {
+        apply();
+    }
+    void setColor(const TextColor& color)
+    {
+        m_color = color;
+        apply();
+    }
+
+protected:
+    void changeEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::ApplicationPaletteChange ||
+            event->type() == QEvent::ParentChange)
+            apply();
+        QLabel::changeEvent(event);
+    }
+
+private:
+    void apply()
+    {
+        // Resolved against the appearance, not this label's own (overridden) text colour.
+        const QPalette base = parentWidget() ? parentWidget()->palette() : QApplication::palette();
+        QPalette own = palette();
+        own.setColor(QPalette::WindowText, m_color.resolve(base));
+        setPalette(own);
+    }
+    TextColor m_color;
+};
+
+} // namespace
+
+QColor DynamicColor::resolve(const QPalette& palette) const
+{
+    return isDarkAppearance(palette) ? dark : light;
+}
+
+bool isDarkAppearance(const QPalette& palette)
+{
+    return palette.color(QPalette::Window).lightnessF() <
+           palette.color(QPalette::WindowText).lightnessF();
+}
+
+DynamicColor velmoraMauve()
+{
+    return {srgb(0.486, 0.227, 0.929), srgb(0.686, 0.573, 0.992)};
+}
+
+DynamicColor vovirCyan()
+{
+    return {srgb(0.055, 0.455, 0.565), srgb(0.133, 0.827, 0.933)};
+}
+
+const QColor& velmoraMauveFixed()
+{
+    static const QColor color = srgb(0.486, 0.227, 0.929);
+    return color;
+}
+
+const QColor& vovirCyanFixed()
+{
+    static const QColor color = srgb(0.024, 0.714, 0.831);
+    return color;
+}
+
+QColor labelColor(const QPalette& palette, LabelTone tone)
+{
+    switch (tone) {
+    case LabelTone::Secondary:
+        return labelColor(palette, 0.5);
+    case LabelTone::Tertiary:
+        return labelColor(palette, 0.26);
+    default:
+        return palette.color(QPalette::WindowText);
+    }
+}
+
+QColor labelColor(const QPalette& palette, qreal alpha)
+{
+    QColor c = palette.color(QPalette::WindowText);
+    c.setAlphaF(float(alpha));
+    return c;
+}
+
+QColor TextColor::resolve(const QPalette& palette) const
+{
+    return accent ? accent->resolve(palette) : labelColor(palette, tone);
+}
+
+QFont systemFont(qreal pixelSize, QFont::Weight weight)
+{
+    QFont font = QApplication::font();
+    if (pixelSize > 0)
+        font.setPixelSize(qRound(pixelSize));
+    font.setWeight(weight);
+    return font;
+}
+
+bool hasTabularDigits(const QFont& font)
+{
+    const QFontMetricsF metrics(font);
+    const qreal zero = metrics.horizontalAdvance(QLatin1Char('0'));
+    for (char c = '1'; c <= '9'; ++c)
+        if (!qFuzzyCompare(metrics.horizontalAdvance(QLatin1Char(c)), zero))
+            return false;
+    return true;
+}
+
+QFont monospacedDigitFont(qreal pixelSize, QFont::Weight weight)
+{
+    QFont font = systemFont(pixelSize, weight);
+    if (hasTabularDigits(font))
+        return font;
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPixelSize(qRound(pixelSize));
+    fixed.setWeight(weight);
+    return fixed;
+}
+
+QLabel* makeLabel(const QString& text, qreal size, QFont::Weight weight, const TextColor& color)
+{
+    auto* label = new AppearanceLabel(text, color);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(systemFont(size, weight));
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+void setLabelColor(QLabel* label, const TextColor& color)
+{
+    if (auto* own = dynamic_cast<AppearanceLabel*>(label))
+        own->setColor(color);
+}

@@ -1,0 +1,53 @@
+#include "StatCardView.h"
+
+#include "MiniBarView.h"
+#include "Palette.h"
+
+#include <QLabel>
+#include <QPainter>
+
+StatCardView::StatCardView(const QString& title, bool showsBar, QWidget* parent)
+    : QWidget(parent)
+{
+    setFixedSize(cardSize);
+    auto leftLabel = [this](const QString& text, const QFont& font, LabelTone tone,
+                            const QRect& frame) {
+        QLabel* label = makeLabel(text, 0, QFont::Normal, TextColor::of(tone));
+        label->setParent(this);
+        label->setFont(font);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        label->setGeometry(frame);
+        return label;
+    };
+    m_titleLabel = leftLabel(title, systemFont(11, QFont::DemiBold), LabelTone::Secondary,
+                             QRect(12, 7, 162, 14));
+    m_valueLabel = leftLabel(QStringLiteral("\u2026"), monospacedDigitFont(17, QFont::DemiBold),
+                             LabelTone::Primary, QRect(12, 23, 162, 21));
+    if (showsBar) {
+        m_bar = new MiniBarView(this);
+        m_bar->setGeometry(12, 49, 162, 5);
+    } else {
+        m_subLabel = leftLabel(QStringLiteral(" "), monospacedDigitFont(10, QFont::Normal),
+                               LabelTone::Tertiary, QRect(12, 46, 162, 13));
+    }
+}
+
+void StatCardView::update(const QString& value, const std::optional<QString>& sub,
+                          const std::optional<double>& progress)
+{
+    m_valueLabel->setText(value);
+    if (sub && m_subLabel)
+        m_subLabel->setText(*sub);
+    if (progress && m_bar)
+        m_bar->setProgress(*progress);
+}
+
+void StatCardView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    painter.setPen(QPen(labelColor(palette(), 0.08), 1.0));
+    painter.setBrush(labelColor(palette(), 0.05));
+    painter.drawRoundedRect(box, 10, 10);
+}

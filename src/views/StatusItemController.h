@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QMenu;
+
+// One live item in the desktop panel, as a panel protocol provides it.
+class StatusItemBackend {
+public:
+    virtual ~StatusItemBackend() = default;
+    virtual void setMenu(QMenu* menu) = 0;
+    // The live text; guide is the widest text the current settings can produce.
+    virtual void showText(const QString& text, const QString& guide) = 0;
+    // The gauge symbol and no text.
+    virtual void showGauge() = 0;
+};
+
+// Creates a panel item, or returns null when the desktop offers no panel at all.
+using StatusItemFactory = std::function<std::unique_ptr<StatusItemBackend>()>;
+
+// Owns the application's single panel item: on with the status menu, or off; shows the live
+// text, or the gauge when there is nothing to show.
+class StatusItemController final {
+public:
+    explicit StatusItemController(StatusItemFactory factory);
+    ~StatusItemController();
+    StatusItemController(const StatusItemController&) = delete;
+    StatusItemController& operator=(const StatusItemController&) = delete;
+
+    bool isEnabled() const { return m_item != nullptr; }
+    void enable(QMenu* menu);
+    void disable();
+    void setText(const std::optional<QString>& text);
+
+    StatusItemBackend* item() const { return m_item.get(); }
+
+private:
+    StatusItemFactory m_factory;
+    std::unique_ptr<StatusItemBackend> m_item;
+};
