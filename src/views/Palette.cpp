@@ -27,24 +27,36 @@ public:
     }
 
 protected:
-    void changeEvent(QEvent* event) override
+    bool event(QEvent* event) override
     {
-        if (event->type() == QEvent::ApplicationPaletteChange ||
-            event->type() == QEvent::ParentChange)
+        const bool result = QLabel::event(event);
+        switch (event->type()) {
+        case QEvent::ApplicationPaletteChange:
+        case QEvent::PaletteChange:
+        case QEvent::ParentChange:
             apply();
-        QLabel::changeEvent(event);
+            break;
+        default:
+            break;
+        }
+        return result;
     }
 
 private:
     void apply()
     {
+        if (m_applying)
+            return; // our own setPalette below sends a PaletteChange too
+        m_applying = true;
         // Resolved against the appearance, not this label's own (overridden) text colour.
         const QPalette base = parentWidget() ? parentWidget()->palette() : QApplication::palette();
         QPalette own = palette();
         own.setColor(QPalette::WindowText, m_color.resolve(base));
         setPalette(own);
+        m_applying = false;
     }
     TextColor m_color;
+    bool m_applying = false;
 };
 
 } // namespace

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "app/desktop/AppDelegate.h"
+#include "app/update/Updater.h"
+#include "engine/VovirEngine.h"
+#include "platform/linux/login/AutostartLoginItem.h"
+#include "platform/linux/probe/LinuxProbe.h"
+#include "settings/UserDefaults.h"
+#include "settings/VovirSettings.h"
+#include "support/DesktopDoubles.h"
+#include "support/FixtureTree.h"
+
+#include <QTemporaryDir>
+
+// A delegate over a fixture system, a temporary store and home, a recording panel and scripted
+// alerts: everything the desktop shell touches, owned by the test.
+struct DelegateRig {
+    QTemporaryDir home;
+    FixtureTree tree;
+    std::unique_ptr<UserDefaults> store;
+    int64_t now = 0;
+    std::unique_ptr<VovirEngine> engine;
+    PanelRecord panel;
+    ScriptedAlerts alerts;
+    std::unique_ptr<AutostartLoginItem> login;
+    std::unique_ptr<Updater> updater;
+    std::unique_ptr<AppDelegate> delegate;
+
+    explicit DelegateRig(const QByteArray& storeJson = {}, const QUrl& feed = QUrl("http://127.0.0.1:9/a.xml"))
+    {
+        if (!storeJson.isEmpty()) {
+            QFile f(home.filePath("settings.json"));
+            f.open(QIODevice::WriteOnly);
+            f.write(storeJson);
+        }
+        store = std::make_unique<UserDefaults>(home.filePath("settings.json"));
+        VovirSettings::setStore(store.get());
+        writeBaseline();
+        engine = std::make_unique<VovirEngine>(
+            std::make_unique<LinuxProbe>(tree.root().toStdString()), [this] { return now; });
+        login = std::make_unique<AutostartLoginItem>(
+            "velmoravovir", "/usr/bin/velmoravovir", home.filePath("config"),
+            QStringList{home.filePath("xdg")});
+        updater = std::make_unique<Updater>(feed, "1.0.0");
+        AppServices services;
+        services.engine = engine.get();
+        services.statusItems = recordingFactory(panel);
+        services.alerts = &alerts;
+        services.loginItem = login.get();
+        services.updater = updater.get();
+        services.crashPaths = CrashReporter::Paths{home.filePath("data/pending-crash.txt"),
+                                                   home.filePath("no-crash-folder")};
+        delegate = std::make_unique<AppDelegate>(services);
+    }
+    ~DelegateRig()
+    {
+        delegate.reset();
+        VovirSettings::setStore(nullptr);
+    }
+
+    void writeBaseline()
+    {
+        tree.writeStat(100, 0, 900);
+        tree.writeMeminfo(16 * 1024 * 1024, 16 * 1024 * 1024 - 8283750);
+        tree.writeNetDev(0, 0);
+    }
+
+    // The sample of the reference table: 23 %, 7,9 Go of 16, 12 Ko/s down, 3 Ko/s up, and a
+    // battery at 85 % after 412 cycles when asked for.
+    void takeReferenceSample(bool battery = true, bool charging = true)
+    {
+        writeBaseline();
+        tree.remove("sys/class/power_supply/BAT0/type");
+        if (battery)
+            tree.writeSupply("BAT0", {{"type", "Battery"}, {"capacity", "85"},
+                                      {"status", charging ? "Charging" : "Discharging"},
+                                      {"cycle_count", "412"}});
+        engine->start();
+        tree.writeStat(123, 0, 977);
+        tree.writeNetDev(12 * 1024, 3 * 1024);
+        now += 1'000'000'000;
+        engine->sample();
+    }
+};

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUrl>
+
+// A small HTTP/1.1 server on 127.0.0.1 for the network tests: records every request and
+// answers each path with a canned response.
+class LoopbackHttpServer final : public QObject {
+    Q_OBJECT
+public:
+    struct Request {
+        QByteArray method;
+        QByteArray path;
+        QHash<QByteArray, QByteArray> headers; // lower-case names
+        QByteArray body;
+    };
+    struct Response {
+        int status = 200;
+        QByteArray body;
+        QByteArray contentType = "application/octet-stream";
+        bool hang = false; // never answer (for time-outs)
+    };
+
+    LoopbackHttpServer()
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, &LoopbackHttpServer::accept);
+        m_server.listen(QHostAddress::LocalHost, 0);
+    }
+
+    QUrl url(const QString& path = {}) const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
+    }
+    QByteArray baseUrl() const { return url().toString().toLatin1(); }
+    void respond(const QByteArray& path, const Response& response) { m_responses[path] = response; }
+    const QList<Request>& requests() const { return m_requests; }
+
+signals:
+    void requestReceived();
+
+private:
+    void accept()
+    {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+        }
+    }
+
+    void read(QTcpSocket* socket)
+    {
+        QByteArray& buffer = m_buffers[socket];
+        buffer += socket->readAll();
+        const int headerEnd = buffer.indexOf("\r\n\r\n");
+        if (headerEnd < 0)
+            return;
+        Request request;
+        const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
+        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        request.method = first.value(0);
+        request.path = first.value(1);
+        for (int i = 1; i < lines.size(); ++i) {
+            const int colon = lines[i].indexOf(':');
+            if (colon > 0)
+                request.headers.insert(lines[i].left(colon).trimmed().toLower(),
+                                       lines[i].mid(colon + 1).trimmed());
+        }
+        const int length = request.headers.value("content-length", "0").toInt();
+        if (buffer.size() < headerEnd + 4 + length)
+            return; // the body is still arriving
+        request.body = buffer.mid(headerEnd + 4, length);
+        m_buffers.remove(socket);
+        m_requests << request;
+        const Response response = m_responses.value(request.path, Response{404, "not found"});
+        if (!response.hang) {
+            QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status) + " X\r\n";
+            reply += "Content-Type: " + response.contentType + "\r\n";
+            reply += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+            reply += "Connection: close\r\n\r\n" + response.body;
+            socket->write(reply);
+            socket->disconnectFromHost();
+        }
+        emit requestReceived();
+    }
+
+    QTcpServer m_server;
+    QHash<QByteArray, Response> m_responses;
+    QHash<QTcpSocket*, QByteArray> m_buffers;
+    QList<Request> m_requests;
+};

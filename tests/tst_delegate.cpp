@@ -1,0 +1,374 @@
+#include "support/DelegateRig.h"
+
+#include "app/desktop/SingleInstance.h"
+#include "views/BadgeImage.h"
+#include "views/MiniBarView.h"
+#include "views/Palette.h"
+#include "views/StatCardView.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+namespace {
+
+QStringList menuLines(QMenu* menu)
+{
+    QStringList lines;
+    for (QAction* a : menu->actions())
+        lines << (a->isSeparator() ? QStringLiteral("---")
+                                   : a->text() + (a->isEnabled() ? "" : " (off)"));
+    return lines;
+}
+
+QString cardTexts(StatCardView* card)
+{
+    return card->valueLabel()->text() + " | " +
+           (card->subLabel() ? card->subLabel()->text() : QString::number(card->bar()->progress()));
+}
+
+} // namespace
+
+class TestDelegate : public QObject {
+    Q_OBJECT
+private slots:
+    void refreshTexts_data()
+    {
+        QTest::addColumn<bool>("battery");
+        QTest::addColumn<bool>("charging");
+        QTest::addColumn<QString>("batteryCard");
+        QTest::newRow("charging") << true << true
+                                  << QString::fromUtf8("85 % | 412 cycles · en charge");
+        QTest::newRow("not charging") << true << false << QString::fromUtf8("85 % | 412 cycles");
+        QTest::newRow("no battery") << false << false << QString::fromUtf8("… | pas de batterie");
+    }
+    void refreshTexts()
+    {
+        QFETCH(bool, battery);
+        QFETCH(bool, charging);
+        QFETCH(QString, batteryCard);
+        DelegateRig rig;
+        rig.delegate->buildMainWindow();
+        rig.takeReferenceSample(battery, charging);
+        rig.delegate->refreshVovirUI();
+        QCOMPARE(cardTexts(rig.delegate->cpuCard()), QStringLiteral("23 % | 0.23"));
+        QCOMPARE(cardTexts(rig.delegate->memCard()), QStringLiteral("7,9 Go | sur 16 Go"));
+        QCOMPARE(cardTexts(rig.delegate->netCard()), QString::fromUtf8("↓ 12 Ko/s | ↑ 3 Ko/s"));
+        QCOMPARE(cardTexts(rig.delegate->batCard()), batteryCard);
+    }
+
+    void beforeTheFirstSample()
+    {
+        DelegateRig rig(R"({"VSMenuBarMode": true, "VSInterval": 5})");
+        rig.delegate->buildMainWindow();
+        rig.delegate->statusController().enable(rig.delegate->statusMenu());
+        rig.delegate->refreshVovirUI();
+        QCOMPARE(rig.delegate->cpuCard()->valueLabel()->text(), QStringLiteral("\u2026"));
+        QCOMPARE(rig.delegate->memCard()->subLabel()->text(), QStringLiteral(" "));
+        QVERIFY(rig.panel.gauge); // still the gauge of a fresh item
+        QCOMPARE(rig.delegate->mainButton()->text(), QStringLiteral("Retirer de la barre de menus"));
+        QCOMPARE(rig.delegate->mainStatusLabel()->text(),
+                 QStringLiteral("Live dans la barre de menus, toutes les 5 s"));
+    }
+
+    void buttonAndHintFollowTheMode_data()
+    {
+        QTest::addColumn<bool>("inPanel");
+        QTest::newRow("task bar") << false;
+        QTest::newRow("panel") << true;
+    }
+    void buttonAndHintFollowTheMode()
+    {
+        QFETCH(bool, inPanel);
+        DelegateRig rig(inPanel ? R"({"VSMenuBarMode": true})" : R"({"VSMenuBarMode": false})");
+        rig.delegate->buildMainWindow();
+        rig.delegate->refreshVovirUI();
+        QLabel* hint = rig.delegate->mainStatusLabel();
+        QCOMPARE(rig.delegate->mainButton()->text(),
+                 inPanel ? QStringLiteral("Retirer de la barre de menus")
+                         : QStringLiteral("Afficher dans la barre de menus"));
+        QCOMPARE(hint->text(), inPanel ? QStringLiteral("Live dans la barre de menus, toutes les 3 s")
+                                       : QStringLiteral("Tes chiffres peuvent vivre en haut de l'écran"));
+        QCOMPARE(hint->font().weight(), inPanel ? QFont::DemiBold : QFont::Normal);
+        QCOMPARE(hint->font().pixelSize(), 13);
+        const QColor colour = hint->palette().color(QPalette::WindowText);
+        if (inPanel)
+            QCOMPARE(colour, vovirCyan().resolve(hint->parentWidget()->palette()));
+        else
+            QVERIFY(std::abs(colour.alphaF() - 0.26f) < 0.01f);
+    }
+
+    void windowGeometry()
+    {
+        DelegateRig rig(R"({"VSMenuBarMode": false})");
+        rig.delegate->buildMainWindow();
+        QMainWindow* window = rig.delegate->mainWindow();
+        QVERIFY(window->isVisible()); // task-bar mode shows it at once
+        QCOMPARE(window->centralWidget()->size(), QSize(430, 500));
+        QCOMPARE(window->minimumSize(), window->maximumSize()); // not resizable
+        QCOMPARE(window->windowTitle(), QStringLiteral("VelmoraVovir"));
+        QWidget* view = rig.delegate->mainView();
+        QVERIFY(view->isVisible());
+        QVERIFY(!rig.delegate->settingsView()->isVisible());
+        auto at = [view](QWidget* w) { return QRect(w->mapTo(view, QPoint(0, 0)), w->size()); };
+        const QRect cpu = at(rig.delegate->cpuCard()), mem = at(rig.delegate->memCard());
+        const QRect net = at(rig.delegate->netCard()), bat = at(rig.delegate->batCard());
+        QCOMPARE(mem.topLeft(), cpu.topLeft() + QPoint(186 + 8, 0));
+        QCOMPARE(net.topLeft(), cpu.topLeft() + QPoint(0, 62 + 8));
+        QCOMPARE(bat.topLeft(), cpu.topLeft() + QPoint(186 + 8, 62 + 8));
+        QCOMPARE(cpu.left() + (2 * 186 + 8) / 2, 430 / 2); // the grid is centred
+        QCOMPARE(at(rig.delegate->messagesButton()), QRect(352, 456, 30, 30));
+        QCOMPARE(at(rig.delegate->messagesBadge()), QRect(368, 456, 14, 14));
+        QVERIFY(!rig.delegate->messagesBadge()->isVisible());
+        const QRect button = at(rig.delegate->mainButton());
+        const QRect hint = at(rig.delegate->mainStatusLabel());
+        QCOMPARE(button.top(), bat.bottom() + 1 + 14);
+        QCOMPARE(hint.top(), button.bottom() + 1 + 10);
+        QVERIFY(std::abs(button.left() + button.width() / 2 - 215) <= 1); // centred
+    }
+
+    void panelModeBuildsTheWindowHidden()
+    {
+        DelegateRig rig(R"({"VSMenuBarMode": true})");
+        rig.delegate->buildMainWindow();
+        QVERIFY(!rig.delegate->mainWindow()->isVisible());
+        rig.delegate->showMainWindow();
+        QVERIFY(rig.delegate->mainWindow()->isVisible());
+        QVERIFY(!rig.delegate->applicationShouldTerminateAfterLastWindowClosed());
+    }
+
+    void returnPressesTheMenuBarButton()
+    {
+        DelegateRig rig(R"({"VSMenuBarMode": false})");
+        rig.delegate->buildMainWindow();
+        rig.delegate->mainWindow()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(rig.delegate->mainWindow()));
+        rig.delegate->mainButton()->setFocus();
+        QTest::keyClick(rig.delegate->mainButton(), Qt::Key_Return);
+        QVERIFY(AppDelegate::menuBarMode());
+        QCOMPARE(rig.panel.alive, 1);
+    }
+
+    void statusMenu_data()
+    {
+        QTest::addColumn<int>("sample"); // 0 none, 1 with battery, 2 without
+        QTest::addColumn<QStringList>("lines");
+        const QStringList tail{QString::fromUtf8("Ouvrir VelmoraVovir…"), "---",
+                               QString::fromUtf8("Rechercher des mises à jour…"),
+                               QString::fromUtf8("Signaler un problème… (off)"), "---",
+                               "Quitter VelmoraVovir"};
+        QTest::newRow("before the first sample") << 0 << tail;
+        QTest::newRow("reference sample")
+            << 1
+            << QStringList{"CPU : 23 % (off)", QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
+                           QString::fromUtf8("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"),
+                           QString::fromUtf8("Batterie : 85 % · 412 cycles · en charge (off)"), "---"} +
+                   tail;
+        QTest::newRow("no battery")
+            << 2
+            << QStringList{"CPU : 23 % (off)", QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
+                           QString::fromUtf8("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"), "---"} +
+                   tail;
+    }
+    void statusMenu()
+    {
+        QFETCH(int, sample);
+        QFETCH(QStringList, lines);
+        DelegateRig rig;
+        if (sample > 0)
+            rig.takeReferenceSample(sample == 1);
+        QMenu* menu = rig.delegate->statusMenu();
+        for (int opening = 0; opening < 2; ++opening) { // no accumulation
+            emit menu->aboutToShow();
+            QCOMPARE(menuLines(menu), lines);
+        }
+        QCOMPARE(menu->actions().last()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+        QSignalSpy quit(rig.delegate.get(), &AppDelegate::quitRequested);
+        menu->actions().last()->trigger();
+        QCOMPARE(quit.count(), 1);
+    }
+
+    void mainMenu()
+    {
+        DelegateRig rig;
+        rig.delegate->buildMenu();
+        const QList<QAction*> top = rig.delegate->menuBar()->actions();
+        QCOMPARE(top.size(), 2);
+        QCOMPARE(menuLines(top[0]->menu()),
+                 (QStringList{"Message de Velmora Labs (off)", "---", // hidden, so inert
+                              QString::fromUtf8("Rechercher des mises à jour…"),
+                              QString::fromUtf8("Signaler un problème… (off)"), "---",
+                              "Quitter VelmoraVovir"}));
+        QVERIFY(!rig.delegate->appMessagesItem()->isVisible());
+        QCOMPARE(top[0]->menu()->actions().last()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+        QMenu* edit = top[1]->menu();
+        QCOMPARE(top[1]->text(), QString::fromUtf8("Édition"));
+        QCOMPARE(menuLines(edit), (QStringList{"Annuler", QString::fromUtf8("Rétablir"), "---",
+                                               "Couper", "Copier", "Coller",
+                                               QString::fromUtf8("Tout sélectionner")}));
+        QCOMPARE(edit->actions()[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+    }
+
+    void panelControllerTransitions()
+    {
+        PanelRecord record;
+        StatusItemController controller(recordingFactory(record));
+        QMenu first, second;
+        controller.setText(QStringLiteral("early")); // not remembered
+        controller.enable(&first);
+        QVERIFY(record.gauge);
+        QVERIFY(record.text.isEmpty());
+        controller.setText(QStringLiteral("23 %"));
+        controller.enable(&second); // only the menu changes
+        QCOMPARE(record.created, 1);
+        QCOMPARE(record.text, QStringLiteral("23 %"));
+        QCOMPARE(record.menu.data(), &second);
+        controller.setText(QString());
+        QVERIFY(record.gauge);
+        controller.setText(QStringLiteral("x"));
+        controller.setText(std::nullopt);
+        QVERIFY(record.gauge);
+        controller.disable();
+        QCOMPARE(record.alive, 0);
+        controller.disable();
+        controller.setText(QStringLiteral("ignored"));
+        controller.enable(&first);
+        QCOMPARE(record.created, 2); // a fresh item, showing the gauge
+        QVERIFY(record.gauge);
+        QCOMPARE(record.alive, 1);
+    }
+
+    void noPanelAtAllKeepsWorking()
+    {
+        StatusItemController controller([] { return std::unique_ptr<StatusItemBackend>(); });
+        QMenu menu;
+        controller.enable(&menu);
+        QVERIFY(!controller.isEnabled());
+        controller.setText(QStringLiteral("x"));
+    }
+
+    void modeSwitchBothWays()
+    {
+        DelegateRig rig(R"({"VSMenuBarMode": false})");
+        rig.delegate->buildMainWindow();
+        rig.delegate->showSettings();
+        QCheckBox* box = rig.delegate->menuBarCheckbox();
+        box->setChecked(true);
+        rig.delegate->toggleMenuBarMode(box);
+        QVERIFY(AppDelegate::menuBarMode());
+        QCOMPARE(rig.panel.alive, 1);
+        QCOMPARE(rig.delegate->mainButton()->text(), QStringLiteral("Retirer de la barre de menus"));
+        QVERIFY(rig.delegate->mainWindow()->isVisible()); // left open, on the settings view
+        QVERIFY(rig.delegate->settingsView()->isVisible());
+
+        rig.delegate->vovirPressed();
+        QVERIFY(!AppDelegate::menuBarMode());
+        QCOMPARE(rig.panel.alive, 0);
+        QVERIFY(!box->isChecked());
+        QCOMPARE(rig.delegate->mainButton()->text(), QStringLiteral("Afficher dans la barre de menus"));
+        QTRY_VERIFY(rig.delegate->mainWindow()->isVisible());
+        QVERIFY(rig.delegate->settingsView()->isVisible());
+        QVERIFY(rig.delegate->applicationShouldTerminateAfterLastWindowClosed());
+    }
+
+    void onboarding_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("inPanel");
+        QTest::newRow("panel") << 0 << true;
+        QTest::newRow("task bar") << 1 << false;
+        QTest::newRow("dismissed") << -1 << true;
+    }
+    void onboarding()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, inPanel);
+        DelegateRig rig;
+        rig.alerts.answers << answer;
+        rig.delegate->buildMainWindow();
+        rig.delegate->showOnboardingIfNeeded();
+        QCOMPARE(rig.alerts.shown.size(), 1);
+        const Alert& alert = rig.alerts.shown.first();
+        QCOMPARE(alert.message, QString::fromUtf8("Bienvenue dans VelmoraVovir 📊"));
+        QVERIFY(alert.informative.startsWith(QString::fromUtf8("Où veux-tu que l'app vive ?\n\n")));
+        QCOMPARE(alert.buttons, (QStringList{"Dans la barre de menus", "Dans le Dock"}));
+        QVERIFY(rig.store->boolValue("VSOnboarded"));
+        QCOMPARE(AppDelegate::menuBarMode(), inPanel);
+        QCOMPARE(rig.panel.alive, inPanel ? 1 : 0);
+        QCOMPARE(rig.delegate->menuBarCheckbox()->isChecked(), inPanel);
+        rig.delegate->showOnboardingIfNeeded(); // never asked twice
+        QCOMPARE(rig.alerts.shown.size(), 1);
+    }
+
+    void launchOrderAndDebugSettings_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("1") << QByteArray("1") << true;
+        QTest::newRow("true") << QByteArray("true") << false;
+        QTest::newRow("01") << QByteArray("01") << false;
+        QTest::newRow("space 1") << QByteArray(" 1") << false;
+        QTest::newRow("empty") << QByteArray("") << false;
+    }
+    void launchOrderAndDebugSettings()
+    {
+        QFETCH(QByteArray, value);
+        QFETCH(bool, opens);
+        qputenv("VELMORA_DEBUG_SETTINGS", value);
+        DelegateRig rig(R"({"VSOnboarded": true, "VSMenuBarMode": true})");
+        rig.delegate->applicationDidFinishLaunching();
+        qunsetenv("VELMORA_DEBUG_SETTINGS");
+        QCOMPARE(rig.delegate->settingsView()->isVisible() ||
+                     (!rig.delegate->mainWindow()->isVisible() &&
+                      !rig.delegate->settingsView()->isHidden()),
+                 opens);
+        QCOMPARE(rig.panel.alive, 1);
+        QVERIFY(rig.alerts.shown.isEmpty());
+        QVERIFY(rig.engine->isRunning());
+        QCOMPARE(rig.updater->updateCheckInterval(), 3600);
+        QVERIFY(QDir(rig.home.filePath("data")).exists()); // crash capture is armed
+        int refreshes = 0;
+        rig.engine->onUpdate = [&](const VovirSnapshot&) { ++refreshes; };
+        rig.delegate->applicationWillTerminate();
+        QVERIFY(!rig.engine->isRunning());
+    }
+
+    void firstLaunchAsksAfterTheWindowAndBeforeTheRefresh()
+    {
+        DelegateRig rig;
+        rig.alerts.answers << 1;
+        rig.delegate->applicationDidFinishLaunching();
+        QCOMPARE(rig.alerts.shown.size(), 1);
+        QVERIFY(rig.delegate->mainWindow() != nullptr);
+        QCOMPARE(rig.delegate->mainButton()->text(), QStringLiteral("Afficher dans la barre de menus"));
+        QTRY_VERIFY(rig.delegate->mainWindow()->isVisible());
+    }
+
+    void singleInstanceHandsOver()
+    {
+        const QString name = QStringLiteral("velmoravovir-test-%1").arg(QCoreApplication::applicationPid());
+        SingleInstance first(name);
+        QVERIFY(!first.handOverToRunningInstance(200)); // nobody runs yet
+        QVERIFY(first.listen());
+        QSignalSpy shown(&first, &SingleInstance::activationRequested);
+        // The second copy runs in another process in real life; a thread stands in for it here.
+        bool handedOver = false;
+        std::unique_ptr<QThread> second(QThread::create([&] {
+            handedOver = SingleInstance(name).handOverToRunningInstance(5000);
+        }));
+        second->start();
+        QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 10000);
+        QVERIFY(second->wait(10000));
+        QVERIFY(handedOver);
+    }
+};
+
+QTEST_MAIN(TestDelegate)
+#include "tst_delegate.moc"
