@@ -112,7 +112,7 @@ void Updater::checkForUpdates(bool userInitiated)
     }
     m_userInitiated = userInitiated;
     QNetworkRequest request(m_feed);
-    request.setTransferTimeout(kTimeoutMs);
+    request.setTransferTimeout(m_timeoutMs);
     request.setMaximumRedirectsAllowed(5);
     QNetworkReply* reply = SharedNetwork::manager().get(request);
     m_reply = reply;

@@ -18,6 +18,7 @@ struct UpdateCheckResult {
     QUrl downloadPage; // where the user gets it (http or https only)
     QString error;     // why the check failed, in English, for logs
 };
+Q_DECLARE_METATYPE(UpdateCheckResult)
 
 // Checks the maker's update feed (an appcast) and tells the user when a newer version exists.
 // It never downloads or installs anything itself.
@@ -40,6 +41,7 @@ public:
     int updateCheckInterval() const { return m_intervalSeconds; }
 
     void checkForUpdates(bool userInitiated);
+    void setTimeoutMs(int ms) { m_timeoutMs = ms; }
     bool isChecking() const { return m_reply != nullptr; }
 
     static UpdateCheckResult parseFeed(const QByteArray& xml, const QString& currentVersion);
@@ -64,4 +66,5 @@ private:
     QTimer m_schedule;
     QPointer<QNetworkReply> m_reply;
     bool m_userInitiated = false;
+    int m_timeoutMs = kTimeoutMs;
 };

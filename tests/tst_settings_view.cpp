@@ -1,0 +1,233 @@
+#include "support/DelegateRig.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+template <typename W> W* findByText(QWidget* view, const QString& text)
+{
+    for (W* w : view->findChildren<W*>())
+        if (w->text() == text)
+            return w;
+    return nullptr;
+}
+
+QComboBox* comboNamed(QWidget* view, const QString& name)
+{
+    for (QComboBox* c : view->findChildren<QComboBox*>())
+        if (c->accessibleName() == name)
+            return c;
+    return nullptr;
+}
+
+} // namespace
+
+class TestSettingsView : public QObject {
+    Q_OBJECT
+private slots:
+    void layout()
+    {
+        DelegateRig rig;
+        rig.delegate->buildMainWindow();
+        QWidget* view = rig.delegate->settingsView();
+        QCOMPARE(view->size(), QSize(430, 500));
+        const struct {
+            const char* text;
+            QPoint origin;
+        } boxes[] = {{"CPU", {40, 104}},
+                     {"Mémoire", {224, 104}},
+                     {"Réseau", {40, 132}},
+                     {"Batterie", {224, 132}},
+                     {"Installer les mises à jour automatiquement", {40, 258}},
+                     {"Icône dans la barre de menus (au lieu du Dock)", {40, 284}},
+                     {"Ouvrir à la connexion", {40, 310}}};
+        for (const auto& b : boxes) {
+            QCheckBox* box = findByText<QCheckBox>(view, QString::fromUtf8(b.text));
+            QVERIFY2(box, b.text);
+            QCOMPARE(box->pos(), b.origin);
+            QCOMPARE(box->size(), box->sizeHint()); // fitted
+        }
+        QComboBox* interval = comboNamed(view, QStringLiteral("Intervalle de rafraîchissement"));
+        QCOMPARE(interval->geometry(), QRect(310, 178, 80, 26));
+        QCOMPARE(interval->count(), 3);
+        QCOMPARE(interval->itemText(2), QStringLiteral("5 s"));
+        QComboBox* format = comboNamed(view, QStringLiteral("Format dans la barre de menus"));
+        QCOMPARE(format->geometry(), QRect(280, 208, 110, 26));
+        QPushButton* check = findByText<QPushButton>(view, QString::fromUtf8("Rechercher des mises à jour…"));
+        QPushButton* report = findByText<QPushButton>(view, QString::fromUtf8("Signaler un problème…"));
+        QCOMPARE(check->pos(), QPoint(24, 348));
+        QCOMPARE(report->pos(), QPoint(24 + check->width() + 10, 348)); // one line, 10 apart
+        QLabel* title = findByText<QLabel>(view, QString::fromUtf8("Réglages"));
+        QCOMPARE(title->x(), 54);
+        QVERIFY(std::abs(title->y() + title->height() / 2 - 60) <= 1);
+        QCOMPARE(title->font().pixelSize(), 20);
+        QLabel* version = findByText<QLabel>(view, QStringLiteral("VelmoraVovir v1.0.0"));
+        QVERIFY(version);
+        QCOMPARE(version->pos(), QPoint(24, 432));
+        QVERIFY(version->alignment() & Qt::AlignLeft);
+        QToolButton* back = view->findChild<QToolButton*>();
+        QCOMPARE(back->geometry(), QRect(18, 46, 28, 28));
+        QCOMPARE(back->toolTip(), QStringLiteral("Retour"));
+    }
+
+    void initialValues_data()
+    {
+        QTest::addColumn<QByteArray>("store");
+        QTest::addColumn<QList<bool>>("metrics");
+        QTest::addColumn<QString>("interval");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<bool>("updates");
+        QTest::addColumn<bool>("panel");
+        QTest::newRow("fresh") << QByteArray() << QList<bool>{true, true, true, true} << "3 s"
+                               << "Compact" << false << false;
+        QTest::newRow("customised")
+            << QByteArray(R"({"VSShowMemory": false, "VSShowBattery": false, "VSInterval": 5,
+                             "VSCompact": false, "VSMenuBarMode": true,
+                             "VSAutomaticallyChecksForUpdates": true,
+                             "VSAutomaticallyDownloadsUpdates": true})")
+            << QList<bool>{true, false, true, false} << "5 s" << "Complet" << true << true;
+        QTest::newRow("only one update flag")
+            << QByteArray(R"({"VSAutomaticallyChecksForUpdates": true, "VSInterval": 4})")
+            << QList<bool>{true, true, true, true} << "3 s" << "Compact" << false << false;
+    }
+    void initialValues()
+    {
+        QFETCH(QByteArray, store);
+        QFETCH(QList<bool>, metrics);
+        QFETCH(QString, interval);
+        QFETCH(QString, format);
+        QFETCH(bool, updates);
+        QFETCH(bool, panel);
+        DelegateRig rig(store);
+        rig.delegate->buildMainWindow();
+        QWidget* view = rig.delegate->settingsView();
+        const char* names[] = {"CPU", "Mémoire", "Réseau", "Batterie"};
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(findByText<QCheckBox>(view, QString::fromUtf8(names[i]))->isChecked(), metrics[i]);
+        QCOMPARE(comboNamed(view, QStringLiteral("Intervalle de rafraîchissement"))->currentText(), interval);
+        QCOMPARE(comboNamed(view, QStringLiteral("Format dans la barre de menus"))->currentText(), format);
+        QCOMPARE(findByText<QCheckBox>(view, QString::fromUtf8("Installer les mises à jour automatiquement"))
+                     ->isChecked(),
+                 updates);
+        QCOMPARE(rig.delegate->menuBarCheckbox()->isChecked(), panel);
+        QVERIFY(!rig.delegate->loginCheckbox()->isChecked());
+    }
+
+    void actionsApplyAtOnce()
+    {
+        DelegateRig rig(R"({"VSMenuBarMode": true})");
+        rig.delegate->buildMainWindow();
+        rig.delegate->statusController().enable(rig.delegate->statusMenu());
+        rig.takeReferenceSample();
+        QWidget* view = rig.delegate->settingsView();
+
+        // Metrics: the panel text changes at the refresh the action makes.
+        for (const char* name : {"Mémoire", "Réseau", "Batterie"})
+            findByText<QCheckBox>(view, QString::fromUtf8(name))->click();
+        QVERIFY(!rig.store->boolValue("VSShowMemory"));
+        QCOMPARE(rig.panel.text, QStringLiteral("23 %"));
+        findByText<QCheckBox>(view, QStringLiteral("CPU"))->click();
+        QVERIFY(rig.panel.gauge); // nothing left to show
+        findByText<QCheckBox>(view, QStringLiteral("CPU"))->click();
+
+        // Format.
+        QComboBox* format = comboNamed(view, QStringLiteral("Format dans la barre de menus"));
+        format->setCurrentIndex(1);
+        rig.delegate->formatChanged(format);
+        QCOMPARE(rig.store->object("VSCompact"), QVariant(false));
+        QCOMPARE(rig.panel.text, QStringLiteral("CPU 23 %"));
+
+        // Interval: stored, the engine restarted at the new period, the hint names it.
+        QComboBox* interval = comboNamed(view, QStringLiteral("Intervalle de rafraîchissement"));
+        interval->setCurrentIndex(2);
+        rig.delegate->intervalChanged(interval);
+        QCOMPARE(rig.store->integerValue("VSInterval"), 5);
+        QCOMPARE(rig.engine->intervalMs(), 5000);
+        QVERIFY(rig.delegate->mainStatusLabel()->text().endsWith(QStringLiteral("toutes les 5 s")));
+
+        // Automatic updates set both flags alike.
+        QCheckBox* updates = findByText<QCheckBox>(view, QString::fromUtf8("Installer les mises à jour automatiquement"));
+        updates->click();
+        QVERIFY(rig.updater->automaticallyChecksForUpdates());
+        QVERIFY(rig.updater->automaticallyDownloadsUpdates());
+        updates->click();
+        QVERIFY(!rig.updater->automaticallyChecksForUpdates());
+        QVERIFY(!rig.updater->automaticallyDownloadsUpdates());
+
+        // Back to the main view.
+        rig.delegate->showSettings();
+        QVERIFY(rig.delegate->settingsView()->isVisibleTo(rig.delegate->mainWindow()));
+        rig.delegate->showMain();
+        QVERIFY(!rig.delegate->settingsView()->isVisibleTo(rig.delegate->mainWindow()));
+        QVERIFY(rig.delegate->mainView()->isVisibleTo(rig.delegate->mainWindow()));
+    }
+
+    void loginItem()
+    {
+        DelegateRig rig;
+        rig.delegate->buildMainWindow();
+        QCheckBox* box = rig.delegate->loginCheckbox();
+        box->click();
+        const QString entry = rig.login->userEntryPath();
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.startsWith("[Desktop Entry]\nType=Application\n"));
+        QVERIFY(text.contains("\nExec=/usr/bin/velmoravovir\n"));
+        QVERIFY(rig.login->isEnabled());
+        box->click();
+        QVERIFY(!QFile::exists(entry));
+        QVERIFY(!rig.login->isEnabled());
+
+        // Changed elsewhere: the view reads the real state each time it opens.
+        QVERIFY(rig.login->setEnabled(true, nullptr));
+        rig.delegate->showSettings();
+        QVERIFY(box->isChecked());
+        QFile::remove(entry);
+        rig.delegate->showSettings();
+        QVERIFY(!box->isChecked());
+    }
+
+    void systemEntryIsOverriddenByAHiddenOne()
+    {
+        DelegateRig rig;
+        QDir().mkpath(rig.home.filePath("xdg/autostart"));
+        QFile system(rig.home.filePath("xdg/autostart/velmoravovir.desktop"));
+        QVERIFY(system.open(QIODevice::WriteOnly));
+        system.write("[Desktop Entry]\nType=Application\nExec=velmoravovir\n");
+        system.close();
+        QVERIFY(rig.login->isEnabled());
+        QVERIFY(rig.login->setEnabled(false, nullptr));
+        QVERIFY(!rig.login->isEnabled());
+        QFile user(rig.login->userEntryPath());
+        QVERIFY(user.open(QIODevice::ReadOnly));
+        QVERIFY(user.readAll().contains("\nHidden=true\n"));
+    }
+
+    void failedLoginChangeFlipsTheBoxBack()
+    {
+        DelegateRig rig;
+        rig.delegate->buildMainWindow();
+        // A file where the autostart folder should be: the entry cannot be written, even by root.
+        QDir().mkpath(rig.home.filePath("config"));
+        QFile blocker(rig.home.filePath("config/autostart"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QCheckBox* box = rig.delegate->loginCheckbox();
+        box->click();
+        QVERIFY(!box->isChecked());
+        QVERIFY(!rig.login->isEnabled());
+        QString error;
+        QVERIFY(!rig.login->setEnabled(true, &error));
+        QVERIFY(error.contains(QStringLiteral("autostart")));
+    }
+};
+
+QTEST_MAIN(TestSettingsView)
+#include "tst_settings_view.moc"
