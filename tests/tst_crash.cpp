@@ -1,0 +1,300 @@
+#include "crash/CrashReporter.h"
+#include "service/AppInfo.h"
+#include "service/SharedNetwork.h"
+#include "settings/UserDefaults.h"
+#include "settings/VovirSettings.h"
+#include "support/LoopbackHttpServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& content, const QDateTime& modified = {})
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
+    f.flush(); // or closing the file would stamp it again
+    if (modified.isValid())
+        QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Uploads started and not yet finished: each is a reply owned by the shared session.
+int uploadsInFlight()
+{
+    return int(SharedNetwork::manager().findChildren<QNetworkReply*>().size());
+}
+
+} // namespace
+
+class TestCrash : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_store = std::make_unique<UserDefaults>(m_dir->filePath("settings.json"));
+        VovirSettings::setStore(m_store.get());
+        m_server = std::make_unique<LoopbackHttpServer>();
+        m_server->respond("/api/crash.php", {200, "{}", "application/json"});
+        qputenv("VELMORA_SERVICE_URL", m_server->baseUrl());
+    }
+    void cleanup()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(uploadsInFlight(), 0, 15000);
+        VovirSettings::setStore(nullptr);
+        qputenv("VELMORA_SERVICE_URL", "http://127.0.0.1:9");
+    }
+
+    void capture_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("null dereference") << "segv" << int(SIGSEGV) << "Signal 11";
+        QTest::newRow("abort") << "abort" << int(SIGABRT) << "Signal 6";
+        QTest::newRow("stack overflow") << "overflow" << int(SIGSEGV) << "Signal 11";
+        QTest::newRow("exception") << "exception" << int(SIGABRT)
+                                   << "Exception: std::runtime_error : boom";
+        QTest::newRow("exception without message")
+            << "exception-without-message" << int(SIGABRT)
+            << "Exception: (anonymous namespace)::NoMessage : ";
+        QTest::newRow("division by zero") << "fpe" << int(SIGFPE) << "Signal 8";
+    }
+    void capture()
+    {
+        QFETCH(QString, mode);
+        QFETCH(int, signal);
+        QFETCH(QString, message);
+        const QString pending = m_dir->filePath("data/VelmoraVovir/pending-crash.txt");
+        const int status = runChild(mode, pending);
+        QVERIFY2(WIFSIGNALED(status), "the child must end by a signal, not exit");
+        QCOMPARE(WTERMSIG(status), signal);
+        const QString text = QString::fromUtf8(readFile(pending));
+        const CrashReporter::PendingReport report = CrashReporter::splitPendingReport(text);
+        QCOMPARE(report.message, message);
+        QVERIFY(text.contains("\n---\n"));
+        const QStringList frames = report.stack.split('\n');
+        QVERIFY(!report.stack.isEmpty());
+        QVERIFY2(frames.size() <= CrashReporter::kMaxCapturedFrames, qPrintable(QString::number(frames.size())));
+        QVERIFY(!report.stack.endsWith('\n'));
+        QVERIFY(!QFile::exists(pending + ".tmp"));
+    }
+
+    void deepStackKeepsThirtyFrames()
+    {
+        const QString pending = m_dir->filePath("p/pending-crash.txt");
+        runChild("segv", pending);
+        const auto report = CrashReporter::splitPendingReport(QString::fromUtf8(readFile(pending)));
+        QCOMPARE(report.stack.split('\n').size(), CrashReporter::kMaxCapturedFrames);
+        QVERIFY(report.stack.contains("crashChildRecurse")); // symbolised
+    }
+
+    void secondCrashReplacesTheFirst()
+    {
+        const QString pending = m_dir->filePath("p/pending-crash.txt");
+        runChild("fpe", pending);
+        runChild("abort", pending);
+        QVERIFY(readFile(pending).startsWith("Signal 6\n---\n"));
+    }
+
+    void splitting_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("stack");
+        QTest::newRow("two frames") << QByteArray("Signal 11\n---\nframe a\nframe b") << "Signal 11"
+                                    << "frame a\nframe b";
+        QTest::newRow("no separator") << QByteArray("just text\nmore") << "just text\nmore" << "";
+        QTest::newRow("extra pieces dropped")
+            << QByteArray("message\n---\nstack\n---\nmore text") << "message" << "stack";
+        QTest::newRow("empty file") << QByteArray() << "" << "";
+    }
+    void splitting()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, message);
+        QFETCH(QString, stack);
+        m_store->setString("VSDeviceId", "0C9F5B1E-7A4D-4E8B-9D2C-3F6A1B0E5D47");
+        const QString pending = m_dir->filePath("pending-crash.txt");
+        writeFile(pending, file);
+        CrashReporter::install({pending, m_dir->filePath("no-reports")});
+        QVERIFY(!QFile::exists(pending)); // deleted before sending
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 10000);
+        const LoopbackHttpServer::Request& request = m_server->requests().first();
+        QCOMPARE(request.method, QByteArray("POST"));
+        QCOMPARE(request.path, QByteArray("/api/crash.php"));
+        const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+        QCOMPARE(body.size(), 6);
+        QCOMPARE(body.value("d").toString(), QStringLiteral("0C9F5B1E-7A4D-4E8B-9D2C-3F6A1B0E5D47"));
+        QCOMPARE(body.value("kind").toString(), QStringLiteral("crash"));
+        QCOMPARE(body.value("message").toString(), message);
+        QCOMPARE(body.value("stack").toString(), stack);
+        QCOMPARE(body.value("v").toString(), QStringLiteral("1.0.0"));
+        QCOMPARE(body.value("os").toString(), AppInfo::systemDescription());
+        QVERIFY(!request.body.contains('\n') || request.body.count('\n') == 0); // compact
+    }
+
+    void noDeviceIdentifierYet()
+    {
+        const QString pending = m_dir->filePath("pending-crash.txt");
+        writeFile(pending, "Signal 6\n---\nf");
+        CrashReporter::install({pending, {}});
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 10000);
+        QCOMPARE(QJsonDocument::fromJson(m_server->requests().first().body).object().value("d").toString(),
+                 QStringLiteral("?"));
+        QVERIFY(!m_store->contains("VSDeviceId")); // never created here
+    }
+
+    void fileIsGoneEvenWhenTheServerIsDown()
+    {
+        qputenv("VELMORA_SERVICE_URL", "http://127.0.0.1:9");
+        const QString pending = m_dir->filePath("pending-crash.txt");
+        writeFile(pending, "Signal 11\n---\nf");
+        CrashReporter::install({pending, {}});
+        QVERIFY(!QFile::exists(pending));
+    }
+
+    void nothingPendingSendsNothing()
+    {
+        CrashReporter::install({m_dir->filePath("absent.txt"), {}});
+        QCOMPARE(uploadsInFlight(), 0);
+    }
+
+    void pendingLinkIsNotFollowed()
+    {
+        const QString target = m_dir->filePath("secret.txt");
+        writeFile(target, "not a crash report");
+        const QString pending = m_dir->filePath("pending-crash.txt");
+        QVERIFY(QFile::link(target, pending));
+        CrashReporter::install({pending, {}});
+        QCOMPARE(uploadsInFlight(), 0);
+        QCOMPARE(readFile(target), QByteArray("not a crash report"));
+    }
+
+    void hugePendingFileIsReadOnlyInPart()
+    {
+        const QString pending = m_dir->filePath("pending-crash.txt");
+        writeFile(pending, "Signal 11\n---\n" + QByteArray(4 * 1024 * 1024, 'x'));
+        CrashReporter::install({pending, {}});
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 10000);
+        const QJsonObject body = QJsonDocument::fromJson(m_server->requests().first().body).object();
+        QVERIFY(body.value("stack").toString().size() < 300 * 1024);
+    }
+
+    void reportErrorSendsFifteenFrames()
+    {
+        CrashReporter::reportError(QStringLiteral("disque plein"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 10000);
+        const QJsonObject body = QJsonDocument::fromJson(m_server->requests().first().body).object();
+        QCOMPARE(body.value("kind").toString(), QStringLiteral("error"));
+        QCOMPARE(body.value("message").toString(), QStringLiteral("disque plein"));
+        QVERIFY(body.value("stack").toString().split('\n').size() <= CrashReporter::kMaxErrorFrames);
+    }
+
+    void systemReports()
+    {
+        const QString folder = m_dir->filePath("crash");
+        const QString uid = QString::number(::getuid());
+        const QDateTime t0 = QDateTime::currentDateTimeUtc().addDays(-3);
+        const QString apport = "_usr_bin_velmoravovir." + uid + ".crash";
+        writeFile(folder + "/" + apport,
+                  "ProblemType: Crash\nExecutablePath: /usr/bin/velmoravovir\nSignal: 11\n"
+                  "CoreDump: base64\n " + QByteArray(50000, 'A'),
+                  t0);
+        writeFile(folder + "/VelmoraVovir-2024-05-01-101010.ips",
+                  "Process: VelmoraVovir\n\n  Termination Reason: Namespace SIGNAL\n"
+                  "Exception Type: EXC_BAD_ACCESS\n",
+                  t0.addSecs(60));
+        writeFile(folder + "/Velmora Vovir-plain.crash", "nothing telling here\n", t0.addSecs(120));
+        // Never read: other programs, other endings, links.
+        writeFile(folder + "/_usr_bin_other." + uid + ".crash", "Exception: other", t0.addSecs(500));
+        writeFile(folder + "/VelmoraVovir-2024.diag", "Exception: diag", t0.addSecs(500));
+        QVERIFY(QFile::link(folder + "/_usr_bin_other." + uid + ".crash",
+                            folder + "/VelmoraVovir-link.ips"));
+
+        CrashReporter::install({m_dir->filePath("none.txt"), folder});
+        QCOMPARE(uploadsInFlight(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 3, 10000);
+        QMap<QString, QJsonObject> byMessage;
+        for (const auto& r : m_server->requests()) {
+            const QJsonObject o = QJsonDocument::fromJson(r.body).object();
+            byMessage.insert(o.value("message").toString(), o);
+        }
+        QCOMPARE(byMessage.keys(),
+                 (QStringList{"  Termination Reason: Namespace SIGNAL", "Rapport système macOS",
+                              "Signal: 11"}));
+        const QString cut = byMessage.value("Signal: 11").value("stack").toString();
+        QCOMPARE(cut.size(), CrashReporter::kMaxSystemReportChars);
+        QVERIFY(cut.startsWith("ProblemType: Crash\n"));
+        QCOMPARE(m_store->dateValue("VSLastCrashScan").toSecsSinceEpoch(),
+                 t0.addSecs(120).toSecsSinceEpoch());
+
+        // The next launch sends nothing again.
+        QTRY_COMPARE_WITH_TIMEOUT(uploadsInFlight(), 0, 15000);
+        CrashReporter::install({m_dir->filePath("none.txt"), folder});
+        QCOMPARE(uploadsInFlight(), 0);
+        QCOMPARE(m_store->dateValue("VSLastCrashScan").toSecsSinceEpoch(),
+                 t0.addSecs(120).toSecsSinceEpoch());
+    }
+
+    void missingReportFolderStoresNoWatermark()
+    {
+        CrashReporter::install({m_dir->filePath("none.txt"), m_dir->filePath("no-such-folder")});
+        QVERIFY(!m_store->contains("VSLastCrashScan"));
+    }
+
+    void emptyReportFolderStoresTheDistantPast()
+    {
+        QDir().mkpath(m_dir->filePath("empty"));
+        CrashReporter::install({m_dir->filePath("none.txt"), m_dir->filePath("empty")});
+        QCOMPARE(m_store->dateValue("VSLastCrashScan").date().year(), 1);
+    }
+
+private:
+    int runChild(const QString& mode, const QString& pending)
+    {
+        QDir().mkpath(QFileInfo(pending).absolutePath());
+        const QByteArray program =
+            QFile::encodeName(QCoreApplication::applicationDirPath() + "/crash_child");
+        const QByteArray m = mode.toLocal8Bit(), p = QFile::encodeName(pending);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            // No core files from these planned crashes.
+            const rlimit noCore{0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
+            execl(program.constData(), program.constData(), m.constData(), p.constData(), nullptr);
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return status;
+    }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<UserDefaults> m_store;
+    std::unique_ptr<LoopbackHttpServer> m_server;
+};
+
+QTEST_GUILESS_MAIN(TestCrash)
+#include "tst_crash.moc"
