@@ -26,7 +26,9 @@ struct DelegateRig {
     std::unique_ptr<Updater> updater;
     std::unique_ptr<AppDelegate> delegate;
 
-    explicit DelegateRig(const QByteArray& storeJson = {}, const QUrl& feed = QUrl("http://127.0.0.1:9/a.xml"))
+    // realPanel: the desktop's own panel protocol instead of a recording item.
+    explicit DelegateRig(const QByteArray& storeJson = {},
+                         const QUrl& feed = QUrl("http://127.0.0.1:9/a.xml"), bool realPanel = false)
     {
         if (!storeJson.isEmpty()) {
             QFile f(home.filePath("settings.json"));
@@ -44,7 +46,8 @@ struct DelegateRig {
         updater = std::make_unique<Updater>(feed, "1.0.0");
         AppServices services;
         services.engine = engine.get();
-        services.statusItems = recordingFactory(panel);
+        if (!realPanel)
+            services.statusItems = recordingFactory(panel);
         services.alerts = &alerts;
         services.loginItem = login.get();
         services.updater = updater.get();

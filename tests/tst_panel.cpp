@@ -1,0 +1,206 @@
+// The panel item on a private session bus (the test runs under dbus-run-session), with the
+// panel played by another process.
+#include "support/DelegateRig.h"
+
+#include "platform/DesktopPlatform.h"
+#include "platform/linux/panel/StatusNotifierItem.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMainWindow>
+#include <QProcess>
+#include <QTest>
+
+namespace {
+
+// The panel process and the lines it printed.
+class PanelHost {
+public:
+    PanelHost()
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QCoreApplication::applicationDirPath() + "/panel_host", QStringList());
+    }
+    ~PanelHost()
+    {
+        m_process.write("quit\n");
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+    }
+    void send(const QByteArray& command) { m_process.write(command + '\n'); }
+    // The newest line beginning with prefix, waiting for it with a bound.
+    QString waitFor(const QString& prefix, int timeoutMs = 10000)
+    {
+        QString found;
+        if (!QTest::qWaitFor([&] { return !(found = take(prefix)).isNull(); }, timeoutMs))
+            qWarning("the panel never said \"%s\"", qPrintable(prefix));
+        return found;
+    }
+    QProcess& process() { return m_process; }
+
+private:
+    QString take(const QString& prefix)
+    {
+        m_buffer += QString::fromUtf8(m_process.readAllStandardOutput());
+        QStringList lines = m_buffer.split('\n');
+        const QString partial = lines.takeLast();
+        for (int i = 0; i < lines.size(); ++i) {
+            if (lines[i].startsWith(prefix)) {
+                const QString line = lines[i];
+                lines = lines.mid(i + 1);
+                lines << partial;
+                m_buffer = lines.join('\n');
+                return line.mid(prefix.size()).trimmed();
+            }
+        }
+        return QString();
+    }
+    QProcess m_process;
+    QString m_buffer;
+};
+
+QJsonObject jsonAfter(const QString& text) { return QJsonDocument::fromJson(text.toUtf8()).object(); }
+
+} // namespace
+
+class TestPanel : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QDBusConnection::sessionBus().isConnected(),
+                 "run me under dbus-run-session: a private session bus is needed");
+    }
+
+    void withoutAWatcherThereIsNoItemAndNoCrash()
+    {
+        QVERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(
+            StatusNotifierItem::kWatcherService));
+        DelegateRig rig(R"({"VSMenuBarMode": true})", QUrl("http://127.0.0.1:9/a.xml"), true);
+        rig.delegate->statusController().enable(rig.delegate->statusMenu());
+        // Offscreen there is no system tray either: the application runs on without an item.
+        QVERIFY(!rig.delegate->statusController().isEnabled());
+        rig.takeReferenceSample();
+        rig.delegate->refreshVovirUI();
+    }
+
+    void itemLabelAndMenuThroughThePanel()
+    {
+        PanelHost panel;
+        panel.waitFor("ready");
+        DelegateRig rig(R"({"VSMenuBarMode": true})", QUrl("http://127.0.0.1:9/a.xml"), true);
+        rig.delegate->buildMainWindow();
+        rig.takeReferenceSample();
+        rig.delegate->statusController().enable(rig.delegate->statusMenu());
+        QVERIFY(rig.delegate->statusController().isEnabled());
+        QVERIFY(panel.waitFor("registered").startsWith(
+            QStringLiteral("org.kde.StatusNotifierItem-%1-").arg(QCoreApplication::applicationPid())));
+
+        // The live text, with the guide that reserves its widest width.
+        rig.delegate->refreshVovirUI();
+        const QString label = panel.waitFor("label");
+        QCOMPARE(label.section('|', 0, 0), QString::fromUtf8("23 % · 7,9 Go · ↓12 Ko · ⚡85 %"));
+        QVERIFY(label.section('|', 1).size() >= label.section('|', 0, 0).size());
+
+        panel.send("props");
+        const QJsonObject props = jsonAfter(panel.waitFor("props"));
+        QCOMPARE(props.value("Id").toString(), QStringLiteral("velmoravovir"));
+        QCOMPARE(props.value("Category").toString(), QStringLiteral("SystemServices"));
+        QCOMPARE(props.value("Status").toString(), QStringLiteral("Active"));
+        QCOMPARE(props.value("Title").toString(), QStringLiteral("VelmoraVovir"));
+        QCOMPARE(props.value("ItemIsMenu").toBool(), true);
+        QCOMPARE(props.value("Menu").toString(), QStringLiteral("/MenuBar"));
+        QVERIFY(!props.value("IconName").toString().isEmpty());
+        QVERIFY(props.value("IconPixmapCount").toInt() > 0);
+        QVERIFY(props.value("IconPixmapBytesRight").toBool());
+        QCOMPARE(props.value("XAyatanaLabel").toString(), label.section('|', 0, 0));
+        QCOMPARE(props.value("ToolTipDescription").toString(), label.section('|', 0, 0));
+
+        // The menu is rebuilt when the panel opens it, from the latest sample.
+        panel.send("layout");
+        QString layout = panel.waitFor("layout");
+        QVERIFY(layout.startsWith("rebuilt "));
+        QJsonArray items = QJsonDocument::fromJson(layout.section(' ', 1).toUtf8()).array();
+        QStringList seen;
+        for (const QJsonValue& v : items) {
+            const QJsonObject o = v.toObject();
+            seen << (o.value("type").toString() == "separator"
+                         ? QStringLiteral("---")
+                         : o.value("label").toString() + (o.value("enabled").toBool() ? "" : " (off)"));
+        }
+        QCOMPARE(seen, (QStringList{"CPU : 23 % (off)", QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
+                                    QString::fromUtf8("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"),
+                                    QString::fromUtf8("Batterie : 85 % · 412 cycles · en charge (off)"),
+                                    "---", QString::fromUtf8("Ouvrir VelmoraVovir…"), "---",
+                                    QString::fromUtf8("Rechercher des mises à jour…"),
+                                    QString::fromUtf8("Signaler un problème… (off)"), "---",
+                                    "Quitter VelmoraVovir"}));
+
+        // A click reaches its action: "Ouvrir VelmoraVovir…" shows the window.
+        QVERIFY(!rig.delegate->mainWindow()->isVisible());
+        const int open = items.at(5).toObject().value("id").toInt();
+        panel.send("click " + QByteArray::number(open));
+        QCOMPARE(panel.waitFor("click"), QStringLiteral("ok"));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.delegate->mainWindow()->isVisible(), 5000);
+
+        // The "opened" event rebuilds too; the item count does not grow.
+        panel.send("opened");
+        QCOMPARE(panel.waitFor("opened"), QStringLiteral("ok"));
+        panel.send("layout");
+        QCOMPARE(QJsonDocument::fromJson(panel.waitFor("layout").section(' ', 1).toUtf8()).array().size(),
+                 items.size());
+
+        // Unknown ids and malformed calls are answered with errors; the item lives on.
+        panel.send("bad");
+        QCOMPARE(panel.waitFor("bad"), QStringLiteral("4"));
+        rig.delegate->refreshVovirUI();
+        QVERIFY(rig.delegate->statusController().isEnabled());
+
+        // No metric selected: the gauge alone, an empty label.
+        for (const char* key : {"VSShowCPU", "VSShowMemory", "VSShowNetwork", "VSShowBattery"})
+            rig.store->setBool(QLatin1String(key), false);
+        rig.delegate->refreshVovirUI();
+        QCOMPARE(panel.waitFor("label"), QStringLiteral("|"));
+    }
+
+    void registersAgainWhenThePanelRestarts()
+    {
+        DelegateRig rig(R"({"VSMenuBarMode": true})", QUrl("http://127.0.0.1:9/a.xml"), true);
+        {
+            PanelHost first;
+            first.waitFor("ready");
+            rig.delegate->statusController().enable(rig.delegate->statusMenu());
+            first.waitFor("registered");
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                                     StatusNotifierItem::kWatcherService),
+                                 5000);
+        PanelHost second;
+        second.waitFor("ready");
+        QVERIFY(second.waitFor("registered").startsWith("org.kde.StatusNotifierItem-"));
+        rig.delegate->statusController().disable();
+    }
+
+    void disableThenEnableGivesAFreshItem()
+    {
+        PanelHost panel;
+        panel.waitFor("ready");
+        DelegateRig rig(R"({"VSMenuBarMode": true})", QUrl("http://127.0.0.1:9/a.xml"), true);
+        rig.delegate->statusController().enable(rig.delegate->statusMenu());
+        const QString first = panel.waitFor("registered");
+        rig.delegate->statusController().disable();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !QDBusConnection::sessionBus().interface()->isServiceRegistered(first), 5000);
+        rig.delegate->statusController().enable(rig.delegate->statusMenu());
+        const QString second = panel.waitFor("registered");
+        QVERIFY(second != first);
+        panel.send("props");
+        QCOMPARE(jsonAfter(panel.waitFor("props")).value("XAyatanaLabel").toString(), QString());
+    }
+};
+
+QTEST_MAIN(TestPanel)
+#include "tst_panel.moc"
