@@ -145,6 +145,9 @@ QWidget* AppDelegate::buildSettingsView()
     separator->setFrameShape(QFrame::HLine);
     separator->setFrameShadow(QFrame::Plain);
     separator->setGeometry(24, 388, 382, 1);
+    QPalette faint = separator->palette();
+    faint.setColor(QPalette::WindowText, labelColor(QApplication::palette(), 0.15));
+    separator->setPalette(faint);
 
     placeFitted(leftLabel(QStringLiteral("VelmoraVovir v") + AppInfo::version(), 12,
                           QFont::DemiBold, LabelTone::Primary),
