@@ -1,7 +1,8 @@
 // Runs a command, lets it start, then measures its steady state: processor time over a window
 // and peak resident memory. Start-up ends at the first line the command prints on stdout, or
-// after --settle seconds when it prints nothing (a window).
-//   bench_process [--seconds 60] [--settle 3] -- command args...
+// after --settle seconds when it prints nothing (a window); the window opens --warmup seconds
+// later, once first-use costs (symbol binding, caches) are paid.
+//   bench_process [--seconds 60] [--settle 3] [--warmup 5] -- command args...
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -48,12 +49,15 @@ int main(int argc, char** argv)
     QStringList args = app.arguments().mid(1);
     int seconds = 60;
     double settle = 3;
+    double warmup = 5;
     while (!args.isEmpty() && args.first() != QLatin1String("--")) {
         const QString opt = args.takeFirst();
         if (opt == QLatin1String("--seconds") && !args.isEmpty())
             seconds = args.takeFirst().toInt();
         else if (opt == QLatin1String("--settle") && !args.isEmpty())
             settle = args.takeFirst().toDouble();
+        else if (opt == QLatin1String("--warmup") && !args.isEmpty())
+            warmup = args.takeFirst().toDouble();
     }
     if (args.size() < 2) {
         std::fprintf(stderr, "usage: bench_process [--seconds N] [--settle S] -- command args...\n");
@@ -78,6 +82,12 @@ int main(int argc, char** argv)
         }
         if (firstLineMs < 0)
             QThread::msleep(10);
+    }
+    QElapsedTimer warm;
+    warm.start();
+    while (warm.elapsed() < warmup * 1000 && p.state() == QProcess::Running) {
+        p.waitForReadyRead(100);
+        p.readAllStandardOutput();
     }
     const double cpu0 = cpuSeconds(pid);
     QElapsedTimer window;

@@ -144,6 +144,29 @@ private slots:
         QVERIFY(!rig.delegate->applicationShouldTerminateAfterLastWindowClosed());
     }
 
+    void closingTheWindowQuitsOnlyInTaskBarMode_data()
+    {
+        QTest::addColumn<bool>("inPanel");
+        QTest::newRow("task bar") << false;
+        QTest::newRow("panel") << true;
+    }
+    void closingTheWindowQuitsOnlyInTaskBarMode()
+    {
+        QFETCH(bool, inPanel);
+        DelegateRig rig(inPanel ? R"({"VSMenuBarMode": true})" : R"({"VSMenuBarMode": false})");
+        rig.delegate->buildMainWindow();
+        rig.delegate->showMainWindow();
+        QSignalSpy quit(rig.delegate.get(), &AppDelegate::quitRequested);
+        QVERIFY(rig.delegate->mainWindow()->close());
+        // Let the delegate's own check run, then one more turn for anything it queued.
+        QTest::qWait(0);
+        QCoreApplication::processEvents();
+        QCOMPARE(quit.count(), inPanel ? 0 : 1);
+        QVERIFY(!rig.delegate->mainWindow()->isVisible());
+        rig.delegate->showMainWindow(); // the same window comes back
+        QVERIFY(rig.delegate->mainWindow()->isVisible());
+    }
+
     void returnPressesTheMenuBarButton()
     {
         DelegateRig rig(R"({"VSMenuBarMode": false})");

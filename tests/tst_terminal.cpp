@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
 
 // The executable as a user or a status bar runs it.
 class TestTerminal : public QObject {
@@ -142,12 +143,36 @@ private slots:
         QCOMPARE(err.contains("no display available"), !withDisplay);
     }
 
+    void withADisplayTheWindowStartsOnceOnly()
+    {
+        writeSettings(R"({"VSOnboarded": true, "VSMenuBarMode": true})");
+        QProcess first;
+        start(first, {});
+        // The window program listens for later launches on a socket of this user's.
+        const QString socket = m_config->filePath("tmp/velmoravovir-" + QString::number(::getuid()));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), 15000);
+        QProcess second;
+        start(second, {});
+        QVERIFY(second.waitForFinished(15000));
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(second.readAllStandardError().contains("already running"));
+        QCOMPARE(first.state(), QProcess::Running);
+        first.terminate();
+        QVERIFY(first.waitForFinished(10000));
+    }
+
 private:
     void start(QProcess& p, const QStringList& arguments, bool withDisplay = true)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("VELMORA_PROBE_ROOT", m_tree->root());
         env.insert("XDG_CONFIG_HOME", m_config->path());
+        env.insert("XDG_DATA_HOME", m_config->filePath("data"));
+        QDir().mkpath(m_config->filePath("tmp"));
+        env.insert("TMPDIR", m_config->filePath("tmp"));
+        // Never the developer's own desktop session: no panel item may appear there.
+        env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + m_config->filePath("no-bus"));
+        env.insert("VELMORA_UPDATE_FEED_URL", "http://127.0.0.1:9/appcast.xml");
         env.insert("VELMORA_SERVICE_URL", "http://127.0.0.1:9");
         env.remove("DISPLAY");
         env.remove("WAYLAND_DISPLAY");

@@ -1,13 +1,18 @@
+// The command: terminal modes in this lean process (Qt Core only), the window in the desktop
+// executable it hands over to. A status bar running --watch all day never loads the GUI.
 #include "app/CommandLine.h"
 #include "app/terminal/TerminalMode.h"
 #include "engine/VovirEngine.h"
 #include "service/AppInfo.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
-
-int runDesktop(int& argc, char** argv);
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -16,6 +21,40 @@ bool hasDisplay()
     return !qEnvironmentVariableIsEmpty("DISPLAY") ||
            !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+// Beside this program in a build tree; in libexec once installed.
+QByteArray desktopExecutable(const QString& self)
+{
+    const QDir here = QFileInfo(self).absoluteDir();
+    for (const QString& candidate :
+         {here.filePath(QStringLiteral("velmoravovir-desktop")),
+          here.filePath(QStringLiteral(VELMORA_DESKTOP_RELATIVE_PATH))}) {
+        if (QFileInfo(candidate).isExecutable())
+            return QFile::encodeName(QDir::cleanPath(candidate));
+    }
+    return {};
+}
+
+int runWindow(char** argv)
+{
+    char self[4096] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    const QString selfPath = n > 0 ? QString::fromLocal8Bit(self, int(n)) : QString();
+    const QByteArray desktop = desktopExecutable(selfPath);
+    if (desktop.isEmpty()) {
+        std::fputs("velmoravovir: the window program (velmoravovir-desktop) is not installed "
+                    "next to this one; try --watch\n",
+                    stderr);
+        return 1;
+    }
+    // The autostart entry should start this command, not the program behind it.
+    qputenv("VELMORA_LAUNCHER", QFile::encodeName(selfPath));
+    argv[0] = const_cast<char*>(desktop.constData());
+    ::execv(desktop.constData(), argv);
+    std::fprintf(stderr, "velmoravovir: cannot start %s: %s\n", desktop.constData(),
+                 std::strerror(errno));
+    return 1;
 }
 
 } // namespace
@@ -40,7 +79,7 @@ int main(int argc, char** argv)
         return 2;
     case CommandLine::Action::Window:
         if (hasDisplay())
-            return runDesktop(argc, argv);
+            return runWindow(argv);
         std::fputs("velmoravovir: no display available; printing the live line here instead "
                    "(Ctrl+C stops)\n",
                    stderr);
@@ -50,7 +89,6 @@ int main(int argc, char** argv)
         break;
     }
 
-    // The terminal mode needs no GUI: a plain core application keeps it light.
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("VelmoraVovir"));
     TerminalMode terminal(VovirEngine::shared(),

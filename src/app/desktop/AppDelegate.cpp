@@ -12,6 +12,8 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QEvent>
+#include <QTimer>
 #include <QMainWindow>
 #include <QMenu>
 #include <QUrl>
@@ -104,6 +106,21 @@ void AppDelegate::applicationWillTerminate()
 bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() const
 {
     return !menuBarMode();
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_mainWindow && event->type() == QEvent::Close) {
+        // Once the close has gone through: quit when no window of ours is left open.
+        QTimer::singleShot(0, this, [this] {
+            for (QWidget* window : QApplication::topLevelWidgets())
+                if (window->isVisible() && window->isWindow() && !window->inherits("QMenu"))
+                    return;
+            if (applicationShouldTerminateAfterLastWindowClosed())
+                emit quitRequested();
+        });
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void AppDelegate::setActivationPolicy(bool accessory)

@@ -114,6 +114,9 @@ signals:
     // The user asked to quit, or closed the last window in task-bar mode.
     void quitRequested();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void activateApplication();
     void setActivationPolicy(bool accessory);

@@ -72,6 +72,7 @@ void AppDelegate::buildMainWindow()
         window->move(screen->availableGeometry().center() - window->rect().center());
 
     m_mainWindow = window;
+    window->installEventFilter(this);
     if (!menuBarMode()) {
         window->show();
         activateApplication();

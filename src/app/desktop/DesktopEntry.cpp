@@ -31,10 +31,6 @@ int runDesktop(int& argc, char** argv)
                      &AppDelegate::showMainWindow);
     QObject::connect(&delegate, &AppDelegate::quitRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
-    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &delegate, [&delegate] {
-        if (delegate.applicationShouldTerminateAfterLastWindowClosed())
-            emit delegate.quitRequested();
-    });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
     delegate.applicationDidFinishLaunching();

@@ -72,10 +72,11 @@ std::unique_ptr<AutostartLoginItem> AutostartLoginItem::forCurrentUser()
                                                                      Qt::SkipEmptyParts);
     if (dirs.isEmpty())
         dirs << QStringLiteral("/etc/xdg");
-    // An installed copy starts by its installed path; a build tree by its own.
-    return std::make_unique<AutostartLoginItem>(QStringLiteral("velmoravovir"),
-                                                QCoreApplication::applicationFilePath(), home,
-                                                dirs);
+    // The command the user started (it hands over to this window program), by its full path.
+    QString program = qEnvironmentVariable("VELMORA_LAUNCHER");
+    if (program.isEmpty())
+        program = QCoreApplication::applicationFilePath();
+    return std::make_unique<AutostartLoginItem>(QStringLiteral("velmoravovir"), program, home, dirs);
 }
 
 QString AutostartLoginItem::userEntryPath() const
