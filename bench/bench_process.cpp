@@ -60,7 +60,8 @@ int main(int argc, char** argv)
             warmup = args.takeFirst().toDouble();
     }
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: bench_process [--seconds N] [--settle S] -- command args...\n");
+        std::fprintf(stderr,
+                     "usage: bench_process [--seconds N] [--settle S] -- command args...\n");
         return 2;
     }
     args.removeFirst();

@@ -56,7 +56,8 @@ int main(int argc, char** argv)
     store.setBool("VSOnboarded", true);
     VovirSettings::setStore(&store);
     AppServices services;
-    services.crashPaths = CrashReporter::Paths{home.filePath("pending-crash.txt"), home.filePath("none")};
+    services.crashPaths =
+        CrashReporter::Paths{home.filePath("pending-crash.txt"), home.filePath("none")};
     AppDelegate delegate(services);
     delegate.applicationDidFinishLaunching();
     QTimer poll;

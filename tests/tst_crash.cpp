@@ -74,8 +74,8 @@ private slots:
         QTest::newRow("null dereference") << "segv" << int(SIGSEGV) << "Signal 11";
         QTest::newRow("abort") << "abort" << int(SIGABRT) << "Signal 6";
         QTest::newRow("stack overflow") << "overflow" << int(SIGSEGV) << "Signal 11";
-        QTest::newRow("exception") << "exception" << int(SIGABRT)
-                                   << "Exception: std::runtime_error : boom";
+        QTest::newRow("exception")
+            << "exception" << int(SIGABRT) << "Exception: std::runtime_error : boom";
         QTest::newRow("exception without message")
             << "exception-without-message" << int(SIGABRT)
             << "Exception: (anonymous namespace)::NoMessage : ";
@@ -96,7 +96,8 @@ private slots:
         QVERIFY(text.contains("\n---\n"));
         const QStringList frames = report.stack.split('\n');
         QVERIFY(!report.stack.isEmpty());
-        QVERIFY2(frames.size() <= CrashReporter::kMaxCapturedFrames, qPrintable(QString::number(frames.size())));
+        QVERIFY2(frames.size() <= CrashReporter::kMaxCapturedFrames,
+                 qPrintable(QString::number(frames.size())));
         QVERIFY(!report.stack.endsWith('\n'));
         QVERIFY(!QFile::exists(pending + ".tmp"));
     }
@@ -125,10 +126,13 @@ private slots:
         QTest::addColumn<QString>("stack");
         QTest::newRow("two frames") << QByteArray("Signal 11\n---\nframe a\nframe b") << "Signal 11"
                                     << "frame a\nframe b";
-        QTest::newRow("no separator") << QByteArray("just text\nmore") << "just text\nmore" << "";
+        QTest::newRow("no separator") << QByteArray("just text\nmore") << "just text\nmore"
+                                      << "";
         QTest::newRow("extra pieces dropped")
-            << QByteArray("message\n---\nstack\n---\nmore text") << "message" << "stack";
-        QTest::newRow("empty file") << QByteArray() << "" << "";
+            << QByteArray("message\n---\nstack\n---\nmore text") << "message"
+            << "stack";
+        QTest::newRow("empty file") << QByteArray() << ""
+                                    << "";
     }
     void splitting()
     {
@@ -146,7 +150,8 @@ private slots:
         QCOMPARE(request.path, QByteArray("/api/crash.php"));
         const QJsonObject body = QJsonDocument::fromJson(request.body).object();
         QCOMPARE(body.size(), 6);
-        QCOMPARE(body.value("d").toString(), QStringLiteral("0C9F5B1E-7A4D-4E8B-9D2C-3F6A1B0E5D47"));
+        QCOMPARE(body.value("d").toString(),
+                 QStringLiteral("0C9F5B1E-7A4D-4E8B-9D2C-3F6A1B0E5D47"));
         QCOMPARE(body.value("kind").toString(), QStringLiteral("crash"));
         QCOMPARE(body.value("message").toString(), message);
         QCOMPARE(body.value("stack").toString(), stack);
@@ -161,7 +166,10 @@ private slots:
         writeFile(pending, "Signal 6\n---\nf");
         CrashReporter::install({pending, {}});
         QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 10000);
-        QCOMPARE(QJsonDocument::fromJson(m_server->requests().first().body).object().value("d").toString(),
+        QCOMPARE(QJsonDocument::fromJson(m_server->requests().first().body)
+                     .object()
+                     .value("d")
+                     .toString(),
                  QStringLiteral("?"));
         QVERIFY(!m_store->contains("VSDeviceId")); // never created here
     }
@@ -198,7 +206,8 @@ private slots:
         writeFile(pending, "Signal 11\n---\n" + QByteArray(4 * 1024 * 1024, 'x'));
         CrashReporter::install({pending, {}});
         QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 10000);
-        const QJsonObject body = QJsonDocument::fromJson(m_server->requests().first().body).object();
+        const QJsonObject body =
+            QJsonDocument::fromJson(m_server->requests().first().body).object();
         QVERIFY(body.value("stack").toString().size() < 300 * 1024);
     }
 
@@ -206,10 +215,12 @@ private slots:
     {
         CrashReporter::reportError(QStringLiteral("disque plein"));
         QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 10000);
-        const QJsonObject body = QJsonDocument::fromJson(m_server->requests().first().body).object();
+        const QJsonObject body =
+            QJsonDocument::fromJson(m_server->requests().first().body).object();
         QCOMPARE(body.value("kind").toString(), QStringLiteral("error"));
         QCOMPARE(body.value("message").toString(), QStringLiteral("disque plein"));
-        QVERIFY(body.value("stack").toString().split('\n').size() <= CrashReporter::kMaxErrorFrames);
+        QVERIFY(body.value("stack").toString().split('\n').size() <=
+                CrashReporter::kMaxErrorFrames);
     }
 
     void systemReports()
@@ -220,7 +231,8 @@ private slots:
         const QString apport = "_usr_bin_velmoravovir." + uid + ".crash";
         writeFile(folder + "/" + apport,
                   "ProblemType: Crash\nExecutablePath: /usr/bin/velmoravovir\nSignal: 11\n"
-                  "CoreDump: base64\n " + QByteArray(50000, 'A'),
+                  "CoreDump: base64\n " +
+                      QByteArray(50000, 'A'),
                   t0);
         writeFile(folder + "/VelmoraVovir-2024-05-01-101010.ips",
                   "Process: VelmoraVovir\n\n  Termination Reason: Namespace SIGNAL\n"
@@ -228,7 +240,8 @@ private slots:
                   t0.addSecs(60));
         writeFile(folder + "/Velmora Vovir-plain.crash", "nothing telling here\n", t0.addSecs(120));
         // Never read: other programs, other endings, links.
-        writeFile(folder + "/_usr_bin_other." + uid + ".crash", "Exception: other", t0.addSecs(500));
+        writeFile(folder + "/_usr_bin_other." + uid + ".crash", "Exception: other",
+                  t0.addSecs(500));
         writeFile(folder + "/VelmoraVovir-2024.diag", "Exception: diag", t0.addSecs(500));
         QVERIFY(QFile::link(folder + "/_usr_bin_other." + uid + ".crash",
                             folder + "/VelmoraVovir-link.ips"));
@@ -241,9 +254,8 @@ private slots:
             const QJsonObject o = QJsonDocument::fromJson(r.body).object();
             byMessage.insert(o.value("message").toString(), o);
         }
-        QCOMPARE(byMessage.keys(),
-                 (QStringList{"  Termination Reason: Namespace SIGNAL", "Rapport système macOS",
-                              "Signal: 11"}));
+        QCOMPARE(byMessage.keys(), (QStringList{"  Termination Reason: Namespace SIGNAL",
+                                                "Rapport système macOS", "Signal: 11"}));
         const QString cut = byMessage.value("Signal: 11").value("stack").toString();
         QCOMPARE(cut.size(), CrashReporter::kMaxSystemReportChars);
         QVERIFY(cut.startsWith("ProblemType: Crash\n"));

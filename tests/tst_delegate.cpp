@@ -73,7 +73,8 @@ private slots:
         QCOMPARE(rig.delegate->cpuCard()->valueLabel()->text(), QStringLiteral("\u2026"));
         QCOMPARE(rig.delegate->memCard()->subLabel()->text(), QStringLiteral(" "));
         QVERIFY(rig.panel.gauge); // still the gauge of a fresh item
-        QCOMPARE(rig.delegate->mainButton()->text(), QStringLiteral("Retirer de la barre de menus"));
+        QCOMPARE(rig.delegate->mainButton()->text(),
+                 QStringLiteral("Retirer de la barre de menus"));
         QCOMPARE(rig.delegate->mainStatusLabel()->text(),
                  QStringLiteral("Live dans la barre de menus, toutes les 5 s"));
     }
@@ -94,8 +95,9 @@ private slots:
         QCOMPARE(rig.delegate->mainButton()->text(),
                  inPanel ? QStringLiteral("Retirer de la barre de menus")
                          : QStringLiteral("Afficher dans la barre de menus"));
-        QCOMPARE(hint->text(), inPanel ? QStringLiteral("Live dans la barre de menus, toutes les 3 s")
-                                       : QStringLiteral("Tes chiffres peuvent vivre en haut de l'écran"));
+        QCOMPARE(hint->text(),
+                 inPanel ? QStringLiteral("Live dans la barre de menus, toutes les 3 s")
+                         : QStringLiteral("Tes chiffres peuvent vivre en haut de l'écran"));
         QCOMPARE(hint->font().weight(), inPanel ? QFont::DemiBold : QFont::Normal);
         QCOMPARE(hint->font().pixelSize(), 13);
         const QColor colour = hint->palette().color(QPalette::WindowText);
@@ -183,20 +185,25 @@ private slots:
     {
         QTest::addColumn<int>("sample"); // 0 none, 1 with battery, 2 without
         QTest::addColumn<QStringList>("lines");
-        const QStringList tail{QString::fromUtf8("Ouvrir VelmoraVovir…"), "---",
+        const QStringList tail{QString::fromUtf8("Ouvrir VelmoraVovir…"),
+                               "---",
                                QString::fromUtf8("Rechercher des mises à jour…"),
-                               QString::fromUtf8("Signaler un problème… (off)"), "---",
+                               QString::fromUtf8("Signaler un problème… (off)"),
+                               "---",
                                "Quitter VelmoraVovir"};
         QTest::newRow("before the first sample") << 0 << tail;
         QTest::newRow("reference sample")
             << 1
-            << QStringList{"CPU : 23 % (off)", QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
+            << QStringList{"CPU : 23 % (off)",
+                           QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
                            QString::fromUtf8("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"),
-                           QString::fromUtf8("Batterie : 85 % · 412 cycles · en charge (off)"), "---"} +
+                           QString::fromUtf8("Batterie : 85 % · 412 cycles · en charge (off)"),
+                           "---"} +
                    tail;
         QTest::newRow("no battery")
             << 2
-            << QStringList{"CPU : 23 % (off)", QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
+            << QStringList{"CPU : 23 % (off)",
+                           QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
                            QString::fromUtf8("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"), "---"} +
                    tail;
     }
@@ -233,9 +240,9 @@ private slots:
         QCOMPARE(top[0]->menu()->actions().last()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
         QMenu* edit = top[1]->menu();
         QCOMPARE(top[1]->text(), QString::fromUtf8("Édition"));
-        QCOMPARE(menuLines(edit), (QStringList{"Annuler", QString::fromUtf8("Rétablir"), "---",
-                                               "Couper", "Copier", "Coller",
-                                               QString::fromUtf8("Tout sélectionner")}));
+        QCOMPARE(menuLines(edit),
+                 (QStringList{"Annuler", QString::fromUtf8("Rétablir"), "---", "Couper", "Copier",
+                              "Coller", QString::fromUtf8("Tout sélectionner")}));
         QCOMPARE(edit->actions()[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
     }
 
@@ -287,7 +294,8 @@ private slots:
         rig.delegate->toggleMenuBarMode(box);
         QVERIFY(AppDelegate::menuBarMode());
         QCOMPARE(rig.panel.alive, 1);
-        QCOMPARE(rig.delegate->mainButton()->text(), QStringLiteral("Retirer de la barre de menus"));
+        QCOMPARE(rig.delegate->mainButton()->text(),
+                 QStringLiteral("Retirer de la barre de menus"));
         QVERIFY(rig.delegate->mainWindow()->isVisible()); // left open, on the settings view
         QVERIFY(rig.delegate->settingsView()->isVisible());
 
@@ -295,7 +303,8 @@ private slots:
         QVERIFY(!AppDelegate::menuBarMode());
         QCOMPARE(rig.panel.alive, 0);
         QVERIFY(!box->isChecked());
-        QCOMPARE(rig.delegate->mainButton()->text(), QStringLiteral("Afficher dans la barre de menus"));
+        QCOMPARE(rig.delegate->mainButton()->text(),
+                 QStringLiteral("Afficher dans la barre de menus"));
         QTRY_VERIFY(rig.delegate->mainWindow()->isVisible());
         QVERIFY(rig.delegate->settingsView()->isVisible());
         QVERIFY(rig.delegate->applicationShouldTerminateAfterLastWindowClosed());
@@ -370,22 +379,23 @@ private slots:
         rig.delegate->applicationDidFinishLaunching();
         QCOMPARE(rig.alerts.shown.size(), 1);
         QVERIFY(rig.delegate->mainWindow() != nullptr);
-        QCOMPARE(rig.delegate->mainButton()->text(), QStringLiteral("Afficher dans la barre de menus"));
+        QCOMPARE(rig.delegate->mainButton()->text(),
+                 QStringLiteral("Afficher dans la barre de menus"));
         QTRY_VERIFY(rig.delegate->mainWindow()->isVisible());
     }
 
     void singleInstanceHandsOver()
     {
-        const QString name = QStringLiteral("velmoravovir-test-%1").arg(QCoreApplication::applicationPid());
+        const QString name =
+            QStringLiteral("velmoravovir-test-%1").arg(QCoreApplication::applicationPid());
         SingleInstance first(name);
         QVERIFY(!first.handOverToRunningInstance(200)); // nobody runs yet
         QVERIFY(first.listen());
         QSignalSpy shown(&first, &SingleInstance::activationRequested);
         // The second copy runs in another process in real life; a thread stands in for it here.
         bool handedOver = false;
-        std::unique_ptr<QThread> second(QThread::create([&] {
-            handedOver = SingleInstance(name).handOverToRunningInstance(5000);
-        }));
+        std::unique_ptr<QThread> second(QThread::create(
+            [&] { handedOver = SingleInstance(name).handOverToRunningInstance(5000); }));
         second->start();
         QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 10000);
         QVERIFY(second->wait(10000));

@@ -37,9 +37,8 @@ private slots:
         m_store = std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("s.json")));
         m_store->remove(QStringLiteral("VSInterval"));
         VovirSettings::setStore(m_store.get());
-        m_engine = std::make_unique<VovirEngine>(std::make_unique<LinuxProbe>(
-                                                     m_tree->root().toStdString()),
-                                                 [this] { return m_now; });
+        m_engine = std::make_unique<VovirEngine>(
+            std::make_unique<LinuxProbe>(m_tree->root().toStdString()), [this] { return m_now; });
     }
     void cleanup()
     {
@@ -155,7 +154,9 @@ private slots:
         QTest::addColumn<qint64>("cycles");
         using M = SupplyFiles;
         QTest::newRow("charging with cycles")
-            << M{{"type", "Battery"}, {"capacity", "85"}, {"status", "Charging"},
+            << M{{"type", "Battery"},
+                 {"capacity", "85"},
+                 {"status", "Charging"},
                  {"cycle_count", "412"}}
             << QByteArray("1") << qint64(85) << true << true << qint64(412);
         QTest::newRow("no cycle count, on battery")
@@ -165,7 +166,9 @@ private slots:
             << M{{"type", "Battery"}, {"capacity", "100"}, {"status", "Full"}} << QByteArray()
             << qint64(100) << false << true << qint64(0);
         QTest::newRow("capacity from energy")
-            << M{{"type", "Battery"}, {"energy_now", "30000"}, {"energy_full", "40000"},
+            << M{{"type", "Battery"},
+                 {"energy_now", "30000"},
+                 {"energy_full", "40000"},
                  {"status", "Not charging"}}
             << QByteArray("1") << qint64(75) << false << true << qint64(0);
         QTest::newRow("nothing readable but the type")

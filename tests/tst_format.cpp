@@ -14,8 +14,8 @@ private slots:
     void init()
     {
         m_store = std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("settings.json")));
-        for (const char* key : {"VSShowCPU", "VSShowMemory", "VSShowNetwork", "VSShowBattery",
-                                "VSCompact"})
+        for (const char* key :
+             {"VSShowCPU", "VSShowMemory", "VSShowNetwork", "VSShowBattery", "VSCompact"})
             m_store->remove(QLatin1String(key));
         VovirSettings::setStore(m_store.get());
     }
@@ -48,8 +48,7 @@ private slots:
         QTest::newRow("whole") << quint64(16 * g) << "16 Go";
         QTest::newRow("rounds to whole") << quint64(7.96 * g) << "8 Go";
         QTest::newRow("one decimal") << quint64(7.9 * g) << "7,9 Go";
-        QTest::newRow("largest counter") << std::numeric_limits<quint64>::max()
-                                         << "17179869184 Go";
+        QTest::newRow("largest counter") << std::numeric_limits<quint64>::max() << "17179869184 Go";
     }
     void gigabytes()
     {
@@ -126,8 +125,9 @@ private slots:
         VovirSettings::setShowNetwork(network);
         VovirSettings::setShowBattery(battery);
         VovirSettings::setCompactFormat(compact);
-        VovirSnapshot s{23, quint64(7.9 * double(1ull << 30)), 16ull << 30, 12 * 1024.0,
-                        3 * 1024.0, std::nullopt};
+        VovirSnapshot s{23,          quint64(7.9 * double(1ull << 30)),
+                        16ull << 30, 12 * 1024.0,
+                        3 * 1024.0,  std::nullopt};
         if (hasBattery)
             s.battery = BatterySnapshot{85, charging, true, 412};
         const std::optional<QString> result = VovirFormat::menuBarText(s);
@@ -140,8 +140,8 @@ private slots:
     void guideIsAtLeastAsWideAsAnyLine()
     {
         VovirSettings::setCompactFormat(false);
-        VovirSnapshot s{100, 15ull << 30, 16ull << 30, 999 * 1024.0, 1023 * 1024.0,
-                        BatterySnapshot{100, true, true, 5}};
+        VovirSnapshot s{100,          15ull << 30,   16ull << 30,
+                        999 * 1024.0, 1023 * 1024.0, BatterySnapshot{100, true, true, 5}};
         QVERIFY(VovirFormat::menuBarGuide().size() >= VovirFormat::menuBarText(s)->size());
     }
 

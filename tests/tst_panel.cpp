@@ -62,7 +62,10 @@ private:
     QString m_buffer;
 };
 
-QJsonObject jsonAfter(const QString& text) { return QJsonDocument::fromJson(text.toUtf8()).object(); }
+QJsonObject jsonAfter(const QString& text)
+{
+    return QJsonDocument::fromJson(text.toUtf8()).object();
+}
 
 } // namespace
 
@@ -96,8 +99,9 @@ private slots:
         rig.takeReferenceSample();
         rig.delegate->statusController().enable(rig.delegate->statusMenu());
         QVERIFY(rig.delegate->statusController().isEnabled());
-        QVERIFY(panel.waitFor("registered").startsWith(
-            QStringLiteral("org.kde.StatusNotifierItem-%1-").arg(QCoreApplication::applicationPid())));
+        QVERIFY(panel.waitFor("registered")
+                    .startsWith(QStringLiteral("org.kde.StatusNotifierItem-%1-")
+                                    .arg(QCoreApplication::applicationPid())));
 
         // The live text, with the guide that reserves its widest width.
         rig.delegate->refreshVovirUI();
@@ -129,15 +133,18 @@ private slots:
             const QJsonObject o = v.toObject();
             seen << (o.value("type").toString() == "separator"
                          ? QStringLiteral("---")
-                         : o.value("label").toString() + (o.value("enabled").toBool() ? "" : " (off)"));
+                         : o.value("label").toString() +
+                               (o.value("enabled").toBool() ? "" : " (off)"));
         }
-        QCOMPARE(seen, (QStringList{"CPU : 23 % (off)", QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
-                                    QString::fromUtf8("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"),
-                                    QString::fromUtf8("Batterie : 85 % · 412 cycles · en charge (off)"),
-                                    "---", QString::fromUtf8("Ouvrir VelmoraVovir…"), "---",
-                                    QString::fromUtf8("Rechercher des mises à jour…"),
-                                    QString::fromUtf8("Signaler un problème… (off)"), "---",
-                                    "Quitter VelmoraVovir"}));
+        QCOMPARE(
+            seen,
+            (QStringList{"CPU : 23 % (off)", QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
+                         QString::fromUtf8("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"),
+                         QString::fromUtf8("Batterie : 85 % · 412 cycles · en charge (off)"), "---",
+                         QString::fromUtf8("Ouvrir VelmoraVovir…"), "---",
+                         QString::fromUtf8("Rechercher des mises à jour…"),
+                         QString::fromUtf8("Signaler un problème… (off)"), "---",
+                         "Quitter VelmoraVovir"}));
 
         // A click reaches its action: "Ouvrir VelmoraVovir…" shows the window.
         QVERIFY(!rig.delegate->mainWindow()->isVisible());
@@ -150,7 +157,9 @@ private slots:
         panel.send("opened");
         QCOMPARE(panel.waitFor("opened"), QStringLiteral("ok"));
         panel.send("layout");
-        QCOMPARE(QJsonDocument::fromJson(panel.waitFor("layout").section(' ', 1).toUtf8()).array().size(),
+        QCOMPARE(QJsonDocument::fromJson(panel.waitFor("layout").section(' ', 1).toUtf8())
+                     .array()
+                     .size(),
                  items.size());
 
         // Unknown ids and malformed calls are answered with errors; the item lives on.

@@ -59,8 +59,10 @@ private slots:
         QCOMPARE(interval->itemText(2), QStringLiteral("5 s"));
         QComboBox* format = comboNamed(view, QStringLiteral("Format dans la barre de menus"));
         QCOMPARE(format->geometry(), QRect(280, 208, 110, 26));
-        QPushButton* check = findByText<QPushButton>(view, QString::fromUtf8("Rechercher des mises à jour…"));
-        QPushButton* report = findByText<QPushButton>(view, QString::fromUtf8("Signaler un problème…"));
+        QPushButton* check =
+            findByText<QPushButton>(view, QString::fromUtf8("Rechercher des mises à jour…"));
+        QPushButton* report =
+            findByText<QPushButton>(view, QString::fromUtf8("Signaler un problème…"));
         QCOMPARE(check->pos(), QPoint(24, 348));
         QCOMPARE(report->pos(), QPoint(24 + check->width() + 10, 348)); // one line, 10 apart
         QLabel* title = findByText<QLabel>(view, QString::fromUtf8("Réglages"));
@@ -91,10 +93,12 @@ private slots:
                              "VSCompact": false, "VSMenuBarMode": true,
                              "VSAutomaticallyChecksForUpdates": true,
                              "VSAutomaticallyDownloadsUpdates": true})")
-            << QList<bool>{true, false, true, false} << "5 s" << "Complet" << true << true;
+            << QList<bool>{true, false, true, false} << "5 s"
+            << "Complet" << true << true;
         QTest::newRow("only one update flag")
             << QByteArray(R"({"VSAutomaticallyChecksForUpdates": true, "VSInterval": 4})")
-            << QList<bool>{true, true, true, true} << "3 s" << "Compact" << false << false;
+            << QList<bool>{true, true, true, true} << "3 s"
+            << "Compact" << false << false;
     }
     void initialValues()
     {
@@ -109,10 +113,14 @@ private slots:
         QWidget* view = rig.delegate->settingsView();
         const char* names[] = {"CPU", "Mémoire", "Réseau", "Batterie"};
         for (int i = 0; i < 4; ++i)
-            QCOMPARE(findByText<QCheckBox>(view, QString::fromUtf8(names[i]))->isChecked(), metrics[i]);
-        QCOMPARE(comboNamed(view, QStringLiteral("Intervalle de rafraîchissement"))->currentText(), interval);
-        QCOMPARE(comboNamed(view, QStringLiteral("Format dans la barre de menus"))->currentText(), format);
-        QCOMPARE(findByText<QCheckBox>(view, QString::fromUtf8("Installer les mises à jour automatiquement"))
+            QCOMPARE(findByText<QCheckBox>(view, QString::fromUtf8(names[i]))->isChecked(),
+                     metrics[i]);
+        QCOMPARE(comboNamed(view, QStringLiteral("Intervalle de rafraîchissement"))->currentText(),
+                 interval);
+        QCOMPARE(comboNamed(view, QStringLiteral("Format dans la barre de menus"))->currentText(),
+                 format);
+        QCOMPARE(findByText<QCheckBox>(
+                     view, QString::fromUtf8("Installer les mises à jour automatiquement"))
                      ->isChecked(),
                  updates);
         QCOMPARE(rig.delegate->menuBarCheckbox()->isChecked(), panel);
@@ -152,7 +160,8 @@ private slots:
         QVERIFY(rig.delegate->mainStatusLabel()->text().endsWith(QStringLiteral("toutes les 5 s")));
 
         // Automatic updates set both flags alike.
-        QCheckBox* updates = findByText<QCheckBox>(view, QString::fromUtf8("Installer les mises à jour automatiquement"));
+        QCheckBox* updates = findByText<QCheckBox>(
+            view, QString::fromUtf8("Installer les mises à jour automatiquement"));
         updates->click();
         QVERIFY(rig.updater->automaticallyChecksForUpdates());
         QVERIFY(rig.updater->automaticallyDownloadsUpdates());

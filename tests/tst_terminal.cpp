@@ -29,12 +29,16 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("stdoutHas");
         QTest::addColumn<QString>("stderrHas");
-        QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: velmoravovir" << "";
-        QTest::newRow("version") << QStringList{"--version"} << 0 << "velmoravovir 1." << "";
-        QTest::newRow("unknown option")
-            << QStringList{"--frobnicate"} << 2 << "" << "velmoravovir: unknown option '--frobnicate'";
-        QTest::newRow("stray argument") << QStringList{"now"} << 2 << "" << "unexpected argument";
-        QTest::newRow("json alone") << QStringList{"--json"} << 2 << "" << "--json goes with";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: velmoravovir"
+                              << "";
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "velmoravovir 1."
+                                 << "";
+        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << ""
+                                        << "velmoravovir: unknown option '--frobnicate'";
+        QTest::newRow("stray argument") << QStringList{"now"} << 2 << ""
+                                        << "unexpected argument";
+        QTest::newRow("json alone") << QStringList{"--json"} << 2 << ""
+                                    << "--json goes with";
         QTest::newRow("once and watch") << QStringList{"--once", "--watch"} << 2 << ""
                                         << "cannot be combined";
     }
@@ -114,7 +118,8 @@ private slots:
         QProcess p;
         start(p, {"--once", "--json"});
         QVERIFY(p.waitForFinished(10000));
-        QVERIFY(QJsonDocument::fromJson(p.readAllStandardOutput()).object().value("battery").isNull());
+        QVERIFY(
+            QJsonDocument::fromJson(p.readAllStandardOutput()).object().value("battery").isNull());
     }
 
     void watchEndsCleanlyOnSignal_data()
@@ -149,7 +154,8 @@ private slots:
         QProcess first;
         start(first, {});
         // The window program listens for later launches on a socket of this user's.
-        const QString socket = m_config->filePath("tmp/velmoravovir-" + QString::number(::getuid()));
+        const QString socket =
+            m_config->filePath("tmp/velmoravovir-" + QString::number(::getuid()));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), 15000);
         QProcess second;
         start(second, {});

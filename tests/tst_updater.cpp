@@ -9,16 +9,25 @@ namespace {
 QByteArray appcast(const QByteArray& items)
 {
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-           "<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">"
-           "<channel><title>VelmoraVovir</title>" + items + "</channel></rss>";
+           "<rss version=\"2.0\" "
+           "xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">"
+           "<channel><title>VelmoraVovir</title>" +
+           items + "</channel></rss>";
 }
 
-QByteArray item(const QByteArray& version, const QByteArray& link = "https://velmoralabs.example/dl")
+QByteArray item(const QByteArray& version,
+                const QByteArray& link = "https://velmoralabs.example/dl")
 {
-    return "<item><title>VelmoraVovir " + version + "</title><sparkle:version>42</sparkle:version>"
-           "<sparkle:shortVersionString>" + version + "</sparkle:shortVersionString>"
-           "<link>" + link + "</link>"
-           "<enclosure url=\"https://velmoralabs.example/v.tar.gz\" length=\"1\" type=\"application/octet-stream\"/>"
+    return "<item><title>VelmoraVovir " + version +
+           "</title><sparkle:version>42</sparkle:version>"
+           "<sparkle:shortVersionString>" +
+           version +
+           "</sparkle:shortVersionString>"
+           "<link>" +
+           link +
+           "</link>"
+           "<enclosure url=\"https://velmoralabs.example/v.tar.gz\" length=\"1\" "
+           "type=\"application/octet-stream\"/>"
            "</item>";
 }
 
@@ -35,13 +44,20 @@ private slots:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<int>("order"); // 2: cannot compare
-        QTest::newRow("equal") << "1.0.0" << "1.0.0" << 0;
-        QTest::newRow("missing parts are zero") << "1.0" << "1.0.0" << 0;
-        QTest::newRow("numeric, not textual") << "1.10.0" << "1.9.3" << 1;
-        QTest::newRow("older") << "0.9" << "1.0.0" << -1;
-        QTest::newRow("letters") << "1.0b" << "1.0.0" << 2;
-        QTest::newRow("empty") << "" << "1.0.0" << 2;
-        QTest::newRow("huge component") << "1.99999999999999999999" << "1" << 2;
+        QTest::newRow("equal") << "1.0.0"
+                               << "1.0.0" << 0;
+        QTest::newRow("missing parts are zero") << "1.0"
+                                                << "1.0.0" << 0;
+        QTest::newRow("numeric, not textual") << "1.10.0"
+                                              << "1.9.3" << 1;
+        QTest::newRow("older") << "0.9"
+                               << "1.0.0" << -1;
+        QTest::newRow("letters") << "1.0b"
+                                 << "1.0.0" << 2;
+        QTest::newRow("empty") << ""
+                               << "1.0.0" << 2;
+        QTest::newRow("huge component") << "1.99999999999999999999"
+                                        << "1" << 2;
     }
     void versions()
     {
@@ -65,7 +81,8 @@ private slots:
         QTest::newRow("equal") << appcast(item("1.0.0")) << Outcome::UpToDate << "1.0.0";
         QTest::newRow("older") << appcast(item("0.9.1")) << Outcome::UpToDate << "0.9.1";
         QTest::newRow("enclosure attributes only")
-            << appcast("<item><enclosure url=\"https://e.example/x\" sparkle:shortVersionString=\"2.0\"/></item>")
+            << appcast("<item><enclosure url=\"https://e.example/x\" "
+                       "sparkle:shortVersionString=\"2.0\"/></item>")
             << Outcome::NewerAvailable << "2.0";
         QTest::newRow("not xml") << QByteArray("{\"version\": \"9\"}") << Outcome::Failed << "";
         QTest::newRow("truncated") << appcast(item("2.0")).left(120) << Outcome::Failed << "";
@@ -79,7 +96,8 @@ private slots:
             << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a \"aaaaaaaaaa\">"
                           "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]><rss>&b;</rss>")
             << Outcome::Failed << "";
-        QTest::newRow("deeply nested") << QByteArray(10000, '<').replace('<', "<a>") << Outcome::Failed << "";
+        QTest::newRow("deeply nested")
+            << QByteArray(10000, '<').replace('<', "<a>") << Outcome::Failed << "";
     }
     void feeds()
     {
@@ -119,7 +137,8 @@ private slots:
         if (kind == 2)
             server.respond("/appcast.xml", {200, {}, "text/xml", true});
         if (kind == 3)
-            server.respond("/appcast.xml", {200, appcast(QByteArray(3 * 1024 * 1024, ' ') + item("9.0"))});
+            server.respond("/appcast.xml",
+                           {200, appcast(QByteArray(3 * 1024 * 1024, ' ') + item("9.0"))});
         Updater updater(feed, QStringLiteral("1.0.0"));
         updater.setTimeoutMs(1500);
         QSignalSpy finished(&updater, &Updater::checkFinished);
@@ -137,11 +156,12 @@ private slots:
                                       << "Une nouvelle version de VelmoraVovir est disponible";
         QTest::newRow("newer, automatic") << appcast(item("1.1")) << false
                                           << "Une nouvelle version de VelmoraVovir est disponible";
-        QTest::newRow("up to date, asked") << appcast(item("1.0.0")) << true
-                                           << QString::fromUtf8("VelmoraVovir est à jour");
+        QTest::newRow("up to date, asked")
+            << appcast(item("1.0.0")) << true << QString::fromUtf8("VelmoraVovir est à jour");
         QTest::newRow("up to date, automatic") << appcast(item("1.0.0")) << false << "";
-        QTest::newRow("broken, asked") << QByteArray("<rss") << true
-                                       << QString::fromUtf8("La recherche de mises à jour a échoué");
+        QTest::newRow("broken, asked")
+            << QByteArray("<rss") << true
+            << QString::fromUtf8("La recherche de mises à jour a échoué");
         QTest::newRow("broken, automatic") << QByteArray("<rss") << false << "";
     }
     void userIsToldInFrench()

@@ -59,8 +59,8 @@ private slots:
         QTest::newRow("absent") << QVariant() << false << qint64(0) << QString();
         QTest::newRow("true") << QVariant(true) << true << qint64(1) << QString();
         QTest::newRow("integer") << QVariant(qint64(5)) << true << qint64(5) << "5";
-        QTest::newRow("numeric string") << QVariant(QStringLiteral("12")) << true << qint64(12)
-                                        << "12";
+        QTest::newRow("numeric string")
+            << QVariant(QStringLiteral("12")) << true << qint64(12) << "12";
         QTest::newRow("word") << QVariant(QStringLiteral("abc")) << false << qint64(0) << "abc";
         QTest::newRow("YES") << QVariant(QStringLiteral("YES")) << true << qint64(0) << "YES";
         QTest::newRow("huge double") << QVariant(1e300) << true << qint64(0) << "1e+300";
@@ -76,12 +76,23 @@ private slots:
         UserDefaults store(path());
         const QString key = QStringLiteral("k");
         switch (stored.typeId()) {
-        case QMetaType::Bool: store.setBool(key, stored.toBool()); break;
-        case QMetaType::LongLong: store.setInteger(key, stored.toLongLong()); break;
-        case QMetaType::Double: store.setDouble(key, stored.toDouble()); break;
-        case QMetaType::QString: store.setString(key, stored.toString()); break;
-        case QMetaType::QDateTime: store.setDate(key, stored.toDateTime()); break;
-        default: break;
+        case QMetaType::Bool:
+            store.setBool(key, stored.toBool());
+            break;
+        case QMetaType::LongLong:
+            store.setInteger(key, stored.toLongLong());
+            break;
+        case QMetaType::Double:
+            store.setDouble(key, stored.toDouble());
+            break;
+        case QMetaType::QString:
+            store.setString(key, stored.toString());
+            break;
+        case QMetaType::QDateTime:
+            store.setDate(key, stored.toDateTime());
+            break;
+        default:
+            break;
         }
         QCOMPARE(store.boolValue(key), asBool);
         QCOMPARE(store.integerValue(key), asInteger);
@@ -157,7 +168,8 @@ private slots:
 
     void twoWritersMergeAndNeverTear()
     {
-        const QString writer = QCoreApplication::applicationDirPath() + QStringLiteral("/store_writer");
+        const QString writer =
+            QCoreApplication::applicationDirPath() + QStringLiteral("/store_writer");
         QProcess a, b;
         a.start(writer, {path(), QStringLiteral("a"), QStringLiteral("60")});
         b.start(writer, {path(), QStringLiteral("b"), QStringLiteral("60")});

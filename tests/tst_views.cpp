@@ -199,7 +199,8 @@ private slots:
     void labelsRepaintWhenTheAppearanceChanges()
     {
         const QPalette original = QApplication::palette();
-        std::unique_ptr<QLabel> label(makeLabel(QString(), 13, QFont::Normal, TextColor::of(vovirCyan())));
+        std::unique_ptr<QLabel> label(
+            makeLabel(QString(), 13, QFont::Normal, TextColor::of(vovirCyan())));
         QCOMPARE(label->alignment(), Qt::AlignCenter);
         QCOMPARE(label->textFormat(), Qt::PlainText);
         QPalette dark = original;

@@ -44,8 +44,8 @@ int runWindow(char** argv)
     const QByteArray desktop = desktopExecutable(selfPath);
     if (desktop.isEmpty()) {
         std::fputs("velmoravovir: the window program (velmoravovir-desktop) is not installed "
-                    "next to this one; try --watch\n",
-                    stderr);
+                   "next to this one; try --watch\n",
+                   stderr);
         return 1;
     }
     // The autostart entry should start this command, not the program behind it.

@@ -6,8 +6,7 @@
 #include <QLabel>
 #include <QPainter>
 
-StatCardView::StatCardView(const QString& title, bool showsBar, QWidget* parent)
-    : QWidget(parent)
+StatCardView::StatCardView(const QString& title, bool showsBar, QWidget* parent) : QWidget(parent)
 {
     setFixedSize(cardSize);
     auto leftLabel = [this](const QString& text, const QFont& font, LabelTone tone,

@@ -46,7 +46,10 @@ public slots:
         say("registered " + item);
     }
     void RegisterStatusNotifierHost(const QString&) {}
-    void onLabel(const QString& label, const QString& guide) { say("label " + label + "|" + guide); }
+    void onLabel(const QString& label, const QString& guide)
+    {
+        say("label " + label + "|" + guide);
+    }
 
 signals:
     void StatusNotifierItemRegistered(const QString& item);
@@ -99,9 +102,9 @@ private:
         o.insert("Menu", qdbus_cast<QDBusObjectPath>(map.value("Menu")).path());
         const auto pixmaps = qdbus_cast<SniIconPixmapList>(map.value("IconPixmap"));
         o.insert("IconPixmapCount", int(pixmaps.size()));
-        o.insert("IconPixmapBytesRight", !pixmaps.isEmpty() &&
-                                             pixmaps.first().bytes.size() ==
-                                                 pixmaps.first().width * pixmaps.first().height * 4);
+        o.insert("IconPixmapBytesRight",
+                 !pixmaps.isEmpty() && pixmaps.first().bytes.size() ==
+                                           pixmaps.first().width * pixmaps.first().height * 4);
         o.insert("ToolTipDescription", qdbus_cast<SniToolTip>(map.value("ToolTip")).description);
         say("props " + QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)));
     }
@@ -109,8 +112,8 @@ private:
     void layout()
     {
         const QDBusMessage shown = call("/MenuBar", "com.canonical.dbusmenu", "AboutToShow", {0});
-        const QDBusMessage reply = call("/MenuBar", "com.canonical.dbusmenu", "GetLayout",
-                                        {0, -1, QStringList()});
+        const QDBusMessage reply =
+            call("/MenuBar", "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()});
         if (reply.type() != QDBusMessage::ReplyMessage)
             return say("layout error " + reply.errorMessage());
         const auto root = qdbus_cast<DBusMenuLayoutItem>(reply.arguments().value(1));
@@ -122,15 +125,15 @@ private:
                              {"enabled", child.properties.value("enabled", true).toBool()}};
             items.append(item);
         }
-        say(QStringLiteral("layout %1 ").arg(shown.arguments().value(0).toBool() ? "rebuilt" : "kept") +
+        say(QStringLiteral("layout %1 ")
+                .arg(shown.arguments().value(0).toBool() ? "rebuilt" : "kept") +
             QString::fromUtf8(QJsonDocument(items).toJson(QJsonDocument::Compact)));
     }
 
     void event(int id, const QString& name, const QString& tag)
     {
-        const QDBusMessage reply =
-            call("/MenuBar", "com.canonical.dbusmenu", "Event",
-                 {id, name, QVariant::fromValue(QDBusVariant(0)), 0u});
+        const QDBusMessage reply = call("/MenuBar", "com.canonical.dbusmenu", "Event",
+                                        {id, name, QVariant::fromValue(QDBusVariant(0)), 0u});
         say(tag + (reply.type() == QDBusMessage::ReplyMessage ? " ok" : " error"));
     }
 
@@ -138,8 +141,8 @@ private:
     {
         int errors = 0;
         const QString menu = "com.canonical.dbusmenu";
-        errors += call("/MenuBar", menu, "Event", {9999, QStringLiteral("clicked"),
-                                                   QVariant::fromValue(QDBusVariant(0)), 0u})
+        errors += call("/MenuBar", menu, "Event",
+                       {9999, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u})
                       .type() == QDBusMessage::ErrorMessage;
         errors += call("/MenuBar", menu, "GetProperty", {9999, QStringLiteral("label")}).type() ==
                   QDBusMessage::ErrorMessage;
@@ -147,8 +150,9 @@ private:
                   QDBusMessage::ErrorMessage;
         errors += call("/MenuBar", menu, "Event", {QStringLiteral("not an id")}).type() ==
                   QDBusMessage::ErrorMessage;
-        errors += call("/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", {1, 2})
-                      .type() == QDBusMessage::ErrorMessage; // a valid call: no error
+        errors +=
+            call("/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", {1, 2}).type() ==
+            QDBusMessage::ErrorMessage; // a valid call: no error
         say(QStringLiteral("bad %1").arg(errors));
     }
 

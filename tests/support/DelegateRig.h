@@ -28,7 +28,8 @@ struct DelegateRig {
 
     // realPanel: the desktop's own panel protocol instead of a recording item.
     explicit DelegateRig(const QByteArray& storeJson = {},
-                         const QUrl& feed = QUrl("http://127.0.0.1:9/a.xml"), bool realPanel = false)
+                         const QUrl& feed = QUrl("http://127.0.0.1:9/a.xml"),
+                         bool realPanel = false)
     {
         if (!storeJson.isEmpty()) {
             QFile f(home.filePath("settings.json"));
@@ -40,9 +41,9 @@ struct DelegateRig {
         writeBaseline();
         engine = std::make_unique<VovirEngine>(
             std::make_unique<LinuxProbe>(tree.root().toStdString()), [this] { return now; });
-        login = std::make_unique<AutostartLoginItem>(
-            "velmoravovir", "/usr/bin/velmoravovir", home.filePath("config"),
-            QStringList{home.filePath("xdg")});
+        login = std::make_unique<AutostartLoginItem>("velmoravovir", "/usr/bin/velmoravovir",
+                                                     home.filePath("config"),
+                                                     QStringList{home.filePath("xdg")});
         updater = std::make_unique<Updater>(feed, "1.0.0");
         AppServices services;
         services.engine = engine.get();
@@ -75,7 +76,8 @@ struct DelegateRig {
         writeBaseline();
         tree.remove("sys/class/power_supply/BAT0/type");
         if (battery)
-            tree.writeSupply("BAT0", {{"type", "Battery"}, {"capacity", "85"},
+            tree.writeSupply("BAT0", {{"type", "Battery"},
+                                      {"capacity", "85"},
                                       {"status", charging ? "Charging" : "Discharging"},
                                       {"cycle_count", "412"}});
         engine->start();

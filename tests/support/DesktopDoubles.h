@@ -11,7 +11,7 @@
 struct PanelRecord {
     int created = 0;
     int alive = 0;
-    QString text;  // last text shown; empty while the gauge shows
+    QString text; // last text shown; empty while the gauge shows
     bool gauge = false;
     QPointer<QMenu> menu;
 };

@@ -25,15 +25,14 @@ public:
 
     void writeStat(quint64 user, quint64 system, quint64 idle, quint64 nice = 0)
     {
-        write(QStringLiteral("proc/stat"),
-              QStringLiteral("cpu  %1 %2 %3 %4 0 0 0 0 0 0\n"
-                             "cpu0 %1 %2 %3 %4 0 0 0 0 0 0\n"
-                             "intr 1 2 3\n")
-                  .arg(user)
-                  .arg(nice)
-                  .arg(system)
-                  .arg(idle)
-                  .toLatin1());
+        write(QStringLiteral("proc/stat"), QStringLiteral("cpu  %1 %2 %3 %4 0 0 0 0 0 0\n"
+                                                          "cpu0 %1 %2 %3 %4 0 0 0 0 0 0\n"
+                                                          "intr 1 2 3\n")
+                                               .arg(user)
+                                               .arg(nice)
+                                               .arg(system)
+                                               .arg(idle)
+                                               .toLatin1());
     }
 
     void writeMeminfo(quint64 totalKb, quint64 availableKb)
@@ -53,7 +52,8 @@ public:
               " face |bytes    packets errs drop fifo frame compressed multicast|bytes    packets "
               "errs drop fifo colls carrier compressed\n"
               "    lo: 999999 10 0 0 0 0 0 0 999999 10 0 0 0 0 0 0\n"
-              "  " + name + ": " + QByteArray::number(down) + " 10 0 0 0 0 0 0 " +
+              "  " +
+                  name + ": " + QByteArray::number(down) + " 10 0 0 0 0 0 0 " +
                   QByteArray::number(up) + " 10 0 0 0 0 0 0\n");
     }
 

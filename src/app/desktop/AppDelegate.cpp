@@ -13,9 +13,9 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QEvent>
-#include <QTimer>
 #include <QMainWindow>
 #include <QMenu>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -23,11 +23,10 @@ const char* const kMakerWebAddress = "https://velmoralabs.ch";
 } // namespace
 
 AppDelegate::AppDelegate(AppServices services, QObject* parent)
-    : QObject(parent),
-      m_engine(services.engine ? services.engine : &VovirEngine::shared()),
+    : QObject(parent), m_engine(services.engine ? services.engine : &VovirEngine::shared()),
       m_alerts(services.alerts),
       m_statusController(services.statusItems ? services.statusItems
-                                               : DesktopPlatform::statusItemFactory()),
+                                              : DesktopPlatform::statusItemFactory()),
       m_loginItem(services.loginItem), m_updater(services.updater),
       m_crashPaths(services.crashPaths)
 {
@@ -64,8 +63,8 @@ AppDelegate::~AppDelegate()
         m_engine->onUpdate = nullptr;
     m_statusController.disable();
     delete m_mainWindow; // takes the cards and views with it
-    for (StatCardView* card : {m_cpuCard.data(), m_memCard.data(), m_netCard.data(),
-                               m_batCard.data()})
+    for (StatCardView* card :
+         {m_cpuCard.data(), m_memCard.data(), m_netCard.data(), m_batCard.data()})
         delete card; // only those never placed in a view are left
     delete m_statusMenu;
 }

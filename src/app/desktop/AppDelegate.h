@@ -33,11 +33,11 @@ class VovirEngine;
 
 // What the delegate talks to outside itself; the real ones by default, tests pass their own.
 struct AppServices {
-    VovirEngine* engine = nullptr;       // the shared engine when null
-    StatusItemFactory statusItems;       // the desktop's panel when empty
-    AlertPresenter* alerts = nullptr;    // message boxes when null
-    LoginItem* loginItem = nullptr;      // the XDG autostart entry when null
-    Updater* updater = nullptr;          // the maker's update feed when null
+    VovirEngine* engine = nullptr;                  // the shared engine when null
+    StatusItemFactory statusItems;                  // the desktop's panel when empty
+    AlertPresenter* alerts = nullptr;               // message boxes when null
+    LoginItem* loginItem = nullptr;                 // the XDG autostart entry when null
+    Updater* updater = nullptr;                     // the maker's update feed when null
     std::optional<CrashReporter::Paths> crashPaths; // the user's folders when absent
 };
 

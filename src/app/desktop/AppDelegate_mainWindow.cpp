@@ -2,10 +2,10 @@
 #include "AppDelegate.h"
 
 #include "MainView.h"
-#include "views/BadgeImage.h"
-#include "views/Palette.h"
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
+#include "views/BadgeImage.h"
+#include "views/Palette.h"
 #include "views/StatCardView.h"
 #include "views/Symbols.h"
 
@@ -25,8 +25,8 @@ QToolButton* cornerButton(const QString& symbol, const QString& description, qre
     auto* button = new QToolButton;
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::TabFocus);
-    button->setIcon(symbolIcon(symbol, pointSize, labelColor(QApplication::palette(),
-                                                              LabelTone::Secondary)));
+    button->setIcon(
+        symbolIcon(symbol, pointSize, labelColor(QApplication::palette(), LabelTone::Secondary)));
     button->setIconSize(QSize(qRound(pointSize), qRound(pointSize)));
     button->setToolTip(description);
     button->setAccessibleName(description);
@@ -86,9 +86,9 @@ QWidget* AppDelegate::buildMainView()
     icon->setPixmap(applicationIconPixmap(92, qApp->devicePixelRatio()));
     QLabel* name = makeLabel(QStringLiteral("VelmoraVovir"), 24, QFont::Bold,
                              TextColor::of(LabelTone::Primary));
-    QLabel* tagline = makeLabel(
-        QStringLiteral("CPU, mémoire, réseau et batterie\nen un coup d'oeil, en direct."), 13,
-        QFont::Normal, TextColor::of(LabelTone::Secondary));
+    QLabel* tagline =
+        makeLabel(QStringLiteral("CPU, mémoire, réseau et batterie\nen un coup d'oeil, en direct."),
+                  13, QFont::Normal, TextColor::of(LabelTone::Secondary));
 
     auto* grid = new QWidget;
     auto* gridLayout = new QVBoxLayout(grid);
@@ -108,24 +108,24 @@ QWidget* AppDelegate::buildMainView()
                        "QPushButton:focus { outline: none; }")
             .arg(vovirCyanFixed().name(), vovirCyanFixed().darker(120).name()));
     connect(m_mainButton, &QPushButton::clicked, this, &AppDelegate::vovirPressed);
-    m_mainStatusLabel =
-        makeLabel(QStringLiteral("Tes chiffres peuvent vivre en haut de l'écran"), 13,
-                  QFont::Normal, TextColor::of(LabelTone::Tertiary));
+    m_mainStatusLabel = makeLabel(QStringLiteral("Tes chiffres peuvent vivre en haut de l'écran"),
+                                  13, QFont::Normal, TextColor::of(LabelTone::Tertiary));
 
     auto* column = new QWidget;
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    const std::pair<QWidget*, int> elements[] = {
-        {icon, 12}, {name, 8}, {tagline, 14}, {grid, 14}, {m_mainButton, 10},
-        {m_mainStatusLabel, 0}};
+    const std::pair<QWidget*, int> elements[] = {{icon, 12},         {name, 8},
+                                                 {tagline, 14},      {grid, 14},
+                                                 {m_mainButton, 10}, {m_mainStatusLabel, 0}};
     for (const auto& [element, spaceAfter] : elements) {
         layout->addWidget(element, 0, Qt::AlignHCenter);
         if (spaceAfter > 0)
             layout->addSpacing(spaceAfter);
     }
 
-    QToolButton* gear = cornerButton(QStringLiteral("gearshape.fill"), QStringLiteral("Réglages"), 16);
+    QToolButton* gear =
+        cornerButton(QStringLiteral("gearshape.fill"), QStringLiteral("Réglages"), 16);
     connect(gear, &QToolButton::clicked, this, &AppDelegate::showSettings);
     m_messagesButton =
         cornerButton(QStringLiteral("envelope.fill"), QStringLiteral("Messages"), 15);

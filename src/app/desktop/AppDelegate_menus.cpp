@@ -69,8 +69,7 @@ QMenu* AppDelegate::statusMenu()
 {
     if (!m_statusMenu) {
         m_statusMenu = new QMenu;
-        connect(m_statusMenu, &QMenu::aboutToShow, this,
-                [this] { menuWillOpen(m_statusMenu); });
+        connect(m_statusMenu, &QMenu::aboutToShow, this, [this] { menuWillOpen(m_statusMenu); });
     }
     return m_statusMenu;
 }

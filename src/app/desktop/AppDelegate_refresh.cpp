@@ -39,8 +39,8 @@ void AppDelegate::refreshVovirUI()
             inPanel ? QStringLiteral("Live dans la barre de menus, toutes les %1 s")
                           .arg(VovirSettings::intervalSeconds())
                     : QStringLiteral("Tes chiffres peuvent vivre en haut de l'écran"));
-        setLabelColor(m_mainStatusLabel, inPanel ? TextColor::of(vovirCyan())
-                                                 : TextColor::of(LabelTone::Tertiary));
+        setLabelColor(m_mainStatusLabel,
+                      inPanel ? TextColor::of(vovirCyan()) : TextColor::of(LabelTone::Tertiary));
         m_mainStatusLabel->setFont(systemFont(13, inPanel ? QFont::DemiBold : QFont::Normal));
     }
 }

@@ -67,9 +67,9 @@ QWidget* AppDelegate::buildSettingsView()
     back->setGeometry(18, 46, 28, 28);
     connect(back, &QToolButton::clicked, this, &AppDelegate::showMain);
 
-    placeCentredOn(makeLabel(QStringLiteral("Réglages"), 20, QFont::Bold,
-                             TextColor::of(LabelTone::Primary)),
-                   view, 54, 60);
+    placeCentredOn(
+        makeLabel(QStringLiteral("Réglages"), 20, QFont::Bold, TextColor::of(LabelTone::Primary)),
+        view, 54, 60);
 
     auto card = [view](int x, int y, int w, int h) {
         auto* box = new CardBox(view);
@@ -87,7 +87,8 @@ QWidget* AppDelegate::buildSettingsView()
                    {"Réseau", 2, {40, 132}, VovirSettings::showNetwork()},
                    {"Batterie", 3, {224, 132}, VovirSettings::showBattery()}};
     for (const auto& metric : metrics) {
-        auto* box = placeFitted(new QCheckBox(QString::fromUtf8(metric.title)), view, metric.origin);
+        auto* box =
+            placeFitted(new QCheckBox(QString::fromUtf8(metric.title)), view, metric.origin);
         box->setChecked(metric.on);
         const int tag = metric.tag;
         connect(box, &QCheckBox::clicked, this, [this, box, tag] { toggleMetric(box, tag); });
@@ -117,14 +118,15 @@ QWidget* AppDelegate::buildSettingsView()
     connect(format, &QComboBox::activated, this, [this, format] { formatChanged(format); });
 
     card(24, 248, 382, 88);
-    auto* updates = placeFitted(
-        new QCheckBox(QStringLiteral("Installer les mises à jour automatiquement")), view, {40, 258});
+    auto* updates =
+        placeFitted(new QCheckBox(QStringLiteral("Installer les mises à jour automatiquement")),
+                    view, {40, 258});
     updates->setChecked(m_updater->automaticallyChecksForUpdates() &&
                         m_updater->automaticallyDownloadsUpdates());
     connect(updates, &QCheckBox::clicked, this, [this, updates] { toggleAutoUpdates(updates); });
-    m_menuBarCheckbox = placeFitted(
-        new QCheckBox(QStringLiteral("Icône dans la barre de menus (au lieu du Dock)")), view,
-        {40, 284});
+    m_menuBarCheckbox =
+        placeFitted(new QCheckBox(QStringLiteral("Icône dans la barre de menus (au lieu du Dock)")),
+                    view, {40, 284});
     m_menuBarCheckbox->setChecked(menuBarMode());
     connect(m_menuBarCheckbox, &QCheckBox::clicked, this,
             [this] { toggleMenuBarMode(m_menuBarCheckbox); });
@@ -134,8 +136,8 @@ QWidget* AppDelegate::buildSettingsView()
     connect(m_loginCheckbox, &QCheckBox::clicked, this,
             [this] { toggleLoginItem(m_loginCheckbox); });
 
-    auto* check = placeFitted(new QPushButton(QStringLiteral("Rechercher des mises à jour…")),
-                              view, {24, 348});
+    auto* check = placeFitted(new QPushButton(QStringLiteral("Rechercher des mises à jour…")), view,
+                              {24, 348});
     connect(check, &QPushButton::clicked, this, &AppDelegate::checkForUpdates);
     auto* report = placeFitted(new QPushButton(QStringLiteral("Signaler un problème…")), view,
                                {check->x() + check->width() + 10, 348});
@@ -181,10 +183,18 @@ void AppDelegate::toggleMetric(QCheckBox* sender, int tag)
 {
     const bool on = sender->isChecked();
     switch (tag) {
-    case 0: VovirSettings::setShowCPU(on); break;
-    case 1: VovirSettings::setShowMemory(on); break;
-    case 2: VovirSettings::setShowNetwork(on); break;
-    default: VovirSettings::setShowBattery(on); break;
+    case 0:
+        VovirSettings::setShowCPU(on);
+        break;
+    case 1:
+        VovirSettings::setShowMemory(on);
+        break;
+    case 2:
+        VovirSettings::setShowNetwork(on);
+        break;
+    default:
+        VovirSettings::setShowBattery(on);
+        break;
     }
     refreshVovirUI();
 }

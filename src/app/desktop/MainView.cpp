@@ -29,8 +29,8 @@ void MainView::place()
 {
     const QSize column = m_column->sizeHint();
     // Centred, 4 points above the middle.
-    m_column->setGeometry((width() - column.width()) / 2,
-                          (height() - column.height()) / 2 - 4, column.width(), column.height());
+    m_column->setGeometry((width() - column.width()) / 2, (height() - column.height()) / 2 - 4,
+                          column.width(), column.height());
     // Gear 14 from the right and bottom edges, envelope 4 to its left, both 30 x 30.
     const QRect gear(width() - 14 - 30, height() - 14 - 30, 30, 30);
     m_gear->setGeometry(gear);

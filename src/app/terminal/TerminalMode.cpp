@@ -87,7 +87,7 @@ void TerminalMode::installSignalHandlers()
         }
         QCoreApplication::exit(0);
     });
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

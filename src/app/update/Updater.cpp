@@ -195,8 +195,10 @@ UpdateCheckResult Updater::parseFeed(const QByteArray& xml, const QString& curre
         const bool sparkle = reader.namespaceUri() == kSparkleNs;
         if (name == QLatin1String("enclosure")) {
             const QXmlStreamAttributes attributes = reader.attributes();
-            const QString shortVersion = attributes.value(kSparkleNs, QStringLiteral("shortVersionString")).toString();
-            const QString version = attributes.value(kSparkleNs, QStringLiteral("version")).toString();
+            const QString shortVersion =
+                attributes.value(kSparkleNs, QStringLiteral("shortVersionString")).toString();
+            const QString version =
+                attributes.value(kSparkleNs, QStringLiteral("version")).toString();
             if (item->version.isEmpty())
                 item->version = !shortVersion.isEmpty() ? shortVersion : version;
             if (item->page.isEmpty())
@@ -218,12 +220,14 @@ UpdateCheckResult Updater::parseFeed(const QByteArray& xml, const QString& curre
         }
     }
     if (reader.hasError())
-        return failure(QStringLiteral("the update feed is not valid XML: %1").arg(reader.errorString()));
+        return failure(
+            QStringLiteral("the update feed is not valid XML: %1").arg(reader.errorString()));
     if (!best)
         return failure(QStringLiteral("the update feed lists no usable version"));
     const std::optional<int> order = compareVersions(best->version, currentVersion);
     if (!order)
-        return failure(QStringLiteral("cannot compare version %1 with %2").arg(best->version, currentVersion));
+        return failure(
+            QStringLiteral("cannot compare version %1 with %2").arg(best->version, currentVersion));
     UpdateCheckResult result;
     result.version = best->version;
     result.downloadPage = best->page;
@@ -244,9 +248,10 @@ std::optional<Alert> Updater::alertFor(const UpdateCheckResult& result, bool use
     case UpdateCheckResult::Outcome::UpToDate:
         if (!userInitiated)
             return std::nullopt;
-        return Alert{QStringLiteral("VelmoraVovir est à jour"),
-                     QStringLiteral("Tu as la version %1, la plus récente.").arg(AppInfo::version()),
-                     {QStringLiteral("OK")}};
+        return Alert{
+            QStringLiteral("VelmoraVovir est à jour"),
+            QStringLiteral("Tu as la version %1, la plus récente.").arg(AppInfo::version()),
+            {QStringLiteral("OK")}};
     case UpdateCheckResult::Outcome::Failed:
     default:
         if (!userInitiated)

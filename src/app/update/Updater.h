@@ -10,7 +10,6 @@
 
 #include <optional>
 
-
 struct UpdateCheckResult {
     enum class Outcome { NewerAvailable, UpToDate, Failed };
     Outcome outcome = Outcome::Failed;

@@ -51,8 +51,8 @@ void persist(const char* message, size_t messageSize, void* const* frames, int f
         backtrace_symbols_fd(frames, frameCount, fd);
         // One frame a line, without a line feed after the last.
         const off_t end = ::lseek(fd, 0, SEEK_CUR);
-        if (end > 0)
-            [[maybe_unused]] int r = ::ftruncate(fd, end - 1);
+        if (end > 0) [[maybe_unused]]
+            int r = ::ftruncate(fd, end - 1);
     }
     ::fsync(fd);
     ::close(fd);
@@ -81,7 +81,7 @@ void onFatalSignal(int signal)
     const size_t size = 7 + formatNumber(signal, message + 7);
     persist(message, size, frames, count);
     // End by the same signal, with the system's own disposition (core dump, exit status).
-    struct sigaction fallback{};
+    struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     sigemptyset(&fallback.sa_mask);
     sigaction(signal, &fallback, nullptr);
@@ -142,7 +142,7 @@ void installHandlers(const QString& pendingFile)
         alternate.ss_size = sizeof g_alternateStack;
         sigaltstack(&alternate, nullptr);
     }
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onFatalSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_ONSTACK | SA_RESETHAND;

@@ -32,7 +32,7 @@ std::optional<QByteArray> readHead(const QString& path, qint64 maxBytes)
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         return std::nullopt;
-    struct stat info{};
+    struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         return std::nullopt;
@@ -73,8 +73,8 @@ void send(const QString& kind, const QString& message, const QString& stack)
     request.setTransferTimeout(8000);
     // Without it Qt would label the JSON body as a web form.
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    QNetworkReply* reply = SharedNetwork::manager().post(
-        request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    QNetworkReply* reply =
+        SharedNetwork::manager().post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
     QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
 }
 

@@ -44,12 +44,14 @@ bool isOurReport(const QString& name, bool& isApport)
 QString causeLine(const QString& text, bool isApport)
 {
     for (const QStringView line : QStringView(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        if (line.contains(QLatin1String("Exception")) || line.contains(QLatin1String("Termination")))
+        if (line.contains(QLatin1String("Exception")) ||
+            line.contains(QLatin1String("Termination")))
             return line.toString();
         if (isApport && line.startsWith(QLatin1String("Signal:")))
             return line.toString();
     }
-    return isApport ? QStringLiteral("Rapport système Linux") : QStringLiteral("Rapport système macOS");
+    return isApport ? QStringLiteral("Rapport système Linux")
+                    : QStringLiteral("Rapport système macOS");
 }
 
 } // namespace
@@ -64,8 +66,8 @@ void sendSystemCrashReports(const QString& folder)
     const QDateTime last = stored.isValid() ? stored : distantPast();
     QDateTime newest = last;
     // Links are listed as what they are and never followed.
-    const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::System | QDir::Hidden |
-                                                    QDir::NoSymLinks);
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::Files | QDir::System | QDir::Hidden | QDir::NoSymLinks);
     for (const QFileInfo& entry : entries) {
         bool isApport = false;
         if (entry.isSymLink() || !isOurReport(entry.fileName(), isApport))

@@ -24,8 +24,8 @@ VovirEngine& VovirEngine::shared()
 }
 
 VovirEngine::VovirEngine(std::unique_ptr<Probe> probe, Clock clock, QObject* parent)
-    : QObject(parent), m_probe(std::move(probe)),
-      m_clock(clock ? std::move(clock) : monotonicNow), m_timer(this)
+    : QObject(parent), m_probe(std::move(probe)), m_clock(clock ? std::move(clock) : monotonicNow),
+      m_timer(this)
 {
     m_timer.setTimerType(Qt::CoarseTimer);
     connect(&m_timer, &QTimer::timeout, this, &VovirEngine::sample);

@@ -22,8 +22,7 @@ public:
     // The process's engine, reading the real system.
     static VovirEngine& shared();
 
-    explicit VovirEngine(std::unique_ptr<Probe> probe, Clock clock = {},
-                         QObject* parent = nullptr);
+    explicit VovirEngine(std::unique_ptr<Probe> probe, Clock clock = {}, QObject* parent = nullptr);
     ~VovirEngine() override;
 
     const std::optional<VovirSnapshot>& snapshot() const { return m_snapshot; }

@@ -49,8 +49,7 @@ QJsonValue encode(const QVariant& value)
     case QMetaType::QString:
         return value.toString();
     case QMetaType::QDateTime:
-        return QJsonObject{
-            {kDate, value.toDateTime().toUTC().toString(Qt::ISODateWithMs)}};
+        return QJsonObject{{kDate, value.toDateTime().toUTC().toString(Qt::ISODateWithMs)}};
     case QMetaType::QVariantList:
     case QMetaType::QStringList: {
         QJsonArray array;
@@ -179,8 +178,9 @@ bool UserDefaults::load(QVariantMap& into, bool setAsideWhenBroken) const
     // Empty, truncated or corrupt: never overwrite it in place, keep it for the user to inspect.
     if (!setAsideWhenBroken)
         return false;
-    const QString aside = m_path + QStringLiteral(".corrupt-") +
-                          QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmsszzz"));
+    const QString aside =
+        m_path + QStringLiteral(".corrupt-") +
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmsszzz"));
     if (QFile::rename(m_path, aside)) {
         warn(QStringLiteral("the settings file %1 was unreadable; kept it as %2 and using defaults")
                  .arg(m_path, aside));
@@ -291,14 +291,38 @@ QDateTime UserDefaults::dateValue(const QString& key) const
     return v.typeId() == QMetaType::QDateTime ? v.toDateTime() : QDateTime();
 }
 
-void UserDefaults::setBool(const QString& key, bool value) { write(key, value); }
-void UserDefaults::setInteger(const QString& key, qint64 value) { write(key, QVariant::fromValue(value)); }
-void UserDefaults::setDouble(const QString& key, double value) { write(key, value); }
-void UserDefaults::setString(const QString& key, const QString& value) { write(key, value); }
-void UserDefaults::setDate(const QString& key, const QDateTime& value) { write(key, value); }
-void UserDefaults::setArray(const QString& key, const QVariantList& value) { write(key, value); }
-void UserDefaults::setDictionary(const QString& key, const QVariantMap& value) { write(key, value); }
-void UserDefaults::remove(const QString& key) { write(key, QVariant()); }
+void UserDefaults::setBool(const QString& key, bool value)
+{
+    write(key, value);
+}
+void UserDefaults::setInteger(const QString& key, qint64 value)
+{
+    write(key, QVariant::fromValue(value));
+}
+void UserDefaults::setDouble(const QString& key, double value)
+{
+    write(key, value);
+}
+void UserDefaults::setString(const QString& key, const QString& value)
+{
+    write(key, value);
+}
+void UserDefaults::setDate(const QString& key, const QDateTime& value)
+{
+    write(key, value);
+}
+void UserDefaults::setArray(const QString& key, const QVariantList& value)
+{
+    write(key, value);
+}
+void UserDefaults::setDictionary(const QString& key, const QVariantMap& value)
+{
+    write(key, value);
+}
+void UserDefaults::remove(const QString& key)
+{
+    write(key, QVariant());
+}
 
 void UserDefaults::write(const QString& key, const QVariant& value)
 {
@@ -322,7 +346,8 @@ void UserDefaults::write(const QString& key, const QVariant& value)
     }
     QLockFile lock(m_path + QStringLiteral(".lock"));
     if (!lock.tryLock(5000)) {
-        warn(QStringLiteral("cannot lock the settings file %1; the change is not saved").arg(m_path));
+        warn(QStringLiteral("cannot lock the settings file %1; the change is not saved")
+                 .arg(m_path));
         return;
     }
     // Merge with what other processes wrote since this one last read the file.
@@ -337,7 +362,8 @@ void UserDefaults::write(const QString& key, const QVariant& value)
     QSaveFile file(m_path);
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) < 0 || !file.commit()) {
-        warn(QStringLiteral("cannot save the settings file %1 (%2)").arg(m_path, file.errorString()));
+        warn(QStringLiteral("cannot save the settings file %1 (%2)")
+                 .arg(m_path, file.errorString()));
         return;
     }
     m_values = onDisk;

@@ -30,11 +30,26 @@ void setStore(UserDefaults* replacement)
     g_store = replacement;
 }
 
-bool showCPU() { return readSwitch("VSShowCPU"); }
-bool showMemory() { return readSwitch("VSShowMemory"); }
-bool showNetwork() { return readSwitch("VSShowNetwork"); }
-bool showBattery() { return readSwitch("VSShowBattery"); }
-bool compactFormat() { return readSwitch("VSCompact"); }
+bool showCPU()
+{
+    return readSwitch("VSShowCPU");
+}
+bool showMemory()
+{
+    return readSwitch("VSShowMemory");
+}
+bool showNetwork()
+{
+    return readSwitch("VSShowNetwork");
+}
+bool showBattery()
+{
+    return readSwitch("VSShowBattery");
+}
+bool compactFormat()
+{
+    return readSwitch("VSCompact");
+}
 
 qint64 intervalSeconds()
 {
@@ -42,11 +57,29 @@ qint64 intervalSeconds()
     return seconds == 2 || seconds == 3 || seconds == 5 ? seconds : 3;
 }
 
-void setShowCPU(bool on) { store().setBool(QStringLiteral("VSShowCPU"), on); }
-void setShowMemory(bool on) { store().setBool(QStringLiteral("VSShowMemory"), on); }
-void setShowNetwork(bool on) { store().setBool(QStringLiteral("VSShowNetwork"), on); }
-void setShowBattery(bool on) { store().setBool(QStringLiteral("VSShowBattery"), on); }
-void setCompactFormat(bool on) { store().setBool(QStringLiteral("VSCompact"), on); }
-void setIntervalSeconds(qint64 seconds) { store().setInteger(QStringLiteral("VSInterval"), seconds); }
+void setShowCPU(bool on)
+{
+    store().setBool(QStringLiteral("VSShowCPU"), on);
+}
+void setShowMemory(bool on)
+{
+    store().setBool(QStringLiteral("VSShowMemory"), on);
+}
+void setShowNetwork(bool on)
+{
+    store().setBool(QStringLiteral("VSShowNetwork"), on);
+}
+void setShowBattery(bool on)
+{
+    store().setBool(QStringLiteral("VSShowBattery"), on);
+}
+void setCompactFormat(bool on)
+{
+    store().setBool(QStringLiteral("VSCompact"), on);
+}
+void setIntervalSeconds(qint64 seconds)
+{
+    store().setInteger(QStringLiteral("VSInterval"), seconds);
+}
 
 } // namespace VovirSettings

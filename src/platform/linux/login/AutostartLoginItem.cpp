@@ -2,8 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -68,15 +68,16 @@ std::unique_ptr<AutostartLoginItem> AutostartLoginItem::forCurrentUser()
     QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (home.isEmpty())
         home = QDir::homePath() + QStringLiteral("/.config");
-    QStringList dirs = qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':'),
-                                                                     Qt::SkipEmptyParts);
+    QStringList dirs =
+        qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
     if (dirs.isEmpty())
         dirs << QStringLiteral("/etc/xdg");
     // The command the user started (it hands over to this window program), by its full path.
     QString program = qEnvironmentVariable("VELMORA_LAUNCHER");
     if (program.isEmpty())
         program = QCoreApplication::applicationFilePath();
-    return std::make_unique<AutostartLoginItem>(QStringLiteral("velmoravovir"), program, home, dirs);
+    return std::make_unique<AutostartLoginItem>(QStringLiteral("velmoravovir"), program, home,
+                                                dirs);
 }
 
 QString AutostartLoginItem::userEntryPath() const
@@ -87,8 +88,8 @@ QString AutostartLoginItem::userEntryPath() const
 QString AutostartLoginItem::systemEntryPath() const
 {
     for (const QString& dir : m_configDirs) {
-        const QString path = dir + QStringLiteral("/autostart/") + m_desktopId +
-                             QStringLiteral(".desktop");
+        const QString path =
+            dir + QStringLiteral("/autostart/") + m_desktopId + QStringLiteral(".desktop");
         if (QFile::exists(path))
             return path;
     }
@@ -135,7 +136,8 @@ bool AutostartLoginItem::setEnabled(bool on, QString* error)
     QFile file(userEntryPath());
     if (file.exists() && !file.remove()) {
         if (error)
-            *error = QStringLiteral("cannot remove %1: %2").arg(userEntryPath(), file.errorString());
+            *error =
+                QStringLiteral("cannot remove %1: %2").arg(userEntryPath(), file.errorString());
         return false;
     }
     return true;

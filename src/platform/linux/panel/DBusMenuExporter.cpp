@@ -9,10 +9,10 @@ DBusMenuExporter::DBusMenuExporter(QDBusConnection bus, QString path, QObject* p
     : QObject(parent), m_bus(std::move(bus)), m_path(std::move(path))
 {
     registerPanelDBusTypes();
-    m_registered = m_bus.registerObject(m_path, this,
-                                        QDBusConnection::ExportAllSlots |
-                                            QDBusConnection::ExportAllSignals |
-                                            QDBusConnection::ExportAllProperties);
+    m_registered =
+        m_bus.registerObject(m_path, this,
+                             QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
+                                 QDBusConnection::ExportAllProperties);
 }
 
 DBusMenuExporter::~DBusMenuExporter()
@@ -97,12 +97,14 @@ uint DBusMenuExporter::GetLayout(int parentId, int recursionDepth, const QString
         if (m_menu) {
             const QList<QAction*> actions = m_menu->actions();
             for (int i = 0; i < actions.size(); ++i)
-                layout.children << DBusMenuLayoutItem{i + 1, filtered(propertiesOf(actions[i]), names), {}};
+                layout.children << DBusMenuLayoutItem{
+                    i + 1, filtered(propertiesOf(actions[i]), names), {}};
         }
     } else if (const QAction* action = actionFor(parentId)) {
         layout.properties = filtered(propertiesOf(action), names);
     } else if (calledFromDBus()) {
-        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("unknown menu item %1").arg(parentId));
+        sendErrorReply(QDBusError::InvalidArgs,
+                       QStringLiteral("unknown menu item %1").arg(parentId));
     }
     return m_revision;
 }
@@ -117,9 +119,9 @@ DBusMenuItemList DBusMenuExporter::GetGroupProperties(const QList<int>& ids,
             wanted << i;
     for (int id : wanted) {
         if (id == 0)
-            items << DBusMenuItem{0, filtered({{QStringLiteral("children-display"),
-                                                QStringLiteral("submenu")}},
-                                              names)};
+            items << DBusMenuItem{
+                0,
+                filtered({{QStringLiteral("children-display"), QStringLiteral("submenu")}}, names)};
         else if (const QAction* action = actionFor(id))
             items << DBusMenuItem{id, filtered(propertiesOf(action), names)};
     }

@@ -58,10 +58,10 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
     registerPanelDBusTypes();
     m_pixmaps = gaugePixmaps();
     m_menuExporter = new DBusMenuExporter(m_bus, QString::fromLatin1(kMenuPath), this);
-    const bool exported = m_bus.registerObject(QString::fromLatin1(kItemPath), this,
-                                               QDBusConnection::ExportAllSlots |
-                                                   QDBusConnection::ExportAllSignals |
-                                                   QDBusConnection::ExportAllProperties);
+    const bool exported =
+        m_bus.registerObject(QString::fromLatin1(kItemPath), this,
+                             QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
+                                 QDBusConnection::ExportAllProperties);
     if (!exported || !m_bus.registerService(m_serviceName)) {
         std::fprintf(stderr, "velmoravovir: cannot publish the panel item on D-Bus: %s\n",
                      qPrintable(m_bus.lastError().message()));

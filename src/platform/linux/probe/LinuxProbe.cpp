@@ -177,8 +177,8 @@ std::optional<NetCounters> LinuxProbe::readNetCounters()
 bool LinuxProbe::readSupplyFile(const char* supply, const char* file, std::string_view& value)
 {
     char path[512];
-    const int n = std::snprintf(path, sizeof path, "%s/%s/%s", m_powerSupplyDir.c_str(), supply,
-                                file);
+    const int n =
+        std::snprintf(path, sizeof path, "%s/%s/%s", m_powerSupplyDir.c_str(), supply, file);
     if (n <= 0 || size_t(n) >= sizeof path || !m_smallReader.read(path, value))
         return false;
     value = trimmed(value);
@@ -228,17 +228,17 @@ std::optional<BatterySnapshot> LinuxProbe::readBattery()
         unsigned long long now = 0, full = 0;
         size_t a = 0, b = 0;
         std::string_view nowText, fullText;
-        const bool charge = readSupplyFile(battery, "charge_now", nowText) &&
-                            nextNumber(nowText, a, now) &&
-                            readSupplyFile(battery, "charge_full", fullText) &&
-                            nextNumber(fullText, b, full);
+        const bool charge =
+            readSupplyFile(battery, "charge_now", nowText) && nextNumber(nowText, a, now) &&
+            readSupplyFile(battery, "charge_full", fullText) && nextNumber(fullText, b, full);
         a = b = 0;
         const bool energy = !charge && readSupplyFile(battery, "energy_now", nowText) &&
                             nextNumber(nowText, a, now) &&
                             readSupplyFile(battery, "energy_full", fullText) &&
                             nextNumber(fullText, b, full);
         if ((charge || energy) && full > 0)
-            snapshot.percent = int64_t(std::min(100.0, std::round(double(now) * 100.0 / double(full))));
+            snapshot.percent =
+                int64_t(std::min(100.0, std::round(double(now) * 100.0 / double(full))));
     }
     if (readSupplyFile(battery, "status", value)) {
         snapshot.isCharging = value == "Charging";
