@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFileInfo>
 #include <QMainWindow>
 #include <QProcess>
 #include <QTest>
@@ -117,7 +118,9 @@ private slots:
         QCOMPARE(props.value("Title").toString(), QStringLiteral("VelmoraVovir"));
         QCOMPARE(props.value("ItemIsMenu").toBool(), true);
         QCOMPARE(props.value("Menu").toString(), QStringLiteral("/MenuBar"));
-        QVERIFY(!props.value("IconName").toString().isEmpty());
+        // Hosts that look icons up by name find the gauge in the announced folder.
+        QVERIFY(QFileInfo::exists(props.value("IconThemePath").toString() + "/" +
+                                  props.value("IconName").toString() + ".svg"));
         QVERIFY(props.value("IconPixmapCount").toInt() > 0);
         QVERIFY(props.value("IconPixmapBytesRight").toBool());
         QCOMPARE(props.value("XAyatanaLabel").toString(), label.section('|', 0, 0));

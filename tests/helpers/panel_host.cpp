@@ -95,8 +95,8 @@ private:
             return say("props error " + reply.errorMessage());
         const QVariantMap map = qdbus_cast<QVariantMap>(reply.arguments().value(0));
         QJsonObject o;
-        for (const char* key : {"Id", "Category", "Status", "Title", "IconName", "XAyatanaLabel",
-                                "XAyatanaLabelGuide"})
+        for (const char* key : {"Id", "Category", "Status", "Title", "IconName", "IconThemePath",
+                                "XAyatanaLabel", "XAyatanaLabelGuide"})
             o.insert(key, map.value(key).toString());
         o.insert("ItemIsMenu", map.value("ItemIsMenu").toBool());
         o.insert("Menu", qdbus_cast<QDBusObjectPath>(map.value("Menu")).path());

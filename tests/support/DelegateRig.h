@@ -10,6 +10,7 @@
 #include "support/DesktopDoubles.h"
 #include "support/FixtureTree.h"
 
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 // A delegate over a fixture system, a temporary store and home, a recording panel and scripted
@@ -31,6 +32,8 @@ struct DelegateRig {
                          const QUrl& feed = QUrl("http://127.0.0.1:9/a.xml"),
                          bool realPanel = false)
     {
+        // Anything written to standard folders (the exported panel icon) stays in the test area.
+        QStandardPaths::setTestModeEnabled(true);
         if (!storeJson.isEmpty()) {
             QFile f(home.filePath("settings.json"));
             f.open(QIODevice::WriteOnly);

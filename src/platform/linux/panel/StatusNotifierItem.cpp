@@ -8,7 +8,11 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDir>
+#include <QFile>
 #include <QImage>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QtEndian>
 
 #include <cstdio>
@@ -41,6 +45,28 @@ SniIconPixmapList gaugePixmaps()
     return list;
 }
 
+// Hosts of the Ayatana family look icons up by name only. Where the application is not
+// installed, the gauge is exported into the user's cache and that folder is announced as the
+// icon theme path. Its colour is the symbolic grey, which hosts recolour to the panel's text.
+QString exportGaugeIcon()
+{
+    QFile source(QStringLiteral(":/symbols/gauge.medium.svg"));
+    if (!source.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray svg = source.readAll().replace("#000", "#bebebe");
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+                           QStringLiteral("/VelmoraVovir/icons");
+    const QString path = folder + QStringLiteral("/velmoravovir-gauge-symbolic.svg");
+    QFile existing(path);
+    if (existing.open(QIODevice::ReadOnly) && existing.readAll() == svg)
+        return folder;
+    QSaveFile file(path);
+    if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) || file.write(svg) < 0 ||
+        !file.commit())
+        return {}; // the pixmap still serves the hosts that read it
+    return folder;
+}
+
 int nextInstance()
 {
     static int instance = 0;
@@ -57,6 +83,7 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
 {
     registerPanelDBusTypes();
     m_pixmaps = gaugePixmaps();
+    m_iconThemePath = exportGaugeIcon();
     m_menuExporter = new DBusMenuExporter(m_bus, QString::fromLatin1(kMenuPath), this);
     const bool exported =
         m_bus.registerObject(QString::fromLatin1(kItemPath), this,

@@ -55,7 +55,7 @@ public:
     QString title() const { return QStringLiteral("VelmoraVovir"); }
     QString status() const { return QStringLiteral("Active"); }
     int windowId() const { return 0; }
-    QString iconThemePath() const { return {}; }
+    QString iconThemePath() const { return m_iconThemePath; }
     QString iconName() const { return QStringLiteral("velmoravovir-gauge-symbolic"); }
     SniIconPixmapList iconPixmap() const { return m_pixmaps; }
     QString emptyName() const { return {}; }
@@ -92,6 +92,7 @@ private:
     DBusMenuExporter* m_menuExporter = nullptr;
     QDBusServiceWatcher* m_watcherWatcher = nullptr;
     SniIconPixmapList m_pixmaps;
+    QString m_iconThemePath;
     QString m_label;
     QString m_guide;
     bool m_loggedFailure = false;
