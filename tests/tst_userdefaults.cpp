@@ -134,6 +134,20 @@ private slots:
         QCOMPARE(UserDefaults(path()).object(QStringLiteral("VSShowCPU")), QVariant(false));
     }
 
+    void fileBrokenWhileRunningLosesNoKey()
+    {
+        UserDefaults store(path());
+        store.setInteger(QStringLiteral("VSInterval"), 5);
+        store.setBool(QStringLiteral("VSShowCPU"), false);
+        writeFile("{\"VSInterval\": 5, \"VSSho"); // torn by something else
+        store.setBool(QStringLiteral("VSCompact"), false);
+        UserDefaults reread(path());
+        QCOMPARE(reread.integerValue(QStringLiteral("VSInterval")), 5);
+        QCOMPARE(reread.object(QStringLiteral("VSShowCPU")), QVariant(false));
+        QCOMPARE(reread.object(QStringLiteral("VSCompact")), QVariant(false));
+        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("settings.json.corrupt-*")}).size(), 1);
+    }
+
     void unknownTagsAreSkipped()
     {
         writeFile(R"({"good": 1, "odd": {"$what": 2}, "two": {"$real": 1, "$date": "x"}})");

@@ -122,11 +122,6 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
     return QObject::eventFilter(watched, event);
 }
 
-void AppDelegate::setActivationPolicy(bool accessory)
-{
-    m_accessory = accessory;
-}
-
 void AppDelegate::activateApplication()
 {
     if (m_mainWindow && m_mainWindow->isVisible()) {

@@ -6,18 +6,16 @@
 #include "views/StatusItemController.h"
 
 #include <QAction>
-#include <QToolButton>
-
 #include <QObject>
 #include <QPointer>
 #include <QSize>
+#include <QToolButton>
 
 #include <memory>
+#include <optional>
 
 class AlertPresenter;
-class BadgeImageView;
 class LoginItem;
-class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -25,9 +23,7 @@ class QMainWindow;
 class QMenu;
 class QMenuBar;
 class QPushButton;
-class QToolButton;
 class QWidget;
-class StatCardView;
 class Updater;
 class VovirEngine;
 
@@ -119,8 +115,6 @@ protected:
 
 private:
     void activateApplication();
-    void setActivationPolicy(bool accessory);
-    void runMenuItem(const QString& title);
 
     VovirEngine* m_engine;
     AlertPresenter* m_alerts;
@@ -147,6 +141,5 @@ private:
     QPointer<QAction> m_appMessagesItem;
     QWidget* m_mainView = nullptr;
     QWidget* m_settingsView = nullptr;
-    bool m_accessory = false;
     std::optional<CrashReporter::Paths> m_crashPaths;
 };

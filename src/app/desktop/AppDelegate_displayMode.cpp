@@ -11,12 +11,12 @@
 
 void AppDelegate::applyDisplayMode()
 {
+    // On Linux the two activation policies differ only in what closing the window does
+    // (eventFilter) and in the window shown at launch; neither needs setting here.
     if (menuBarMode()) {
-        m_statusController.enable(statusMenu());
-        setActivationPolicy(true); // the window, if open, stays open
+        m_statusController.enable(statusMenu()); // the window, if open, stays open
     } else {
         m_statusController.disable();
-        setActivationPolicy(false);
         // On a later turn of the loop, once the caller has finished its own changes.
         QTimer::singleShot(0, this, [this] {
             activateApplication();

@@ -140,7 +140,7 @@ void warn(const QString& line)
 
 UserDefaults::UserDefaults(QString filePath) : m_path(std::move(filePath))
 {
-    load(m_values, true);
+    load(m_values);
 }
 
 UserDefaults& UserDefaults::standard()
@@ -151,16 +151,16 @@ UserDefaults& UserDefaults::standard()
     return store;
 }
 
-bool UserDefaults::load(QVariantMap& into, bool setAsideWhenBroken) const
+UserDefaults::LoadResult UserDefaults::load(QVariantMap& into) const
 {
     into.clear();
     QFile file(m_path);
     if (!file.exists())
-        return true;
+        return LoadResult::Missing;
     if (!file.open(QIODevice::ReadOnly)) {
         warn(QStringLiteral("cannot read the settings file %1 (%2); using defaults")
                  .arg(m_path, file.errorString()));
-        return false;
+        return LoadResult::Unusable;
     }
     const QByteArray bytes = file.readAll();
     file.close();
@@ -173,28 +173,21 @@ bool UserDefaults::load(QVariantMap& into, bool setAsideWhenBroken) const
             if (decoded.isValid())
                 into.insert(it.key(), decoded);
         }
-        return true;
+        return LoadResult::Loaded;
     }
     // Empty, truncated or corrupt: never overwrite it in place, keep it for the user to inspect.
-    if (!setAsideWhenBroken)
-        return false;
     const QString aside =
         m_path + QStringLiteral(".corrupt-") +
         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmsszzz"));
     if (QFile::rename(m_path, aside)) {
         warn(QStringLiteral("the settings file %1 was unreadable; kept it as %2 and using defaults")
                  .arg(m_path, aside));
-        return true;
+        return LoadResult::SetAside;
     }
     warn(QStringLiteral("the settings file %1 is unreadable and cannot be moved aside; using "
                         "defaults without saving")
              .arg(m_path));
-    return false;
-}
-
-void UserDefaults::reload()
-{
-    load(m_values, true);
+    return LoadResult::Unusable;
 }
 
 QVariant UserDefaults::object(const QString& key) const
@@ -350,11 +343,20 @@ void UserDefaults::write(const QString& key, const QVariant& value)
                  .arg(m_path));
         return;
     }
-    // Merge with what other processes wrote since this one last read the file.
+    // Merge with what other processes wrote since this one last read the file. A file gone or
+    // broken meanwhile is rebuilt from what this process holds, so no other key is lost.
     QVariantMap onDisk;
-    if (!load(onDisk, true))
+    switch (load(onDisk)) {
+    case LoadResult::Loaded:
+        apply(onDisk);
+        break;
+    case LoadResult::Missing:
+    case LoadResult::SetAside:
+        onDisk = m_values;
+        break;
+    case LoadResult::Unusable:
         return;
-    apply(onDisk);
+    }
 
     QJsonObject root;
     for (auto it = onDisk.begin(); it != onDisk.end(); ++it)

@@ -44,12 +44,11 @@ public:
     void setDictionary(const QString& key, const QVariantMap& value);
     void remove(const QString& key);
 
-    // Re-reads the file, dropping what this process had in memory.
-    void reload();
-
 private:
+    enum class LoadResult { Loaded, Missing, SetAside, Unusable };
     void write(const QString& key, const QVariant& value);
-    bool load(QVariantMap& into, bool setAsideWhenBroken) const;
+    // Reads the file into the map; a broken file is renamed aside (SetAside), never rewritten.
+    LoadResult load(QVariantMap& into) const;
 
     QString m_path;
     QVariantMap m_values;
