@@ -37,7 +37,7 @@ struct TextColor {
     QColor resolve(const QPalette& palette) const;
 };
 
-// The application font at a size in pixels (one pixel per spec point) and a weight.
+// The application font at a size in pixels (one pixel per design point) and a weight.
 QFont systemFont(qreal pixelSize, QFont::Weight weight);
 // The same with figures of equal width, so that changing values do not shift.
 QFont monospacedDigitFont(qreal pixelSize, QFont::Weight weight);
