@@ -7,10 +7,10 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QFileInfo>
 #include <QMainWindow>
 #include <QProcess>
 #include <QTest>

@@ -145,7 +145,8 @@ private slots:
         QCOMPARE(reread.integerValue(QStringLiteral("VSInterval")), 5);
         QCOMPARE(reread.object(QStringLiteral("VSShowCPU")), QVariant(false));
         QCOMPARE(reread.object(QStringLiteral("VSCompact")), QVariant(false));
-        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("settings.json.corrupt-*")}).size(), 1);
+        QCOMPARE(QDir(m_dir.path()).entryList({QStringLiteral("settings.json.corrupt-*")}).size(),
+                 1);
     }
 
     void unknownTagsAreSkipped()

@@ -2,6 +2,7 @@
 #include "views/MiniBarView.h"
 #include "views/Palette.h"
 #include "views/StatCardView.h"
+#include "views/SymbolButton.h"
 #include "views/Symbols.h"
 
 #include <QApplication>
@@ -210,6 +211,32 @@ private slots:
         QTRY_COMPARE(label->palette().color(QPalette::WindowText), vovirCyan().dark);
         QApplication::setPalette(original);
         QTRY_COMPARE(label->palette().color(QPalette::WindowText), vovirCyan().resolve(original));
+    }
+
+    void symbolButtonsFollowTheAppearance()
+    {
+        const QPalette original = QApplication::palette();
+        SymbolButton button(QStringLiteral("envelope.fill"), 15, QStringLiteral("Messages"));
+        QCOMPARE(button.toolTip(), QStringLiteral("Messages"));
+        QCOMPARE(button.accessibleName(), QStringLiteral("Messages"));
+        auto inkRed = [&button] {
+            const QImage image =
+                button.icon().pixmap(15, 15).toImage().convertToFormat(QImage::Format_ARGB32);
+            int red = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    red =
+                        std::max(red, qAlpha(image.pixel(x, y)) > 60 ? qRed(image.pixel(x, y)) : 0);
+            return red;
+        };
+        QPalette red = original;
+        red.setColor(QPalette::WindowText, Qt::red);
+        QApplication::setPalette(red);
+        QTRY_VERIFY(inkRed() > 200);
+        QApplication::setPalette(original);
+        QTRY_VERIFY(inkRed() < 100);
+        SymbolButton blank(QStringLiteral("no.such.symbol"), 15, QStringLiteral("Retour"));
+        QVERIFY(blank.icon().isNull());
     }
 
     void symbols()

@@ -7,6 +7,7 @@
 #include "views/BadgeImage.h"
 #include "views/Palette.h"
 #include "views/StatCardView.h"
+#include "views/SymbolButton.h"
 #include "views/Symbols.h"
 
 #include <QApplication>
@@ -19,20 +20,6 @@
 #include <QToolButton>
 
 namespace {
-
-QToolButton* cornerButton(const QString& symbol, const QString& description, qreal pointSize)
-{
-    auto* button = new QToolButton;
-    button->setAutoRaise(true);
-    button->setFocusPolicy(Qt::TabFocus);
-    button->setIcon(
-        symbolIcon(symbol, pointSize, labelColor(QApplication::palette(), LabelTone::Secondary)));
-    button->setIconSize(QSize(qRound(pointSize), qRound(pointSize)));
-    button->setToolTip(description);
-    button->setAccessibleName(description);
-    button->setFixedSize(30, 30);
-    return button;
-}
 
 QWidget* cardRow(QWidget* left, QWidget* right)
 {
@@ -124,11 +111,12 @@ QWidget* AppDelegate::buildMainView()
             layout->addSpacing(spaceAfter);
     }
 
-    QToolButton* gear =
-        cornerButton(QStringLiteral("gearshape.fill"), QStringLiteral("Réglages"), 16);
+    auto* gear = new SymbolButton(QStringLiteral("gearshape.fill"), 16, QStringLiteral("Réglages"));
+    gear->setFixedSize(30, 30);
     connect(gear, &QToolButton::clicked, this, &AppDelegate::showSettings);
     m_messagesButton =
-        cornerButton(QStringLiteral("envelope.fill"), QStringLiteral("Messages"), 15);
+        new SymbolButton(QStringLiteral("envelope.fill"), 15, QStringLiteral("Messages"));
+    m_messagesButton->setFixedSize(30, 30);
     m_messagesBadge = new BadgeImageView;
     m_messagesBadge->hide();
 

@@ -11,7 +11,7 @@
 #include "settings/VovirSettings.h"
 #include "views/FlippedView.h"
 #include "views/Palette.h"
-#include "views/Symbols.h"
+#include "views/SymbolButton.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -57,13 +57,8 @@ QWidget* AppDelegate::buildSettingsView()
     auto* view = new FlippedView;
     view->resize(winSize);
 
-    auto* back = new QToolButton(view);
-    back->setAutoRaise(true);
-    back->setIcon(symbolIcon(QStringLiteral("chevron.left"), 15,
-                             labelColor(QApplication::palette(), LabelTone::Secondary)));
-    back->setIconSize(QSize(15, 15));
-    back->setToolTip(QStringLiteral("Retour"));
-    back->setAccessibleName(QStringLiteral("Retour"));
+    auto* back =
+        new SymbolButton(QStringLiteral("chevron.left"), 15, QStringLiteral("Retour"), view);
     back->setGeometry(18, 46, 28, 28);
     connect(back, &QToolButton::clicked, this, &AppDelegate::showMain);
 
