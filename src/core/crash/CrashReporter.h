@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <optional>
 
 // Records why the application died and reports it to the maker on the next launch, together
 // with the system's own crash reports for this application.
@@ -36,5 +39,7 @@ void sendPendingCrash(const QString& pendingFile);
 void sendSystemCrashReports(const QString& folder);
 void installHandlers(const QString& pendingFile);
 void send(const QString& kind, const QString& message, const QString& stack);
+// At most maxBytes of a regular file, never read through a symbolic link.
+std::optional<QByteArray> readFileHead(const QString& path, qint64 maxBytes);
 
 } // namespace CrashReporter

@@ -26,8 +26,9 @@ namespace {
 constexpr qint64 kMaxPendingBytes = 256 * 1024;
 const QString kSeparator = QStringLiteral("\n---\n");
 
-// Reads at most maxBytes of a regular file, never through a symbolic link.
-std::optional<QByteArray> readHead(const QString& path, qint64 maxBytes)
+} // namespace
+
+std::optional<QByteArray> readFileHead(const QString& path, qint64 maxBytes)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
@@ -48,13 +49,6 @@ std::optional<QByteArray> readHead(const QString& path, qint64 maxBytes)
     ::close(fd);
     data.truncate(size);
     return data;
-}
-
-} // namespace
-
-std::optional<QByteArray> readFileHead(const QString& path, qint64 maxBytes)
-{
-    return readHead(path, maxBytes);
 }
 
 void send(const QString& kind, const QString& message, const QString& stack)
@@ -86,7 +80,7 @@ PendingReport splitPendingReport(const QString& text)
 
 void sendPendingCrash(const QString& pendingFile)
 {
-    const std::optional<QByteArray> bytes = readHead(pendingFile, kMaxPendingBytes);
+    const std::optional<QByteArray> bytes = readFileHead(pendingFile, kMaxPendingBytes);
     if (!bytes)
         return;
     QStringDecoder utf8(QStringDecoder::Utf8);

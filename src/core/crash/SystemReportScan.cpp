@@ -14,8 +14,6 @@
 
 namespace CrashReporter {
 
-std::optional<QByteArray> readFileHead(const QString& path, qint64 maxBytes);
-
 namespace {
 
 const QString kWatermarkKey = QStringLiteral("VSLastCrashScan");
