@@ -36,8 +36,6 @@ public:
     void disable();
     void setText(const std::optional<QString>& text);
 
-    StatusItemBackend* item() const { return m_item.get(); }
-
 private:
     StatusItemFactory m_factory;
     std::unique_ptr<StatusItemBackend> m_item;

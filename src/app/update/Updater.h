@@ -41,7 +41,6 @@ public:
 
     void checkForUpdates(bool userInitiated);
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
-    bool isChecking() const { return m_reply != nullptr; }
 
     static UpdateCheckResult parseFeed(const QByteArray& xml, const QString& currentVersion);
     // Numeric, component by component: negative, zero or positive; nullopt when unparsable.

@@ -26,8 +26,6 @@ public:
     DBusMenuExporter(QDBusConnection bus, QString path, QObject* parent = nullptr);
     ~DBusMenuExporter() override;
 
-    bool isRegistered() const { return m_registered; }
-    QString path() const { return m_path; }
     void setMenu(QMenu* menu);
 
     uint version() const { return 3; }

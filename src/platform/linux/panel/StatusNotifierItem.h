@@ -43,8 +43,6 @@ public:
     explicit StatusNotifierItem(QDBusConnection bus, QObject* parent = nullptr);
     ~StatusNotifierItem() override;
 
-    QString serviceName() const { return m_serviceName; }
-
     // StatusItemBackend
     void setMenu(QMenu* menu) override;
     void showText(const QString& text, const QString& guide) override;
