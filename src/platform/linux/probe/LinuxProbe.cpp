@@ -185,6 +185,13 @@ bool LinuxProbe::readSupplyFile(const char* supply, const char* file, std::strin
     return true;
 }
 
+bool LinuxProbe::readSupplyNumber(const char* supply, const char* file, unsigned long long& number)
+{
+    std::string_view value;
+    size_t at = 0;
+    return readSupplyFile(supply, file, value) && nextNumber(value, at, number);
+}
+
 std::optional<BatterySnapshot> LinuxProbe::readBattery()
 {
     DIR* dir = opendir(m_powerSupplyDir.c_str());
@@ -218,35 +225,25 @@ std::optional<BatterySnapshot> LinuxProbe::readBattery()
         return std::nullopt;
 
     BatterySnapshot snapshot;
-    std::string_view value;
-    unsigned long long number = 0;
-    size_t at = 0;
-    if (readSupplyFile(battery, "capacity", value) && nextNumber(value, at, number)) {
+    unsigned long long number = 0, now = 0, full = 0;
+    if (readSupplyNumber(battery, "capacity", number)) {
         snapshot.percent = int64_t(std::min<unsigned long long>(number, 100));
-    } else {
+    } else if ((readSupplyNumber(battery, "charge_now", now) &&
+                readSupplyNumber(battery, "charge_full", full)) ||
+               (readSupplyNumber(battery, "energy_now", now) &&
+                readSupplyNumber(battery, "energy_full", full))) {
         // Some firmware gives no capacity file: derive it from the charge or energy pair.
-        unsigned long long now = 0, full = 0;
-        size_t a = 0, b = 0;
-        std::string_view nowText, fullText;
-        const bool charge =
-            readSupplyFile(battery, "charge_now", nowText) && nextNumber(nowText, a, now) &&
-            readSupplyFile(battery, "charge_full", fullText) && nextNumber(fullText, b, full);
-        a = b = 0;
-        const bool energy = !charge && readSupplyFile(battery, "energy_now", nowText) &&
-                            nextNumber(nowText, a, now) &&
-                            readSupplyFile(battery, "energy_full", fullText) &&
-                            nextNumber(fullText, b, full);
-        if ((charge || energy) && full > 0)
+        if (full > 0)
             snapshot.percent =
                 int64_t(std::min(100.0, std::round(double(now) * 100.0 / double(full))));
     }
+    std::string_view value;
     if (readSupplyFile(battery, "status", value)) {
         snapshot.isCharging = value == "Charging";
         if (value == "Charging" || value == "Full" || value == "Not charging")
             external = true;
     }
-    at = 0;
-    if (readSupplyFile(battery, "cycle_count", value) && nextNumber(value, at, number))
+    if (readSupplyNumber(battery, "cycle_count", number))
         snapshot.cycleCount = int64_t(std::min<unsigned long long>(number, INT64_MAX));
     snapshot.externalConnected = external;
     return snapshot;

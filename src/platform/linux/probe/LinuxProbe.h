@@ -21,6 +21,7 @@ public:
 
 private:
     bool readSupplyFile(const char* supply, const char* file, std::string_view& value);
+    bool readSupplyNumber(const char* supply, const char* file, unsigned long long& number);
 
     std::string m_statPath;
     std::string m_meminfoPath;
