@@ -60,20 +60,16 @@ QByteArray TerminalMode::lineFor(const VovirSnapshot& snapshot, bool json)
 void TerminalMode::print(const VovirSnapshot& snapshot)
 {
     const QByteArray line = lineFor(snapshot, m_json);
-    if (m_repeat == Repeat::Once) {
-        if (!line.isEmpty()) {
-            std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
-            std::fputc('\n', m_out);
-        }
-        std::fflush(m_out);
-        QCoreApplication::exit(0);
-        return;
+    const bool once = m_repeat == Repeat::Once;
+    // --once prints nothing when no metric is chosen; --watch prints the empty line, which
+    // clears a status bar.
+    if (!once || !line.isEmpty()) {
+        std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
+        std::fputc('\n', m_out);
     }
-    // An empty line clears a status bar when every metric is switched off.
-    std::fwrite(line.constData(), 1, size_t(line.size()), m_out);
-    std::fputc('\n', m_out);
-    if (std::fflush(m_out) != 0 || std::ferror(m_out))
-        QCoreApplication::exit(0); // the reader went away
+    const bool readerGone = std::fflush(m_out) != 0 || std::ferror(m_out);
+    if (once || readerGone)
+        QCoreApplication::exit(0);
 }
 
 void TerminalMode::installSignalHandlers()
