@@ -188,7 +188,7 @@ private slots:
         const QStringList tail{QString::fromUtf8("Ouvrir VelmoraVovir…"),
                                "---",
                                QString::fromUtf8("Rechercher des mises à jour…"),
-                               QString::fromUtf8("Signaler un problème… (off)"),
+                               QString::fromUtf8("Signaler un problème…"),
                                "---",
                                "Quitter VelmoraVovir"};
         QTest::newRow("before the first sample") << 0 << tail;
@@ -234,7 +234,7 @@ private slots:
         QCOMPARE(menuLines(top[0]->menu()),
                  (QStringList{"Message de Velmora Labs (off)", "---", // hidden, so inert
                               QString::fromUtf8("Rechercher des mises à jour…"),
-                              QString::fromUtf8("Signaler un problème… (off)"), "---",
+                              QString::fromUtf8("Signaler un problème…"), "---",
                               "Quitter VelmoraVovir"}));
         QVERIFY(!rig.delegate->appMessagesItem()->isVisible());
         QCOMPARE(top[0]->menu()->actions().last()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));

@@ -146,7 +146,7 @@ private slots:
                          QString::fromUtf8("Batterie : 85 % · 412 cycles · en charge (off)"), "---",
                          QString::fromUtf8("Ouvrir VelmoraVovir…"), "---",
                          QString::fromUtf8("Rechercher des mises à jour…"),
-                         QString::fromUtf8("Signaler un problème… (off)"), "---",
+                         QString::fromUtf8("Signaler un problème…"), "---",
                          "Quitter VelmoraVovir"}));
 
         // A click reaches its action: "Ouvrir VelmoraVovir…" shows the window.

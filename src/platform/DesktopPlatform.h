@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LoginItem.h"
+#include "TaskBarBadge.h"
 #include "views/StatusItemController.h"
 
 #include <memory>
@@ -12,5 +13,7 @@ namespace DesktopPlatform {
 StatusItemFactory statusItemFactory();
 // Opening at login.
 std::unique_ptr<LoginItem> loginItem();
+// The unread count on the task-bar entry of the application (desktop id, without ".desktop").
+std::unique_ptr<TaskBarBadge> taskBarBadge(const QString& desktopId);
 
 } // namespace DesktopPlatform

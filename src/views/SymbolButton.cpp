@@ -25,8 +25,22 @@ bool SymbolButton::event(QEvent* event)
     return QToolButton::event(event);
 }
 
+void SymbolButton::setAccented(bool accented)
+{
+    if (accented == m_accented)
+        return;
+    m_accented = accented;
+    tint();
+}
+
+QColor SymbolButton::tintColor() const
+{
+    const QPalette palette = QApplication::palette();
+    return m_accented ? palette.color(QPalette::Highlight)
+                      : labelColor(palette, LabelTone::Secondary);
+}
+
 void SymbolButton::tint()
 {
-    setIcon(symbolIcon(m_symbol, m_pointSize,
-                       labelColor(QApplication::palette(), LabelTone::Secondary)));
+    setIcon(symbolIcon(m_symbol, m_pointSize, tintColor()));
 }

@@ -11,6 +11,11 @@ public:
     SymbolButton(const QString& symbol, qreal pointSize, const QString& description,
                  QWidget* parent = nullptr);
 
+    // Tinted with the palette's accent (highlight) colour instead of the secondary label colour.
+    void setAccented(bool accented);
+    bool isAccented() const { return m_accented; }
+    QColor tintColor() const;
+
 protected:
     bool event(QEvent* event) override;
 
@@ -18,4 +23,5 @@ private:
     void tint();
     QString m_symbol;
     qreal m_pointSize;
+    bool m_accented = false;
 };

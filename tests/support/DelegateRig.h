@@ -3,6 +3,7 @@
 #include "app/desktop/AppDelegate.h"
 #include "app/update/Updater.h"
 #include "engine/VovirEngine.h"
+#include "messages/MessageCenter.h"
 #include "platform/linux/login/AutostartLoginItem.h"
 #include "platform/linux/probe/LinuxProbe.h"
 #include "settings/UserDefaults.h"
@@ -23,6 +24,8 @@ struct DelegateRig {
     std::unique_ptr<VovirEngine> engine;
     PanelRecord panel;
     ScriptedAlerts alerts;
+    MessageCenter messages;
+    RecordingBadge taskBar;
     std::unique_ptr<AutostartLoginItem> login;
     std::unique_ptr<Updater> updater;
     std::unique_ptr<AppDelegate> delegate;
@@ -53,6 +56,8 @@ struct DelegateRig {
         if (!realPanel)
             services.statusItems = recordingFactory(panel);
         services.alerts = &alerts;
+        services.messages = &messages;
+        services.taskBarBadge = &taskBar;
         services.loginItem = login.get();
         services.updater = updater.get();
         services.crashPaths = CrashReporter::Paths{home.filePath("data/pending-crash.txt"),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/desktop/AlertPresenter.h"
+#include "platform/TaskBarBadge.h"
 #include "views/StatusItemController.h"
 
 #include <QList>
@@ -53,9 +54,25 @@ class ScriptedAlerts final : public AlertPresenter {
 public:
     QList<int> answers;
     QList<Alert> shown;
+    // The report dialog: each answer is what the user leaves in it before "Envoyer", or
+    // nothing for "Annuler"; drafts keeps what the dialog was opened with.
+    QList<std::optional<ReportForm>> reports;
+    QList<ReportForm> drafts;
     int run(const Alert& alert, QWidget*) override
     {
         shown << alert;
         return answers.isEmpty() ? -1 : answers.takeFirst();
     }
+    std::optional<ReportForm> askReport(const ReportForm& draft, QWidget*) override
+    {
+        drafts << draft;
+        return reports.isEmpty() ? std::nullopt : reports.takeFirst();
+    }
+};
+
+// The task-bar count, as last set.
+class RecordingBadge final : public TaskBarBadge {
+public:
+    int count = -1; // never set
+    void setCount(int c) override { count = c; }
 };

@@ -4,6 +4,8 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPointer>
+#include <QTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrl>
@@ -23,7 +25,8 @@ public:
         int status = 200;
         QByteArray body;
         QByteArray contentType = "application/octet-stream";
-        bool hang = false; // never answer (for time-outs)
+        bool hang = false;  // never answer (for time-outs)
+        int trickleMs = 0;  // send the body one byte at a time, this far apart
     };
 
     LoopbackHttpServer()
@@ -81,11 +84,30 @@ private:
             QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status) + " X\r\n";
             reply += "Content-Type: " + response.contentType + "\r\n";
             reply += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-            reply += "Connection: close\r\n\r\n" + response.body;
-            socket->write(reply);
-            socket->disconnectFromHost();
+            reply += "Connection: close\r\n\r\n";
+            if (response.trickleMs > 0) {
+                socket->write(reply);
+                trickle(socket, response.body, response.trickleMs);
+            } else {
+                socket->write(reply + response.body);
+                socket->disconnectFromHost();
+            }
         }
         emit requestReceived();
+    }
+
+    void trickle(QTcpSocket* socket, QByteArray rest, int intervalMs)
+    {
+        if (rest.isEmpty()) {
+            socket->disconnectFromHost();
+            return;
+        }
+        socket->write(rest.left(1));
+        QPointer<QTcpSocket> alive(socket);
+        QTimer::singleShot(intervalMs, this, [this, alive, rest, intervalMs] {
+            if (alive && alive->state() == QAbstractSocket::ConnectedState)
+                trickle(alive, rest.mid(1), intervalMs);
+        });
     }
 
     QTcpServer m_server;

@@ -1,8 +1,15 @@
 #include "AlertPresenter.h"
 
+#include "views/Palette.h"
 #include "views/Symbols.h"
 
+#include <QBoxLayout>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 
 int MessageBoxPresenter::run(const Alert& alert, QWidget* parent)
@@ -10,9 +17,11 @@ int MessageBoxPresenter::run(const Alert& alert, QWidget* parent)
     QMessageBox box(parent);
     box.setWindowTitle(QStringLiteral("VelmoraVovir"));
     box.setIconPixmap(applicationIconPixmap(64));
-    box.setTextFormat(Qt::PlainText);
     box.setText(alert.message);
     box.setInformativeText(alert.informative);
+    // After both texts: the informative label only exists once set, and texts from outside
+    // (the maker's messages) must never be read as rich text.
+    box.setTextFormat(Qt::PlainText);
     QList<QAbstractButton*> buttons;
     for (const QString& title : alert.buttons)
         buttons << box.addButton(title, QMessageBox::AcceptRole);
@@ -20,4 +29,52 @@ int MessageBoxPresenter::run(const Alert& alert, QWidget* parent)
         box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
     box.exec();
     return int(buttons.indexOf(box.clickedButton()));
+}
+
+std::optional<ReportForm> MessageBoxPresenter::askReport(const ReportForm& draft, QWidget* parent)
+{
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("VelmoraVovir"));
+    auto* icon = new QLabel;
+    icon->setPixmap(applicationIconPixmap(64));
+    QLabel* title = makeLabel(QStringLiteral("Signaler un problème"), 13, QFont::Bold,
+                              TextColor::of(LabelTone::Primary));
+    QLabel* hint = makeLabel(QStringLiteral("Décris ce qui ne va pas, ça arrive directement chez "
+                                            "Velmora Labs. La réponse s'affichera dans l'app."),
+                             11, QFont::Normal, TextColor::of(LabelTone::Primary));
+    for (QLabel* label : {title, hint}) {
+        label->setAlignment(Qt::AlignLeft);
+        label->setWordWrap(true);
+        label->setFixedWidth(380);
+    }
+    // The accessory: 380 x 150, the description above the e-mail field.
+    auto* accessory = new QWidget;
+    accessory->setFixedSize(380, 150);
+    auto* text = new QPlainTextEdit(draft.text, accessory);
+    text->setFont(systemFont(13, QFont::Normal));
+    text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    text->setGeometry(0, 6, 380, 110);
+    auto* email = new QLineEdit(draft.email, accessory);
+    email->setPlaceholderText(QStringLiteral("ton email (facultatif, pour te répondre aussi par mail)"));
+    email->setGeometry(0, 126, 380, 24);
+    auto* buttons = new QDialogButtonBox;
+    QPushButton* send = buttons->addButton(QStringLiteral("Envoyer"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("Annuler"), QDialogButtonBox::RejectRole);
+    send->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+
+    auto* column = new QVBoxLayout;
+    column->setSpacing(6);
+    for (QWidget* w : std::initializer_list<QWidget*>{title, hint, accessory})
+        column->addWidget(w);
+    column->addSpacing(10);
+    column->addWidget(buttons);
+    auto* row = new QHBoxLayout(&dialog);
+    row->addWidget(icon, 0, Qt::AlignTop);
+    row->addLayout(column);
+    text->setFocus();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return ReportForm{text->toPlainText(), email->text()};
 }

@@ -5,6 +5,7 @@
 #include "app/update/Updater.h"
 #include "crash/CrashReporter.h"
 #include "engine/VovirEngine.h"
+#include "messages/MessageCenter.h"
 #include "platform/DesktopPlatform.h"
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
@@ -28,7 +29,9 @@ AppDelegate::AppDelegate(AppServices services, QObject* parent)
       m_statusController(services.statusItems ? services.statusItems
                                               : DesktopPlatform::statusItemFactory()),
       m_loginItem(services.loginItem), m_updater(services.updater),
-      m_crashPaths(services.crashPaths)
+      m_crashPaths(services.crashPaths),
+      m_messages(services.messages ? services.messages : &MessageCenter::shared()),
+      m_taskBarBadge(services.taskBarBadge)
 {
     if (!m_alerts) {
         m_ownAlerts = std::make_unique<MessageBoxPresenter>();
@@ -37,6 +40,10 @@ AppDelegate::AppDelegate(AppServices services, QObject* parent)
     if (!m_loginItem) {
         m_ownLoginItem = DesktopPlatform::loginItem();
         m_loginItem = m_ownLoginItem.get();
+    }
+    if (!m_taskBarBadge) {
+        m_ownTaskBarBadge = DesktopPlatform::taskBarBadge(QStringLiteral("velmoravovir"));
+        m_taskBarBadge = m_ownTaskBarBadge.get();
     }
     if (!m_updater) {
         m_ownUpdater = std::make_unique<Updater>();
@@ -67,6 +74,7 @@ AppDelegate::~AppDelegate()
          {m_cpuCard.data(), m_memCard.data(), m_netCard.data(), m_batCard.data()})
         delete card; // only those never placed in a view are left
     delete m_statusMenu;
+    delete m_messagesWindow;
 }
 
 bool AppDelegate::menuBarMode()
@@ -92,6 +100,12 @@ void AppDelegate::applicationDidFinishLaunching()
         activateApplication();
     showOnboardingIfNeeded();
     refreshVovirUI();
+    syncWithServer();
+    // The launch's own sync covers the start; the timer first fires an hour later.
+    m_syncTimer = new QTimer(this);
+    m_syncTimer->setInterval(kSyncIntervalMs);
+    connect(m_syncTimer, &QTimer::timeout, this, &AppDelegate::syncWithServer);
+    m_syncTimer->start();
     m_updater->setUpdateCheckInterval(3600);
     if (qgetenv("VELMORA_DEBUG_SETTINGS") == "1")
         showSettings();

@@ -4,8 +4,11 @@
 #include "views/BadgeImage.h"
 #include "views/StatCardView.h"
 #include "views/StatusItemController.h"
+#include "views/SymbolButton.h"
 
 #include <QAction>
+#include <QLineEdit>
+#include <QSet>
 #include <QObject>
 #include <QPointer>
 #include <QSize>
@@ -16,6 +19,9 @@
 
 class AlertPresenter;
 class LoginItem;
+class MessageCenter;
+class TaskBarBadge;
+class QTimer;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -35,6 +41,8 @@ struct AppServices {
     LoginItem* loginItem = nullptr;                 // the XDG autostart entry when null
     Updater* updater = nullptr;                     // the maker's update feed when null
     std::optional<CrashReporter::Paths> crashPaths; // the user's folders when absent
+    MessageCenter* messages = nullptr;              // the shared message centre when null
+    TaskBarBadge* taskBarBadge = nullptr;           // the desktop's launcher entry when null
 };
 
 // Owns everything the user sees: the main window with its main and settings views, the menus,
@@ -70,6 +78,12 @@ public:
     void applyDisplayMode();
     void showOnboardingIfNeeded();
 
+    // Messages with the maker (AppDelegate_messages.cpp, AppDelegate_messagesWindow.cpp)
+    void syncWithServer();
+    void refreshMessageBadges();
+    static constexpr int kSyncIntervalMs = 3600 * 1000;
+    static const QString kSupportEmail;
+
     // What the views and tests reach.
     VovirEngine& engine() const { return *m_engine; }
     StatusItemController& statusController() { return m_statusController; }
@@ -84,11 +98,15 @@ public:
     StatCardView* memCard() const { return m_memCard; }
     StatCardView* netCard() const { return m_netCard; }
     StatCardView* batCard() const { return m_batCard; }
-    QToolButton* messagesButton() const { return m_messagesButton; }
+    SymbolButton* messagesButton() const { return m_messagesButton; }
     BadgeImageView* messagesBadge() const { return m_messagesBadge; }
     QAction* appMessagesItem() const { return m_appMessagesItem; }
     QMenuBar* menuBar() const { return m_menuBar; }
     Updater& updater() const { return *m_updater; }
+    MessageCenter& messageCenter() const { return *m_messages; }
+    QTimer* syncTimer() const { return m_syncTimer; }
+    QWidget* messagesWindow() const { return m_messagesWindow; }
+    QLineEdit* replyField() const { return m_replyField; }
     static constexpr QSize winSize{430, 500};
 
 public slots:
@@ -104,6 +122,10 @@ public slots:
     void toggleMenuBarMode(QCheckBox* sender);
     void checkForUpdates();
     void openVelmoraLabs();
+    void reportProblemPressed();
+    void showMessages();
+    void sendReply();
+    void showPendingMessage();
     void quit();
 
 signals:
@@ -115,6 +137,8 @@ protected:
 
 private:
     void activateApplication();
+    QWidget* buildMessagesList();
+    void uploadReply(qint64 id, const QString& text);
 
     VovirEngine* m_engine;
     AlertPresenter* m_alerts;
@@ -136,10 +160,19 @@ private:
     QMenu* m_statusMenu = nullptr;
     QMenuBar* m_menuBar = nullptr;
     QCheckBox* m_menuBarCheckbox = nullptr;
-    QPointer<QToolButton> m_messagesButton;
+    QPointer<SymbolButton> m_messagesButton;
     QPointer<BadgeImageView> m_messagesBadge;
     QPointer<QAction> m_appMessagesItem;
     QWidget* m_mainView = nullptr;
     QWidget* m_settingsView = nullptr;
     std::optional<CrashReporter::Paths> m_crashPaths;
+    MessageCenter* m_messages;
+    TaskBarBadge* m_taskBarBadge;
+    std::unique_ptr<TaskBarBadge> m_ownTaskBarBadge;
+    QTimer* m_syncTimer = nullptr;
+    bool m_showingPendingMessage = false;
+    QWidget* m_messagesWindow = nullptr;
+    QPointer<QLineEdit> m_replyField;
+    // Replies whose upload is under way: not marked "not sent" while they travel.
+    QSet<QPair<qint64, QString>> m_repliesInFlight;
 };

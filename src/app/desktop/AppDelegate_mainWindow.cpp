@@ -117,6 +117,7 @@ QWidget* AppDelegate::buildMainView()
     m_messagesButton =
         new SymbolButton(QStringLiteral("envelope.fill"), 15, QStringLiteral("Messages"));
     m_messagesButton->setFixedSize(30, 30);
+    connect(m_messagesButton, &QToolButton::clicked, this, &AppDelegate::showMessages);
     m_messagesBadge = new BadgeImageView;
     m_messagesBadge->hide();
 
@@ -139,6 +140,7 @@ void AppDelegate::showMainWindow()
         m_mainWindow->activateWindow();
     }
     activateApplication();
+    refreshMessageBadges();
 }
 
 void AppDelegate::showMain()

@@ -3,6 +3,8 @@
 
 #include "engine/VovirEngine.h"
 #include "format/VovirFormat.h"
+#include "messages/MessageCenter.h"
+#include "views/BadgeImage.h"
 
 #include <QAction>
 #include <QApplication>
@@ -27,11 +29,12 @@ void AppDelegate::buildMenu()
     QMenu* app = bar->addMenu(QStringLiteral("VelmoraVovir"));
     m_appMessagesItem = app->addAction(QStringLiteral("Message de Velmora Labs"));
     m_appMessagesItem->setVisible(false); // shown while the maker has an unread message
+    connect(m_appMessagesItem, &QAction::triggered, this, &AppDelegate::showMessages);
     app->addSeparator();
     connect(app->addAction(QStringLiteral("Rechercher des mises à jour…")), &QAction::triggered,
             this, &AppDelegate::checkForUpdates);
-    QAction* report = app->addAction(QStringLiteral("Signaler un problème…"));
-    report->setEnabled(false); // the problem-report dialog is not built yet
+    connect(app->addAction(QStringLiteral("Signaler un problème…")), &QAction::triggered, this,
+            &AppDelegate::reportProblemPressed);
     app->addSeparator();
     QAction* quitAction = app->addAction(QStringLiteral("Quitter VelmoraVovir"));
     quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -96,12 +99,18 @@ void AppDelegate::menuWillOpen(QMenu* menu)
         }
         menu->addSeparator();
     }
+    if (m_messages->pendingMessage) {
+        QAction* messages = menu->addAction(QStringLiteral("Message de Velmora Labs"));
+        messages->setIcon(QIcon(quotaBadgeImage(1, 13, qApp->devicePixelRatio())));
+        connect(messages, &QAction::triggered, this, &AppDelegate::showMessages);
+    }
     connect(menu->addAction(QStringLiteral("Ouvrir VelmoraVovir…")), &QAction::triggered, this,
             &AppDelegate::showMainWindow);
     menu->addSeparator();
     connect(menu->addAction(QStringLiteral("Rechercher des mises à jour…")), &QAction::triggered,
             this, &AppDelegate::checkForUpdates);
-    menu->addAction(QStringLiteral("Signaler un problème…"))->setEnabled(false);
+    connect(menu->addAction(QStringLiteral("Signaler un problème…")), &QAction::triggered, this,
+            &AppDelegate::reportProblemPressed);
     menu->addSeparator();
     QAction* quitAction = menu->addAction(QStringLiteral("Quitter VelmoraVovir"));
     quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));

@@ -136,7 +136,7 @@ QWidget* AppDelegate::buildSettingsView()
     connect(check, &QPushButton::clicked, this, &AppDelegate::checkForUpdates);
     auto* report = placeFitted(new QPushButton(QStringLiteral("Signaler un problème…")), view,
                                {check->x() + check->width() + 10, 348});
-    report->setEnabled(false); // the problem-report dialog is not built yet
+    connect(report, &QPushButton::clicked, this, &AppDelegate::reportProblemPressed);
 
     auto* separator = new QFrame(view);
     separator->setFrameShape(QFrame::HLine);

@@ -2,6 +2,7 @@
 #include "CrashReporter.h"
 
 #include "service/AppInfo.h"
+#include "service/ServiceContract.h"
 #include "service/SharedNetwork.h"
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
@@ -57,18 +58,15 @@ void send(const QString& kind, const QString& message, const QString& stack)
     QString device = VovirSettings::store().stringValue(QStringLiteral("VSDeviceId"));
     if (device.isEmpty())
         device = QStringLiteral("?");
-    const QJsonObject body{{QStringLiteral("d"), device},
-                           {QStringLiteral("kind"), kind},
-                           {QStringLiteral("message"), message},
-                           {QStringLiteral("stack"), stack},
-                           {QStringLiteral("v"), AppInfo::version()},
-                           {QStringLiteral("os"), AppInfo::systemDescription()}};
-    QNetworkRequest request(AppInfo::serviceUrl(QStringLiteral("/api/crash.php")));
+    const ServiceContract::CrashRequest body{
+        device, kind, message, stack, AppInfo::version(), AppInfo::systemDescription()};
+    QNetworkRequest request(AppInfo::serviceUrl(ServiceContract::kCrashPath));
     request.setTransferTimeout(8000);
     // Without it Qt would label the JSON body as a web form.
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     QNetworkReply* reply =
-        SharedNetwork::manager().post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+        SharedNetwork::manager().post(
+        request, QJsonDocument(ServiceContract::toJson(body)).toJson(QJsonDocument::Compact));
     QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
 }
 

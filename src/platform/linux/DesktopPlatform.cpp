@@ -1,5 +1,6 @@
 #include "platform/DesktopPlatform.h"
 
+#include "badge/LauncherEntryBadge.h"
 #include "login/AutostartLoginItem.h"
 #include "panel/StatusNotifierItem.h"
 #include "panel/TrayIconStatusItem.h"
@@ -26,6 +27,11 @@ StatusItemFactory statusItemFactory()
 std::unique_ptr<LoginItem> loginItem()
 {
     return AutostartLoginItem::forCurrentUser();
+}
+
+std::unique_ptr<TaskBarBadge> taskBarBadge(const QString& desktopId)
+{
+    return std::make_unique<LauncherEntryBadge>(QDBusConnection::sessionBus(), desktopId);
 }
 
 } // namespace DesktopPlatform

@@ -1,0 +1,228 @@
+// The messages window: the conversation newest first, and the reply field.
+#include "AppDelegate.h"
+
+#include "AlertPresenter.h"
+#include "messages/MessageCenter.h"
+#include "views/FlippedView.h"
+#include "views/Palette.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QToolButton>
+
+namespace {
+
+constexpr QSize kWindowSize{460, 520};
+constexpr int kListHeight = 416;
+constexpr int kBodyWidth = 416;
+// Enough for any real answer; a runaway body would make the list unusable.
+constexpr qsizetype kMaxShownChars = 4000;
+
+// A message as shown: without control characters (line breaks and tabs stay) and cut short.
+QString shownText(const QString& body)
+{
+    QString text;
+    text.reserve(qMin(body.size(), kMaxShownChars + 1));
+    for (QChar c : body) {
+        if (text.size() >= kMaxShownChars) {
+            text += QChar(0x2026);
+            break;
+        }
+        const bool control = c.category() == QChar::Other_Control ||
+                             c.category() == QChar::Other_Format;
+        if (!control || c == QLatin1Char('\n') || c == QLatin1Char('\t'))
+            text += c;
+    }
+    return text;
+}
+
+QFrame* separatorLine(QWidget* parent, const QRect& frame)
+{
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    QPalette faint = line->palette();
+    faint.setColor(QPalette::WindowText, labelColor(QApplication::palette(), 0.15));
+    line->setPalette(faint);
+    line->setGeometry(frame);
+    return line;
+}
+
+} // namespace
+
+QWidget* AppDelegate::buildMessagesList()
+{
+    auto* list = new FlippedView;
+    list->setObjectName(QStringLiteral("messagesList"));
+    const QList<ArchivedMessage> history = m_messages->messageHistory();
+    int height = kListHeight;
+    if (history.isEmpty()) {
+        QLabel* empty = makeLabel(QStringLiteral("Aucun message pour l'instant.\nLes réponses de "
+                                                 "Velmora Labs apparaîtront ici."),
+                                  13, QFont::Normal, TextColor::of(LabelTone::Secondary));
+        empty->setParent(list);
+        empty->adjustSize();
+        empty->move((kWindowSize.width() - empty->width()) / 2, 60);
+    } else {
+        const QLocale french(QLocale::French, QLocale::France);
+        int y = 20;
+        for (const ArchivedMessage& message : history) {
+            QString header = (message.mine ? QStringLiteral("Toi · ")
+                                           : QStringLiteral("Velmora Labs · ")) +
+                             french.toString(message.date.toLocalTime(),
+                                             QStringLiteral("d MMMM yyyy 'à' HH'h'mm"));
+            const QPair<qint64, QString> key{message.id, message.body};
+            const bool failed = message.unsent && !m_repliesInFlight.contains(key);
+            if (failed)
+                header += QStringLiteral(" · Non envoyé");
+            QLabel* headerLabel =
+                makeLabel(header, 11, QFont::Medium,
+                          message.mine ? TextColor::of(LabelTone::Tertiary)
+                                       : TextColor::of(velmoraMauve()));
+            headerLabel->setParent(list);
+            headerLabel->setAlignment(Qt::AlignLeft);
+            headerLabel->adjustSize();
+            headerLabel->move(22, y);
+            if (failed) {
+                auto* resend = new QToolButton(list);
+                resend->setText(QStringLiteral("Renvoyer"));
+                resend->setAutoRaise(true);
+                resend->setFont(systemFont(11, QFont::Medium));
+                resend->adjustSize();
+                resend->move(22 + headerLabel->width() + 8,
+                             y + (headerLabel->height() - resend->height()) / 2);
+                connect(resend, &QToolButton::clicked, this,
+                        [this, key] { uploadReply(key.first, key.second); });
+            }
+            const int y2 = y + headerLabel->height() + 5;
+            QLabel* body = makeLabel(shownText(message.body), 13, QFont::Normal,
+                                     TextColor::of(message.mine ? LabelTone::Secondary
+                                                                : LabelTone::Primary));
+            body->setParent(list);
+            body->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            body->setWordWrap(true);
+            body->setTextInteractionFlags(Qt::TextSelectableByMouse |
+                                          Qt::TextSelectableByKeyboard);
+            const int bodyHeight = body->heightForWidth(kBodyWidth);
+            body->setGeometry(22, y2, kBodyWidth, bodyHeight);
+            const int y3 = y2 + bodyHeight + 16;
+            separatorLine(list, QRect(22, y3, kBodyWidth, 1));
+            y = y3 + 18;
+        }
+        height = qMax(y + 10, kListHeight);
+    }
+    list->setGeometry(0, 0, kWindowSize.width(), height);
+    list->setFixedSize(kWindowSize.width(), height);
+    return list;
+}
+
+void AppDelegate::showMessages()
+{
+    if (m_messages->pendingMessage) {
+        m_messages->markMessageShown();
+        refreshMessageBadges();
+    }
+    if (!m_messagesWindow) {
+        m_messagesWindow = new QWidget(nullptr, Qt::Window);
+        m_messagesWindow->setWindowTitle(QStringLiteral("Messages de Velmora Labs"));
+        m_messagesWindow->setAttribute(Qt::WA_DeleteOnClose, false); // closing only hides it
+        m_messagesWindow->setFixedSize(kWindowSize);
+    }
+    // A new content each time, from the archive: the list always shows the stored state.
+    delete m_messagesWindow->findChild<QWidget*>(QStringLiteral("messagesContent"),
+                                                 Qt::FindDirectChildrenOnly);
+    auto* content = new QWidget(m_messagesWindow);
+    content->setObjectName(QStringLiteral("messagesContent"));
+    content->setGeometry(QRect(QPoint(0, 0), kWindowSize));
+
+    auto* scroll = new QScrollArea(content);
+    scroll->setObjectName(QStringLiteral("messagesScroll"));
+    scroll->setGeometry(0, 0, kWindowSize.width(), kListHeight);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    scroll->setWidget(buildMessagesList());
+    separatorLine(content, QRect(0, kListHeight, kWindowSize.width(), 1));
+
+    auto* field = new QLineEdit(content);
+    field->setPlaceholderText(QStringLiteral("Écris ta réponse ici"));
+    field->setGeometry(22, kWindowSize.height() - 52 - 40, 416, 40);
+    auto* send = new QPushButton(QStringLiteral("Envoyer"), content);
+    send->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border: none;"
+                                       " border-radius: 6px; padding: 4px 14px; }")
+                            .arg(velmoraMauveFixed().name()));
+    send->setDefault(true);
+    send->adjustSize();
+    send->move(438 - send->width(), kWindowSize.height() - 14 - send->height());
+    QLabel* footer = makeLabel(QStringLiteral("Ta réponse arrive directement chez Velmora Labs."),
+                               11, QFont::Normal, TextColor::of(LabelTone::Tertiary));
+    footer->setParent(content);
+    footer->setAlignment(Qt::AlignLeft);
+    footer->adjustSize();
+    footer->move(22, kWindowSize.height() - 20 - footer->height());
+    connect(send, &QPushButton::clicked, this, &AppDelegate::sendReply);
+    connect(field, &QLineEdit::returnPressed, this, &AppDelegate::sendReply);
+    m_replyField = field;
+
+    content->show();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        m_messagesWindow->move(screen->availableGeometry().center() -
+                               m_messagesWindow->rect().center());
+    m_messagesWindow->show();
+    m_messagesWindow->raise();
+    m_messagesWindow->activateWindow();
+    field->setFocus();
+}
+
+void AppDelegate::sendReply()
+{
+    if (!m_replyField)
+        return;
+    const QString text = m_replyField->text().trimmed();
+    if (text.isEmpty())
+        return;
+    m_replyField->clear();
+    const qint64 id = m_messages->archiveOwn(text);
+    m_repliesInFlight.insert({id, text});
+    showMessages();
+    uploadReply(id, text);
+}
+
+void AppDelegate::uploadReply(qint64 id, const QString& text)
+{
+    const QPair<qint64, QString> key{id, text};
+    m_repliesInFlight.insert(key);
+    // Only the list is redone, so that what the user is typing meanwhile stays in the field.
+    auto refreshList = [this] {
+        auto* scroll = m_messagesWindow ? m_messagesWindow->findChild<QScrollArea*>(
+                                              QStringLiteral("messagesScroll"))
+                                        : nullptr;
+        if (scroll)
+            scroll->setWidget(buildMessagesList()); // the old list is deleted
+    };
+    refreshList();
+    QPointer<AppDelegate> weak(this);
+    m_messages->reportProblem(text, std::nullopt, [weak, key, refreshList](bool ok) {
+        if (!weak)
+            return;
+        weak->m_repliesInFlight.remove(key);
+        if (ok)
+            weak->m_messages->markOwnSent(key.first, key.second);
+        refreshList();
+        if (ok)
+            return;
+        weak->activateApplication();
+        weak->m_alerts->run({QStringLiteral("Envoi impossible"),
+                             QStringLiteral("Ta réponse n'a pas pu partir (réseau ?). Elle reste "
+                                            "affichée ici, réessaie plus tard ou écris à ") +
+                                 kSupportEmail + QLatin1Char('.'),
+                             {}},
+                            weak->m_messagesWindow);
+    });
+}

@@ -1,0 +1,154 @@
+#include "ServiceContract.h"
+
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QVariant>
+
+namespace ServiceContract {
+namespace {
+
+std::optional<QJsonObject> objectFrom(const QByteArray& body)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
+std::optional<QString> stringMember(const QJsonObject& object, const QString& key)
+{
+    const QJsonValue value = object.value(key);
+    if (!value.isString())
+        return std::nullopt;
+    return value.toString();
+}
+
+} // namespace
+
+std::optional<qint64> integerMember(const QJsonObject& object, const QString& key)
+{
+    const QJsonValue value = object.value(key);
+    if (!value.isDouble())
+        return std::nullopt;
+    // Qt keeps a number written without fraction or exponent as an integer.
+    const QVariant variant = value.toVariant();
+    if (variant.typeId() != QMetaType::LongLong)
+        return std::nullopt;
+    return variant.toLongLong();
+}
+
+QJsonObject toJson(const SyncRequest& request)
+{
+    QJsonObject object{{QStringLiteral("d"), request.device},
+                       {QStringLiteral("v"), request.version},
+                       {QStringLiteral("os"), request.os}};
+    if (request.ack && *request.ack > 0)
+        object.insert(QStringLiteral("m"), *request.ack);
+    return object;
+}
+
+QJsonObject toJson(const SyncAnswer& answer)
+{
+    return {{QStringLiteral("mid"), answer.mid}, {QStringLiteral("msg"), answer.msg}};
+}
+
+QJsonObject toJson(const ReportRequest& request)
+{
+    QJsonObject object{{QStringLiteral("d"), request.device},
+                       {QStringLiteral("v"), request.version},
+                       {QStringLiteral("os"), request.os},
+                       {QStringLiteral("text"), request.text}};
+    if (request.email && !request.email->isEmpty())
+        object.insert(QStringLiteral("email"), *request.email);
+    return object;
+}
+
+QJsonObject toJson(const CrashRequest& request)
+{
+    return {{QStringLiteral("d"), request.device},       {QStringLiteral("kind"), request.kind},
+            {QStringLiteral("message"), request.message}, {QStringLiteral("stack"), request.stack},
+            {QStringLiteral("v"), request.version},       {QStringLiteral("os"), request.os}};
+}
+
+std::optional<SyncRequest> syncRequestFrom(const QByteArray& body)
+{
+    const std::optional<QJsonObject> object = objectFrom(body);
+    if (!object)
+        return std::nullopt;
+    const auto device = stringMember(*object, QStringLiteral("d"));
+    const auto version = stringMember(*object, QStringLiteral("v"));
+    const auto os = stringMember(*object, QStringLiteral("os"));
+    if (!device || !version || !os)
+        return std::nullopt;
+    SyncRequest request{*device, *version, *os, std::nullopt};
+    if (object->contains(QStringLiteral("m"))) {
+        request.ack = integerMember(*object, QStringLiteral("m"));
+        if (!request.ack)
+            return std::nullopt;
+    }
+    return request;
+}
+
+std::optional<SyncAnswer> syncAnswerFrom(const QByteArray& body)
+{
+    const std::optional<QJsonObject> object = objectFrom(body);
+    if (!object)
+        return std::nullopt;
+    const auto mid = integerMember(*object, QStringLiteral("mid"));
+    const auto msg = stringMember(*object, QStringLiteral("msg"));
+    if (!mid || !msg)
+        return std::nullopt;
+    return SyncAnswer{*mid, *msg};
+}
+
+std::optional<ReportRequest> reportRequestFrom(const QByteArray& body)
+{
+    const std::optional<QJsonObject> object = objectFrom(body);
+    if (!object)
+        return std::nullopt;
+    const auto device = stringMember(*object, QStringLiteral("d"));
+    const auto version = stringMember(*object, QStringLiteral("v"));
+    const auto os = stringMember(*object, QStringLiteral("os"));
+    const auto text = stringMember(*object, QStringLiteral("text"));
+    if (!device || !version || !os || !text)
+        return std::nullopt;
+    ReportRequest request{*device, *version, *os, *text, std::nullopt};
+    if (object->contains(QStringLiteral("email"))) {
+        request.email = stringMember(*object, QStringLiteral("email"));
+        if (!request.email)
+            return std::nullopt;
+    }
+    return request;
+}
+
+std::optional<CrashRequest> crashRequestFrom(const QByteArray& body)
+{
+    const std::optional<QJsonObject> object = objectFrom(body);
+    if (!object)
+        return std::nullopt;
+    CrashRequest request;
+    const std::pair<const char*, QString*> members[] = {
+        {"d", &request.device},   {"kind", &request.kind}, {"message", &request.message},
+        {"stack", &request.stack}, {"v", &request.version}, {"os", &request.os}};
+    for (const auto& [key, into] : members) {
+        const auto value = stringMember(*object, QString::fromLatin1(key));
+        if (!value)
+            return std::nullopt;
+        *into = *value;
+    }
+    return request;
+}
+
+std::optional<bool> reportAnswerFrom(const QByteArray& body)
+{
+    const std::optional<QJsonObject> object = objectFrom(body);
+    if (!object)
+        return std::nullopt;
+    const QJsonValue ok = object->value(QStringLiteral("ok"));
+    if (!ok.isBool())
+        return std::nullopt;
+    return ok.toBool();
+}
+
+} // namespace ServiceContract

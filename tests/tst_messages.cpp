@@ -1,0 +1,310 @@
+// The conversation's memory and its exchanges with the maker's service, against a real HTTP
+// server on loopback and a store in a temporary file.
+#include "messages/MessageCenter.h"
+#include "service/AppInfo.h"
+#include "service/ServiceExchange.h"
+#include "settings/UserDefaults.h"
+#include "settings/VovirSettings.h"
+#include "support/LoopbackHttpServer.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QVariantMap entry(const QVariant& id, const QVariant& body, bool mine = false)
+{
+    return {{"id", id}, {"body", body}, {"date", QDateTime::currentDateTime()}, {"mine", mine}};
+}
+
+// JSON written with single quotes, for readable tables.
+QByteArray j(const char* text)
+{
+    return QByteArray(text).replace('\'', '"');
+}
+
+QJsonObject bodyOf(const LoopbackHttpServer::Request& request)
+{
+    return QJsonDocument::fromJson(request.body).object();
+}
+
+} // namespace
+
+class TestMessages : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    std::unique_ptr<UserDefaults> m_store;
+    std::unique_ptr<LoopbackHttpServer> m_server;
+    std::unique_ptr<MessageCenter> m_center;
+
+    UserDefaults& store() { return *m_store; }
+    // A fresh store file, server and centre for every test function and row.
+    void fresh()
+    {
+        m_center.reset();
+        m_store.reset();
+        QFile::remove(m_dir.filePath("settings.json"));
+        m_store = std::make_unique<UserDefaults>(m_dir.filePath("settings.json"));
+        VovirSettings::setStore(m_store.get());
+        m_server = std::make_unique<LoopbackHttpServer>();
+        qputenv("VELMORA_SERVICE_URL", m_server->baseUrl());
+        m_center = std::make_unique<MessageCenter>();
+        m_center->setDeadlines(1500, 1500);
+    }
+    // Runs one sync to its end.
+    void sync()
+    {
+        bool done = false;
+        m_center->checkWithServer([&done] { done = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(done, 5000);
+    }
+    std::optional<bool> report(const QString& text, const std::optional<QString>& email)
+    {
+        std::optional<bool> result;
+        m_center->reportProblem(text, email, [&result](bool ok) { result = ok; });
+        // Bounded by the centre's own deadline; an unanswered call is a failure of the test.
+        QDeadlineTimer bound(5000);
+        while (!result && !bound.hasExpired())
+            QTest::qWait(10);
+        return result;
+    }
+    // What the store file itself holds under a key, read by a second store.
+    QVariant onDisk(const QString& key) { return UserDefaults(store().filePath()).object(key); }
+
+private slots:
+    void init() { fresh(); }
+    void cleanupTestCase() { VovirSettings::setStore(nullptr); }
+
+    void emptyArchiveAndMarkingNothingWritesNothing()
+    {
+        QVERIFY(m_center->messageHistory().isEmpty());
+        m_center->markMessageShown();
+        QVERIFY(!QFile::exists(store().filePath()));
+    }
+
+    void archiveReadsBackNewestFirstAndCapsAt50()
+    {
+        for (int id = 1; id <= 51; ++id) {
+            m_center->pendingMessage = PendingMessage{id, QString("m%1").arg(id)};
+            m_center->markMessageShown();
+        }
+        const QList<ArchivedMessage> history = m_center->messageHistory();
+        QCOMPARE(history.size(), 50);
+        QCOMPARE(history.first().id, 51);
+        QCOMPARE(history.last().id, 2);
+        QVERIFY(!history.first().mine);
+        const QVariantList shown = onDisk("VSShownMessages").toList();
+        QCOMPARE(shown.size(), 50);
+        QCOMPARE(shown.first().toLongLong(), 2);
+        QCOMPARE(onDisk("VSAckMessage").toLongLong(), 51);
+        QVERIFY(!m_center->pendingMessage);
+    }
+
+    void aKnownIdIsNotArchivedTwice()
+    {
+        m_center->pendingMessage = PendingMessage{7, "first"};
+        m_center->markMessageShown();
+        m_center->pendingMessage = PendingMessage{7, "other text"};
+        m_center->markMessageShown();
+        QCOMPARE(m_center->messageHistory().size(), 1);
+        QCOMPARE(m_center->messageHistory().first().body, QString("first"));
+        // Shown twice, listed twice: the shown list does not look for an earlier copy.
+        QCOMPARE(onDisk("VSShownMessages").toList().size(), 2);
+    }
+
+    void ownMessagesOfTheSameSecondAreBothKept()
+    {
+        const qint64 a = m_center->archiveOwn("un");
+        const qint64 b = m_center->archiveOwn("deux");
+        QVERIFY(a <= 0 && b <= 0);
+        QVERIFY(qAbs(a - b) <= 1);
+        const QList<ArchivedMessage> history = m_center->messageHistory();
+        QCOMPARE(history.size(), 2);
+        QCOMPARE(history[0].body, QString("deux"));
+        QVERIFY(history[0].mine && history[0].unsent);
+        m_center->markOwnSent(b, "deux");
+        QVERIFY(!m_center->messageHistory()[0].unsent);
+        QVERIFY(m_center->messageHistory()[1].unsent);
+        // A delivered reply is stored with exactly the four members.
+        const QVariantMap stored = onDisk("VSMessageHistory").toList().last().toMap();
+        QCOMPARE(stored.keys(), (QStringList{"body", "date", "id", "mine"}));
+    }
+
+    void unreadableStoredValues_data()
+    {
+        QTest::addColumn<QVariant>("history");
+        QTest::addColumn<int>("shownCount");
+        QTest::newRow("not an array") << QVariant("texte") << 0;
+        QTest::newRow("an integer among the entries")
+            << QVariant(QVariantList{entry(qint64(1), "a"), qint64(3)}) << 0;
+        QTest::newRow("string id and missing body are skipped")
+            << QVariant(QVariantList{entry("1", "a"), QVariantMap{{"id", qint64(2)}},
+                                     entry(qint64(3), "ok")})
+            << 1;
+    }
+    void unreadableStoredValues()
+    {
+        QFETCH(QVariant, history);
+        QFETCH(int, shownCount);
+        if (history.typeId() == QMetaType::QVariantList)
+            store().setArray("VSMessageHistory", history.toList());
+        else
+            store().setString("VSMessageHistory", history.toString());
+        QCOMPARE(m_center->messageHistory().size(), shownCount);
+        // A string id never matches the duplicate test; a wrong-typed archive is replaced.
+        m_center->pendingMessage = PendingMessage{1, "nouveau"};
+        m_center->markMessageShown();
+        QCOMPARE(m_center->messageHistory().first().body, QString("nouveau"));
+        QCOMPARE(m_center->messageHistory().size(), shownCount + 1);
+    }
+
+    void syncRequestBody_data()
+    {
+        QTest::addColumn<QVariant>("ack");
+        QTest::addColumn<QVariant>("sentM");
+        QTest::newRow("first launch") << QVariant() << QVariant();
+        QTest::newRow("acknowledged 7") << QVariant(qint64(7)) << QVariant(qint64(7));
+        QTest::newRow("zero") << QVariant(qint64(0)) << QVariant();
+        QTest::newRow("negative") << QVariant(qint64(-4)) << QVariant();
+        QTest::newRow("string") << QVariant("7") << QVariant();
+    }
+    void syncRequestBody()
+    {
+        QFETCH(QVariant, ack);
+        QFETCH(QVariant, sentM);
+        if (ack.typeId() == QMetaType::LongLong)
+            store().setInteger("VSAckMessage", ack.toLongLong());
+        else if (ack.isValid())
+            store().setString("VSAckMessage", ack.toString());
+        sync();
+        QCOMPARE(m_server->requests().size(), 1);
+        const LoopbackHttpServer::Request& request = m_server->requests().first();
+        QCOMPARE(request.method, QByteArray("POST"));
+        QCOMPARE(request.path, QByteArray("/api/sync.php"));
+        const QJsonObject body = bodyOf(request);
+        const QString device = body["d"].toString();
+        QVERIFY(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[0-9A-F]{4}-[0-9A-F]{12}$")
+                    .match(device)
+                    .hasMatch());
+        QCOMPARE(onDisk("VSDeviceId").toString(), device);
+        QCOMPARE(body["v"].toString(), AppInfo::version());
+        QCOMPARE(body["os"].toString(), MessageCenter::osString());
+        QCOMPARE(body.contains("m"), sentM.isValid());
+        if (sentM.isValid())
+            QCOMPARE(body["m"].toInteger(), sentM.toLongLong());
+        // The identifier is made once, then kept.
+        sync();
+        QCOMPARE(bodyOf(m_server->requests().last())["d"].toString(), device);
+    }
+
+    void syncAnswers_data()
+    {
+        QTest::addColumn<LoopbackHttpServer::Response>("response");
+        QTest::addColumn<bool>("pending");
+        using R = LoopbackHttpServer::Response;
+        const QByteArray good = j("{'mid': 7, 'msg': 'Bonjour <b>toi</b>'}");
+        QTest::newRow("a new message") << R{200, good} << true;
+        QTest::newRow("an error status with a good body") << R{500, good} << true;
+        QTest::newRow("mid 0") << R{200, j("{'mid': 0, 'msg': 'x'}")} << false;
+        QTest::newRow("empty msg") << R{200, j("{'mid': 7, 'msg': ''}")} << false;
+        QTest::newRow("mid as a string") << R{200, j("{'mid': '7', 'msg': 'x'}")} << false;
+        QTest::newRow("mid as a fraction") << R{200, j("{'mid': 7.5, 'msg': 'x'}")} << false;
+        QTest::newRow("mid written 7.0, the same number") << R{200, j("{'mid': 7.0, 'msg': 'Bonjour <b>toi</b>'}")} << true;
+        QTest::newRow("msg missing") << R{200, j("{'mid': 7}")} << false;
+        QTest::newRow("an array") << R{200, j("[{'mid': 7, 'msg': 'x'}]")} << false;
+        QTest::newRow("html") << R{200, "<html>Bad gateway</html>"} << false;
+        QByteArray huge = j("{'mid': 7, 'msg': '") + QByteArray(70 * 1024, 'a') + j("'}");
+        QTest::newRow("over 64 KiB") << R{200, huge} << false;
+        QTest::newRow("never answers") << R{200, good, "application/json", true} << false;
+        QTest::newRow("trickles") << R{200, good, "application/json", false, 100} << false;
+    }
+    void syncAnswers()
+    {
+        QFETCH(LoopbackHttpServer::Response, response);
+        QFETCH(bool, pending);
+        m_server->respond("/api/sync.php", response);
+        QSignalSpy changed(m_center.get(), &MessageCenter::pendingMessageChanged);
+        sync();
+        QCOMPARE(m_center->pendingMessage.has_value(), pending);
+        QCOMPARE(changed.count(), pending ? 1 : 0);
+        if (pending)
+            QCOMPARE(m_center->pendingMessage->body, QString("Bonjour <b>toi</b>"));
+    }
+
+    void aShownMessageIsNotOfferedAgainAndALaterOneReplacesThePending()
+    {
+        m_server->respond("/api/sync.php", {200, j("{'mid': 7, 'msg': 'sept'}")});
+        sync();
+        m_server->respond("/api/sync.php", {200, j("{'mid': 8, 'msg': 'huit'}")});
+        sync();
+        QCOMPARE(m_center->pendingMessage->id, 8);
+        m_center->markMessageShown();
+        sync();
+        QVERIFY(!m_center->pendingMessage);
+        QCOMPARE(bodyOf(m_server->requests().last())["m"].toInteger(), 8);
+        // Offered nothing new: the pending message stays.
+        m_center->pendingMessage = PendingMessage{9, "neuf"};
+        m_server->respond("/api/sync.php", {200, j("{'mid': 0, 'msg': ''}")});
+        sync();
+        QCOMPARE(m_center->pendingMessage->id, 9);
+    }
+
+    void noServerChangesNothing()
+    {
+        qputenv("VELMORA_SERVICE_URL", "http://127.0.0.1:9");
+        sync();
+        QVERIFY(!m_center->pendingMessage);
+    }
+
+    void reportBody_data()
+    {
+        QTest::addColumn<std::optional<QString>>("email");
+        QTest::addColumn<QJsonValue>("sent");
+        QTest::newRow("no e-mail") << std::optional<QString>() << QJsonValue(QJsonValue::Undefined);
+        QTest::newRow("empty e-mail") << std::optional<QString>("")
+                                      << QJsonValue(QJsonValue::Undefined);
+        QTest::newRow("spaces only") << std::optional<QString>("  ") << QJsonValue("  ");
+        QTest::newRow("an address") << std::optional<QString>("a@b.ch") << QJsonValue("a@b.ch");
+    }
+    void reportBody()
+    {
+        QFETCH(std::optional<QString>, email);
+        QFETCH(QJsonValue, sent);
+        m_server->respond("/api/report.php", {200, j("{'ok': true}")});
+        QCOMPARE(report("Ligne 1\nLigne 2", email), true);
+        const QJsonObject body = bodyOf(m_server->requests().first());
+        QCOMPARE(m_server->requests().first().path, QByteArray("/api/report.php"));
+        QCOMPARE(body["text"].toString(), QString("Ligne 1\nLigne 2"));
+        QCOMPARE(body["d"].toString(), store().stringValue("VSDeviceId"));
+        QCOMPARE(body["os"].toString(), MessageCenter::osString());
+        QCOMPARE(body.value("email"), sent);
+    }
+
+    void reportOutcome_data()
+    {
+        QTest::addColumn<LoopbackHttpServer::Response>("response");
+        QTest::addColumn<bool>("ok");
+        using R = LoopbackHttpServer::Response;
+        QTest::newRow("200 ok true") << R{200, j("{'ok': true}")} << true;
+        QTest::newRow("200 ok false") << R{200, j("{'ok': false}")} << false;
+        QTest::newRow("500 ok true") << R{500, j("{'ok': true}")} << false;
+        QTest::newRow("200 not JSON") << R{200, "merci"} << false;
+        QTest::newRow("200 ok as a string") << R{200, j("{'ok': 'true'}")} << false;
+        QTest::newRow("never answers") << R{200, {}, "application/json", true} << false;
+    }
+    void reportOutcome()
+    {
+        QFETCH(LoopbackHttpServer::Response, response);
+        QFETCH(bool, ok);
+        m_server->respond("/api/report.php", response);
+        QCOMPARE(report("x", std::nullopt), ok);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMessages)
+#include "tst_messages.moc"
