@@ -17,11 +17,13 @@ int MessageBoxPresenter::run(const Alert& alert, QWidget* parent)
     QMessageBox box(parent);
     box.setWindowTitle(QStringLiteral("VelmoraVovir"));
     box.setIconPixmap(applicationIconPixmap(64));
+    box.setTextFormat(Qt::PlainText);
     box.setText(alert.message);
     box.setInformativeText(alert.informative);
-    // After both texts: the informative label only exists once set, and texts from outside
-    // (the maker's messages) must never be read as rich text.
-    box.setTextFormat(Qt::PlainText);
+    // Qt applies the text format to the main text only; texts from outside (the maker's
+    // messages) must never be read as rich text in the informative one either.
+    if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setTextFormat(Qt::PlainText);
     QList<QAbstractButton*> buttons;
     for (const QString& title : alert.buttons)
         buttons << box.addButton(title, QMessageBox::AcceptRole);

@@ -134,8 +134,15 @@ void AppDelegate::showMessages()
         m_messagesWindow->setFixedSize(kWindowSize);
     }
     // A new content each time, from the archive: the list always shows the stored state.
-    delete m_messagesWindow->findChild<QWidget*>(QStringLiteral("messagesContent"),
-                                                 Qt::FindDirectChildrenOnly);
+    // Deleted later: Return in the old reply field, still being handled, brought us here.
+    if (auto* old = m_messagesWindow->findChild<QWidget*>(QStringLiteral("messagesContent"),
+                                                          Qt::FindDirectChildrenOnly)) {
+        old->hide();
+        old->setObjectName(QString());
+        for (QObject* child : old->findChildren<QObject*>())
+            child->setObjectName(QString());
+        old->deleteLater();
+    }
     auto* content = new QWidget(m_messagesWindow);
     content->setObjectName(QStringLiteral("messagesContent"));
     content->setGeometry(QRect(QPoint(0, 0), kWindowSize));
@@ -203,8 +210,12 @@ void AppDelegate::uploadReply(qint64 id, const QString& text)
         auto* scroll = m_messagesWindow ? m_messagesWindow->findChild<QScrollArea*>(
                                               QStringLiteral("messagesScroll"))
                                         : nullptr;
-        if (scroll)
-            scroll->setWidget(buildMessagesList()); // the old list is deleted
+        if (!scroll)
+            return;
+        // Later: the old list may hold the "Renvoyer" button whose click brought us here.
+        if (QWidget* old = scroll->takeWidget())
+            old->deleteLater();
+        scroll->setWidget(buildMessagesList());
     };
     refreshList();
     QPointer<AppDelegate> weak(this);

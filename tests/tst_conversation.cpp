@@ -1,0 +1,294 @@
+// The conversation with the maker as the user meets it: indicators, pop-up, report dialog and
+// messages window, drawn offscreen, against a real HTTP server on loopback.
+#include "support/DelegateRig.h"
+#include "support/LoopbackHttpServer.h"
+
+#include "views/BadgeImage.h"
+
+#include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+using R = LoopbackHttpServer::Response;
+
+// JSON written with single quotes, for readable tables.
+QByteArray j(const char* text)
+{
+    return QByteArray(text).replace('\'', '"');
+}
+const QByteArray kOffer = "{\"mid\": 7, \"msg\": \"Bonjour, c'est réparé.\"}";
+
+// The delegate over a rig, talking to a loopback service.
+struct Conversation {
+    LoopbackHttpServer service;
+    DelegateRig rig;
+    explicit Conversation(bool windowVisible = false)
+        : rig(windowVisible ? QByteArray(j("{'VSOnboarded': true}"))
+                            : QByteArray(j("{'VSOnboarded': true, 'VSMenuBarMode': true}")))
+    {
+        qputenv("VELMORA_SERVICE_URL", service.baseUrl());
+        rig.messages.setDeadlines(1500, 1500);
+        rig.delegate->buildMenu();
+        rig.delegate->buildMainWindow();
+    }
+    ~Conversation() { qputenv("VELMORA_SERVICE_URL", "http://127.0.0.1:9"); }
+    AppDelegate& delegate() { return *rig.delegate; }
+    // One sync through the delegate, to the end of its main-thread steps.
+    void sync()
+    {
+        const qsizetype before = service.requests().size();
+        delegate().syncWithServer();
+        QTRY_VERIFY(service.requests().size() > before);
+        QTest::qWait(50); // the answer's own delivery; bounded by the server answering at once
+    }
+    bool indicatorsOn()
+    {
+        const bool on = rig.taskBar.count == 1;
+        const bool consistent =
+            delegate().messagesBadge()->isVisibleTo(delegate().mainView()) == on &&
+            delegate().messagesButton()->isAccented() == on &&
+            delegate().appMessagesItem()->isVisible() == on;
+        return consistent ? on : !on; // a disagreement fails both ways
+    }
+    QList<LoopbackHttpServer::Request> requestsTo(const QByteArray& path)
+    {
+        QList<LoopbackHttpServer::Request> found;
+        for (const auto& r : service.requests())
+            if (r.path == path)
+                found << r;
+        return found;
+    }
+    QStringList listTexts()
+    {
+        QStringList texts;
+        auto* scroll = delegate().messagesWindow()->findChild<QScrollArea*>("messagesScroll");
+        QList<QLabel*> labels = scroll->widget()->findChildren<QLabel*>();
+        std::sort(labels.begin(), labels.end(),
+                  [](QLabel* a, QLabel* b) { return a->y() < b->y(); });
+        for (QLabel* label : labels)
+            texts << label->text();
+        return texts;
+    }
+};
+
+} // namespace
+
+class TestConversation : public QObject {
+    Q_OBJECT
+private slots:
+    void aNewMessageLightsEveryIndicator_data()
+    {
+        QTest::addColumn<bool>("windowVisible");
+        QTest::newRow("window hidden: indicators only") << false;
+        QTest::newRow("window visible: the pop-up at once") << true;
+    }
+    void aNewMessageLightsEveryIndicator()
+    {
+        QFETCH(bool, windowVisible);
+        Conversation c(windowVisible);
+        QCOMPARE(c.delegate().mainWindow()->isVisible(), windowVisible);
+        c.service.respond("/api/sync.php", {200, kOffer});
+        c.rig.alerts.answers << 0; // "Compris"
+        c.sync();
+        QTRY_COMPARE(c.rig.messages.pendingMessage.has_value() || windowVisible, true);
+        if (!windowVisible) {
+            QVERIFY(c.indicatorsOn());
+            QVERIFY(c.rig.alerts.shown.isEmpty());
+            QVERIFY(!c.delegate().messagesBadge()->pixmap().isNull());
+            return;
+        }
+        QTRY_COMPARE(c.rig.alerts.shown.size(), 1);
+        const Alert& popup = c.rig.alerts.shown.first();
+        QCOMPARE(popup.message, QString("Message de Velmora Labs"));
+        QCOMPARE(popup.informative, QString("Bonjour, c'est réparé."));
+        QCOMPARE(popup.buttons, QStringList{"Compris"});
+        QVERIFY(!c.indicatorsOn());
+        QCOMPARE(c.rig.messages.messageHistory().first().id, 7);
+        // Offered again after "Compris": already shown, nothing lights up.
+        c.sync();
+        QVERIFY(!c.indicatorsOn());
+        QCOMPARE(c.rig.alerts.shown.size(), 1);
+        QCOMPARE(QJsonDocument::fromJson(c.service.requests().last().body)["m"].toInteger(), 7);
+    }
+
+    void theStatusMenuLeadsToThePendingMessage()
+    {
+        Conversation c;
+        c.rig.messages.pendingMessage = PendingMessage{3, "x"};
+        QMenu* menu = c.delegate().statusMenu();
+        c.delegate().menuWillOpen(menu);
+        QAction* first = menu->actions().first();
+        QCOMPARE(first->text(), QString("Message de Velmora Labs"));
+        QVERIFY(!first->icon().isNull());
+        first->trigger();
+        QVERIFY(c.delegate().messagesWindow()->isVisible());
+        QVERIFY(!c.rig.messages.pendingMessage);
+        QVERIFY(!c.indicatorsOn());
+    }
+
+    void launchSyncsAndSchedulesTheHourlyOne()
+    {
+        Conversation c;
+        c.delegate().applicationDidFinishLaunching();
+        QTRY_COMPARE(c.requestsTo("/api/sync.php").size(), 1);
+        QVERIFY(c.delegate().syncTimer()->isActive());
+        QCOMPARE(c.delegate().syncTimer()->interval(), 3600 * 1000);
+        QMetaObject::invokeMethod(c.delegate().syncTimer(), "timeout");
+        QTRY_COMPARE(c.requestsTo("/api/sync.php").size(), 2);
+    }
+
+    void problemReport_data()
+    {
+        QTest::addColumn<std::optional<ReportForm>>("form");
+        QTest::addColumn<R>("answer");
+        QTest::addColumn<QString>("result"); // the alert, or "" for none
+        QTest::addColumn<bool>("draftKept");
+        const ReportForm typed{"\n  Le graphe gèle.\nDepuis hier.  \n", "moi@exemple.ch"};
+        QTest::newRow("cancel") << std::optional<ReportForm>() << R{} << "" << false;
+        QTest::newRow("blank") << std::optional<ReportForm>(ReportForm{" \n\t", ""}) << R{} << ""
+                               << false;
+        QTest::newRow("sent") << std::optional<ReportForm>(typed) << R{200, j("{'ok': true}")}
+                              << "Merci !" << false;
+        QTest::newRow("refused") << std::optional<ReportForm>(typed)
+                                 << R{200, j("{'ok': false}")} << "Envoi impossible" << true;
+        QTest::newRow("no answer") << std::optional<ReportForm>(typed)
+                                   << R{200, {}, "text/plain", true} << "Envoi impossible"
+                                   << true;
+    }
+    void problemReport()
+    {
+        QFETCH(std::optional<ReportForm>, form);
+        QFETCH(R, answer);
+        QFETCH(QString, result);
+        QFETCH(bool, draftKept);
+        Conversation c;
+        c.service.respond("/api/report.php", answer);
+        c.rig.alerts.reports << form;
+        c.delegate().reportProblemPressed();
+        if (result.isEmpty()) {
+            QTest::qWait(100);
+            QVERIFY(c.requestsTo("/api/report.php").isEmpty());
+            QVERIFY(c.rig.alerts.shown.isEmpty());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(c.rig.alerts.shown.size(), 1, 5000);
+        QCOMPARE(c.rig.alerts.shown.first().message, result);
+        if (draftKept)
+            QVERIFY(c.rig.alerts.shown.first().informative.endsWith(AppDelegate::kSupportEmail +
+                                                                    "."));
+        const QJsonObject body =
+            QJsonDocument::fromJson(c.requestsTo("/api/report.php").first().body).object();
+        QCOMPARE(body["text"].toString(), QString("Le graphe gèle.\nDepuis hier."));
+        QCOMPARE(body["email"].toString(), QString("moi@exemple.ch"));
+        // The next dialog opens on what did not go through, or empty.
+        c.rig.alerts.reports << std::nullopt;
+        c.delegate().reportProblemPressed();
+        const ReportForm draft = c.rig.alerts.drafts.last();
+        QCOMPARE(draft.text, draftKept ? QString("Le graphe gèle.\nDepuis hier.") : QString());
+        QCOMPARE(draft.email, draftKept ? QString("moi@exemple.ch") : QString());
+    }
+
+    void messagesWindowLayout()
+    {
+        Conversation c;
+        c.delegate().showMessages();
+        QWidget* window = c.delegate().messagesWindow();
+        QCOMPARE(window->windowTitle(), QString("Messages de Velmora Labs"));
+        QCOMPARE(window->size(), QSize(460, 520));
+        QCOMPARE(c.listTexts(), QStringList{"Aucun message pour l'instant.\nLes réponses de "
+                                            "Velmora Labs apparaîtront ici."});
+        auto* scroll = window->findChild<QScrollArea*>("messagesScroll");
+        QCOMPARE(scroll->geometry(), QRect(0, 0, 460, 416));
+        QLabel* empty = scroll->widget()->findChild<QLabel*>();
+        QCOMPARE(empty->y(), 60);
+        QCOMPARE(empty->x(), (460 - empty->width()) / 2);
+        QCOMPARE(c.delegate().replyField()->geometry(), QRect(22, 428, 416, 40));
+        QCOMPARE(c.delegate().replyField()->placeholderText(), QString("Écris ta réponse ici"));
+        auto* send = window->findChild<QPushButton*>();
+        QCOMPARE(send->text(), QString("Envoyer"));
+        QCOMPARE(send->geometry().right() + 1, 438);
+        QCOMPARE(send->geometry().bottom() + 1, 520 - 14);
+
+        // Stored oldest first, listed newest first, with French dates.
+        const QDateTime at(QDate(2026, 12, 5), QTime(14, 7));
+        VovirSettings::store().setArray(
+            "VSMessageHistory",
+            {QVariantMap{{"id", qint64(1)}, {"body", "Bienvenue"}, {"date", at},
+                         {"mine", false}},
+             QVariantMap{{"id", qint64(-5)}, {"body", QString("mot ").repeated(1250)}, {"date", at},
+                         {"mine", true}},
+             QVariantMap{{"id", qint64(2)}, {"body", "<b>gras</b>\u0007"}, {"date", at}}});
+        c.delegate().showMessages();
+        const QStringList texts = c.listTexts();
+        QCOMPARE(texts.value(0), QString("Velmora Labs · 5 décembre 2026 à 14h07"));
+        QCOMPARE(texts.value(1), QString("<b>gras</b>")); // plain text, control character gone
+        QCOMPARE(texts.value(2), QString("Toi · 5 décembre 2026 à 14h07"));
+        QCOMPARE(texts.value(3).size(), 4001); // cut short
+        QCOMPARE(texts.value(5), QString("Bienvenue"));
+        auto* list = window->findChild<QScrollArea*>("messagesScroll")->widget();
+        QVERIFY(list->height() > 416);
+        for (QLabel* label : list->findChildren<QLabel*>())
+            QCOMPARE(label->textFormat(), Qt::PlainText);
+    }
+
+    void replyOfflineThenAgainOnline()
+    {
+        Conversation c;
+        c.service.respond("/api/report.php", {503, j("{'ok': false}")});
+        c.delegate().showMessages();
+        c.delegate().replyField()->setText("  Merci, ça marche !  ");
+        QTest::keyClick(c.delegate().replyField(), Qt::Key_Return);
+        QCOMPARE(c.delegate().replyField()->text(), QString());
+        QCOMPARE(c.listTexts().value(1), QString("Merci, ça marche !"));
+        QVERIFY(!c.listTexts().value(0).contains("Non envoyé")); // still travelling
+        QTRY_COMPARE_WITH_TIMEOUT(c.rig.alerts.shown.size(), 1, 5000);
+        QCOMPARE(c.rig.alerts.shown.first().message, QString("Envoi impossible"));
+        QVERIFY(c.listTexts().value(0).endsWith(" · Non envoyé"));
+        QCOMPARE(QJsonDocument::fromJson(c.requestsTo("/api/report.php").first().body)["text"]
+                     .toString(),
+                 QString("Merci, ça marche !"));
+
+        // What the user types meanwhile survives the list being redone.
+        c.delegate().replyField()->setText("brouillon");
+        c.service.respond("/api/report.php", {200, j("{'ok': true}")});
+        auto* list = c.delegate().messagesWindow()->findChild<QScrollArea*>("messagesScroll");
+        QToolButton* resend = list->widget()->findChild<QToolButton*>();
+        QCOMPARE(resend->text(), QString("Renvoyer"));
+        resend->click();
+        QTRY_COMPARE(c.requestsTo("/api/report.php").size(), 2);
+        QTRY_VERIFY(!c.rig.messages.messageHistory().first().unsent);
+        QTRY_COMPARE(c.listTexts().value(0).endsWith("Non envoyé"), false);
+        QCOMPARE(c.rig.alerts.shown.size(), 1);
+        QCOMPARE(c.delegate().replyField()->text(), QString("brouillon"));
+    }
+
+    void alertTextsFromOutsideArePlainText()
+    {
+        MessageBoxPresenter presenter;
+        QStringList formats;
+        QTimer::singleShot(0, [&formats] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            for (QLabel* label : box->findChildren<QLabel*>())
+                if (!label->text().isEmpty())
+                    formats << label->text() + (label->textFormat() == Qt::PlainText ? "" : " !");
+            box->buttons().first()->click();
+        });
+        presenter.run({"Message de Velmora Labs", "<b>gras</b>", {"Compris"}}, nullptr);
+        QVERIFY2(formats.contains("<b>gras</b>"), qPrintable(formats.join("|")));
+        QVERIFY(formats.filter(" !").isEmpty());
+    }
+};
+
+QTEST_MAIN(TestConversation)
+#include "tst_conversation.moc"
