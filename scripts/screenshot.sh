@@ -1,37 +1,65 @@
 #!/usr/bin/env bash
-# Redoes the README's pictures: the main window and the settings view, each taken from a real
-# window on a virtual X display, with a throw-away configuration and a private session bus.
-# The service addresses point at a closed loopback port: nothing leaves the machine.
+# Redoes the README's pictures: the main window, the settings view and the messages window, each
+# taken from a real window on a virtual X display, with a throw-away configuration and a private
+# session bus. The service addresses point at a closed loopback port: nothing leaves the machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+if ! command -v xdotool >/dev/null; then
+    sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends xdotool >/dev/null
+fi
 scripts/build.sh >/dev/null
 
-shoot() { # output, extra environment
-    local out="$1"; shift
+# A short conversation for the messages window, in the store's tagged form.
+conversation='"VSMessageHistory": [
+ {"$dict": {"id": 12, "body": "Bonjour ! Merci pour ton signalement. La version 1.0.1 corrige le réseau à zéro après la mise en veille.", "date": {"$date": "2026-12-04T09:12:00Z"}, "mine": false}},
+ {"$dict": {"id": -1764873600, "body": "Super, je viens de l’installer : les chiffres repartent bien après la veille.", "date": {"$date": "2026-12-04T18:40:00Z"}, "mine": true}},
+ {"$dict": {"id": 14, "body": "Parfait. N’hésite pas si autre chose cloche.", "date": {"$date": "2026-12-05T13:07:00Z"}, "mine": false}}]'
+
+shoot() { # output, window title to photograph, settings members, extra environment, action
+    local out="$1" title="$2" settings="$3" extra="$4" action="$5"
     local home; home=$(mktemp -d)
     mkdir -p "$home/config/VelmoraVovir"
-    echo '{"VSOnboarded": true, "VSInterval": 2}' > "$home/config/VelmoraVovir/settings.json"
+    echo "{\"VSOnboarded\": true, \"VSInterval\": 2 $settings}" > "$home/config/VelmoraVovir/settings.json"
     cat > "$home/inner.sh" <<INNER
 set -eu
-export XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" $*
+export XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data" TZ=Europe/Zurich $extra
 export VELMORA_SERVICE_URL=http://127.0.0.1:9 VELMORA_UPDATE_FEED_URL=http://127.0.0.1:9/appcast.xml
 build/src/velmoravovir & app=\$!
-for _ in \$(seq 100); do
-    id=\$(xwininfo -root -tree | awk '/"VelmoraVovir"/ {print \$1; exit}')
-    [ -n "\$id" ] && break
-    sleep 0.1
-done
+find_window() {
+    for _ in \$(seq 100); do
+        id=\$(xwininfo -root -tree | awk -v t="\"\$1" 'index(\$0, t) && /velmoravovir-desktop/ {print \$1; exit}')
+        [ -n "\$id" ] && return 0
+        sleep 0.1
+    done
+    echo "screenshot: no window \"\$1\" appeared" >&2
+    kill \$app; exit 1
+}
+find_window VelmoraVovir
 # Two ticks of the engine, so that the cards show real figures.
 sleep 5
+$action
+find_window "$title"
+sleep 1
 import -window "\$id" "$out"
 kill \$app
 INNER
-    xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- bash "$home/inner.sh" 2>/dev/null
+    local status=0
+    xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- bash "$home/inner.sh" 2>&1 \
+        | grep '^screenshot:' >&2 || true
+    [ -s "$out" ] || status=1
     rm -rf "$home"
+    [ "$status" -eq 0 ] || { echo "screenshot: $out was not taken" >&2; exit 1; }
     echo "wrote $out"
 }
 
+# The envelope button sits 14 + 30 + 4 + 15 px from the right and 14 + 15 px from the bottom.
+open_messages='read -r w h < <(xwininfo -id "$id" | awk "/Width:/ {w=\$2} /Height:/ {h=\$2} END {print w, h}")
+xdotool mousemove --window "$id" $((w - 63)) $((h - 29)) click 1'
+
 mkdir -p docs
-shoot docs/main-window.png
-shoot docs/settings-view.png VELMORA_DEBUG_SETTINGS=1
+rm -f docs/main-window.png docs/settings-view.png docs/messages-window.png
+shoot docs/main-window.png VelmoraVovir "" "" ""
+shoot docs/settings-view.png VelmoraVovir "" VELMORA_DEBUG_SETTINGS=1 ""
+shoot docs/messages-window.png "Messages de Velmora Labs" ", $conversation" "" "$open_messages"

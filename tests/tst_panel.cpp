@@ -3,6 +3,7 @@
 #include "support/DelegateRig.h"
 
 #include "platform/DesktopPlatform.h"
+#include "platform/linux/badge/LauncherEntryBadge.h"
 #include "platform/linux/panel/StatusNotifierItem.h"
 
 #include <QDBusConnection>
@@ -16,6 +17,20 @@
 #include <QTest>
 
 namespace {
+
+// Keeps the launcher-entry signals heard on a bus connection of its own.
+class LauncherListener final : public QObject {
+    Q_OBJECT
+public:
+    QList<QPair<QString, QVariantMap>> heard;
+    explicit LauncherListener(QDBusConnection bus)
+    {
+        bus.connect(QString(), LauncherEntryBadge::kPath, LauncherEntryBadge::kInterface,
+                    "Update", this, SLOT(update(QString, QVariantMap)));
+    }
+public slots:
+    void update(const QString& uri, const QVariantMap& properties) { heard << qMakePair(uri, properties); }
+};
 
 // The panel process and the lines it printed.
 class PanelHost {
@@ -77,6 +92,27 @@ private slots:
     {
         QVERIFY2(QDBusConnection::sessionBus().isConnected(),
                  "run me under dbus-run-session: a private session bus is needed");
+    }
+
+    void launcherEntryCountAndADockArrivingLater()
+    {
+        QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "dock");
+        LauncherListener listener(other);
+        LauncherEntryBadge badge(QDBusConnection::sessionBus(), "velmoravovir");
+        badge.setCount(1);
+        QTRY_COMPARE(listener.heard.size(), 1);
+        QCOMPARE(listener.heard[0].first, QString("application://velmoravovir.desktop"));
+        QCOMPARE(listener.heard[0].second.value("count").toLongLong(), 1);
+        QCOMPARE(listener.heard[0].second.value("count").typeId(), int(QMetaType::LongLong));
+        QCOMPARE(listener.heard[0].second.value("count-visible").toBool(), true);
+        badge.setCount(0);
+        QTRY_COMPARE(listener.heard.size(), 2);
+        QCOMPARE(listener.heard[1].second.value("count-visible").toBool(), false);
+        // A dock that starts now is told the whole state again.
+        QVERIFY(other.registerService(LauncherEntryBadge::kDockService));
+        QTRY_COMPARE(listener.heard.size(), 3);
+        QCOMPARE(listener.heard[2].second.value("count-visible").toBool(), false);
+        other.unregisterService(LauncherEntryBadge::kDockService);
     }
 
     void withoutAWatcherThereIsNoItemAndNoCrash()
