@@ -109,7 +109,8 @@ private slots:
         QCOMPARE(m_engine->snapshot()->downBps, 2'000'000.0); // measured from the 0.2 s sample
     }
 
-    void onlyEthernetAndWirelessCount_data()
+    // Without /sys/class/net, names decide.
+    void byNameWhenSysClassNetIsUnreadable_data()
     {
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<bool>("counted");
@@ -121,7 +122,7 @@ private slots:
         QTest::newRow("tun0") << QByteArray("tun0") << false;
         QTest::newRow("br-lan") << QByteArray("br-lan") << false;
     }
-    void onlyEthernetAndWirelessCount()
+    void byNameWhenSysClassNetIsUnreadable()
     {
         QFETCH(QByteArray, name);
         QFETCH(bool, counted);
@@ -197,12 +198,94 @@ private slots:
         QCOMPARE(b->cycleCount, cycles);
     }
 
-    void firstBatteryByName()
+    // Layouts copied from real machines; the rates worked out by hand.
+    void hardwareLinksCount_data()
     {
-        m_tree->writeSupply(QStringLiteral("BAT1"), {{"type", "Battery"}, {"capacity", "11"}});
-        m_tree->writeSupply(QStringLiteral("BAT0"), {{"type", "Battery"}, {"capacity", "22"}});
+        QTest::addColumn<QStringList>("links"); // "name=device path", or "name" for virtual
+        QTest::addColumn<double>("down");
+        QTest::addColumn<double>("up");
+        // Each link receives 1000 x (its position + 1) and sends a tenth of that in the second.
+        QTest::newRow("laptop: Wi-Fi and WWAN; Docker, veth, WireGuard and loopback skipped")
+            << QStringList{"lo", "wlp2s0=pci0000:00/0000:00:1c.0/0000:02:00.0", "docker0",
+                           "veth1a2b3c", "wg0",
+                           "wwan0=pci0000:00/0000:00:14.0/usb2/2-3/2-3:1.12"}
+            << 1000.0 * (2 + 6) << 100.0 * (2 + 6);
+        QTest::newRow("desktop: two ports under a bond and a VLAN count once")
+            << QStringList{"lo", "enp1s0=pci0000:00/0000:00:1c.0/0000:01:00.0",
+                           "enp2s0=pci0000:00/0000:00:1c.1/0000:02:00.0", "bond0", "bond0.100"}
+            << 1000.0 * (2 + 3) << 100.0 * (2 + 3);
+        QTest::newRow("USB-tethered phone with an unusual name")
+            << QStringList{"lo", "enx0a1b2c3d4e5f=pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0",
+                           "tun0"}
+            << 1000.0 * 2 << 100.0 * 2;
+    }
+    void hardwareLinksCount()
+    {
+        QFETCH(QStringList, links);
+        QFETCH(double, down);
+        QFETCH(double, up);
+        auto counters = [&links](quint64 factor) {
+            QList<std::tuple<QByteArray, quint64, quint64>> lines;
+            for (int i = 0; i < links.size(); ++i)
+                lines.append({links[i].section('=', 0, 0).toLatin1(), factor * 1000 * (i + 1),
+                              factor * 100 * (i + 1)});
+            return lines;
+        };
+        for (const QString& link : links)
+            m_tree->addNetLink(link.section('=', 0, 0), link.section('=', 1));
+        m_tree->writeNetDevLines(counters(5));
+        m_engine->start();
+        m_tree->writeNetDevLines(counters(6));
+        m_now += 1'000'000'000;
         m_engine->sample();
-        QCOMPARE(m_engine->snapshot()->battery->percent, 22);
+        QCOMPARE(m_engine->snapshot()->downBps, down);
+        QCOMPARE(m_engine->snapshot()->upBps, up);
+    }
+
+    void severalBatteriesReadAsOne_data()
+    {
+        QTest::addColumn<SupplyFiles>("bat0");
+        QTest::addColumn<SupplyFiles>("bat1");
+        QTest::addColumn<qint64>("percent");
+        QTest::addColumn<bool>("charging");
+        QTest::addColumn<qint64>("cycles");
+        using M = SupplyFiles;
+        // 20 Wh of 23.2 and 5.5 Wh of 24: 25.5 / 47.2 = 54.0 %, not the mean of 86 and 23.
+        QTest::newRow("one charging, the other discharging, in energy")
+            << M{{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "86"},
+                 {"energy_now", "20000000"}, {"energy_full", "23200000"}, {"cycle_count", "301"}}
+            << M{{"type", "Battery"}, {"status", "Charging"}, {"capacity", "23"},
+                 {"energy_now", "5500000"}, {"energy_full", "24000000"}, {"cycle_count", "77"}}
+            << qint64(54) << true << qint64(301);
+        // 3000 of 4000 mAh and 500 of 2000: 3500 / 6000 = 58.3 %.
+        QTest::newRow("in charge, neither charging")
+            << M{{"type", "Battery"}, {"status", "Discharging"}, {"charge_now", "3000000"},
+                 {"charge_full", "4000000"}}
+            << M{{"type", "Battery"}, {"status", "Discharging"}, {"charge_now", "500000"},
+                 {"charge_full", "2000000"}}
+            << qint64(58) << false << qint64(0);
+        QTest::newRow("only capacities: their mean")
+            << M{{"type", "Battery"}, {"capacity", "90"}} << M{{"type", "Battery"}, {"capacity", "41"}}
+            << qint64(66) << false << qint64(0);
+    }
+    void severalBatteriesReadAsOne()
+    {
+        QFETCH(SupplyFiles, bat0);
+        QFETCH(SupplyFiles, bat1);
+        QFETCH(qint64, percent);
+        QFETCH(bool, charging);
+        QFETCH(qint64, cycles);
+        // Written second-first: the order of the folder listing must not matter.
+        m_tree->writeSupply(QStringLiteral("BAT1"), bat1);
+        m_tree->writeSupply(QStringLiteral("BAT0"), bat0);
+        m_tree->writeSupply(QStringLiteral("hidpp_battery_0"),
+                            {{"type", "Battery"}, {"scope", "Device"}, {"capacity", "5"}});
+        m_engine->sample();
+        const std::optional<BatterySnapshot> b = m_engine->snapshot()->battery;
+        QCOMPARE(b->percent, percent);
+        QCOMPARE(b->isCharging, charging);
+        QCOMPARE(b->cycleCount, cycles);
+        QCOMPARE(b->externalConnected, charging);
     }
 
     void noBatteryOnlyMains()

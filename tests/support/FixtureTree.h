@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
+#include <tuple>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -22,6 +24,35 @@ public:
     }
 
     void remove(const QString& relativePath) { QFile::remove(m_dir.filePath(relativePath)); }
+
+    // A network link as sysfs shows it: /sys/class/net/NAME is a relative symbolic link to the
+    // link's folder under /sys/devices ("virtual/net/NAME" for virtual links, else the device's
+    // path), and hardware links hold a "device" link to their device.
+    void addNetLink(const QString& name, const QString& devicePath)
+    {
+        const bool virtualLink = devicePath.isEmpty();
+        const QString folder = virtualLink ? QStringLiteral("sys/devices/virtual/net/") + name
+                                           : QStringLiteral("sys/devices/") + devicePath +
+                                                 QStringLiteral("/net/") + name;
+        QDir().mkpath(m_dir.filePath(folder));
+        QDir().mkpath(m_dir.filePath(QStringLiteral("sys/class/net")));
+        QFile::link(QStringLiteral("../../") + folder.mid(4),
+                    m_dir.filePath(QStringLiteral("sys/class/net/") + name));
+        if (!virtualLink)
+            QFile::link(QStringLiteral("../../../") + devicePath.section('/', -1),
+                        m_dir.filePath(folder + QStringLiteral("/device")));
+        write(folder + QStringLiteral("/operstate"), "up\n");
+    }
+
+    // /proc/net/dev with one line per interface: name, received and sent bytes.
+    void writeNetDevLines(const QList<std::tuple<QByteArray, quint64, quint64>>& links)
+    {
+        QByteArray text = "Inter-|   Receive\n face |bytes\n";
+        for (const auto& [name, down, up] : links)
+            text += name + ": " + QByteArray::number(down) + " 0 0 0 0 0 0 0 " +
+                    QByteArray::number(up) + " 0 0 0 0 0 0 0\n";
+        write(QStringLiteral("proc/net/dev"), text);
+    }
 
     void writeStat(quint64 user, quint64 system, quint64 idle, quint64 nice = 0)
     {

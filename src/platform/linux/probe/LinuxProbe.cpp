@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using TextScan::nextLine;
@@ -48,7 +50,8 @@ uint64_t installedMemoryFromSystem()
 LinuxProbe::LinuxProbe(std::string root)
     : m_statPath(joinRoot(root, "/proc/stat")), m_meminfoPath(joinRoot(root, "/proc/meminfo")),
       m_netDevPath(joinRoot(root, "/proc/net/dev")),
-      m_powerSupplyDir(joinRoot(root, "/sys/class/power_supply")), m_reader(16384)
+      m_powerSupplyDir(joinRoot(root, "/sys/class/power_supply")),
+      m_classNetDir(joinRoot(root, "/sys/class/net")), m_reader(16384)
 {
 }
 
@@ -145,11 +148,52 @@ bool LinuxProbe::isCountedInterface(std::string_view name)
     return startsWith(name, "en") || startsWith(name, "eth") || startsWith(name, "wl");
 }
 
+bool LinuxProbe::isHardwareLink(std::string_view name)
+{
+    const std::string link = m_classNetDir + '/' + std::string(name);
+    struct stat info {};
+    if (lstat((link + "/device").c_str(), &info) != 0)
+        return false; // no device behind it: a virtual link
+    // /sys/class/net/NAME links to the device's folder; virtual ones live in devices/virtual.
+    char target[PATH_MAX];
+    const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    const std::string_view where = n > 0 ? std::string_view(target, size_t(n)) : link;
+    return where.find("/devices/virtual/") == std::string_view::npos;
+}
+
+bool LinuxProbe::isCounted(std::string_view name)
+{
+    for (const auto& [known, counted] : m_counted)
+        if (known == name)
+            return counted;
+    struct stat info {};
+    const bool counted = stat(m_classNetDir.c_str(), &info) == 0 && S_ISDIR(info.st_mode)
+                             ? isHardwareLink(name)
+                             : isCountedInterface(name);
+    m_counted.emplace_back(std::string(name), counted);
+    return counted;
+}
+
 std::optional<NetCounters> LinuxProbe::readNetCounters()
 {
     std::string_view text;
     if (!m_reader.read(m_netDevPath.c_str(), text))
         return std::nullopt;
+    // A link that comes or goes (a phone tethered, a VPN up) makes every name be decided anew.
+    m_namesNow.clear();
+    {
+        size_t pos = 0;
+        std::string_view line;
+        while (nextLine(text, pos, line)) {
+            const size_t colon = line.find(':');
+            if (colon != std::string_view::npos)
+                m_namesNow.append(trimmed(line.substr(0, colon))).push_back(' ');
+        }
+    }
+    if (m_namesNow != m_interfaceNames) {
+        m_interfaceNames.swap(m_namesNow);
+        m_counted.clear();
+    }
     NetCounters sum;
     size_t pos = 0;
     std::string_view line;
@@ -159,7 +203,7 @@ std::optional<NetCounters> LinuxProbe::readNetCounters()
         if (colon == std::string_view::npos)
             continue; // the two header lines
         const std::string_view name = trimmed(line.substr(0, colon));
-        if (!isCountedInterface(name))
+        if (!isCounted(name))
             continue;
         size_t at = colon + 1;
         unsigned long long f[9] = {};
@@ -192,16 +236,66 @@ bool LinuxProbe::readSupplyNumber(const char* supply, const char* file, unsigned
     return readSupplyFile(supply, file, value) && nextNumber(value, at, number);
 }
 
+std::optional<int64_t> LinuxProbe::batteryPercent(const char* battery)
+{
+    unsigned long long number = 0, now = 0, full = 0;
+    if (readSupplyNumber(battery, "capacity", number))
+        return int64_t(std::min<unsigned long long>(number, 100));
+    // Some firmware gives no capacity file: derive it from the charge or energy pair.
+    if (((readSupplyNumber(battery, "charge_now", now) &&
+          readSupplyNumber(battery, "charge_full", full)) ||
+         (readSupplyNumber(battery, "energy_now", now) &&
+          readSupplyNumber(battery, "energy_full", full))) &&
+        full > 0)
+        return int64_t(std::min(100.0, std::round(double(now) * 100.0 / double(full))));
+    return std::nullopt;
+}
+
+std::optional<int64_t> LinuxProbe::combinedPercent(const char (*batteries)[256], int count)
+{
+    // As the desktop's power indicator does: what all hold over what all can hold, in energy
+    // (µWh) where every battery gives it, else in charge (µAh).
+    for (const auto& [nowFile, fullFile] : {std::pair{"energy_now", "energy_full"},
+                                            std::pair{"charge_now", "charge_full"}}) {
+        unsigned long long nowSum = 0, fullSum = 0;
+        int complete = 0;
+        for (int i = 0; i < count; ++i) {
+            unsigned long long now = 0, full = 0;
+            if (!readSupplyNumber(batteries[i], nowFile, now) ||
+                !readSupplyNumber(batteries[i], fullFile, full))
+                break;
+            nowSum += now;
+            fullSum += full;
+            ++complete;
+        }
+        if (complete == count && fullSum > 0)
+            return int64_t(std::min(100.0, std::round(double(nowSum) * 100.0 / double(fullSum))));
+    }
+    // Neither pair everywhere: the mean of the percentages that can be read.
+    int64_t total = 0;
+    int known = 0;
+    for (int i = 0; i < count; ++i)
+        if (const std::optional<int64_t> percent = batteryPercent(batteries[i])) {
+            total += *percent;
+            ++known;
+        }
+    if (known == 0)
+        return std::nullopt;
+    return int64_t(std::lround(double(total) / known));
+}
+
 std::optional<BatterySnapshot> LinuxProbe::readBattery()
 {
     DIR* dir = opendir(m_powerSupplyDir.c_str());
     if (!dir)
         return std::nullopt;
-    char battery[256] = {};
+    // The system's batteries sorted by name (BAT0 first): readdir order is arbitrary.
+    char batteries[kMaxBatteries][256] = {};
+    int count = 0;
     bool external = false;
     while (const dirent* entry = readdir(dir)) {
         const char* name = entry->d_name;
-        if (name[0] == '.' || std::strlen(name) >= sizeof battery)
+        if (name[0] == '.' || std::strlen(name) >= sizeof batteries[0])
             continue;
         std::string_view type;
         if (!readSupplyFile(name, "type", type))
@@ -211,9 +305,15 @@ std::optional<BatterySnapshot> LinuxProbe::readBattery()
             std::string_view scope;
             if (readSupplyFile(name, "scope", scope) && scope == "Device")
                 continue;
-            // readdir order is arbitrary: the first battery is the first by name (BAT0).
-            if (battery[0] == '\0' || std::strcmp(name, battery) < 0)
-                std::strcpy(battery, name);
+            if (count == kMaxBatteries && std::strcmp(name, batteries[count - 1]) > 0)
+                continue;
+            int at = std::min(count, kMaxBatteries - 1);
+            while (at > 0 && std::strcmp(name, batteries[at - 1]) < 0) {
+                std::memcpy(batteries[at], batteries[at - 1], sizeof batteries[0]);
+                --at;
+            }
+            std::strcpy(batteries[at], name);
+            count = std::min(count + 1, kMaxBatteries);
         } else if (type == "Mains" || type == "USB") {
             std::string_view online;
             if (readSupplyFile(name, "online", online) && online == "1")
@@ -221,30 +321,25 @@ std::optional<BatterySnapshot> LinuxProbe::readBattery()
         }
     }
     closedir(dir);
-    if (battery[0] == '\0')
+    if (count == 0)
         return std::nullopt;
 
     BatterySnapshot snapshot;
-    unsigned long long number = 0, now = 0, full = 0;
-    if (readSupplyNumber(battery, "capacity", number)) {
-        snapshot.percent = int64_t(std::min<unsigned long long>(number, 100));
-    } else if ((readSupplyNumber(battery, "charge_now", now) &&
-                readSupplyNumber(battery, "charge_full", full)) ||
-               (readSupplyNumber(battery, "energy_now", now) &&
-                readSupplyNumber(battery, "energy_full", full))) {
-        // Some firmware gives no capacity file: derive it from the charge or energy pair.
-        if (full > 0)
-            snapshot.percent =
-                int64_t(std::min(100.0, std::round(double(now) * 100.0 / double(full))));
-    }
-    std::string_view value;
-    if (readSupplyFile(battery, "status", value)) {
-        snapshot.isCharging = value == "Charging";
+    const std::optional<int64_t> percent =
+        count == 1 ? batteryPercent(batteries[0]) : combinedPercent(batteries, count);
+    snapshot.percent = percent.value_or(snapshot.percent);
+    for (int i = 0; i < count; ++i) {
+        std::string_view value;
+        if (!readSupplyFile(batteries[i], "status", value))
+            continue;
+        if (value == "Charging")
+            snapshot.isCharging = true; // charging when any charges
         if (value == "Charging" || value == "Full" || value == "Not charging")
             external = true;
     }
-    if (readSupplyNumber(battery, "cycle_count", number))
-        snapshot.cycleCount = int64_t(std::min<unsigned long long>(number, INT64_MAX));
+    unsigned long long cycles = 0;
+    if (readSupplyNumber(batteries[0], "cycle_count", cycles))
+        snapshot.cycleCount = int64_t(std::min<unsigned long long>(cycles, INT64_MAX));
     snapshot.externalConnected = external;
     return snapshot;
 }
