@@ -1,0 +1,38 @@
+#pragma once
+
+#include "RateLimiter.h"
+
+#include <QHttpServer>
+
+class Store;
+
+// The three endpoints the application calls, with their limits and status codes.
+class ServiceRoutes final {
+public:
+    // Bodies: a sync or a report is a few hundred bytes; a crash carries up to 30 frames.
+    static constexpr qint64 kMaxSyncBytes = 64 * 1024;
+    static constexpr qint64 kMaxReportBytes = 64 * 1024;
+    static constexpr qint64 kMaxCrashBytes = 256 * 1024;
+    // Members: an identifier, a version and a system name are short; a report is a few pages.
+    static constexpr qsizetype kMaxShortText = 200;
+    static constexpr qsizetype kMaxReportText = 20000;
+    static constexpr qsizetype kMaxCrashText = 200000;
+    // A person writes a few reports an hour; a crash loop sends one per launch.
+    static constexpr int kReportBurst = 10;
+    static constexpr qint64 kReportPeriodMs = 60 * 1000;
+    static constexpr int kCrashBurst = 20;
+    static constexpr qint64 kCrashPeriodMs = 30 * 1000;
+
+    static qint64 bodyLimit(const QByteArray& path);
+
+    ServiceRoutes(QHttpServer& server, Store& store);
+
+private:
+    QHttpServerResponse sync(const QHttpServerRequest& request);
+    QHttpServerResponse report(const QHttpServerRequest& request);
+    QHttpServerResponse crash(const QHttpServerRequest& request);
+
+    Store& m_store;
+    RateLimiter m_reports{kReportBurst, kReportPeriodMs};
+    RateLimiter m_crashes{kCrashBurst, kCrashPeriodMs};
+};
