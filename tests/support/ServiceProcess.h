@@ -1,0 +1,139 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+// The maker's service as the tests meet it: the real velmora-service program on a loopback
+// port, over a fresh SQLite file or a fresh database on the test PostgreSQL cluster.
+class ServiceProcess {
+public:
+    struct Reply {
+        int status = 0;
+        QByteArray body;
+    };
+
+    // backend: "sqlite" or "postgresql"; the cluster's URL comes from the test script.
+    explicit ServiceProcess(const QString& backend)
+    {
+        if (backend == QLatin1String("sqlite")) {
+            m_database = QStringLiteral("sqlite:") + m_dir.filePath("service.sqlite");
+        } else {
+            static int serial = 0;
+            const QUrl admin(postgresUrl());
+            const QString name = QStringLiteral("velmora_%1_%2")
+                                     .arg(QCoreApplication::applicationPid())
+                                     .arg(++serial);
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "admin");
+                db.setHostName(admin.host());
+                db.setPort(admin.port());
+                db.setUserName(admin.userName());
+                db.setDatabaseName("postgres");
+                if (db.open())
+                    QSqlQuery(db).exec("CREATE DATABASE " + name);
+                db.close();
+            }
+            QSqlDatabase::removeDatabase("admin");
+            QUrl url = admin;
+            url.setPath("/" + name);
+            m_database = url.toString();
+        }
+    }
+    ~ServiceProcess() { stop(); }
+
+    static QString postgresUrl()
+    {
+        QFile file(qEnvironmentVariable("VELMORA_TEST_POSTGRES_URL_FILE"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed()
+                                              : QString();
+    }
+
+    QString database() const { return m_database; }
+
+    // Starts `serve` and waits for the line giving its port.
+    bool start()
+    {
+        m_server.setProgram(QStringLiteral(VELMORA_SERVICE_BIN));
+        m_server.setArguments({"serve", "--listen", "127.0.0.1:0", "--database", m_database});
+        m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_server.start();
+        QByteArray said;
+        if (!QTest::qWaitFor(
+                [&] {
+                    said += m_server.readAllStandardOutput();
+                    return said.contains('\n') || m_server.state() == QProcess::NotRunning;
+                },
+                20000))
+            return false;
+        const QByteArray line = said.left(said.indexOf('\n'));
+        m_port = quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
+        return m_port != 0;
+    }
+    void stop()
+    {
+        if (m_server.state() == QProcess::NotRunning)
+            return;
+        m_server.terminate();
+        if (!m_server.waitForFinished(5000))
+            m_server.kill();
+    }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
+
+    // One request on its own connection; head is sent as given, then body.
+    Reply send(const QByteArray& head, const QByteArray& body = {}) const
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        if (!socket.waitForConnected(5000))
+            return {};
+        socket.write(head + body);
+        QByteArray answer;
+        QTest::qWaitFor(
+            [&] {
+                socket.waitForReadyRead(50);
+                answer += socket.readAll();
+                const qsizetype end = answer.indexOf("\r\n\r\n");
+                if (end < 0)
+                    return socket.state() != QAbstractSocket::ConnectedState;
+                const QByteArray headers = answer.left(end).toLower();
+                const qsizetype at = headers.indexOf("content-length:");
+                const qsizetype length =
+                    at < 0 ? 0 : headers.mid(at + 15, headers.indexOf('\r', at) - at - 15).trimmed().toLongLong();
+                return answer.size() >= end + 4 + length;
+            },
+            10000);
+        const qsizetype end = answer.indexOf("\r\n\r\n");
+        return {answer.mid(9, 3).toInt(), end < 0 ? QByteArray() : answer.mid(end + 4)};
+    }
+    Reply post(const QByteArray& path, const QByteArray& body) const
+    {
+        return send("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                    "Content-Type: application/json\r\nContent-Length: " +
+                        QByteArray::number(body.size()) + "\r\n\r\n",
+                    body);
+    }
+
+    // A maker's command on the same database: its exit code and standard output.
+    QPair<int, QByteArray> command(const QStringList& arguments) const
+    {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral(VELMORA_SERVICE_BIN),
+                      arguments + QStringList{"--database", m_database});
+        process.waitForFinished(20000);
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                process.readAllStandardOutput()};
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_database;
+    QProcess m_server;
+    quint16 m_port = 0;
+};
