@@ -105,8 +105,10 @@ bool Store::connect()
         return fail(QStringLiteral("cannot open the database"));
     if (!m_postgres) {
         // WAL: readers (the maker's commands) never block the service's writes.
+        // NORMAL: in WAL mode a power cut may lose the last commits, never the file's integrity.
         QSqlQuery pragma(db);
-        if (!pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+        if (!pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
+            !pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
             return fail(QStringLiteral("cannot switch to WAL"));
     }
     return true;

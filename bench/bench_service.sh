@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Sync throughput of velmora-service with 100,000 known devices, on SQLite and on PostgreSQL:
+# wrk on loopback, bounded in time, each request from one of the seeded devices at random.
+# Prints requests per second and latency percentiles. Usage: bench/bench_service.sh [SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-10}"
+service=build/service/velmora-service
+[ -x "$service" ] || { echo "build first: scripts/build.sh" >&2; exit 1; }
+command -v wrk >/dev/null || { echo "wrk is missing: apt-get install wrk" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'tests/helpers/postgres-cluster.sh stop "$work/pg-url"; rm -rf "$work"' EXIT
+
+# Each request a device of the seeded range, about one in a hundred with a message waiting.
+cat > "$work/sync.lua" <<'LUA'
+wrk.method = "POST"
+wrk.headers["Content-Type"] = "application/json"
+request = function()
+  local body = string.format('{"d":"DEVICE-%06d","v":"1.0.0","os":"Debian GNU/Linux 12"}',
+                             math.random(0, 99999))
+  return wrk.format(nil, "/api/sync.php", nil, body)
+end
+LUA
+
+serve() { # database URL; prints the port
+    "$service" serve --listen 127.0.0.1:0 --database "$1" > "$work/serve.out" 2>&1 &
+    echo $! > "$work/serve.pid"
+    for _ in $(seq 100); do
+        grep -q listening "$work/serve.out" 2>/dev/null && break
+        sleep 0.1
+    done
+    grep -o '[0-9]*$' "$work/serve.out"
+}
+stop() { kill "$(cat "$work/serve.pid")"; wait "$(cat "$work/serve.pid")" 2>/dev/null || true; }
+
+run() { # name, database URL, seeding command reading SQL on stdin
+    local name="$1" url="$2" port
+    port=$(serve "$url"); stop # creates the schema
+    {
+        echo "BEGIN;"
+        seq 0 99999 | awk '{printf "INSERT INTO devices VALUES (%c%s%06d%c, 0, 0, %c1.0.0%c, %cDebian GNU/Linux 12%c, 0);\n", 39, "DEVICE-", $1, 39, 39, 39, 39, 39}'
+        seq 0 100 99999 | awk '{printf "INSERT INTO maker_messages (device, text, written) VALUES (%cDEVICE-%06d%c, %cBonjour%c, 0);\n", 39, $1, 39, 39, 39}'
+        echo "COMMIT;"
+    } | "${@:3}" >/dev/null
+    port=$(serve "$url")
+    echo "== $name: 100000 devices, sync for ${seconds} s, 2 threads, 32 connections"
+    wrk -t2 -c32 -d"${seconds}s" --timeout 5s --latency -s "$work/sync.lua" "http://127.0.0.1:$port" \
+        | grep -E 'Requests/sec|Non-2xx|50%|90%|99%|Socket errors'
+    stop
+}
+
+run SQLite "sqlite:$work/bench.sqlite" python3 -c '
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[1]); db.executescript(sys.stdin.read()); db.commit()' "$work/bench.sqlite"
+
+tests/helpers/postgres-cluster.sh start "$work/pg-url"
+pg=$(cat "$work/pg-url")
+run PostgreSQL "$pg" psql -q "$pg"
