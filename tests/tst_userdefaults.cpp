@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -149,13 +150,67 @@ private slots:
                  1);
     }
 
-    void unknownTagsAreSkipped()
+    void unknownValuesSurviveAWrite()
     {
-        writeFile(R"({"good": 1, "odd": {"$what": 2}, "two": {"$real": 1, "$date": "x"}})");
+        const QByteArray unknown =
+            R"({"null": null, "odd": {"$what": 2}, "two": {"$real": 1, "$date": "x"},)"
+            R"( "list": [1, null, {"$later": [true]}], "badDate": {"$date": "yesterday"}})";
+        writeFile(unknown);
         UserDefaults store(path());
-        QCOMPARE(store.integerValue(QStringLiteral("good")), 1);
-        QVERIFY(!store.contains(QStringLiteral("odd")));
-        QVERIFY(!store.contains(QStringLiteral("two")));
+        QCOMPARE(store.integerValue(QStringLiteral("odd")), 0); // unreadable to the typed readings
+        store.setInteger(QStringLiteral("good"), 1);
+        QJsonObject expected = QJsonDocument::fromJson(unknown).object();
+        expected.insert(QStringLiteral("good"), 1);
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QJsonDocument::fromJson(file.readAll()).object(), expected);
+    }
+
+    // Something other than a file where the store reads: it never blocks, and the next write
+    // gives a sound file.
+    void notAFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO as the file") << "fifo";
+        QTest::newRow("link to /dev/zero") << "zero";
+        QTest::newRow("FIFO as the lock") << "fifo-lock";
+    }
+    void notAFile()
+    {
+        QFETCH(QString, kind);
+        const QByteArray file = QFile::encodeName(path());
+        if (kind == "fifo")
+            QCOMPARE(mkfifo(file.constData(), 0600), 0);
+        else if (kind == "zero")
+            QVERIFY(QFile::link("/dev/zero", path()));
+        else
+            QCOMPARE(mkfifo((file + ".lock").constData(), 0600), 0);
+        UserDefaults store(path());
+        QVERIFY(!store.contains(QStringLiteral("k")));
+        store.setInteger(QStringLiteral("k"), 3);
+        QCOMPARE(UserDefaults(path()).integerValue(QStringLiteral("k")), 3);
+        QVERIFY(QFileInfo(path()).isFile() && !QFileInfo(path()).isSymLink());
+    }
+
+    void aFullDiskKeepsTheOldFile()
+    {
+        UserDefaults store(path());
+        store.setBool(QStringLiteral("VSOnboarded"), true);
+        QFile before(path());
+        QVERIFY(before.open(QIODevice::ReadOnly));
+        const QByteArray old = before.readAll();
+        // A second process whose files may not grow past 4 KiB, as on a disk with 4 KiB free.
+        QProcess writer;
+        writer.start(QCoreApplication::applicationDirPath() + QStringLiteral("/store_writer"),
+                     {path(), QStringLiteral("big"), QStringLiteral("--fill-with-file-limit")});
+        QVERIFY(writer.waitForFinished(60000));
+        QCOMPARE(writer.exitCode(), 0);
+        QFile after(path());
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), old);
+        QVERIFY(UserDefaults(path()).boolValue(QStringLiteral("VSOnboarded")));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("settings.json")});
     }
 
     void unwritableFolderKeepsValuesInMemory()

@@ -1,6 +1,7 @@
 // Fire-and-forget uploads of crash and error reports to the maker's service.
 #include "CrashReporter.h"
 
+#include "io/BoundedRead.h"
 #include "service/AppInfo.h"
 #include "service/ServiceContract.h"
 #include "service/SharedNetwork.h"
@@ -16,8 +17,6 @@
 
 #include <cstdlib>
 #include <execinfo.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace CrashReporter {
@@ -31,25 +30,10 @@ const QString kSeparator = QStringLiteral("\n---\n");
 
 std::optional<QByteArray> readFileHead(const QString& path, qint64 maxBytes)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
+    const BoundedRead::Result result = BoundedRead::read(path, maxBytes, BoundedRead::Links::Refuse);
+    if (result.status != BoundedRead::Status::Ok && result.status != BoundedRead::Status::TooLarge)
         return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    QByteArray data(maxBytes, Qt::Uninitialized);
-    qint64 size = 0;
-    while (size < maxBytes) {
-        const ssize_t n = ::read(fd, data.data() + size, size_t(maxBytes - size));
-        if (n <= 0)
-            break;
-        size += n;
-    }
-    ::close(fd);
-    data.truncate(size);
-    return data;
+    return result.content;
 }
 
 void send(const QString& kind, const QString& message, const QString& stack)

@@ -1,5 +1,7 @@
 #include "UserDefaults.h"
 
+#include "io/BoundedRead.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +14,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <sys/stat.h>
 
 // File form: a JSON object of key -> value. Booleans, integers, strings and arrays are plain
 // JSON; every JSON object below the root is a one-member tag, so a type can never be mistaken
@@ -22,8 +25,21 @@ namespace {
 const QString kReal = QStringLiteral("$real");
 const QString kDate = QStringLiteral("$date");
 const QString kDict = QStringLiteral("$dict");
+// Far more than any real settings file; a longer one is not ours (or is /dev/zero).
+constexpr qint64 kMaxFileBytes = 4 * 1024 * 1024;
 
 QJsonValue encode(const QVariant& value);
+
+} // namespace
+
+// A value this version does not understand (null, an unknown tag, ...), kept as it was read so
+// that writing the file back does not lose it.
+struct UnknownStoredValue {
+    QJsonValue json;
+};
+Q_DECLARE_METATYPE(UnknownStoredValue)
+
+namespace {
 
 QJsonValue encodeReal(double d)
 {
@@ -65,8 +81,15 @@ QJsonValue encode(const QVariant& value)
         return QJsonObject{{kDict, members}};
     }
     default:
+        if (value.metaType() == QMetaType::fromType<UnknownStoredValue>())
+            return value.value<UnknownStoredValue>().json;
         return QJsonValue(QJsonValue::Undefined);
     }
+}
+
+QVariant unknown(const QJsonValue& value)
+{
+    return QVariant::fromValue(UnknownStoredValue{value});
 }
 
 QVariant decode(const QJsonValue& value)
@@ -95,7 +118,7 @@ QVariant decode(const QJsonValue& value)
     case QJsonValue::Object: {
         const QJsonObject tag = value.toObject();
         if (tag.size() != 1)
-            return {};
+            return unknown(value);
         const QString name = tag.begin().key();
         const QJsonValue inner = tag.begin().value();
         if (name == kReal) {
@@ -108,11 +131,11 @@ QVariant decode(const QJsonValue& value)
                 return HUGE_VAL;
             if (s == QLatin1String("-inf"))
                 return -HUGE_VAL;
-            return {};
+            return unknown(value);
         }
         if (name == kDate) {
             QDateTime date = QDateTime::fromString(inner.toString(), Qt::ISODateWithMs);
-            return date.isValid() ? QVariant(date) : QVariant();
+            return date.isValid() ? QVariant(date) : unknown(value);
         }
         if (name == kDict && inner.isObject()) {
             QVariantMap map;
@@ -124,10 +147,10 @@ QVariant decode(const QJsonValue& value)
             }
             return map;
         }
-        return {};
+        return unknown(value);
     }
     default:
-        return {};
+        return unknown(value);
     }
 }
 
@@ -154,19 +177,13 @@ UserDefaults& UserDefaults::standard()
 UserDefaults::LoadResult UserDefaults::load(QVariantMap& into) const
 {
     into.clear();
-    QFile file(m_path);
-    if (!file.exists())
+    const BoundedRead::Result read = BoundedRead::read(m_path, kMaxFileBytes);
+    if (read.status == BoundedRead::Status::Missing)
         return LoadResult::Missing;
-    if (!file.open(QIODevice::ReadOnly)) {
-        warn(QStringLiteral("cannot read the settings file %1 (%2); using defaults")
-                 .arg(m_path, file.errorString()));
-        return LoadResult::Unusable;
-    }
-    const QByteArray bytes = file.readAll();
-    file.close();
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
-    if (error.error == QJsonParseError::NoError && doc.isObject()) {
+    const QJsonDocument doc = QJsonDocument::fromJson(read.content, &error);
+    if (read.status == BoundedRead::Status::Ok && error.error == QJsonParseError::NoError &&
+        doc.isObject()) {
         const QJsonObject root = doc.object();
         for (auto it = root.begin(); it != root.end(); ++it) {
             QVariant decoded = decode(it.value());
@@ -175,7 +192,8 @@ UserDefaults::LoadResult UserDefaults::load(QVariantMap& into) const
         }
         return LoadResult::Loaded;
     }
-    // Empty, truncated or corrupt: never overwrite it in place, keep it for the user to inspect.
+    // Empty, truncated, corrupt, far too long, or not a file at all (a FIFO, a device): never
+    // overwrite it in place, keep it for the user to inspect.
     const QString aside =
         m_path + QStringLiteral(".corrupt-") +
         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmsszzz"));
@@ -337,7 +355,13 @@ void UserDefaults::write(const QString& key, const QVariant& value)
                  .arg(info.absolutePath()));
         return;
     }
-    QLockFile lock(m_path + QStringLiteral(".lock"));
+    const QString lockPath = m_path + QStringLiteral(".lock");
+    // Only a regular file can be our lock: anything else (a FIFO) would block the locking.
+    struct stat lockInfo {};
+    if (::lstat(QFile::encodeName(lockPath).constData(), &lockInfo) == 0 &&
+        !S_ISREG(lockInfo.st_mode))
+        QFile::remove(lockPath);
+    QLockFile lock(lockPath);
     if (!lock.tryLock(5000)) {
         warn(QStringLiteral("cannot lock the settings file %1; the change is not saved")
                  .arg(m_path));
@@ -361,9 +385,15 @@ void UserDefaults::write(const QString& key, const QVariant& value)
     QJsonObject root;
     for (auto it = onDisk.begin(); it != onDisk.end(); ++it)
         root.insert(it.key(), encode(it.value()));
+    const QByteArray text = QJsonDocument(root).toJson(QJsonDocument::Indented);
     QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) < 0 || !file.commit()) {
+    // Every byte written and flushed before the new file replaces the old one: on a full disk
+    // the old file stays as it was.
+    const bool written =
+        file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.flush();
+    if (!written)
+        file.cancelWriting();
+    if (!written || !file.commit()) {
         warn(QStringLiteral("cannot save the settings file %1 (%2)")
                  .arg(m_path, file.errorString()));
         return;

@@ -22,7 +22,8 @@ public:
     QString filePath() const { return m_path; }
 
     // Absent keys give an invalid QVariant. Present values are one of: bool, qlonglong, double,
-    // QString, QDateTime, QVariantList, QVariantMap.
+    // QString, QDateTime, QVariantList, QVariantMap, or a value of a form this version does not
+    // know (kept as read, so that a write does not lose it; the typed readings ignore it).
     QVariant object(const QString& key) const;
     bool contains(const QString& key) const { return m_values.contains(key); }
 
