@@ -119,6 +119,19 @@ private slots:
         QVERIFY(readFile(pending).startsWith("Signal 6\n---\n"));
     }
 
+    void aCrashOnAFullDiskKeepsTheCompleteEarlierReport()
+    {
+        const QString pending = m_dir->filePath("p/pending-crash.txt");
+        runChild("fpe", pending);
+        const QByteArray earlier = readFile(pending);
+        QVERIFY(earlier.startsWith("Signal 8\n---\n"));
+        // Thirty deep frames need far more than 600 bytes.
+        const int status = runChild("segv", pending, 600);
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV);
+        QCOMPARE(readFile(pending), earlier);
+        QVERIFY(!QFile::exists(pending + ".tmp"));
+    }
+
     void splitting_data()
     {
         QTest::addColumn<QByteArray>("file");
@@ -284,7 +297,8 @@ private slots:
     }
 
 private:
-    int runChild(const QString& mode, const QString& pending)
+    // fileSizeLimit: no file of the child may grow past it, as on a nearly full disk.
+    int runChild(const QString& mode, const QString& pending, rlim_t fileSizeLimit = RLIM_INFINITY)
     {
         QDir().mkpath(QFileInfo(pending).absolutePath());
         const QByteArray program =
@@ -295,6 +309,11 @@ private:
             // No core files from these planned crashes.
             const rlimit noCore{0, 0};
             setrlimit(RLIMIT_CORE, &noCore);
+            if (fileSizeLimit != RLIM_INFINITY) {
+                std::signal(SIGXFSZ, SIG_IGN); // kept across exec: writes fail with EFBIG
+                const rlimit size{fileSizeLimit, fileSizeLimit};
+                setrlimit(RLIMIT_FSIZE, &size);
+            }
             execl(program.constData(), program.constData(), m.constData(), p.constData(), nullptr);
             _exit(127);
         }

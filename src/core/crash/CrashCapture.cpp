@@ -1,12 +1,13 @@
 // Capture of uncaught C++ exceptions and fatal signals into the pending file. Everything a
 // handler needs is prepared by installHandlers(); the handlers themselves only use
-// async-signal-safe calls (open, write, fsync, ftruncate, rename, backtrace_symbols_fd).
+// async-signal-safe calls (open, write, fsync, ftruncate, rename, unlink, backtrace_symbols_fd).
 #include "CrashReporter.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -27,36 +28,44 @@ alignas(16) char g_alternateStack[64 * 1024];
 
 constexpr int kSignals[] = {SIGABRT, SIGSEGV, SIGILL, SIGBUS, SIGFPE, SIGTRAP};
 
-void writeAll(int fd, const char* data, size_t size)
+bool writeAll(int fd, const char* data, size_t size)
 {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
-            return;
+            return false;
         data += n;
         size -= size_t(n);
     }
+    return true;
 }
 
 // Writes message, separator and the symbolised frames to a temporary file, then renames it
-// over the pending file: a reader sees the old report or the complete new one.
+// over the pending file: a reader sees the old report or the complete new one. Any failed
+// write (a full disk) leaves the old report in place.
 void persist(const char* message, size_t messageSize, void* const* frames, int frameCount)
 {
     const int fd = ::open(g_tempPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return;
-    writeAll(fd, message, messageSize);
-    writeAll(fd, "\n---\n", 5);
-    if (frameCount > 0) {
+    bool complete = writeAll(fd, message, messageSize) && writeAll(fd, "\n---\n", 5);
+    if (complete && frameCount > 0) {
+        // backtrace_symbols_fd says nothing of failed writes: a last byte written after it
+        // shows that the file could still grow, so none of its lines was lost.
         backtrace_symbols_fd(frames, frameCount, fd);
-        // One frame a line, without a line feed after the last.
+        complete = writeAll(fd, "\n", 1);
+        // One frame a line, without a line feed after the last (nor the check byte).
         const off_t end = ::lseek(fd, 0, SEEK_CUR);
-        if (end > 0) [[maybe_unused]]
-            int r = ::ftruncate(fd, end - 1);
+        complete = complete && end >= 2 && ::ftruncate(fd, end - 2) == 0;
     }
-    ::fsync(fd);
-    ::close(fd);
-    ::rename(g_tempPath, g_path);
+    complete = ::fsync(fd) == 0 && complete;
+    complete = ::close(fd) == 0 && complete;
+    if (complete)
+        ::rename(g_tempPath, g_path);
+    else
+        ::unlink(g_tempPath);
 }
 
 // Decimal text of a small positive number, without the C library's formatting.
