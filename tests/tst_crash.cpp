@@ -17,6 +17,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -213,6 +214,14 @@ private slots:
         QCOMPARE(readFile(target), QByteArray("not a crash report"));
     }
 
+    void pendingFifoDoesNotBlockTheLaunch()
+    {
+        const QString pending = m_dir->filePath("pending-crash.txt");
+        QCOMPARE(mkfifo(QFile::encodeName(pending).constData(), 0600), 0);
+        CrashReporter::install({pending, {}});
+        QCOMPARE(uploadsInFlight(), 0);
+    }
+
     void hugePendingFileIsReadOnlyInPart()
     {
         const QString pending = m_dir->filePath("pending-crash.txt");
@@ -281,6 +290,25 @@ private slots:
         QCOMPARE(uploadsInFlight(), 0);
         QCOMPARE(m_store->dateValue("VSLastCrashScan").toSecsSinceEpoch(),
                  t0.addSecs(120).toSecsSinceEpoch());
+    }
+
+    void reportsOfTheWindowProgramAndOddOnes()
+    {
+        const QString folder = m_dir->filePath("crash");
+        const QString uid = QString::number(::getuid());
+        const QDateTime t0 = QDateTime::currentDateTimeUtc().addDays(-1);
+        writeFile(folder + "/_usr_libexec_velmoravovir-desktop." + uid + ".crash",
+                  "ProblemType: Crash\nSignal: 6\n", t0);
+        // Dated 2099 by a wrong clock: neither sent nor allowed to hide later reports.
+        writeFile(folder + "/_usr_bin_velmoravovir." + uid + ".crash", "Signal: 11\n",
+                  QDateTime(QDate(2099, 1, 1), QTime(0, 0), Qt::UTC));
+        // A FIFO under a report's name is never opened for reading (it would block).
+        QCOMPARE(mkfifo(QFile::encodeName(folder + "/VelmoraVovir-fifo.crash").constData(), 0600), 0);
+        CrashReporter::install({m_dir->filePath("none.txt"), folder});
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 10000);
+        QCOMPARE(QJsonDocument::fromJson(m_server->requests().first().body)["message"].toString(),
+                 QString("Signal: 6"));
+        QCOMPARE(m_store->dateValue("VSLastCrashScan").toSecsSinceEpoch(), t0.toSecsSinceEpoch());
     }
 
     void missingReportFolderStoresNoWatermark()

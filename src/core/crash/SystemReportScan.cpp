@@ -26,12 +26,15 @@ QDateTime distantPast()
 }
 
 // apport names a report after the executable's path with "/" as "_", the user id and ".crash":
-// /usr/bin/velmoravovir -> _usr_bin_velmoravovir.1000.crash. The names other systems give
+// /usr/bin/velmoravovir -> _usr_bin_velmoravovir.1000.crash. The window runs as the program
+// velmoravovir-desktop, whose reports are ours too. The names other systems give
 // ("VelmoraVovir...ips") are kept for reports copied from them.
 bool isOurReport(const QString& name, bool& isApport)
 {
-    const QString apportEnding = QStringLiteral("_velmoravovir.%1.crash").arg(::getuid());
-    isApport = name.startsWith(QLatin1Char('_')) && name.endsWith(apportEnding);
+    const QString uid = QString::number(::getuid());
+    isApport = name.startsWith(QLatin1Char('_')) &&
+               (name.endsWith(QStringLiteral("_velmoravovir.%1.crash").arg(uid)) ||
+                name.endsWith(QStringLiteral("_velmoravovir-desktop.%1.crash").arg(uid)));
     if (isApport)
         return true;
     return (name.startsWith(QLatin1String("VelmoraVovir")) ||
@@ -63,6 +66,8 @@ void sendSystemCrashReports(const QString& folder)
     const QDateTime stored = store.dateValue(kWatermarkKey);
     const QDateTime last = stored.isValid() ? stored : distantPast();
     QDateTime newest = last;
+    // A report dated in the future would carry the watermark there and hide every later one.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     // Links are listed as what they are and never followed.
     const QFileInfoList entries =
         dir.entryInfoList(QDir::Files | QDir::System | QDir::Hidden | QDir::NoSymLinks);
@@ -73,7 +78,7 @@ void sendSystemCrashReports(const QString& folder)
         QDateTime modified = entry.lastModified().toUTC();
         if (!modified.isValid())
             modified = distantPast();
-        if (modified <= last)
+        if (modified <= last || modified > now)
             continue;
         const std::optional<QByteArray> head = readFileHead(entry.filePath(), kMaxScannedBytes);
         if (!head)
