@@ -54,10 +54,12 @@ private slots:
                                << "1.0.0" << -1;
         QTest::newRow("letters") << "1.0b"
                                  << "1.0.0" << 2;
+        QTest::newRow("pre-release suffix") << "1.0.0-beta"
+                                            << "1.0.0" << 2;
         QTest::newRow("empty") << ""
                                << "1.0.0" << 2;
-        QTest::newRow("huge component") << "1.99999999999999999999"
-                                        << "1" << 2;
+        QTest::newRow("many parts") << "1.2.3.4.5.6.7.8.9.10"
+                                    << "1.2.3.4.5.6.7.8.9.9" << 1;
     }
     void versions()
     {
@@ -88,6 +90,9 @@ private slots:
         QTest::newRow("truncated") << appcast(item("2.0")).left(120) << Outcome::Failed << "";
         QTest::newRow("no items") << appcast("") << Outcome::Failed << "";
         QTest::newRow("unparsable version") << appcast(item("two")) << Outcome::Failed << "";
+        QTest::newRow("a beta before a real newer one")
+            << appcast(item("1.0.0-beta") + item("9.0") + item("10.0rc1"))
+            << Outcome::NewerAvailable << "9.0";
         QTest::newRow("unsafe link only")
             << appcast("<item><sparkle:shortVersionString>3.0</sparkle:shortVersionString>"
                        "<link>javascript:alert(1)</link></item>")
@@ -119,11 +124,12 @@ private slots:
 
     void failures_data()
     {
-        QTest::addColumn<int>("kind"); // 0 unreachable, 1 server error, 2 slow, 3 huge
+        QTest::addColumn<int>("kind"); // 0 unreachable, 1 error, 2 silent, 3 huge, 4 trickling
         QTest::newRow("unreachable") << 0;
         QTest::newRow("server error") << 1;
         QTest::newRow("too slow") << 2;
         QTest::newRow("huge") << 3;
+        QTest::newRow("one byte at a time") << 4;
     }
     void failures()
     {
@@ -139,6 +145,8 @@ private slots:
         if (kind == 3)
             server.respond("/appcast.xml",
                            {200, appcast(QByteArray(3 * 1024 * 1024, ' ') + item("9.0"))});
+        if (kind == 4)
+            server.respond("/appcast.xml", {200, appcast(item("9.0")), "text/xml", false, 100});
         Updater updater(feed, QStringLiteral("1.0.0"));
         updater.setTimeoutMs(1500);
         QSignalSpy finished(&updater, &Updater::checkFinished);
@@ -185,6 +193,24 @@ private slots:
             QCOMPARE(rig.alerts.shown.size(), 1);
             QCOMPARE(rig.alerts.shown.first().message, message);
         }
+    }
+
+    void clicksWhileAnAnswerIsShownDoNotStackAlerts()
+    {
+        LoopbackHttpServer server;
+        server.respond("/appcast.xml", {200, appcast(item("1.0.0")), "application/xml"});
+        DelegateRig rig({}, server.url("/appcast.xml"));
+        QSignalSpy started(rig.updater.get(), &Updater::checkStarted);
+        rig.alerts.whileShown = [&rig] {
+            for (int i = 0; i < 3; ++i)
+                rig.delegate->checkForUpdates();
+        };
+        rig.delegate->checkForUpdates();
+        rig.delegate->checkForUpdates(); // while the first check runs: the same check
+        QTRY_COMPARE_WITH_TIMEOUT(rig.alerts.shown.size(), 1, 10000);
+        QCOMPARE(started.count(), 1);
+        rig.delegate->checkForUpdates(); // once the alert is closed, a new check
+        QCOMPARE(started.count(), 2);
     }
 
     void automaticChecksFollowTheFlag()

@@ -8,6 +8,8 @@
 #include <QMenu>
 #include <QPointer>
 
+#include <functional>
+
 // What a panel item was told, kept by the test after the item is gone.
 struct PanelRecord {
     int created = 0;
@@ -58,9 +60,12 @@ public:
     // nothing for "Annuler"; drafts keeps what the dialog was opened with.
     QList<std::optional<ReportForm>> reports;
     QList<ReportForm> drafts;
+    std::function<void()> whileShown; // what the user does while an alert is on screen
     int run(const Alert& alert, QWidget*) override
     {
         shown << alert;
+        if (whileShown)
+            std::exchange(whileShown, nullptr)();
         return answers.isEmpty() ? -1 : answers.takeFirst();
     }
     std::optional<ReportForm> askReport(const ReportForm& draft, QWidget*) override

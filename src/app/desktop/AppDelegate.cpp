@@ -56,9 +56,11 @@ AppDelegate::AppDelegate(AppServices services, QObject* parent)
     connect(m_updater, &Updater::checkFinished, this,
             [this](const UpdateCheckResult& result, bool userInitiated) {
                 const std::optional<Alert> alert = Updater::alertFor(result, userInitiated);
-                if (!alert)
+                if (!alert || m_updateAlertShowing)
                     return;
+                m_updateAlertShowing = true;
                 const int answer = m_alerts->run(*alert, m_mainWindow);
+                m_updateAlertShowing = false;
                 if (result.outcome == UpdateCheckResult::Outcome::NewerAvailable && answer == 0)
                     QDesktopServices::openUrl(result.downloadPage);
             });

@@ -171,6 +171,7 @@ private:
     std::unique_ptr<TaskBarBadge> m_ownTaskBarBadge;
     QTimer* m_syncTimer = nullptr;
     bool m_showingPendingMessage = false;
+    bool m_updateAlertShowing = false;
     QWidget* m_messagesWindow = nullptr;
     QPointer<QLineEdit> m_replyField;
     // Replies whose upload is under way: not marked "not sent" while they travel.

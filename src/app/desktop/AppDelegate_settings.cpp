@@ -227,5 +227,10 @@ void AppDelegate::toggleLoginItem(QCheckBox* sender)
 
 void AppDelegate::checkForUpdates()
 {
+    // One alert at a time: while the answer to an earlier check is on screen, bring it forward.
+    if (m_updateAlertShowing) {
+        activateApplication();
+        return;
+    }
     m_updater->checkForUpdates(true);
 }

@@ -8,7 +8,6 @@
 #include <QDateTime>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QRegularExpression>
 #include <QXmlStreamReader>
 
 namespace {
@@ -116,6 +115,16 @@ void Updater::checkForUpdates(bool userInitiated)
     request.setMaximumRedirectsAllowed(5);
     QNetworkReply* reply = SharedNetwork::manager().get(request);
     m_reply = reply;
+    emit checkStarted();
+    // The whole check has a deadline: a feed trickling a byte a second would otherwise never end
+    // and every later check would wait behind it.
+    auto* deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, reply, [reply] {
+        reply->setProperty("timedOut", true);
+        reply->abort();
+    });
+    deadline->start(m_timeoutMs);
     connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64) {
         if (received > kMaxFeedBytes) {
             reply->setProperty("tooLarge", true);
@@ -126,6 +135,8 @@ void Updater::checkForUpdates(bool userInitiated)
         reply->deleteLater();
         m_reply = nullptr;
         VovirSettings::store().setDate(kLastCheckKey, QDateTime::currentDateTimeUtc());
+        if (reply->property("timedOut").toBool())
+            return finish(failure(QStringLiteral("the update feed did not arrive in time")));
         if (reply->property("tooLarge").toBool())
             return finish(failure(QStringLiteral("the update feed is larger than 1 MiB")));
         if (reply->error() != QNetworkReply::NoError)
@@ -143,19 +154,23 @@ void Updater::finish(const UpdateCheckResult& result)
     m_userInitiated = false;
 }
 
+std::optional<QVersionNumber> Updater::parseVersion(const QString& text)
+{
+    qsizetype end = 0;
+    const QVersionNumber version = QVersionNumber::fromString(text, &end);
+    // The whole text must be the number: "1.0.0-beta" is no version to compare.
+    if (version.isNull() || end != text.size())
+        return std::nullopt;
+    return version.normalized(); // 1.0 and 1.0.0 are the same version
+}
+
 std::optional<int> Updater::compareVersions(const QString& a, const QString& b)
 {
-    static const QRegularExpression form(QStringLiteral("^\\d{1,9}(\\.\\d{1,9}){0,7}$"));
-    if (!form.match(a).hasMatch() || !form.match(b).hasMatch())
+    const std::optional<QVersionNumber> left = parseVersion(a), right = parseVersion(b);
+    if (!left || !right)
         return std::nullopt;
-    const QStringList left = a.split(QLatin1Char('.')), right = b.split(QLatin1Char('.'));
-    for (qsizetype i = 0; i < std::max(left.size(), right.size()); ++i) {
-        const long l = left.value(i, QStringLiteral("0")).toLong();
-        const long r = right.value(i, QStringLiteral("0")).toLong();
-        if (l != r)
-            return l < r ? -1 : 1;
-    }
-    return 0;
+    const int order = QVersionNumber::compare(*left, *right);
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
 UpdateCheckResult Updater::parseFeed(const QByteArray& xml, const QString& currentVersion)
@@ -173,8 +188,11 @@ UpdateCheckResult Updater::parseFeed(const QByteArray& xml, const QString& curre
         if (token == QXmlStreamReader::EndElement) {
             --depth;
             if (reader.name() == QLatin1String("item") && item) {
+                // An item whose version cannot be read ("1.0.0-beta") is skipped, not fatal.
                 const std::optional<int> order =
-                    best ? compareVersions(item->version, best->version) : std::optional<int>(1);
+                    !parseVersion(item->version) ? std::nullopt
+                    : best                       ? compareVersions(item->version, best->version)
+                                                 : std::optional<int>(1);
                 if (order && *order > 0 && webAddress(item->page.toString()).isValid())
                     best = item;
                 item.reset();

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
+#include <QVersionNumber>
 
 #include <optional>
 
@@ -45,6 +46,7 @@ public:
     static UpdateCheckResult parseFeed(const QByteArray& xml, const QString& currentVersion);
     // Numeric, component by component: negative, zero or positive; nullopt when unparsable.
     static std::optional<int> compareVersions(const QString& a, const QString& b);
+    static std::optional<QVersionNumber> parseVersion(const QString& text);
     // What to tell the user; nothing for an automatic check that found nothing new.
     static std::optional<Alert> alertFor(const UpdateCheckResult& result, bool userInitiated);
 
@@ -52,6 +54,7 @@ public:
     static constexpr int kTimeoutMs = 15000;
 
 signals:
+    void checkStarted();
     void checkFinished(const UpdateCheckResult& result, bool userInitiated);
 
 private:
