@@ -68,6 +68,10 @@ private slots:
         QTest::newRow("1024 Ko stays Ko") << 1023.6 * 1024 << "1024 Ko";
         QTest::newRow("Mo") << 1.5 * 1024 * 1024 << "1,5 Mo";
         QTest::newRow("Go") << 1024.0 * 1024 * 1024 << "1,00 Go";
+        // "%.1f" and "%.2f" give exact ties to the even digit.
+        QTest::newRow("tie in Mo to even") << 1.25 * 1024 * 1024 << "1,2 Mo";
+        QTest::newRow("tie in Mo, odd below") << 1.75 * 1024 * 1024 << "1,8 Mo";
+        QTest::newRow("tie in Go to even") << 1.125 * 1024 * 1024 * 1024 << "1,12 Go";
         QTest::newRow("negative") << -5000.0 << "0 Ko";
         QTest::newRow("not a number") << std::nan("") << "0 Ko";
     }

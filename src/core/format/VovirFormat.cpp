@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <cmath>
+#include <cstdio>
 
 namespace VovirFormat {
 namespace {
@@ -24,9 +25,13 @@ qint64 roundWhole(double value)
     return qint64(std::round(clamped));
 }
 
+// As printf's "%.1f" and "%.2f": ties to even (1.25 gives 1.2), unlike QString::number, which
+// rounds them away from zero.
 QString withComma(double value, int decimals)
 {
-    return QString::number(value, 'f', decimals).replace(QLatin1Char('.'), QLatin1Char(','));
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return QString::fromLatin1(text).replace(QLatin1Char('.'), QLatin1Char(','));
 }
 
 QString batteryText(const BatterySnapshot& battery)
