@@ -192,6 +192,15 @@ private slots:
         QCOMPARE(panel.waitFor("click"), QStringLiteral("ok"));
         QTRY_VERIFY_WITH_TIMEOUT(rig.delegate->mainWindow()->isVisible(), 5000);
 
+        // Panels that batch their calls: EventGroup clicks, AboutToShowGroup rebuilds; unknown
+        // ids come back as errors.
+        rig.delegate->mainWindow()->hide();
+        panel.send("groups " + QByteArray::number(open));
+        QCOMPARE(panel.waitFor("groups"),
+                 QStringLiteral("introspected:EventGroup,AboutToShowGroup eventGroupErrors:9999 "
+                                "updated:0 idErrors:9999"));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.delegate->mainWindow()->isVisible(), 5000);
+
         // The "opened" event rebuilds too; the item count does not grow.
         panel.send("opened");
         QCOMPARE(panel.waitFor("opened"), QStringLiteral("ok"));

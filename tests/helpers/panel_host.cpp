@@ -74,6 +74,8 @@ public:
             event(0, "opened", "opened");
         else if (command == "bad")
             bad();
+        else if (command == "groups")
+            groups(words.value(1).toInt());
         else if (command == "quit")
             QCoreApplication::quit();
     }
@@ -135,6 +137,34 @@ private:
         const QDBusMessage reply = call("/MenuBar", "com.canonical.dbusmenu", "Event",
                                         {id, name, QVariant::fromValue(QDBusVariant(0)), 0u});
         say(tag + (reply.type() == QDBusMessage::ReplyMessage ? " ok" : " error"));
+    }
+
+    // The group calls, as panels that batch their events use them, and what introspection says.
+    void groups(int id)
+    {
+        const QDBusMessage xml = call("/MenuBar", "org.freedesktop.DBus.Introspectable",
+                                      "Introspect", {});
+        const QString text = xml.arguments().value(0).toString();
+        const DBusMenuEventList events{{id, QStringLiteral("clicked"), QDBusVariant(0), 0u},
+                                       {9999, QStringLiteral("clicked"), QDBusVariant(0), 0u}};
+        const QDBusMessage group = call("/MenuBar", "com.canonical.dbusmenu", "EventGroup",
+                                        {QVariant::fromValue(events)});
+        const QDBusMessage shown = call("/MenuBar", "com.canonical.dbusmenu", "AboutToShowGroup",
+                                        {QVariant::fromValue(QList<int>{0, 9999})});
+        auto ints = [](const QVariant& v) {
+            QStringList out;
+            for (int i : qdbus_cast<QList<int>>(v))
+                out << QString::number(i);
+            return out.join(',');
+        };
+        say(QStringLiteral("groups introspected:%1,%2 eventGroupErrors:%3 updated:%4 idErrors:%5")
+                .arg(text.contains("name=\"EventGroup\"") ? "EventGroup" : "-",
+                     text.contains("name=\"AboutToShowGroup\"") ? "AboutToShowGroup" : "-",
+                     group.type() == QDBusMessage::ReplyMessage ? ints(group.arguments().value(0))
+                                                                : group.errorName(),
+                     shown.type() == QDBusMessage::ReplyMessage ? ints(shown.arguments().value(0))
+                                                                : shown.errorName(),
+                     ints(shown.arguments().value(1))));
     }
 
     void bad()

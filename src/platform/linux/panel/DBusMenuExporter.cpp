@@ -163,7 +163,7 @@ void DBusMenuExporter::Event(int id, const QString& eventId, const QDBusVariant&
         sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("unknown menu item %1").arg(id));
 }
 
-QList<int> DBusMenuExporter::EventGroup(const DBusMenuEventList& events)
+QList<int> DBusMenuExporter::EventGroup(const QList<DBusMenuEvent>& events)
 {
     QList<int> errors;
     for (const DBusMenuEvent& event : events)

@@ -42,7 +42,9 @@ public slots:
     DBusMenuItemList GetGroupProperties(const QList<int>& ids, const QStringList& propertyNames);
     QDBusVariant GetProperty(int id, const QString& name);
     void Event(int id, const QString& eventId, const QDBusVariant& data, uint timestamp);
-    QList<int> EventGroup(const DBusMenuEventList& events);
+    // Spelled out: Qt D-Bus looks slot parameters up by their written type name, and an alias
+    // name is unknown to it, which left the method unexported.
+    QList<int> EventGroup(const QList<DBusMenuEvent>& events);
     bool AboutToShow(int id);
     QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors);
 
