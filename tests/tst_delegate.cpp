@@ -17,6 +17,13 @@
 #include <QTest>
 #include <QThread>
 
+#include <csignal>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 QStringList menuLines(QMenu* menu)
@@ -383,21 +390,126 @@ private slots:
 
     void singleInstanceHandsOver()
     {
-        const QString name =
-            QStringLiteral("velmoravovir-test-%1").arg(QCoreApplication::applicationPid());
+        const QString name = m_runtime.filePath("velmoravovir-test.socket");
         SingleInstance first(name);
-        QVERIFY(!first.handOverToRunningInstance(200)); // nobody runs yet
+        QCOMPARE(first.handOverToRunningInstance(200), SingleInstance::HandOver::NoneRunning);
         QVERIFY(first.listen());
         QSignalSpy shown(&first, &SingleInstance::activationRequested);
         // The second copy runs in another process in real life; a thread stands in for it here.
-        bool handedOver = false;
+        SingleInstance::HandOver result{};
         std::unique_ptr<QThread> second(QThread::create(
-            [&] { handedOver = SingleInstance(name).handOverToRunningInstance(5000); }));
+            [&] { result = SingleInstance(name).handOverToRunningInstance(5000); }));
         second->start();
         QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 10000);
         QVERIFY(second->wait(10000));
-        QVERIFY(handedOver);
+        QCOMPARE(result, SingleInstance::HandOver::Done);
     }
+
+    void aPausedFirstCopyKeepsItsPlace()
+    {
+        const QString name = m_runtime.filePath("velmoravovir-paused.socket");
+        SingleInstance first(name);
+        QVERIFY(first.listen());
+        // This thread does not run its event loop meanwhile: the first copy answers nothing.
+        SingleInstance::HandOver result{};
+        bool tookOver = true;
+        std::unique_ptr<QThread> second(QThread::create([&] {
+            SingleInstance copy(name);
+            result = copy.handOverToRunningInstance(300);
+            tookOver = copy.listen();
+        }));
+        second->start();
+        QVERIFY(second->wait(10000));
+        QCOMPARE(result, SingleInstance::HandOver::Unresponsive);
+        QVERIFY(!tookOver);
+    }
+
+    void aSocketLeftByACrashIsReplaced()
+    {
+        const QString name = m_runtime.filePath("velmoravovir-stale.socket");
+        {
+            // A bound socket whose process is gone: nobody listens on it.
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, QFile::encodeName(name).constData(),
+                         sizeof address.sun_path - 1);
+            QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            ::close(fd);
+        }
+        SingleInstance copy(name);
+        QCOMPARE(copy.handOverToRunningInstance(300), SingleInstance::HandOver::NoneRunning);
+        QVERIFY(copy.listen());
+    }
+
+    void anotherUsersSocketIsNotBelieved()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to play another user");
+        const QString name = QDir::temp().filePath(
+            QStringLiteral("velmoravovir-foreign-%1").arg(QCoreApplication::applicationPid()));
+        QFile::remove(name);
+        int ready[2];
+        QCOMPARE(::pipe(ready), 0);
+        const pid_t other = ::fork();
+        if (other == 0) {
+            // Another user's process answering "ok" to anyone, with plain system calls.
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(1);
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, QFile::encodeName(name).constData(),
+                         sizeof address.sun_path - 1);
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                ::listen(fd, 4) != 0)
+                ::_exit(1);
+            [[maybe_unused]] ssize_t w = ::write(ready[1], "r", 1);
+            for (;;) {
+                const int client = ::accept(fd, nullptr, nullptr);
+                [[maybe_unused]] ssize_t n = ::write(client, "ok\n", 3);
+                ::close(client);
+            }
+        }
+        char c = 0;
+        QCOMPARE(::read(ready[0], &c, 1), 1);
+        SingleInstance copy(name);
+        QCOMPARE(copy.handOverToRunningInstance(1000), SingleInstance::HandOver::Foreign);
+        ::kill(other, SIGKILL);
+        ::waitpid(other, nullptr, 0);
+        QFile::remove(name);
+    }
+
+    void socketNamePerUserAndDisplay_data()
+    {
+        QTest::addColumn<bool>("privateRuntime");
+        QTest::addColumn<QByteArray>("display");
+        QTest::addColumn<QString>("name"); // {runtime} stands for the runtime folder
+        QTest::newRow("X display") << true << QByteArray(":0") << "{runtime}/velmoravovir-_0.socket";
+        QTest::newRow("Wayland") << true << QByteArray("wayland-1")
+                                 << "{runtime}/velmoravovir-wayland_1.socket";
+        QTest::newRow("no display") << true << QByteArray() << "{runtime}/velmoravovir-nodisplay.socket";
+        QTest::newRow("runtime folder open to others") << false << QByteArray(":1")
+                                                       << "velmoravovir-1000-_1";
+    }
+    void socketNamePerUserAndDisplay()
+    {
+        QFETCH(bool, privateRuntime);
+        QFETCH(QByteArray, display);
+        QFETCH(QString, name);
+        QTemporaryDir runtime;
+        QFile::setPermissions(runtime.path(), privateRuntime
+                                                  ? QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                  : QFile::ReadOwner | QFile::WriteOwner |
+                                                        QFile::ExeOwner | QFile::ReadOther |
+                                                        QFile::ExeOther);
+        const uint uid = privateRuntime ? ::getuid() : 1000;
+        QCOMPARE(SingleInstance::nameFor(QFile::encodeName(runtime.path()), display, uid),
+                 QString(name).replace("{runtime}", runtime.path()));
+    }
+
+private:
+    QTemporaryDir m_runtime;
 };
 
 QTEST_MAIN(TestDelegate)

@@ -18,12 +18,22 @@ int runDesktop(int& argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
 
     SingleInstance instance;
-    if (instance.handOverToRunningInstance()) {
-        std::fputs("velmoravovir: already running; showing its window\n", stderr);
+    switch (instance.handOverToRunningInstance()) {
+    case SingleInstance::HandOver::Done:
+        std::fputs("velmoravovir : déjà lancé ; sa fenêtre s'affiche\n", stderr);
         return 0;
+    case SingleInstance::HandOver::Unresponsive:
+        // Paused or busy, but alive: a second copy would run beside it.
+        std::fputs("velmoravovir : une copie déjà lancée ne répond pas ; pas de seconde copie\n",
+                   stderr);
+        return 1;
+    case SingleInstance::HandOver::NoneRunning:
+    case SingleInstance::HandOver::Foreign:
+        break;
     }
     if (!instance.listen())
-        std::fputs("velmoravovir: cannot watch for later launches; a second copy may start\n",
+        std::fputs("velmoravovir : impossible de surveiller les lancements suivants ; une seconde "
+                   "copie pourrait démarrer\n",
                    stderr);
 
     AppDelegate delegate;
