@@ -388,6 +388,29 @@ private slots:
         QTRY_VERIFY(rig.delegate->mainWindow()->isVisible());
     }
 
+    void aPanelModeLaunchWithoutAPanelShowsTheWindow_data()
+    {
+        QTest::addColumn<bool>("panelShowsIt");
+        QTest::newRow("a panel shows the item") << true;
+        QTest::newRow("no panel within the grace time") << false;
+    }
+    void aPanelModeLaunchWithoutAPanelShowsTheWindow()
+    {
+        QFETCH(bool, panelShowsIt);
+        DelegateRig rig(R"({"VSOnboarded": true, "VSMenuBarMode": true})");
+        rig.panel.shownByPanel = panelShowsIt;
+        rig.delegate->applicationDidFinishLaunching();
+        QVERIFY(!rig.delegate->mainWindow()->isVisible());
+        QTRY_VERIFY(rig.delegate->panelGraceOver());
+        QCOMPARE(rig.delegate->mainWindow()->isVisible(), !panelShowsIt);
+        QCOMPARE(rig.delegate->mainStatusLabel()->text().startsWith("Aucun panneau"),
+                 !panelShowsIt);
+        // A panel that comes later takes the item; the note goes with the next refresh.
+        rig.panel.shownByPanel = true;
+        rig.delegate->refreshVovirUI();
+        QVERIFY(rig.delegate->mainStatusLabel()->text().startsWith("Live dans la barre"));
+    }
+
     void singleInstanceHandsOver()
     {
         const QString name = m_runtime.filePath("velmoravovir-test.socket");

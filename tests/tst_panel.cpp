@@ -115,16 +115,22 @@ private slots:
         other.unregisterService(LauncherEntryBadge::kDockService);
     }
 
-    void withoutAWatcherThereIsNoItemAndNoCrash()
+    void aPanelStartingAfterTheApplicationGetsTheItem()
     {
         QVERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(
             StatusNotifierItem::kWatcherService));
         DelegateRig rig(R"({"VSMenuBarMode": true})", QUrl("http://127.0.0.1:9/a.xml"), true);
         rig.delegate->statusController().enable(rig.delegate->statusMenu());
-        // Offscreen there is no system tray either: the application runs on without an item.
-        QVERIFY(!rig.delegate->statusController().isEnabled());
+        // Offscreen there is no system tray: the item waits on the bus for a panel.
+        QVERIFY(rig.delegate->statusController().isEnabled());
+        QVERIFY(!rig.delegate->statusController().isShownByPanel());
         rig.takeReferenceSample();
         rig.delegate->refreshVovirUI();
+        PanelHost panel; // the panel starts now, as at login
+        QVERIFY(panel.waitFor("registered")
+                    .startsWith(QStringLiteral("org.kde.StatusNotifierItem-%1-")
+                                    .arg(QCoreApplication::applicationPid())));
+        QTRY_VERIFY(rig.delegate->statusController().isShownByPanel());
     }
 
     void itemLabelAndMenuThroughThePanel()

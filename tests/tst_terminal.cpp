@@ -153,15 +153,14 @@ private slots:
         writeSettings(R"({"VSOnboarded": true, "VSMenuBarMode": true})");
         QProcess first;
         start(first, {});
-        // The window program listens for later launches on a socket of this user's.
-        const QString socket =
-            m_config->filePath("tmp/velmoravovir-" + QString::number(::getuid()));
+        // The window program listens for later launches in the user's private runtime folder.
+        const QString socket = m_config->filePath("run/velmoravovir-nodisplay.socket");
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), 15000);
         QProcess second;
         start(second, {});
         QVERIFY(second.waitForFinished(15000));
         QCOMPARE(second.exitCode(), 0);
-        QVERIFY(second.readAllStandardError().contains("already running"));
+        QVERIFY(second.readAllStandardError().contains("déjà lancé"));
         QCOMPARE(first.state(), QProcess::Running);
         first.terminate();
         QVERIFY(first.waitForFinished(10000));
@@ -175,6 +174,10 @@ private:
         env.insert("XDG_CONFIG_HOME", m_config->path());
         env.insert("XDG_DATA_HOME", m_config->filePath("data"));
         QDir().mkpath(m_config->filePath("tmp"));
+        QDir().mkpath(m_config->filePath("run"));
+        QFile::setPermissions(m_config->filePath("run"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        env.insert("XDG_RUNTIME_DIR", m_config->filePath("run"));
         env.insert("TMPDIR", m_config->filePath("tmp"));
         // Never the developer's own desktop session: no panel item may appear there.
         env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + m_config->filePath("no-bus"));

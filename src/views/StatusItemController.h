@@ -17,6 +17,8 @@ public:
     virtual void showText(const QString& text, const QString& guide) = 0;
     // The gauge symbol and no text.
     virtual void showGauge() = 0;
+    // Whether a panel shows the item now (a panel that starts later may take it then).
+    virtual bool isShownByPanel() const { return true; }
 };
 
 // Creates a panel item, or returns null when the desktop offers no panel at all.
@@ -32,6 +34,7 @@ public:
     StatusItemController& operator=(const StatusItemController&) = delete;
 
     bool isEnabled() const { return m_item != nullptr; }
+    bool isShownByPanel() const { return m_item && m_item->isShownByPanel(); }
     void enable(QMenu* menu);
     void disable();
     void setText(const std::optional<QString>& text);

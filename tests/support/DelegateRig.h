@@ -58,6 +58,7 @@ struct DelegateRig {
         services.alerts = &alerts;
         services.messages = &messages;
         services.taskBarBadge = &taskBar;
+        services.panelGraceMs = 100;
         services.loginItem = login.get();
         services.updater = updater.get();
         services.crashPaths = CrashReporter::Paths{home.filePath("data/pending-crash.txt"),

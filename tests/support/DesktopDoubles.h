@@ -16,6 +16,7 @@ struct PanelRecord {
     int alive = 0;
     QString text; // last text shown; empty while the gauge shows
     bool gauge = false;
+    bool shownByPanel = true;
     QPointer<QMenu> menu;
 };
 
@@ -41,6 +42,7 @@ public:
         m_record.text.clear();
         m_record.gauge = true;
     }
+    bool isShownByPanel() const override { return m_record.shownByPanel; }
 
 private:
     PanelRecord& m_record;

@@ -31,7 +31,7 @@ AppDelegate::AppDelegate(AppServices services, QObject* parent)
       m_loginItem(services.loginItem), m_updater(services.updater),
       m_crashPaths(services.crashPaths),
       m_messages(services.messages ? services.messages : &MessageCenter::shared()),
-      m_taskBarBadge(services.taskBarBadge)
+      m_taskBarBadge(services.taskBarBadge), m_panelGraceMs(services.panelGraceMs)
 {
     if (!m_alerts) {
         m_ownAlerts = std::make_unique<MessageBoxPresenter>();
@@ -96,10 +96,12 @@ void AppDelegate::applicationDidFinishLaunching()
             weak->refreshVovirUI();
     };
     m_engine->start();
-    if (menuBarMode())
+    if (menuBarMode()) {
         m_statusController.enable(statusMenu());
-    else
+        QTimer::singleShot(m_panelGraceMs, this, &AppDelegate::checkThePanelShowsTheItem);
+    } else {
         activateApplication();
+    }
     showOnboardingIfNeeded();
     refreshVovirUI();
     syncWithServer();
@@ -136,6 +138,21 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
         });
     }
     return QObject::eventFilter(watched, event);
+}
+
+bool AppDelegate::noPanelShowsTheItem() const
+{
+    return m_panelGraceOver && menuBarMode() && !m_statusController.isShownByPanel();
+}
+
+void AppDelegate::checkThePanelShowsTheItem()
+{
+    m_panelGraceOver = true;
+    // Never invisible: without a panel to show the item, the window stays, saying why.
+    if (noPanelShowsTheItem()) {
+        refreshVovirUI();
+        showMainWindow();
+    }
 }
 
 void AppDelegate::activateApplication()

@@ -43,6 +43,7 @@ struct AppServices {
     std::optional<CrashReporter::Paths> crashPaths; // the user's folders when absent
     MessageCenter* messages = nullptr;              // the shared message centre when null
     TaskBarBadge* taskBarBadge = nullptr;           // the desktop's launcher entry when null
+    int panelGraceMs = 5000; // how long a panel may take to show the item after launch
 };
 
 // Owns everything the user sees: the main window with its main and settings views, the menus,
@@ -105,6 +106,7 @@ public:
     Updater& updater() const { return *m_updater; }
     MessageCenter& messageCenter() const { return *m_messages; }
     QTimer* syncTimer() const { return m_syncTimer; }
+    bool panelGraceOver() const { return m_panelGraceOver; }
     QWidget* messagesWindow() const { return m_messagesWindow; }
     QLineEdit* replyField() const { return m_replyField; }
     static constexpr QSize winSize{430, 500};
@@ -172,6 +174,10 @@ private:
     QTimer* m_syncTimer = nullptr;
     bool m_showingPendingMessage = false;
     bool m_updateAlertShowing = false;
+    int m_panelGraceMs;
+    bool m_panelGraceOver = false; // from then on, a panel-mode launch without a panel is said
+    bool noPanelShowsTheItem() const;
+    void checkThePanelShowsTheItem();
     QWidget* m_messagesWindow = nullptr;
     QPointer<QLineEdit> m_replyField;
     // Replies whose upload is under way: not marked "not sent" while they travel.

@@ -36,9 +36,11 @@ void AppDelegate::refreshVovirUI()
                                       : QStringLiteral("Afficher dans la barre de menus"));
     if (m_mainStatusLabel) {
         m_mainStatusLabel->setText(
-            inPanel ? QStringLiteral("Live dans la barre de menus, toutes les %1 s")
-                          .arg(VovirSettings::intervalSeconds())
-                    : QStringLiteral("Tes chiffres peuvent vivre en haut de l'écran"));
+            noPanelShowsTheItem()
+                ? QStringLiteral("Aucun panneau n'affiche l'icône : la fenêtre reste là")
+            : inPanel ? QStringLiteral("Live dans la barre de menus, toutes les %1 s")
+                            .arg(VovirSettings::intervalSeconds())
+                      : QStringLiteral("Tes chiffres peuvent vivre en haut de l'écran"));
         setLabelColor(m_mainStatusLabel,
                       inPanel ? TextColor::of(vovirCyan()) : TextColor::of(LabelTone::Tertiary));
         m_mainStatusLabel->setFont(systemFont(13, inPanel ? QFont::DemiBold : QFont::Normal));

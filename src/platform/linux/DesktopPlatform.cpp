@@ -15,11 +15,15 @@ StatusItemFactory statusItemFactory()
 {
     return []() -> std::unique_ptr<StatusItemBackend> {
         QDBusConnection bus = QDBusConnection::sessionBus();
-        if (bus.isConnected() && bus.interface() &&
-            bus.interface()->isServiceRegistered(StatusNotifierItem::kWatcherService))
+        const bool watcher = bus.isConnected() && bus.interface() &&
+                             bus.interface()->isServiceRegistered(StatusNotifierItem::kWatcherService);
+        if (watcher)
             return std::make_unique<StatusNotifierItem>(bus);
         if (QSystemTrayIcon::isSystemTrayAvailable())
             return std::make_unique<TrayIconStatusItem>();
+        // The panel may simply not be up yet (at login): the item registers when it comes.
+        if (bus.isConnected())
+            return std::make_unique<StatusNotifierItem>(bus);
         return nullptr; // no panel: the application works on without one
     };
 }

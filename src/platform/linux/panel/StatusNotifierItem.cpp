@@ -96,9 +96,13 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
     }
     // A panel that restarts forgets its items: register again whenever the watcher returns.
     m_watcherWatcher = new QDBusServiceWatcher(QString::fromLatin1(kWatcherService), m_bus,
-                                               QDBusServiceWatcher::WatchForRegistration, this);
+                                               QDBusServiceWatcher::WatchForRegistration |
+                                                   QDBusServiceWatcher::WatchForUnregistration,
+                                               this);
     connect(m_watcherWatcher, &QDBusServiceWatcher::serviceRegistered, this,
             &StatusNotifierItem::registerWithWatcher);
+    connect(m_watcherWatcher, &QDBusServiceWatcher::serviceUnregistered, this,
+            [this] { m_registered = false; });
     registerWithWatcher();
 }
 
@@ -118,7 +122,9 @@ void StatusNotifierItem::registerWithWatcher()
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         w->deleteLater();
-        if (w->isError() && !m_loggedFailure) {
+        m_registered = !w->isError();
+        // No watcher yet is the usual race at login: the item registers when one appears.
+        if (w->isError() && w->error().type() != QDBusError::ServiceUnknown && !m_loggedFailure) {
             m_loggedFailure = true;
             std::fprintf(stderr, "velmoravovir: the panel did not take the item: %s\n",
                          qPrintable(w->error().message()));

@@ -47,6 +47,7 @@ public:
     void setMenu(QMenu* menu) override;
     void showText(const QString& text, const QString& guide) override;
     void showGauge() override;
+    bool isShownByPanel() const override { return m_registered; }
 
     QString category() const { return QStringLiteral("SystemServices"); }
     QString id() const { return QStringLiteral("velmoravovir"); }
@@ -94,4 +95,5 @@ private:
     QString m_label;
     QString m_guide;
     bool m_loggedFailure = false;
+    bool m_registered = false;
 };
