@@ -29,18 +29,18 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("stdoutHas");
         QTest::addColumn<QString>("stderrHas");
-        QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: velmoravovir"
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "Utilisation : velmoravovir"
                               << "";
         QTest::newRow("version") << QStringList{"--version"} << 0 << "velmoravovir 1."
                                  << "";
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << ""
-                                        << "velmoravovir: unknown option '--frobnicate'";
+                                        << "velmoravovir : option inconnue « --frobnicate »";
         QTest::newRow("stray argument") << QStringList{"now"} << 2 << ""
-                                        << "unexpected argument";
+                                        << "argument inattendu";
         QTest::newRow("json alone") << QStringList{"--json"} << 2 << ""
-                                    << "--json goes with";
+                                    << "--json va avec";
         QTest::newRow("once and watch") << QStringList{"--once", "--watch"} << 2 << ""
-                                        << "cannot be combined";
+                                        << "ne vont pas ensemble";
     }
     void exitCodes()
     {
@@ -145,7 +145,39 @@ private slots:
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
         const QByteArray err = p.readAllStandardError();
-        QCOMPARE(err.contains("no display available"), !withDisplay);
+        QCOMPARE(err.contains("aucun écran disponible"), !withDisplay);
+    }
+
+    void watchFollowsSettingsChangedMeanwhile()
+    {
+        writeSettings(R"({"VSShowMemory": false, "VSShowNetwork": false, "VSShowBattery": false,)"
+                      R"( "VSInterval": 2})");
+        QProcess p;
+        start(p, {"--watch"});
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += p.readAllStandardOutput()).contains('\n'), 10000);
+        QVERIFY(out.startsWith("0 %"));
+        // What the settings window writes: the memory alone, in the full format.
+        writeSettings(R"({"VSShowCPU": false, "VSShowNetwork": false, "VSShowBattery": false,)"
+                      R"( "VSCompact": false, "VSInterval": 2})");
+        out.clear();
+        QTRY_VERIFY_WITH_TIMEOUT((out += p.readAllStandardOutput()).contains("RAM 7,9 Go\n"), 10000);
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+    }
+
+    void watchRecordsItsCrashes()
+    {
+        QProcess p;
+        start(p, {"--watch"});
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += p.readAllStandardOutput()).contains('\n'), 10000);
+        ::kill(pid_t(p.processId()), SIGSEGV);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+        QFile pending(m_config->filePath("data/VelmoraVovir/pending-crash.txt"));
+        QVERIFY(pending.open(QIODevice::ReadOnly));
+        QVERIFY(pending.readAll().startsWith("Signal 11\n---\n"));
     }
 
     void withADisplayTheWindowStartsOnceOnly()

@@ -18,8 +18,8 @@ CommandLine CommandLine::parse(const QStringList& arguments)
         else {
             line.action = Action::Error;
             line.error = argument.startsWith(QLatin1Char('-'))
-                             ? QStringLiteral("unknown option '%1'").arg(argument)
-                             : QStringLiteral("unexpected argument '%1'").arg(argument);
+                             ? QStringLiteral("option inconnue « %1 »").arg(argument)
+                             : QStringLiteral("argument inattendu « %1 »").arg(argument);
             return line;
         }
     }
@@ -29,14 +29,14 @@ CommandLine CommandLine::parse(const QStringList& arguments)
         line.action = Action::Version;
     else if (once && watch) {
         line.action = Action::Error;
-        line.error = QStringLiteral("--once and --watch cannot be combined");
+        line.error = QStringLiteral("--once et --watch ne vont pas ensemble");
     } else if (once)
         line.action = Action::Once;
     else if (watch)
         line.action = Action::Watch;
     else if (line.json) {
         line.action = Action::Error;
-        line.error = QStringLiteral("--json goes with --once or --watch");
+        line.error = QStringLiteral("--json va avec --once ou --watch");
     }
     return line;
 }
@@ -44,18 +44,18 @@ CommandLine CommandLine::parse(const QStringList& arguments)
 QString CommandLine::helpText()
 {
     return QStringLiteral(
-        "Usage: velmoravovir [--once | --watch] [--json]\n"
-        "Shows the machine's live vital signs: processor load, memory in use, network rates\n"
-        "and battery.\n"
+        "Utilisation : velmoravovir [--once | --watch] [--json]\n"
+        "Affiche en direct les signes vitaux de la machine : charge du processeur, mémoire\n"
+        "utilisée, débits réseau et batterie.\n"
         "\n"
-        "Without an option, opens the main window (or watches in the terminal when no display\n"
-        "is available).\n"
+        "Sans option, ouvre la fenêtre principale (ou affiche la ligne en direct dans le\n"
+        "terminal quand aucun écran n'est disponible).\n"
         "\n"
-        "  --once      take one sample and print the panel line by the current settings\n"
-        "  --watch     print the panel line at every tick until interrupted\n"
-        "  --json      with --once or --watch: print the raw figures as one JSON object a line\n"
-        "  --help      show this help and exit\n"
-        "  --version   show the version and exit\n"
+        "  --once      un relevé, puis la ligne du panneau selon les réglages actuels\n"
+        "  --watch     la ligne du panneau à chaque relevé, jusqu'à Ctrl+C ; suit les réglages\n"
+        "  --json      avec --once ou --watch : les chiffres bruts, un objet JSON par ligne\n"
+        "  --help      affiche cette aide\n"
+        "  --version   affiche la version\n"
         "\n"
-        "Environment: VELMORA_SERVICE_URL replaces the address of the maker's service.\n");
+        "Environnement : VELMORA_SERVICE_URL remplace l'adresse du service de Velmora Labs.\n");
 }

@@ -8,7 +8,7 @@ struct CommandLine {
     enum class Action { Window, Once, Watch, Help, Version, Error };
     Action action = Action::Window;
     bool json = false;
-    QString error; // one English line when action is Error
+    QString error; // one line, in French, when action is Error
 
     static CommandLine parse(const QStringList& arguments); // without the program name
     static QString helpText();

@@ -2,6 +2,7 @@
 // executable it hands over to. A status bar running --watch all day never loads the GUI.
 #include "app/CommandLine.h"
 #include "app/terminal/TerminalMode.h"
+#include "crash/CrashReporter.h"
 #include "engine/VovirEngine.h"
 #include "service/AppInfo.h"
 
@@ -43,8 +44,8 @@ int runWindow(char** argv)
     const QString selfPath = n > 0 ? QString::fromLocal8Bit(self, int(n)) : QString();
     const QByteArray desktop = desktopExecutable(selfPath);
     if (desktop.isEmpty()) {
-        std::fputs("velmoravovir: the window program (velmoravovir-desktop) is not installed "
-                   "next to this one; try --watch\n",
+        std::fputs("velmoravovir : le programme de la fenêtre (velmoravovir-desktop) n'est pas "
+                   "installé à côté de celui-ci ; essaie --watch\n",
                    stderr);
         return 1;
     }
@@ -52,7 +53,7 @@ int runWindow(char** argv)
     qputenv("VELMORA_LAUNCHER", QFile::encodeName(selfPath));
     argv[0] = const_cast<char*>(desktop.constData());
     ::execv(desktop.constData(), argv);
-    std::fprintf(stderr, "velmoravovir: cannot start %s: %s\n", desktop.constData(),
+    std::fprintf(stderr, "velmoravovir : impossible de lancer %s : %s\n", desktop.constData(),
                  std::strerror(errno));
     return 1;
 }
@@ -74,14 +75,14 @@ int main(int argc, char** argv)
         std::printf("velmoravovir %s\n", qPrintable(AppInfo::version()));
         return 0;
     case CommandLine::Action::Error:
-        std::fprintf(stderr, "velmoravovir: %s\nTry 'velmoravovir --help' for more information.\n",
+        std::fprintf(stderr, "velmoravovir : %s\nEssaie « velmoravovir --help » pour en savoir plus.\n",
                      qPrintable(line.error));
         return 2;
     case CommandLine::Action::Window:
         if (hasDisplay())
             return runWindow(argv);
-        std::fputs("velmoravovir: no display available; printing the live line here instead "
-                   "(Ctrl+C stops)\n",
+        std::fputs("velmoravovir : aucun écran disponible ; la ligne en direct s'affiche ici "
+                   "(Ctrl+C arrête)\n",
                    stderr);
         line.action = CommandLine::Action::Watch;
         break;
@@ -91,6 +92,12 @@ int main(int argc, char** argv)
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("VelmoraVovir"));
+    // A status bar's --watch runs all day: its crashes are reported like the window's, and it
+    // sends what earlier runs left. --once only records.
+    if (line.action == CommandLine::Action::Watch)
+        CrashReporter::install();
+    else
+        CrashReporter::installHandlers(CrashReporter::defaultPaths().pendingFile);
     TerminalMode terminal(VovirEngine::shared(),
                           line.action == CommandLine::Action::Once ? TerminalMode::Repeat::Once
                                                                    : TerminalMode::Repeat::Watch,

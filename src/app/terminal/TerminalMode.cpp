@@ -2,14 +2,18 @@
 
 #include "engine/VovirEngine.h"
 #include "format/VovirFormat.h"
+#include "settings/UserDefaults.h"
+#include "settings/VovirSettings.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -57,8 +61,32 @@ QByteArray TerminalMode::lineFor(const VovirSnapshot& snapshot, bool json)
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
+bool TerminalMode::settingsFileChanged()
+{
+    // One stat a tick: the settings window replaces the file atomically, so its inode, size or
+    // time changes with every save.
+    struct stat info {};
+    QByteArray stamp;
+    if (::stat(m_settingsPath.constData(), &info) == 0)
+        stamp = QByteArray::number(qulonglong(info.st_ino)) + ' ' +
+                QByteArray::number(qlonglong(info.st_size)) + ' ' +
+                QByteArray::number(qlonglong(info.st_mtim.tv_sec)) + '.' +
+                QByteArray::number(qlonglong(info.st_mtim.tv_nsec));
+    if (stamp == m_settingsStamp)
+        return false;
+    m_settingsStamp = stamp;
+    return true;
+}
+
 void TerminalMode::print(const VovirSnapshot& snapshot)
 {
+    // Settings changed while --watch runs (metrics, format, interval) apply from this tick.
+    if (m_repeat == Repeat::Watch && settingsFileChanged()) {
+        const qint64 interval = VovirSettings::intervalSeconds();
+        VovirSettings::store().reload();
+        if (VovirSettings::intervalSeconds() != interval)
+            m_engine.start();
+    }
     const QByteArray line = lineFor(snapshot, m_json);
     const bool once = m_repeat == Repeat::Once;
     // --once prints nothing when no metric is chosen; --watch prints the empty line, which
@@ -97,6 +125,8 @@ int TerminalMode::run()
 {
     if (m_repeat == Repeat::Watch)
         installSignalHandlers();
+    m_settingsPath = QFile::encodeName(VovirSettings::store().filePath());
+    settingsFileChanged(); // the state the settings were read in
     m_engine.onUpdate = [this](const VovirSnapshot& snapshot) { print(snapshot); };
     m_engine.start();
     const int code = QCoreApplication::exec();

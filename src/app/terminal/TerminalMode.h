@@ -26,6 +26,8 @@ public:
 
 private:
     void print(const VovirSnapshot& snapshot);
+    // True when the settings file was replaced or changed since the last look.
+    bool settingsFileChanged();
     void installSignalHandlers();
 
     VovirEngine& m_engine;
@@ -34,4 +36,6 @@ private:
     FILE* m_out;
     QSocketNotifier* m_signalNotifier = nullptr;
     int m_exitCode = 0;
+    QByteArray m_settingsPath;
+    QByteArray m_settingsStamp;
 };

@@ -20,6 +20,8 @@ public:
     static UserDefaults& standard();
 
     QString filePath() const { return m_path; }
+    // Reads the file again, for a process that follows changes another one made.
+    void reload() { load(m_values); }
 
     // Absent keys give an invalid QVariant. Present values are one of: bool, qlonglong, double,
     // QString, QDateTime, QVariantList, QVariantMap, or a value of a form this version does not
