@@ -5,7 +5,9 @@
 #include "platform/DesktopPlatform.h"
 #include "platform/linux/badge/LauncherEntryBadge.h"
 #include "platform/linux/panel/StatusNotifierItem.h"
+#include "platform/linux/panel/TrayIconStatusItem.h"
 
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QFileInfo>
@@ -92,6 +94,25 @@ private slots:
     {
         QVERIFY2(QDBusConnection::sessionBus().isConnected(),
                  "run me under dbus-run-session: a private session bus is needed");
+    }
+
+    void theTrayFallbackDrawsTheGaugeInTheSymbolicGrey()
+    {
+        const QPalette original = QApplication::palette();
+        QPalette dark = original;
+        dark.setColor(QPalette::WindowText, Qt::black); // the window's text, unreadable on a dark panel
+        QApplication::setPalette(dark);
+        TrayIconStatusItem item;
+        const QImage image = item.icon().pixmap(22).toImage();
+        QColor ink;
+        for (int y = 0; y < image.height() && !ink.isValid(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixelColor(x, y).alpha() == 255) {
+                    ink = image.pixelColor(x, y);
+                    break;
+                }
+        QCOMPARE(ink.name(), QString("#bebebe"));
+        QApplication::setPalette(original);
     }
 
     void launcherEntryCountAndADockArrivingLater()

@@ -6,6 +6,11 @@
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTest>
+
+#include "views/LinkButton.h"
+#include "views/Palette.h"
+#include "views/SeparatorLine.h"
+#include <QApplication>
 #include <QToolButton>
 
 namespace {
@@ -76,6 +81,62 @@ private slots:
         QToolButton* back = view->findChild<QToolButton*>();
         QCOMPARE(back->geometry(), QRect(18, 46, 28, 28));
         QCOMPARE(back->toolTip(), QStringLiteral("Retour"));
+    }
+
+    void controlsKeepTheDesignSizesWithALargeDesktopFont()
+    {
+        // A platform theme's 11 pt font, as on a stock desktop.
+        const QFont original = QApplication::font();
+        QFont desktop = original;
+        desktop.setPointSizeF(11);
+        QApplication::setFont(desktop);
+        DelegateRig rig;
+        rig.delegate->buildMainWindow();
+        QWidget* view = rig.delegate->settingsView();
+        for (QAbstractButton* control : view->findChildren<QAbstractButton*>()) {
+            if (!control->text().isEmpty())
+                QVERIFY2(control->font().pixelSize() == 13 || control->text() == "velmoralabs.ch",
+                         qPrintable(control->text()));
+            QVERIFY2(control->geometry().right() < 430 - 14, qPrintable(control->text()));
+        }
+        for (QCheckBox* box : view->findChildren<QCheckBox*>())
+            QVERIFY2(box->geometry().right() < 406, qPrintable(box->text())); // inside its card
+        for (QComboBox* combo : view->findChildren<QComboBox*>())
+            QCOMPARE(combo->font().pixelSize(), 13);
+        QApplication::setFont(original);
+    }
+
+    void aSwitchToDarkRecoloursTheLinkAndTheSeparator()
+    {
+        DelegateRig rig;
+        rig.delegate->buildMainWindow();
+        QWidget* view = rig.delegate->settingsView();
+        auto* link = view->findChild<LinkButton*>();
+        auto* separator = view->findChild<SeparatorLine*>();
+        const QPalette original = QApplication::palette();
+        QPalette dark = original;
+        dark.setColor(QPalette::Window, QColor(30, 30, 30));
+        dark.setColor(QPalette::WindowText, Qt::white);
+        for (const QPalette& palette : {dark, original}) {
+            QApplication::setPalette(palette);
+            const QColor mauve = velmoraMauve().resolve(palette);
+            // The most coloured pixel of the text is the accent of the appearance in force
+            // (the new palette reaches the widgets through the event loop).
+            auto ink = [link] {
+                const QImage text = link->grab().toImage();
+                QColor most(Qt::gray);
+                for (int y = 0; y < text.height(); ++y)
+                    for (int x = 0; x < text.width(); ++x)
+                        if (text.pixelColor(x, y).hsvSaturation() > most.hsvSaturation())
+                            most = text.pixelColor(x, y);
+                return most.name();
+            };
+            QTRY_COMPARE(ink(), mauve.name());
+            // The text colour at 15 % over the window: never solid black or white.
+            const int window = palette.color(QPalette::Window).red();
+            const int expected = qRound(window + 0.15 * (palette.color(QPalette::WindowText).red() - window));
+            QTRY_VERIFY(qAbs(separator->grab().toImage().pixelColor(0, 0).red() - expected) <= 3);
+        }
     }
 
     void initialValues_data()

@@ -59,6 +59,7 @@ std::optional<ReportForm> MessageBoxPresenter::askReport(const ReportForm& draft
     auto* email = new QLineEdit(draft.email, accessory);
     email->setPlaceholderText(QStringLiteral("ton email (facultatif, pour te répondre aussi par mail)"));
     email->setGeometry(0, 126, 380, 24);
+    email->setFont(systemFont(13, QFont::Normal));
     auto* buttons = new QDialogButtonBox;
     QPushButton* send = buttons->addButton(QStringLiteral("Envoyer"), QDialogButtonBox::AcceptRole);
     buttons->addButton(QStringLiteral("Annuler"), QDialogButtonBox::RejectRole);

@@ -5,6 +5,7 @@
 #include "messages/MessageCenter.h"
 #include "views/FlippedView.h"
 #include "views/Palette.h"
+#include "views/SeparatorLine.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -39,18 +40,6 @@ QString shownText(const QString& body)
             text += c;
     }
     return text;
-}
-
-QFrame* separatorLine(QWidget* parent, const QRect& frame)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    QPalette faint = line->palette();
-    faint.setColor(QPalette::WindowText, labelColor(QApplication::palette(), 0.15));
-    line->setPalette(faint);
-    line->setGeometry(frame);
-    return line;
 }
 
 } // namespace
@@ -111,7 +100,7 @@ QWidget* AppDelegate::buildMessagesList()
             const int bodyHeight = body->heightForWidth(kBodyWidth);
             body->setGeometry(22, y2, kBodyWidth, bodyHeight);
             const int y3 = y2 + bodyHeight + 16;
-            separatorLine(list, QRect(22, y3, kBodyWidth, 1));
+            (new SeparatorLine(list))->setGeometry(22, y3, kBodyWidth, 1);
             y = y3 + 18;
         }
         height = qMax(y + 10, kListHeight);
@@ -155,12 +144,14 @@ void AppDelegate::showMessages()
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->viewport()->setAutoFillBackground(false);
     scroll->setWidget(buildMessagesList());
-    separatorLine(content, QRect(0, kListHeight, kWindowSize.width(), 1));
+    (new SeparatorLine(content))->setGeometry(0, kListHeight, kWindowSize.width(), 1);
 
     auto* field = new QLineEdit(content);
+    field->setFont(systemFont(13, QFont::Normal));
     field->setPlaceholderText(QStringLiteral("Écris ta réponse ici"));
     field->setGeometry(22, kWindowSize.height() - 52 - 40, 416, 40);
     auto* send = new QPushButton(QStringLiteral("Envoyer"), content);
+    send->setFont(systemFont(13, QFont::Normal));
     send->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border: none;"
                                        " border-radius: 6px; padding: 4px 14px; }")
                             .arg(velmoraMauveFixed().name()));

@@ -10,7 +10,9 @@
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
 #include "views/FlippedView.h"
+#include "views/LinkButton.h"
 #include "views/Palette.h"
+#include "views/SeparatorLine.h"
 #include "views/SymbolButton.h"
 
 #include <QApplication>
@@ -29,6 +31,10 @@ const char* const kMakerDomain = "velmoralabs.ch";
 
 template <typename W> W* placeFitted(W* widget, QWidget* parent, QPoint origin)
 {
+    // Controls take the design's 13-pixel font, whatever size the desktop's font is: the frames
+    // of this view are fixed.
+    if (widget->font().pixelSize() <= 0)
+        widget->setFont(systemFont(13, QFont::Normal));
     widget->setParent(parent);
     widget->adjustSize();
     widget->move(origin);
@@ -94,6 +100,7 @@ QWidget* AppDelegate::buildSettingsView()
                              LabelTone::Primary),
                    view, 40, 191);
     auto* interval = new QComboBox(view);
+    interval->setFont(systemFont(13, QFont::Normal));
     for (int seconds : {2, 3, 5})
         interval->addItem(QStringLiteral("%1 s").arg(seconds), seconds);
     interval->setCurrentIndex(interval->findData(int(VovirSettings::intervalSeconds())));
@@ -105,6 +112,7 @@ QWidget* AppDelegate::buildSettingsView()
                              LabelTone::Primary),
                    view, 40, 221);
     auto* format = new QComboBox(view);
+    format->setFont(systemFont(13, QFont::Normal));
     format->addItem(QStringLiteral("Compact"), 0);
     format->addItem(QStringLiteral("Complet"), 1);
     format->setCurrentIndex(VovirSettings::compactFormat() ? 0 : 1);
@@ -138,13 +146,7 @@ QWidget* AppDelegate::buildSettingsView()
                                {check->x() + check->width() + 10, 348});
     connect(report, &QPushButton::clicked, this, &AppDelegate::reportProblemPressed);
 
-    auto* separator = new QFrame(view);
-    separator->setFrameShape(QFrame::HLine);
-    separator->setFrameShadow(QFrame::Plain);
-    separator->setGeometry(24, 388, 382, 1);
-    QPalette faint = separator->palette();
-    faint.setColor(QPalette::WindowText, labelColor(QApplication::palette(), 0.15));
-    separator->setPalette(faint);
+    (new SeparatorLine(view))->setGeometry(24, 388, 382, 1);
 
     placeFitted(leftLabel(QStringLiteral("VelmoraVovir v") + AppInfo::version(), 12,
                           QFont::DemiBold, LabelTone::Primary),
@@ -153,13 +155,8 @@ QWidget* AppDelegate::buildSettingsView()
                                          "d'applications Mac."),
                           11, QFont::Normal, LabelTone::Secondary),
                 view, {24, 448});
-    auto* link = new QPushButton(QString::fromLatin1(kMakerDomain));
-    link->setFlat(true);
-    link->setCursor(Qt::PointingHandCursor);
-    link->setFont(systemFont(12, QFont::DemiBold));
-    link->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; padding: 0; "
-                                       "text-align: left; }")
-                            .arg(velmoraMauve().resolve(QApplication::palette()).name()));
+    auto* link = new LinkButton(QString::fromLatin1(kMakerDomain), velmoraMauve(),
+                                systemFont(12, QFont::DemiBold));
     placeFitted(link, view, {24, 476});
     connect(link, &QPushButton::clicked, this, &AppDelegate::openVelmoraLabs);
     return view;

@@ -1,5 +1,7 @@
 #include "StatusNotifierItem.h"
 
+#include "GaugeColor.h"
+
 #include "DBusMenuExporter.h"
 #include "views/Symbols.h"
 
@@ -20,14 +22,12 @@
 
 namespace {
 
-// A grey that reads on the light and the dark panels alike; panels do not tint pixmaps.
-const QColor kGaugeGrey(0xBE, 0xBE, 0xBE);
 
 SniIconPixmapList gaugePixmaps()
 {
     SniIconPixmapList list;
     for (int size : {16, 22, 32, 48}) {
-        const QImage image = symbolPixmap(QStringLiteral("gauge.medium"), size, kGaugeGrey)
+        const QImage image = symbolPixmap(QStringLiteral("gauge.medium"), size, gaugeGrey())
                                  .toImage()
                                  .convertToFormat(QImage::Format_ARGB32);
         if (image.isNull())
@@ -53,7 +53,7 @@ QString exportGaugeIcon()
     QFile source(QStringLiteral(":/symbols/gauge.medium.svg"));
     if (!source.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray svg = source.readAll().replace("#000", "#bebebe");
+    const QByteArray svg = source.readAll().replace("#000", gaugeGrey().name().toLatin1());
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
                            QStringLiteral("/VelmoraVovir/icons");
     const QString path = folder + QStringLiteral("/velmoravovir-gauge-symbolic.svg");

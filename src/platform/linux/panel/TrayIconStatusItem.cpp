@@ -1,14 +1,13 @@
 #include "TrayIconStatusItem.h"
 
+#include "GaugeColor.h"
 #include "views/Symbols.h"
 
-#include <QApplication>
-#include <QPalette>
 
 TrayIconStatusItem::TrayIconStatusItem()
 {
-    m_icon.setIcon(symbolIcon(QStringLiteral("gauge.medium"), 22,
-                              QApplication::palette().color(QPalette::WindowText)));
+    // The panel's colours are unknown here; the window's text colour can vanish on a dark panel.
+    m_icon.setIcon(symbolIcon(QStringLiteral("gauge.medium"), 22, gaugeGrey()));
     m_icon.show();
 }
 

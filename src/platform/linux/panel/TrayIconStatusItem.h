@@ -15,4 +15,7 @@ public:
 
 private:
     QSystemTrayIcon m_icon;
+
+public:
+    QIcon icon() const { return m_icon.icon(); }
 };
