@@ -7,6 +7,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev
     qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libqt6sql6-psql postgresql
     xvfb xauth dbus dbus-x11 x11-apps x11-utils imagemagick
+    desktop-file-utils appstream man-db
 )
 
 missing=()

@@ -4,6 +4,6 @@
 # a display). Arguments are passed on, e.g. scripts/run.sh --watch --json
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-scripts/build.sh
+scripts/install-deps.sh >&2
+scripts/build.sh >&2 # only the program writes to standard output (--watch --json | jq)
 exec build/src/velmoravovir "$@"

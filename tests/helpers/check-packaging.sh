@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# What a packager would break: the desktop entry and the metainfo validate, and the manual pages
+# render without a single warning. Usage: check-packaging.sh SOURCE_FOLDER
+set -uo pipefail
+src="$1"
+failed=0
+check() { # what, command...
+    local what="$1"; shift
+    local out
+    if ! out=$("$@" 2>&1) || grep -qiE '^(E|W): |warning|error' <<<"$out"; then
+        echo "FAIL: $what"; echo "$out"; failed=$((failed + 1))
+    else
+        echo "ok: $what"
+    fi
+}
+check "desktop entry" desktop-file-validate "$src/resources/velmoravovir.desktop"
+check "AppStream metainfo" appstreamcli validate --no-net "$src/resources/ch.velmoralabs.VelmoraVovir.metainfo.xml"
+render() { # page, locale: only what man and groff say on stderr
+    env LC_ALL="$2" MANWIDTH=80 man --warnings -l "$1" 2>&1 >/dev/null
+}
+for page in "$src"/docs/man/*.1; do
+    for locale in C C.UTF-8; do
+        check "$(basename "$page") in $locale" render "$page" "$locale"
+    done
+done
+# The closing line CTest reads; the exit code says the same.
+total=$(( 2 + 2 * $(ls "$src"/docs/man/*.1 | wc -l) ))
+echo "$((total - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ]
