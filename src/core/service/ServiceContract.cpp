@@ -24,6 +24,19 @@ std::optional<QString> stringMember(const QJsonObject& object, const QString& ke
     return value.toString();
 }
 
+// Every named member must be a string; each is read into its place.
+bool readStrings(const QJsonObject& object,
+                 std::initializer_list<std::pair<const char*, QString*>> members)
+{
+    for (const auto& [key, into] : members) {
+        const std::optional<QString> value = stringMember(object, QString::fromLatin1(key));
+        if (!value)
+            return false;
+        *into = *value;
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<qint64> integerMember(const QJsonObject& object, const QString& key)
@@ -74,19 +87,15 @@ QJsonObject toJson(const CrashRequest& request)
 std::optional<SyncRequest> syncRequestFrom(const QByteArray& body)
 {
     const std::optional<QJsonObject> object = objectFrom(body);
-    if (!object)
+    SyncRequest request;
+    if (!object || !readStrings(*object, {{"d", &request.device},
+                                          {"v", &request.version},
+                                          {"os", &request.os}}))
         return std::nullopt;
-    const auto device = stringMember(*object, QStringLiteral("d"));
-    const auto version = stringMember(*object, QStringLiteral("v"));
-    const auto os = stringMember(*object, QStringLiteral("os"));
-    if (!device || !version || !os)
+    // Present, "m" must be an integer; absent, nothing is acknowledged.
+    if (object->contains(QStringLiteral("m")) &&
+        !(request.ack = integerMember(*object, QStringLiteral("m"))))
         return std::nullopt;
-    SyncRequest request{*device, *version, *os, std::nullopt};
-    if (object->contains(QStringLiteral("m"))) {
-        request.ack = integerMember(*object, QStringLiteral("m"));
-        if (!request.ack)
-            return std::nullopt;
-    }
     return request;
 }
 
@@ -105,38 +114,29 @@ std::optional<SyncAnswer> syncAnswerFrom(const QByteArray& body)
 std::optional<ReportRequest> reportRequestFrom(const QByteArray& body)
 {
     const std::optional<QJsonObject> object = objectFrom(body);
-    if (!object)
+    ReportRequest request;
+    if (!object || !readStrings(*object, {{"d", &request.device},
+                                          {"v", &request.version},
+                                          {"os", &request.os},
+                                          {"text", &request.text}}))
         return std::nullopt;
-    const auto device = stringMember(*object, QStringLiteral("d"));
-    const auto version = stringMember(*object, QStringLiteral("v"));
-    const auto os = stringMember(*object, QStringLiteral("os"));
-    const auto text = stringMember(*object, QStringLiteral("text"));
-    if (!device || !version || !os || !text)
+    if (object->contains(QStringLiteral("email")) &&
+        !(request.email = stringMember(*object, QStringLiteral("email"))))
         return std::nullopt;
-    ReportRequest request{*device, *version, *os, *text, std::nullopt};
-    if (object->contains(QStringLiteral("email"))) {
-        request.email = stringMember(*object, QStringLiteral("email"));
-        if (!request.email)
-            return std::nullopt;
-    }
     return request;
 }
 
 std::optional<CrashRequest> crashRequestFrom(const QByteArray& body)
 {
     const std::optional<QJsonObject> object = objectFrom(body);
-    if (!object)
-        return std::nullopt;
     CrashRequest request;
-    const std::pair<const char*, QString*> members[] = {
-        {"d", &request.device},   {"kind", &request.kind}, {"message", &request.message},
-        {"stack", &request.stack}, {"v", &request.version}, {"os", &request.os}};
-    for (const auto& [key, into] : members) {
-        const auto value = stringMember(*object, QString::fromLatin1(key));
-        if (!value)
-            return std::nullopt;
-        *into = *value;
-    }
+    if (!object || !readStrings(*object, {{"d", &request.device},
+                                          {"kind", &request.kind},
+                                          {"message", &request.message},
+                                          {"stack", &request.stack},
+                                          {"v", &request.version},
+                                          {"os", &request.os}}))
+        return std::nullopt;
     return request;
 }
 
