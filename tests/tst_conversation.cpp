@@ -160,11 +160,10 @@ private slots:
                                << false;
         QTest::newRow("sent") << std::optional<ReportForm>(typed) << R{200, j("{'ok': true}")}
                               << "Merci !" << false;
-        QTest::newRow("refused") << std::optional<ReportForm>(typed)
-                                 << R{200, j("{'ok': false}")} << "Envoi impossible" << true;
+        QTest::newRow("refused") << std::optional<ReportForm>(typed) << R{200, j("{'ok': false}")}
+                                 << "Envoi impossible" << true;
         QTest::newRow("no answer") << std::optional<ReportForm>(typed)
-                                   << R{200, {}, "text/plain", true} << "Envoi impossible"
-                                   << true;
+                                   << R{200, {}, "text/plain", true} << "Envoi impossible" << true;
     }
     void problemReport()
     {
@@ -185,8 +184,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(c.rig.alerts.shown.size(), 1, 5000);
         QCOMPARE(c.rig.alerts.shown.first().message, result);
         if (draftKept)
-            QVERIFY(c.rig.alerts.shown.first().informative.endsWith(AppDelegate::kSupportEmail +
-                                                                    "."));
+            QVERIFY(
+                c.rig.alerts.shown.first().informative.endsWith(AppDelegate::kSupportEmail + "."));
         const QJsonObject body =
             QJsonDocument::fromJson(c.requestsTo("/api/report.php").first().body).object();
         QCOMPARE(body["text"].toString(), QString("Le graphe gèle.\nDepuis hier."));
@@ -224,9 +223,10 @@ private slots:
         const QDateTime at(QDate(2026, 12, 5), QTime(14, 7));
         VovirSettings::store().setArray(
             "VSMessageHistory",
-            {QVariantMap{{"id", qint64(1)}, {"body", "Bienvenue"}, {"date", at},
-                         {"mine", false}},
-             QVariantMap{{"id", qint64(-5)}, {"body", QString("mot ").repeated(1250)}, {"date", at},
+            {QVariantMap{{"id", qint64(1)}, {"body", "Bienvenue"}, {"date", at}, {"mine", false}},
+             QVariantMap{{"id", qint64(-5)},
+                         {"body", QString("mot ").repeated(1250)},
+                         {"date", at},
                          {"mine", true}},
              QVariantMap{{"id", qint64(2)}, {"body", "<b>gras</b>\u0007"}, {"date", at}}});
         c.delegate().showMessages();

@@ -303,7 +303,8 @@ private slots:
         writeFile(folder + "/_usr_bin_velmoravovir." + uid + ".crash", "Signal: 11\n",
                   QDateTime(QDate(2099, 1, 1), QTime(0, 0), Qt::UTC));
         // A FIFO under a report's name is never opened for reading (it would block).
-        QCOMPARE(mkfifo(QFile::encodeName(folder + "/VelmoraVovir-fifo.crash").constData(), 0600), 0);
+        QCOMPARE(mkfifo(QFile::encodeName(folder + "/VelmoraVovir-fifo.crash").constData(), 0600),
+                 0);
         CrashReporter::install({m_dir->filePath("none.txt"), folder});
         QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 10000);
         QCOMPARE(QJsonDocument::fromJson(m_server->requests().first().body)["message"].toString(),

@@ -508,12 +508,14 @@ private slots:
         QTest::addColumn<bool>("privateRuntime");
         QTest::addColumn<QByteArray>("display");
         QTest::addColumn<QString>("name"); // {runtime} stands for the runtime folder
-        QTest::newRow("X display") << true << QByteArray(":0") << "{runtime}/velmoravovir-_0.socket";
+        QTest::newRow("X display")
+            << true << QByteArray(":0") << "{runtime}/velmoravovir-_0.socket";
         QTest::newRow("Wayland") << true << QByteArray("wayland-1")
                                  << "{runtime}/velmoravovir-wayland_1.socket";
-        QTest::newRow("no display") << true << QByteArray() << "{runtime}/velmoravovir-nodisplay.socket";
-        QTest::newRow("runtime folder open to others") << false << QByteArray(":1")
-                                                       << "velmoravovir-1000-_1";
+        QTest::newRow("no display")
+            << true << QByteArray() << "{runtime}/velmoravovir-nodisplay.socket";
+        QTest::newRow("runtime folder open to others")
+            << false << QByteArray(":1") << "velmoravovir-1000-_1";
     }
     void socketNamePerUserAndDisplay()
     {
@@ -521,11 +523,11 @@ private slots:
         QFETCH(QByteArray, display);
         QFETCH(QString, name);
         QTemporaryDir runtime;
-        QFile::setPermissions(runtime.path(), privateRuntime
-                                                  ? QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                  : QFile::ReadOwner | QFile::WriteOwner |
-                                                        QFile::ExeOwner | QFile::ReadOther |
-                                                        QFile::ExeOther);
+        QFile::setPermissions(runtime.path(),
+                              privateRuntime
+                                  ? QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                  : QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                        QFile::ReadOther | QFile::ExeOther);
         const uint uid = privateRuntime ? ::getuid() : 1000;
         QCOMPARE(SingleInstance::nameFor(QFile::encodeName(runtime.path()), display, uid),
                  QString(name).replace("{runtime}", runtime.path()));

@@ -206,17 +206,16 @@ private slots:
         QTest::addColumn<double>("up");
         // Each link receives 1000 x (its position + 1) and sends a tenth of that in the second.
         QTest::newRow("laptop: Wi-Fi and WWAN; Docker, veth, WireGuard and loopback skipped")
-            << QStringList{"lo", "wlp2s0=pci0000:00/0000:00:1c.0/0000:02:00.0", "docker0",
-                           "veth1a2b3c", "wg0",
-                           "wwan0=pci0000:00/0000:00:14.0/usb2/2-3/2-3:1.12"}
+            << QStringList{"lo",      "wlp2s0=pci0000:00/0000:00:1c.0/0000:02:00.0",
+                           "docker0", "veth1a2b3c",
+                           "wg0",     "wwan0=pci0000:00/0000:00:14.0/usb2/2-3/2-3:1.12"}
             << 1000.0 * (2 + 6) << 100.0 * (2 + 6);
         QTest::newRow("desktop: two ports under a bond and a VLAN count once")
             << QStringList{"lo", "enp1s0=pci0000:00/0000:00:1c.0/0000:01:00.0",
                            "enp2s0=pci0000:00/0000:00:1c.1/0000:02:00.0", "bond0", "bond0.100"}
             << 1000.0 * (2 + 3) << 100.0 * (2 + 3);
         QTest::newRow("USB-tethered phone with an unusual name")
-            << QStringList{"lo", "enx0a1b2c3d4e5f=pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0",
-                           "tun0"}
+            << QStringList{"lo", "enx0a1b2c3d4e5f=pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0", "tun0"}
             << 1000.0 * 2 << 100.0 * 2;
     }
     void hardwareLinksCount()
@@ -252,21 +251,24 @@ private slots:
         using M = SupplyFiles;
         // 20 Wh of 23.2 and 5.5 Wh of 24: 25.5 / 47.2 = 54.0 %, not the mean of 86 and 23.
         QTest::newRow("one charging, the other discharging, in energy")
-            << M{{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "86"},
+            << M{{"type", "Battery"},        {"status", "Discharging"},   {"capacity", "86"},
                  {"energy_now", "20000000"}, {"energy_full", "23200000"}, {"cycle_count", "301"}}
-            << M{{"type", "Battery"}, {"status", "Charging"}, {"capacity", "23"},
+            << M{{"type", "Battery"},       {"status", "Charging"},      {"capacity", "23"},
                  {"energy_now", "5500000"}, {"energy_full", "24000000"}, {"cycle_count", "77"}}
             << qint64(54) << true << qint64(301);
         // 3000 of 4000 mAh and 500 of 2000: 3500 / 6000 = 58.3 %.
-        QTest::newRow("in charge, neither charging")
-            << M{{"type", "Battery"}, {"status", "Discharging"}, {"charge_now", "3000000"},
-                 {"charge_full", "4000000"}}
-            << M{{"type", "Battery"}, {"status", "Discharging"}, {"charge_now", "500000"},
-                 {"charge_full", "2000000"}}
-            << qint64(58) << false << qint64(0);
+        QTest::newRow("in charge, neither charging") << M{{"type", "Battery"},
+                                                          {"status", "Discharging"},
+                                                          {"charge_now", "3000000"},
+                                                          {"charge_full", "4000000"}}
+                                                     << M{{"type", "Battery"},
+                                                          {"status", "Discharging"},
+                                                          {"charge_now", "500000"},
+                                                          {"charge_full", "2000000"}}
+                                                     << qint64(58) << false << qint64(0);
         QTest::newRow("only capacities: their mean")
-            << M{{"type", "Battery"}, {"capacity", "90"}} << M{{"type", "Battery"}, {"capacity", "41"}}
-            << qint64(66) << false << qint64(0);
+            << M{{"type", "Battery"}, {"capacity", "90"}}
+            << M{{"type", "Battery"}, {"capacity", "41"}} << qint64(66) << false << qint64(0);
     }
     void severalBatteriesReadAsOne()
     {

@@ -188,9 +188,10 @@ private slots:
         QCOMPARE(request.path, QByteArray("/api/sync.php"));
         const QJsonObject body = bodyOf(request);
         const QString device = body["d"].toString();
-        QVERIFY(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[0-9A-F]{4}-[0-9A-F]{12}$")
-                    .match(device)
-                    .hasMatch());
+        QVERIFY(
+            QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[0-9A-F]{4}-[0-9A-F]{12}$")
+                .match(device)
+                .hasMatch());
         QCOMPARE(onDisk("VSDeviceId").toString(), device);
         QCOMPARE(body["v"].toString(), AppInfo::version());
         QCOMPARE(body["os"].toString(), MessageCenter::osString());
@@ -214,7 +215,8 @@ private slots:
         QTest::newRow("empty msg") << R{200, j("{'mid': 7, 'msg': ''}")} << false;
         QTest::newRow("mid as a string") << R{200, j("{'mid': '7', 'msg': 'x'}")} << false;
         QTest::newRow("mid as a fraction") << R{200, j("{'mid': 7.5, 'msg': 'x'}")} << false;
-        QTest::newRow("mid written 7.0, the same number") << R{200, j("{'mid': 7.0, 'msg': 'Bonjour <b>toi</b>'}")} << true;
+        QTest::newRow("mid written 7.0, the same number")
+            << R{200, j("{'mid': 7.0, 'msg': 'Bonjour <b>toi</b>'}")} << true;
         QTest::newRow("msg missing") << R{200, j("{'mid': 7}")} << false;
         QTest::newRow("an array") << R{200, j("[{'mid': 7, 'msg': 'x'}]")} << false;
         QTest::newRow("html") << R{200, "<html>Bad gateway</html>"} << false;
@@ -266,8 +268,8 @@ private slots:
         QTest::addColumn<std::optional<QString>>("email");
         QTest::addColumn<QJsonValue>("sent");
         QTest::newRow("no e-mail") << std::optional<QString>() << QJsonValue(QJsonValue::Undefined);
-        QTest::newRow("empty e-mail") << std::optional<QString>("")
-                                      << QJsonValue(QJsonValue::Undefined);
+        QTest::newRow("empty e-mail")
+            << std::optional<QString>("") << QJsonValue(QJsonValue::Undefined);
         QTest::newRow("spaces only") << std::optional<QString>("  ") << QJsonValue("  ");
         QTest::newRow("an address") << std::optional<QString>("a@b.ch") << QJsonValue("a@b.ch");
     }

@@ -27,11 +27,14 @@ public:
     QList<QPair<QString, QVariantMap>> heard;
     explicit LauncherListener(QDBusConnection bus)
     {
-        bus.connect(QString(), LauncherEntryBadge::kPath, LauncherEntryBadge::kInterface,
-                    "Update", this, SLOT(update(QString, QVariantMap)));
+        bus.connect(QString(), LauncherEntryBadge::kPath, LauncherEntryBadge::kInterface, "Update",
+                    this, SLOT(update(QString, QVariantMap)));
     }
 public slots:
-    void update(const QString& uri, const QVariantMap& properties) { heard << qMakePair(uri, properties); }
+    void update(const QString& uri, const QVariantMap& properties)
+    {
+        heard << qMakePair(uri, properties);
+    }
 };
 
 // The panel process and the lines it printed.
@@ -100,7 +103,8 @@ private slots:
     {
         const QPalette original = QApplication::palette();
         QPalette dark = original;
-        dark.setColor(QPalette::WindowText, Qt::black); // the window's text, unreadable on a dark panel
+        dark.setColor(QPalette::WindowText,
+                      Qt::black); // the window's text, unreadable on a dark panel
         QApplication::setPalette(dark);
         TrayIconStatusItem item;
         const QImage image = item.icon().pixmap(22).toImage();
@@ -202,15 +206,14 @@ private slots:
                          : o.value("label").toString() +
                                (o.value("enabled").toBool() ? "" : " (off)"));
         }
-        QCOMPARE(
-            seen,
-            (QStringList{"CPU : 23 % (off)", QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
-                         QString::fromUtf8("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"),
-                         QString::fromUtf8("Batterie : 85 % · 412 cycles · en charge (off)"), "---",
-                         QString::fromUtf8("Ouvrir VelmoraVovir…"), "---",
-                         QString::fromUtf8("Rechercher des mises à jour…"),
-                         QString::fromUtf8("Signaler un problème…"), "---",
-                         "Quitter VelmoraVovir"}));
+        QCOMPARE(seen,
+                 (QStringList{
+                     "CPU : 23 % (off)", QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
+                     QString::fromUtf8("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"),
+                     QString::fromUtf8("Batterie : 85 % · 412 cycles · en charge (off)"), "---",
+                     QString::fromUtf8("Ouvrir VelmoraVovir…"), "---",
+                     QString::fromUtf8("Rechercher des mises à jour…"),
+                     QString::fromUtf8("Signaler un problème…"), "---", "Quitter VelmoraVovir"}));
 
         // A click reaches its action: "Ouvrir VelmoraVovir…" shows the window.
         QVERIFY(!rig.delegate->mainWindow()->isVisible());

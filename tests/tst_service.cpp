@@ -83,7 +83,8 @@ private slots:
         QCOMPARE(offered(b)["mid"].toInteger(), 0);
         QCOMPARE(offered(a)["mid"].toInteger(), 0); // a replayed old sync brings nothing back
         // Another device never sees them.
-        QCOMPARE(object(service->post("/api/sync.php", syncBody("DEV-B")).body)["mid"].toInteger(), 0);
+        QCOMPARE(object(service->post("/api/sync.php", syncBody("DEV-B")).body)["mid"].toInteger(),
+                 0);
         const QJsonArray devices =
             QJsonDocument::fromJson(service->command({"devices", "--json"}).second).array();
         QCOMPARE(devices.size(), 2);
@@ -95,17 +96,17 @@ private slots:
     {
         auto service = started();
         QVERIFY(service);
-        const auto reply = service->post(
-            "/api/report.php",
-            j("{'d': 'DEV-A', 'v': '1.0.0', 'os': 'Ubuntu 24.04', 'text': 'Ça gèle', "
-              "'email': 'moi@exemple.ch'}"));
+        const auto reply =
+            service->post("/api/report.php",
+                          j("{'d': 'DEV-A', 'v': '1.0.0', 'os': 'Ubuntu 24.04', 'text': 'Ça gèle', "
+                            "'email': 'moi@exemple.ch'}"));
         QCOMPARE(reply.status, 200);
         QCOMPARE(object(reply.body), object(j("{'ok': true}")));
         QCOMPARE(service->post("/api/sync.php", syncBody("DEV-A")).status, 200);
         service->command({"reply", "DEV-A", "Corrigé"});
-        const QJsonArray talk = QJsonDocument::fromJson(
-                                    service->command({"conversation", "DEV-A", "--json"}).second)
-                                    .array();
+        const QJsonArray talk =
+            QJsonDocument::fromJson(service->command({"conversation", "DEV-A", "--json"}).second)
+                .array();
         QCOMPARE(talk.size(), 2);
         QCOMPARE(talk[0].toObject()["text"].toString(), QString("Ça gèle"));
         QCOMPARE(talk[0].toObject()["email"].toString(), QString("moi@exemple.ch"));
@@ -116,15 +117,15 @@ private slots:
         auto crash = [&](const char* message, const char* address, const char* version) {
             return service
                 ->post("/api/crash.php",
-                       QJsonDocument(QJsonObject{
-                                         {"d", "DEV-A"},
-                                         {"kind", "crash"},
-                                         {"message", message},
-                                         {"stack", QString("velmoravovir(_ZN4Rates3cpuEv+0x1c) [%1]\n"
-                                                           "velmoravovir(main+0x2a) [0x5555]")
-                                                       .arg(address)},
-                                         {"v", version},
-                                         {"os", "Debian GNU/Linux 12"}})
+                       QJsonDocument(
+                           QJsonObject{{"d", "DEV-A"},
+                                       {"kind", "crash"},
+                                       {"message", message},
+                                       {"stack", QString("velmoravovir(_ZN4Rates3cpuEv+0x1c) [%1]\n"
+                                                         "velmoravovir(main+0x2a) [0x5555]")
+                                                     .arg(address)},
+                                       {"v", version},
+                                       {"os", "Debian GNU/Linux 12"}})
                            .toJson(QJsonDocument::Compact))
                 .status;
         };
@@ -144,7 +145,8 @@ private slots:
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<int>("status");
         auto post = [](const QByteArray& path, const QByteArray& body) {
-            return "POST " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: " +
+            return "POST " + path +
+                   " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: " +
                    QByteArray::number(body.size()) + "\r\n\r\n" + body;
         };
         QTest::newRow("not JSON") << post("/api/sync.php", "<html>") << 400;
@@ -157,25 +159,32 @@ private slots:
         QTest::newRow("empty report")
             << post("/api/report.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'text': '  '}")) << 400;
         QTest::newRow("email as a number")
-            << post("/api/report.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'text': 'a', 'email': 1}"))
+            << post("/api/report.php",
+                    j("{'d': 'X', 'v': '1', 'os': 'L', 'text': 'a', 'email': 1}"))
             << 400;
         QTest::newRow("crash without stack")
-            << post("/api/crash.php", j("{'d': 'X', 'kind': 'crash', 'message': 'm', 'v': '1', 'os': 'L'}"))
+            << post("/api/crash.php",
+                    j("{'d': 'X', 'kind': 'crash', 'message': 'm', 'v': '1', 'os': 'L'}"))
             << 400;
         QTest::newRow("device id of 1000 characters")
-            << post("/api/sync.php", "{\"d\": \"" + QByteArray(1000, 'A') + "\", \"v\": \"1\", \"os\": \"L\"}")
+            << post("/api/sync.php",
+                    "{\"d\": \"" + QByteArray(1000, 'A') + "\", \"v\": \"1\", \"os\": \"L\"}")
             << 400;
         // Announced sizes are refused before a byte of the body is sent.
         QTest::newRow("sync over 64 KiB")
-            << QByteArray("POST /api/sync.php HTTP/1.1\r\nHost: x\r\nContent-Length: 65537\r\n\r\n") << 413;
+            << QByteArray("POST /api/sync.php HTTP/1.1\r\nHost: x\r\nContent-Length: 65537\r\n\r\n")
+            << 413;
         QTest::newRow("crash over 256 KiB")
-            << QByteArray("POST /api/crash.php HTTP/1.1\r\nHost: x\r\nContent-Length: 262145\r\n\r\n")
+            << QByteArray(
+                   "POST /api/crash.php HTTP/1.1\r\nHost: x\r\nContent-Length: 262145\r\n\r\n")
             << 413;
         QTest::newRow("a gigabyte")
-            << QByteArray("POST /api/report.php HTTP/1.1\r\nHost: x\r\nContent-Length: 1073741824\r\n\r\n")
+            << QByteArray(
+                   "POST /api/report.php HTTP/1.1\r\nHost: x\r\nContent-Length: 1073741824\r\n\r\n")
             << 413;
         QTest::newRow("chunked, no length")
-            << QByteArray("POST /api/sync.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n")
+            << QByteArray(
+                   "POST /api/sync.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n")
             << 411;
         QTest::newRow("a head that never ends")
             << QByteArray("POST /api/sync.php HTTP/1.1\r\nX: " + QByteArray(9000, 'a')) << 431;
@@ -202,7 +211,8 @@ private slots:
         auto report = [&](const char* device) {
             return service
                 .post("/api/report.php",
-                      QJsonDocument(QJsonObject{{"d", device}, {"v", "1"}, {"os", "L"}, {"text", "x"}})
+                      QJsonDocument(
+                          QJsonObject{{"d", device}, {"v", "1"}, {"os", "L"}, {"text", "x"}})
                           .toJson(QJsonDocument::Compact))
                 .status;
         };
@@ -218,8 +228,9 @@ private slots:
     {
         ServiceProcess service("sqlite");
         QVERIFY(service.start());
-        service.post("/api/report.php",
-                     j("{'d': 'DEV-A', 'v': '1', 'os': 'L', 'text': 'rouge \\u001b[31m ici\\u202e'}"));
+        service.post(
+            "/api/report.php",
+            j("{'d': 'DEV-A', 'v': '1', 'os': 'L', 'text': 'rouge \\u001b[31m ici\\u202e'}"));
         QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 200);
         const auto talk = service.command({"conversation", "DEV-A"});
         QCOMPARE(talk.first, 0);
@@ -230,7 +241,8 @@ private slots:
         QCOMPARE(service.command({"launch"}).first, 2);
         QCOMPARE(service.command({"reply", "DEV-A"}).first, 2);
         QCOMPARE(service.command({"crashes"}).second, QByteArray("no crashes yet\n"));
-        QVERIFY(service.command({"devices"}).second.startsWith("DEV-A  Debian GNU/Linux 12  v1.0.0  last seen "));
+        QVERIFY(service.command({"devices"})
+                    .second.startsWith("DEV-A  Debian GNU/Linux 12  v1.0.0  last seen "));
     }
 
     void aDatabaseThatGoesAwayGives503AndComesBack()
@@ -247,8 +259,9 @@ private slots:
             db.setUserName(url.userName());
             db.setDatabaseName("postgres");
             QVERIFY(db.open());
-            QSqlQuery(db).exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
-                               url.path().mid(1) + "'");
+            QSqlQuery(db).exec(
+                "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
+                url.path().mid(1) + "'");
             db.close();
         }
         QSqlDatabase::removeDatabase("killer");
@@ -284,7 +297,8 @@ private slots:
         sync();
         QVERIFY(!center.pendingMessage);
         const QJsonArray talk =
-            QJsonDocument::fromJson(service->command({"conversation", device, "--json"}).second).array();
+            QJsonDocument::fromJson(service->command({"conversation", device, "--json"}).second)
+                .array();
         QCOMPARE(talk.last().toObject()["acknowledged"].toBool(), true);
 
         std::optional<bool> sent;

@@ -1,16 +1,16 @@
 #include "support/DelegateRig.h"
 
+#include "views/LinkButton.h"
+#include "views/Palette.h"
+#include "views/SeparatorLine.h"
+
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTest>
-
-#include "views/LinkButton.h"
-#include "views/Palette.h"
-#include "views/SeparatorLine.h"
-#include <QApplication>
 #include <QToolButton>
 
 namespace {
@@ -134,7 +134,8 @@ private slots:
             QTRY_COMPARE(ink(), mauve.name());
             // The text colour at 15 % over the window: never solid black or white.
             const int window = palette.color(QPalette::Window).red();
-            const int expected = qRound(window + 0.15 * (palette.color(QPalette::WindowText).red() - window));
+            const int expected =
+                qRound(window + 0.15 * (palette.color(QPalette::WindowText).red() - window));
             QTRY_VERIFY(qAbs(separator->grab().toImage().pixelColor(0, 0).red() - expected) <= 3);
         }
     }

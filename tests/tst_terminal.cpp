@@ -161,7 +161,8 @@ private slots:
         writeSettings(R"({"VSShowCPU": false, "VSShowNetwork": false, "VSShowBattery": false,)"
                       R"( "VSCompact": false, "VSInterval": 2})");
         out.clear();
-        QTRY_VERIFY_WITH_TIMEOUT((out += p.readAllStandardOutput()).contains("RAM 7,9 Go\n"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT((out += p.readAllStandardOutput()).contains("RAM 7,9 Go\n"),
+                                 10000);
         ::kill(pid_t(p.processId()), SIGTERM);
         QVERIFY(p.waitForFinished(10000));
     }

@@ -8,14 +8,18 @@
 // floods is slowed down; the others keep their own buckets.
 class RateLimiter final {
 public:
-    RateLimiter(int burst, qint64 periodMs) : m_burst(burst), m_periodMs(periodMs) { m_clock.start(); }
+    RateLimiter(int burst, qint64 periodMs) : m_burst(burst), m_periodMs(periodMs)
+    {
+        m_clock.start();
+    }
 
     bool allow(const QString& key)
     {
         const qint64 now = m_clock.elapsed();
         // Forget idle keys now and then, so that made-up keys cannot grow the table for ever.
         if (m_buckets.size() > kMaxKeys)
-            m_buckets.removeIf([&](const auto& it) { return now - it.value().last > m_periodMs * m_burst; });
+            m_buckets.removeIf(
+                [&](const auto& it) { return now - it.value().last > m_periodMs * m_burst; });
         Bucket& bucket = m_buckets[key];
         if (bucket.last == 0 && bucket.tokens == 0) {
             bucket.tokens = m_burst;

@@ -50,7 +50,8 @@ QHttpServerResponse ServiceRoutes::sync(const QHttpServerRequest& request)
     const auto offer = m_store.sync(sync->device, sync->version, sync->os, sync->ack);
     if (!offer)
         return refused(Status::ServiceUnavailable);
-    return QHttpServerResponse(ServiceContract::toJson(ServiceContract::SyncAnswer{offer->id, offer->text}));
+    return QHttpServerResponse(
+        ServiceContract::toJson(ServiceContract::SyncAnswer{offer->id, offer->text}));
 }
 
 QHttpServerResponse ServiceRoutes::report(const QHttpServerRequest& request)
@@ -78,8 +79,8 @@ QHttpServerResponse ServiceRoutes::crash(const QHttpServerRequest& request)
         return refused(Status::BadRequest);
     if (!m_crashes.allow(crash->device))
         return refused(Status::TooManyRequests);
-    if (!m_store.addCrash(crash->device, crash->kind, crash->message, crash->stack,
-                          crash->version, crash->os))
+    if (!m_store.addCrash(crash->device, crash->kind, crash->message, crash->stack, crash->version,
+                          crash->os))
         return refused(Status::ServiceUnavailable);
     return QHttpServerResponse(QJsonObject{{QStringLiteral("ok"), true}});
 }

@@ -143,7 +143,8 @@ bool Store::migrate()
     current = q.value(0).toLongLong();
     const QDir folder(m_postgres ? QStringLiteral(":/migrations/postgresql")
                                  : QStringLiteral(":/migrations/sqlite"));
-    for (const QString& name : folder.entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name)) {
+    for (const QString& name :
+         folder.entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name)) {
         const qint64 version = name.section(QLatin1Char('_'), 0, 0).toLongLong();
         if (version <= current)
             continue;
@@ -155,19 +156,22 @@ bool Store::migrate()
             return fail(QStringLiteral("cannot start migration ") + name);
         for (QString statement : sql.split(QLatin1Char(';'))) {
             QStringList lines = statement.split(QLatin1Char('\n'));
-            lines.removeIf([](const QString& l) { return l.trimmed().startsWith(QLatin1String("--")); });
+            lines.removeIf(
+                [](const QString& l) { return l.trimmed().startsWith(QLatin1String("--")); });
             statement = lines.join(QLatin1Char('\n')).trimmed();
             if (statement.isEmpty())
                 continue;
             QSqlQuery step(db);
             if (!step.exec(statement)) {
-                m_error = QStringLiteral("migration %1 failed: %2").arg(name, step.lastError().text());
+                m_error =
+                    QStringLiteral("migration %1 failed: %2").arg(name, step.lastError().text());
                 db.rollback();
                 return false;
             }
         }
         QSqlQuery record(db);
-        record.prepare(QStringLiteral("INSERT INTO schema_migrations (version, applied) VALUES (?, ?)"));
+        record.prepare(
+            QStringLiteral("INSERT INTO schema_migrations (version, applied) VALUES (?, ?)"));
         record.addBindValue(version);
         record.addBindValue(nowMs());
         if (!record.exec() || !db.commit()) {
@@ -191,7 +195,8 @@ std::optional<Store::Offer> Store::sync(const QString& device, const QString& ve
         "INSERT INTO devices (id, first_seen, last_seen, version, system, acked) "
         "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO UPDATE SET last_seen = excluded.last_seen, "
         "version = excluded.version, system = excluded.system, "
-        "acked = CASE WHEN excluded.acked > devices.acked THEN excluded.acked ELSE devices.acked END"));
+        "acked = CASE WHEN excluded.acked > devices.acked THEN excluded.acked ELSE devices.acked "
+        "END"));
     const qint64 now = nowMs();
     q.addBindValue(device);
     q.addBindValue(now);
@@ -258,8 +263,8 @@ std::optional<qint64> Store::addMakerMessage(const QString& device, const QStrin
     if (!connect() || !deviceExists(device))
         return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    const QString insert = QStringLiteral(
-        "INSERT INTO maker_messages (device, text, written) VALUES (?, ?, ?)");
+    const QString insert =
+        QStringLiteral("INSERT INTO maker_messages (device, text, written) VALUES (?, ?, ?)");
     q.prepare(m_postgres ? insert + QStringLiteral(" RETURNING id") : insert);
     q.addBindValue(device);
     q.addBindValue(text);
@@ -321,8 +326,12 @@ std::optional<QList<Store::CrashGroup>> Store::crashGroups()
         return fail(QStringLiteral("cannot list the crashes")), std::nullopt;
     QList<CrashGroup> groups;
     while (q.next())
-        groups.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                       q.value(3).toLongLong(), {}, fromMs(q.value(4))});
+        groups.append({q.value(0).toString(),
+                       q.value(1).toString(),
+                       q.value(2).toString(),
+                       q.value(3).toLongLong(),
+                       {},
+                       fromMs(q.value(4))});
     for (CrashGroup& group : groups) {
         QSqlQuery v(QSqlDatabase::database(m_connection, false));
         v.prepare(QStringLiteral(

@@ -20,7 +20,7 @@ public:
         QString system;
         qint64 unread = 0; // maker messages not acknowledged yet
     };
-    struct Entry { // one line of a conversation
+    struct Entry {    // one line of a conversation
         QString kind; // "report" or "maker"
         qint64 id = 0;
         QString text;

@@ -75,7 +75,8 @@ int main(int argc, char** argv)
         std::printf("velmoravovir %s\n", qPrintable(AppInfo::version()));
         return 0;
     case CommandLine::Action::Error:
-        std::fprintf(stderr, "velmoravovir : %s\nEssaie « velmoravovir --help » pour en savoir plus.\n",
+        std::fprintf(stderr,
+                     "velmoravovir : %s\nEssaie « velmoravovir --help » pour en savoir plus.\n",
                      qPrintable(line.error));
         return 2;
     case CommandLine::Action::Window:

@@ -142,13 +142,13 @@ private:
     // The group calls, as panels that batch their events use them, and what introspection says.
     void groups(int id)
     {
-        const QDBusMessage xml = call("/MenuBar", "org.freedesktop.DBus.Introspectable",
-                                      "Introspect", {});
+        const QDBusMessage xml =
+            call("/MenuBar", "org.freedesktop.DBus.Introspectable", "Introspect", {});
         const QString text = xml.arguments().value(0).toString();
         const DBusMenuEventList events{{id, QStringLiteral("clicked"), QDBusVariant(0), 0u},
                                        {9999, QStringLiteral("clicked"), QDBusVariant(0), 0u}};
-        const QDBusMessage group = call("/MenuBar", "com.canonical.dbusmenu", "EventGroup",
-                                        {QVariant::fromValue(events)});
+        const QDBusMessage group =
+            call("/MenuBar", "com.canonical.dbusmenu", "EventGroup", {QVariant::fromValue(events)});
         const QDBusMessage shown = call("/MenuBar", "com.canonical.dbusmenu", "AboutToShowGroup",
                                         {QVariant::fromValue(QList<int>{0, 9999})});
         auto ints = [](const QVariant& v) {

@@ -4,9 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <tuple>
 #include <QString>
 #include <QTemporaryDir>
+#include <tuple>
 
 // A throw-away folder standing in for the root of a system: /proc and /sys files are written
 // into it with the content a test needs.

@@ -5,9 +5,9 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <QTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 
 // A small HTTP/1.1 server on 127.0.0.1 for the network tests: records every request and
@@ -25,8 +25,8 @@ public:
         int status = 200;
         QByteArray body;
         QByteArray contentType = "application/octet-stream";
-        bool hang = false;  // never answer (for time-outs)
-        int trickleMs = 0;  // send the body one byte at a time, this far apart
+        bool hang = false; // never answer (for time-outs)
+        int trickleMs = 0; // send the body one byte at a time, this far apart
     };
 
     LoopbackHttpServer()

@@ -104,7 +104,10 @@ public:
                 const QByteArray headers = answer.left(end).toLower();
                 const qsizetype at = headers.indexOf("content-length:");
                 const qsizetype length =
-                    at < 0 ? 0 : headers.mid(at + 15, headers.indexOf('\r', at) - at - 15).trimmed().toLongLong();
+                    at < 0 ? 0
+                           : headers.mid(at + 15, headers.indexOf('\r', at) - at - 15)
+                                 .trimmed()
+                                 .toLongLong();
                 return answer.size() >= end + 4 + length;
             },
             10000);
@@ -113,8 +116,9 @@ public:
     }
     Reply post(const QByteArray& path, const QByteArray& body) const
     {
-        return send("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-                    "Content-Type: application/json\r\nContent-Length: " +
+        return send("POST " + path +
+                        " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                        "Content-Type: application/json\r\nContent-Length: " +
                         QByteArray::number(body.size()) + "\r\n\r\n",
                     body);
     }

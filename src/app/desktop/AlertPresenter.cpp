@@ -57,7 +57,8 @@ std::optional<ReportForm> MessageBoxPresenter::askReport(const ReportForm& draft
     text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     text->setGeometry(0, 6, 380, 110);
     auto* email = new QLineEdit(draft.email, accessory);
-    email->setPlaceholderText(QStringLiteral("ton email (facultatif, pour te répondre aussi par mail)"));
+    email->setPlaceholderText(
+        QStringLiteral("ton email (facultatif, pour te répondre aussi par mail)"));
     email->setGeometry(0, 126, 380, 24);
     email->setFont(systemFont(13, QFont::Normal));
     auto* buttons = new QDialogButtonBox;

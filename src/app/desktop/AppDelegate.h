@@ -8,9 +8,9 @@
 
 #include <QAction>
 #include <QLineEdit>
-#include <QSet>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QSize>
 #include <QToolButton>
 

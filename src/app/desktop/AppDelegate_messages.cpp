@@ -65,9 +65,9 @@ void AppDelegate::showPendingMessage()
     const PendingMessage shown = *m_messages->pendingMessage;
     m_showingPendingMessage = true;
     activateApplication();
-    m_alerts->run({QStringLiteral("Message de Velmora Labs"), shown.body,
-                   {QStringLiteral("Compris")}},
-                  m_mainWindow);
+    m_alerts->run(
+        {QStringLiteral("Message de Velmora Labs"), shown.body, {QStringLiteral("Compris")}},
+        m_mainWindow);
     m_showingPendingMessage = false;
     m_messages->markShown(shown);
     refreshMessageBadges();
@@ -83,8 +83,7 @@ void AppDelegate::reportProblemPressed()
     if (text.isEmpty())
         return;
     // Kept until the service has it: a failed send never costs the user the text.
-    const QVariantMap draft{{QStringLiteral("text"), text},
-                            {QStringLiteral("email"), form->email}};
+    const QVariantMap draft{{QStringLiteral("text"), text}, {QStringLiteral("email"), form->email}};
     VovirSettings::store().setDictionary(kReportDraft, draft);
     const std::optional<QString> email =
         form->email.isEmpty() ? std::nullopt : std::optional<QString>(form->email);

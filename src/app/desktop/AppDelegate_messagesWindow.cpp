@@ -34,8 +34,8 @@ QString shownText(const QString& body)
             text += QChar(0x2026);
             break;
         }
-        const bool control = c.category() == QChar::Other_Control ||
-                             c.category() == QChar::Other_Format;
+        const bool control =
+            c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
         if (!control || c == QLatin1Char('\n') || c == QLatin1Char('\t'))
             text += c;
     }
@@ -61,18 +61,17 @@ QWidget* AppDelegate::buildMessagesList()
         const QLocale french(QLocale::French, QLocale::France);
         int y = 20;
         for (const ArchivedMessage& message : history) {
-            QString header = (message.mine ? QStringLiteral("Toi · ")
-                                           : QStringLiteral("Velmora Labs · ")) +
-                             french.toString(message.date.toLocalTime(),
-                                             QStringLiteral("d MMMM yyyy 'à' HH'h'mm"));
+            QString header =
+                (message.mine ? QStringLiteral("Toi · ") : QStringLiteral("Velmora Labs · ")) +
+                french.toString(message.date.toLocalTime(),
+                                QStringLiteral("d MMMM yyyy 'à' HH'h'mm"));
             const QPair<qint64, QString> key{message.id, message.body};
             const bool failed = message.unsent && !m_repliesInFlight.contains(key);
             if (failed)
                 header += QStringLiteral(" · Non envoyé");
-            QLabel* headerLabel =
-                makeLabel(header, 11, QFont::Medium,
-                          message.mine ? TextColor::of(LabelTone::Tertiary)
-                                       : TextColor::of(velmoraMauve()));
+            QLabel* headerLabel = makeLabel(header, 11, QFont::Medium,
+                                            message.mine ? TextColor::of(LabelTone::Tertiary)
+                                                         : TextColor::of(velmoraMauve()));
             headerLabel->setParent(list);
             headerLabel->setAlignment(Qt::AlignLeft);
             headerLabel->adjustSize();
@@ -89,14 +88,13 @@ QWidget* AppDelegate::buildMessagesList()
                         [this, key] { uploadReply(key.first, key.second); });
             }
             const int y2 = y + headerLabel->height() + 5;
-            QLabel* body = makeLabel(shownText(message.body), 13, QFont::Normal,
-                                     TextColor::of(message.mine ? LabelTone::Secondary
-                                                                : LabelTone::Primary));
+            QLabel* body =
+                makeLabel(shownText(message.body), 13, QFont::Normal,
+                          TextColor::of(message.mine ? LabelTone::Secondary : LabelTone::Primary));
             body->setParent(list);
             body->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             body->setWordWrap(true);
-            body->setTextInteractionFlags(Qt::TextSelectableByMouse |
-                                          Qt::TextSelectableByKeyboard);
+            body->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
             const int bodyHeight = body->heightForWidth(kBodyWidth);
             body->setGeometry(22, y2, kBodyWidth, bodyHeight);
             const int y3 = y2 + bodyHeight + 16;
@@ -198,9 +196,10 @@ void AppDelegate::uploadReply(qint64 id, const QString& text)
     m_repliesInFlight.insert(key);
     // Only the list is redone, so that what the user is typing meanwhile stays in the field.
     auto refreshList = [this] {
-        auto* scroll = m_messagesWindow ? m_messagesWindow->findChild<QScrollArea*>(
-                                              QStringLiteral("messagesScroll"))
-                                        : nullptr;
+        auto* scroll =
+            m_messagesWindow
+                ? m_messagesWindow->findChild<QScrollArea*>(QStringLiteral("messagesScroll"))
+                : nullptr;
         if (!scroll)
             return;
         // Later: the old list may hold the "Renvoyer" button whose click brought us here.

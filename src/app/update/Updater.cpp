@@ -189,10 +189,10 @@ UpdateCheckResult Updater::parseFeed(const QByteArray& xml, const QString& curre
             --depth;
             if (reader.name() == QLatin1String("item") && item) {
                 // An item whose version cannot be read ("1.0.0-beta") is skipped, not fatal.
-                const std::optional<int> order =
-                    !parseVersion(item->version) ? std::nullopt
-                    : best                       ? compareVersions(item->version, best->version)
-                                                 : std::optional<int>(1);
+                const std::optional<int> order = !parseVersion(item->version) ? std::nullopt
+                                                 : best
+                                                     ? compareVersions(item->version, best->version)
+                                                     : std::optional<int>(1);
                 if (order && *order > 0 && webAddress(item->page.toString()).isValid())
                     best = item;
                 item.reset();

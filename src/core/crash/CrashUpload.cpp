@@ -30,7 +30,8 @@ const QString kSeparator = QStringLiteral("\n---\n");
 
 std::optional<QByteArray> readFileHead(const QString& path, qint64 maxBytes)
 {
-    const BoundedRead::Result result = BoundedRead::read(path, maxBytes, BoundedRead::Links::Refuse);
+    const BoundedRead::Result result =
+        BoundedRead::read(path, maxBytes, BoundedRead::Links::Refuse);
     if (result.status != BoundedRead::Status::Ok && result.status != BoundedRead::Status::TooLarge)
         return std::nullopt;
     return result.content;
@@ -48,8 +49,7 @@ void send(const QString& kind, const QString& message, const QString& stack)
     request.setTransferTimeout(8000);
     // Without it Qt would label the JSON body as a web form.
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    QNetworkReply* reply =
-        SharedNetwork::manager().post(
+    QNetworkReply* reply = SharedNetwork::manager().post(
         request, QJsonDocument(ServiceContract::toJson(body)).toJson(QJsonDocument::Compact));
     QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
 }

@@ -187,14 +187,13 @@ void MessageCenter::reportProblem(const QString& text, const std::optional<QStri
 {
     const ServiceContract::ReportRequest request{deviceId(), AppInfo::version(), osString(), text,
                                                  email};
-    ServiceExchange::post(ServiceContract::kReportPath, ServiceContract::toJson(request),
-                          m_reportDeadlineMs, this,
-                          [done](std::optional<ServiceExchange::Answer> answer) {
-                              bool ok = false;
-                              if (answer && answer->status == 200)
-                                  ok = ServiceContract::reportAnswerFrom(answer->body)
-                                           .value_or(false);
-                              if (done)
-                                  done(ok);
-                          });
+    ServiceExchange::post(
+        ServiceContract::kReportPath, ServiceContract::toJson(request), m_reportDeadlineMs, this,
+        [done](std::optional<ServiceExchange::Answer> answer) {
+            bool ok = false;
+            if (answer && answer->status == 200)
+                ok = ServiceContract::reportAnswerFrom(answer->body).value_or(false);
+            if (done)
+                done(ok);
+        });
 }

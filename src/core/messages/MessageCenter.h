@@ -12,7 +12,7 @@ class UserDefaults;
 
 // One message of the conversation with the maker.
 struct ArchivedMessage {
-    qint64 id = 0;  // the maker's positive id; own messages: minus the seconds since 1970
+    qint64 id = 0; // the maker's positive id; own messages: minus the seconds since 1970
     QString body;
     QDateTime date; // when it entered the archive
     bool mine = false;

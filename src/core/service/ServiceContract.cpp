@@ -79,7 +79,7 @@ QJsonObject toJson(const ReportRequest& request)
 
 QJsonObject toJson(const CrashRequest& request)
 {
-    return {{QStringLiteral("d"), request.device},       {QStringLiteral("kind"), request.kind},
+    return {{QStringLiteral("d"), request.device},        {QStringLiteral("kind"), request.kind},
             {QStringLiteral("message"), request.message}, {QStringLiteral("stack"), request.stack},
             {QStringLiteral("v"), request.version},       {QStringLiteral("os"), request.os}};
 }
@@ -88,9 +88,9 @@ std::optional<SyncRequest> syncRequestFrom(const QByteArray& body)
 {
     const std::optional<QJsonObject> object = objectFrom(body);
     SyncRequest request;
-    if (!object || !readStrings(*object, {{"d", &request.device},
-                                          {"v", &request.version},
-                                          {"os", &request.os}}))
+    if (!object ||
+        !readStrings(*object,
+                     {{"d", &request.device}, {"v", &request.version}, {"os", &request.os}}))
         return std::nullopt;
     // Present, "m" must be an integer; absent, nothing is acknowledged.
     if (object->contains(QStringLiteral("m")) &&

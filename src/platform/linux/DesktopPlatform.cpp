@@ -15,8 +15,9 @@ StatusItemFactory statusItemFactory()
 {
     return []() -> std::unique_ptr<StatusItemBackend> {
         QDBusConnection bus = QDBusConnection::sessionBus();
-        const bool watcher = bus.isConnected() && bus.interface() &&
-                             bus.interface()->isServiceRegistered(StatusNotifierItem::kWatcherService);
+        const bool watcher =
+            bus.isConnected() && bus.interface() &&
+            bus.interface()->isServiceRegistered(StatusNotifierItem::kWatcherService);
         if (watcher)
             return std::make_unique<StatusNotifierItem>(bus);
         if (QSystemTrayIcon::isSystemTrayAvailable())

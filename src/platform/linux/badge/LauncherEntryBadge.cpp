@@ -5,8 +5,8 @@
 #include <QVariantMap>
 
 LauncherEntryBadge::LauncherEntryBadge(QDBusConnection bus, const QString& desktopId)
-    : m_bus(bus), m_appUri(QStringLiteral("application://") + desktopId +
-                           QStringLiteral(".desktop")),
+    : m_bus(bus),
+      m_appUri(QStringLiteral("application://") + desktopId + QStringLiteral(".desktop")),
       m_watcher(new QDBusServiceWatcher(kDockService, bus,
                                         QDBusServiceWatcher::WatchForRegistration, this))
 {

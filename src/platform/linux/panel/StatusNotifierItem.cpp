@@ -22,7 +22,6 @@
 
 namespace {
 
-
 SniIconPixmapList gaugePixmaps()
 {
     SniIconPixmapList list;

@@ -3,7 +3,6 @@
 #include "GaugeColor.h"
 #include "views/Symbols.h"
 
-
 TrayIconStatusItem::TrayIconStatusItem()
 {
     // The panel's colours are unknown here; the window's text colour can vanish on a dark panel.

@@ -3,11 +3,11 @@
 #include "engine/Rates.h"
 #include "platform/SystemProbe.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <climits>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -255,8 +255,8 @@ std::optional<int64_t> LinuxProbe::combinedPercent(const char (*batteries)[256],
 {
     // As the desktop's power indicator does: what all hold over what all can hold, in energy
     // (µWh) where every battery gives it, else in charge (µAh).
-    for (const auto& [nowFile, fullFile] : {std::pair{"energy_now", "energy_full"},
-                                            std::pair{"charge_now", "charge_full"}}) {
+    for (const auto& [nowFile, fullFile] :
+         {std::pair{"energy_now", "energy_full"}, std::pair{"charge_now", "charge_full"}}) {
         unsigned long long nowSum = 0, fullSum = 0;
         int complete = 0;
         for (int i = 0; i < count; ++i) {
