@@ -140,6 +140,8 @@ protected:
 private:
     void activateApplication();
     QWidget* buildMessagesList();
+    void refreshMessagesList();
+    // Uploads a reply already marked as travelling; the list shows the outcome.
     void uploadReply(qint64 id, const QString& text);
 
     VovirEngine* m_engine;

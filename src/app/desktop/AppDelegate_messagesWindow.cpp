@@ -84,8 +84,11 @@ QWidget* AppDelegate::buildMessagesList()
                 resend->adjustSize();
                 resend->move(22 + headerLabel->width() + 8,
                              y + (headerLabel->height() - resend->height()) / 2);
-                connect(resend, &QToolButton::clicked, this,
-                        [this, key] { uploadReply(key.first, key.second); });
+                connect(resend, &QToolButton::clicked, this, [this, key] {
+                    m_repliesInFlight.insert(key); // travelling: no longer marked
+                    refreshMessagesList();
+                    uploadReply(key.first, key.second);
+                });
             }
             const int y2 = y + headerLabel->height() + 5;
             QLabel* body =
@@ -185,37 +188,36 @@ void AppDelegate::sendReply()
         return;
     m_replyField->clear();
     const qint64 id = m_messages->archiveOwn(text);
-    m_repliesInFlight.insert({id, text});
+    m_repliesInFlight.insert({id, text}); // travelling: not marked "Non envoyé"
     showMessages();
     uploadReply(id, text);
+}
+
+void AppDelegate::refreshMessagesList()
+{
+    // Only the list is redone, so that what the user is typing meanwhile stays in the field.
+    auto* scroll = m_messagesWindow
+                       ? m_messagesWindow->findChild<QScrollArea*>(QStringLiteral("messagesScroll"))
+                       : nullptr;
+    if (!scroll)
+        return;
+    // Later: the old list may hold the "Renvoyer" button whose click brought us here.
+    if (QWidget* old = scroll->takeWidget())
+        old->deleteLater();
+    scroll->setWidget(buildMessagesList());
 }
 
 void AppDelegate::uploadReply(qint64 id, const QString& text)
 {
     const QPair<qint64, QString> key{id, text};
-    m_repliesInFlight.insert(key);
-    // Only the list is redone, so that what the user is typing meanwhile stays in the field.
-    auto refreshList = [this] {
-        auto* scroll =
-            m_messagesWindow
-                ? m_messagesWindow->findChild<QScrollArea*>(QStringLiteral("messagesScroll"))
-                : nullptr;
-        if (!scroll)
-            return;
-        // Later: the old list may hold the "Renvoyer" button whose click brought us here.
-        if (QWidget* old = scroll->takeWidget())
-            old->deleteLater();
-        scroll->setWidget(buildMessagesList());
-    };
-    refreshList();
     QPointer<AppDelegate> weak(this);
-    m_messages->reportProblem(text, std::nullopt, [weak, key, refreshList](bool ok) {
+    m_messages->reportProblem(text, std::nullopt, [weak, key](bool ok) {
         if (!weak)
             return;
         weak->m_repliesInFlight.remove(key);
         if (ok)
             weak->m_messages->markOwnSent(key.first, key.second);
-        refreshList();
+        weak->refreshMessagesList();
         if (ok)
             return;
         weak->activateApplication();
