@@ -35,7 +35,6 @@ void RequestGuard::incomingConnection(qintptr descriptor)
     connect(socket, &QObject::destroyed, this,
             [this, socket] { m_progress.remove(static_cast<QTcpSocket*>(socket)); });
     addPendingConnection(socket);
-    emit newConnection();
 }
 
 void RequestGuard::inspect(QTcpSocket* socket)
