@@ -16,15 +16,18 @@ public:
     bool allow(const QString& key)
     {
         const qint64 now = m_clock.elapsed();
-        // Forget idle keys now and then, so that made-up keys cannot grow the table for ever.
-        if (m_buckets.size() > kMaxKeys)
+        // Forget idle keys now and then, so that made-up keys cannot grow the table for ever;
+        // if made-up keys are all that is left, forget them all rather than sweep every time.
+        if (m_buckets.size() > kMaxKeys) {
             m_buckets.removeIf(
                 [&](const auto& it) { return now - it.value().last > m_periodMs * m_burst; });
-        Bucket& bucket = m_buckets[key];
-        if (bucket.last == 0 && bucket.tokens == 0) {
-            bucket.tokens = m_burst;
-            bucket.last = now;
+            if (m_buckets.size() > kMaxKeys / 2)
+                m_buckets.clear();
         }
+        auto found = m_buckets.find(key);
+        if (found == m_buckets.end()) // a new key starts full (its time may well be 0)
+            found = m_buckets.insert(key, Bucket{m_burst, now});
+        Bucket& bucket = found.value();
         const qint64 refill = (now - bucket.last) / m_periodMs;
         if (refill > 0) {
             bucket.tokens = int(qMin<qint64>(m_burst, bucket.tokens + refill));
