@@ -3,6 +3,7 @@
 #include "support/DelegateRig.h"
 #include "support/LoopbackHttpServer.h"
 
+#include "service/SharedNetwork.h"
 #include "views/BadgeImage.h"
 
 #include <QApplication>
@@ -12,8 +13,11 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -47,10 +51,9 @@ struct Conversation {
     // One sync through the delegate, to the end of its main-thread steps.
     void sync()
     {
-        const qsizetype before = service.requests().size();
+        QSignalSpy finished(&rig.messages, &MessageCenter::syncFinished);
         delegate().syncWithServer();
-        QTRY_VERIFY(service.requests().size() > before);
-        QTest::qWait(50); // the answer's own delivery; bounded by the server answering at once
+        QVERIFY(finished.wait(5000));
     }
     bool indicatorsOn()
     {
@@ -176,7 +179,9 @@ private slots:
         c.rig.alerts.reports << form;
         c.delegate().reportProblemPressed();
         if (result.isEmpty()) {
-            QTest::qWait(100);
+            // Nothing was even started.
+            for (QNetworkReply* reply : SharedNetwork::manager().findChildren<QNetworkReply*>())
+                QVERIFY(!reply->isRunning());
             QVERIFY(c.requestsTo("/api/report.php").isEmpty());
             QVERIFY(c.rig.alerts.shown.isEmpty());
             return;

@@ -68,9 +68,7 @@ class TestMessages : public QObject {
         std::optional<bool> result;
         m_center->reportProblem(text, email, [&result](bool ok) { result = ok; });
         // Bounded by the centre's own deadline; an unanswered call is a failure of the test.
-        QDeadlineTimer bound(5000);
-        while (!result && !bound.hasExpired())
-            QTest::qWait(10);
+        QTest::qWaitFor([&result] { return result.has_value(); }, 5000);
         return result;
     }
     // What the store file itself holds under a key, read by a second store.

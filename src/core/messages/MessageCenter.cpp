@@ -179,6 +179,7 @@ void MessageCenter::checkWithServer(std::function<void()> done)
             }
             if (done)
                 done();
+            emit syncFinished();
         });
 }
 

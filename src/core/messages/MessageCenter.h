@@ -72,6 +72,8 @@ public:
 signals:
     // The pending message changed (set by a sync, or cleared when shown).
     void pendingMessageChanged();
+    // A sync ended, successfully or not, after its caller's own steps.
+    void syncFinished();
 
 private:
     void archive(qint64 id, const QString& body);
