@@ -4,15 +4,13 @@
 #include "io/BoundedRead.h"
 #include "service/AppInfo.h"
 #include "service/ServiceContract.h"
+#include "service/ServiceExchange.h"
 #include "service/SharedNetwork.h"
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QStringDecoder>
 
 #include <cstdlib>
@@ -24,6 +22,7 @@ namespace {
 
 // A pending report is a message and at most 30 frames; more than this is not ours to send.
 constexpr qint64 kMaxPendingBytes = 256 * 1024;
+constexpr int kUploadDeadlineMs = 8000;
 const QString kSeparator = QStringLiteral("\n---\n");
 
 } // namespace
@@ -45,13 +44,9 @@ void send(const QString& kind, const QString& message, const QString& stack)
         device = QStringLiteral("?");
     const ServiceContract::CrashRequest body{
         device, kind, message, stack, AppInfo::version(), AppInfo::systemDescription()};
-    QNetworkRequest request(AppInfo::serviceUrl(ServiceContract::kCrashPath));
-    request.setTransferTimeout(8000);
-    // Without it Qt would label the JSON body as a web form.
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    QNetworkReply* reply = SharedNetwork::manager().post(
-        request, QJsonDocument(ServiceContract::toJson(body)).toJson(QJsonDocument::Compact));
-    QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    // Fire and forget: the answer is not read.
+    ServiceExchange::post(ServiceContract::kCrashPath, ServiceContract::toJson(body),
+                          kUploadDeadlineMs, &SharedNetwork::manager(), {});
 }
 
 PendingReport splitPendingReport(const QString& text)

@@ -45,7 +45,7 @@ void post(const QString& path, const QJsonObject& body, int deadlineMs, QObject*
     QPointer<QObject> guard(context);
     QObject::connect(reply, &QNetworkReply::finished, reply, [reply, state, guard, done] {
         reply->deleteLater();
-        if (!guard)
+        if (!guard || !done)
             return;
         if (!state->dropped)
             state->received += reply->read(kMaxAnswerBytes + 1 - state->received.size());

@@ -22,7 +22,8 @@ struct Answer {
 
 // Calls done exactly once on the calling (main) thread: with the answer, or with nothing on a
 // transport error, after deadlineMs in all (however slowly the bytes come), or when the answer
-// outgrows kMaxAnswerBytes. done is dropped unrun when context is destroyed first.
+// outgrows kMaxAnswerBytes. done is dropped unrun when context is destroyed first; an empty
+// done sends and forgets.
 void post(const QString& path, const QJsonObject& body, int deadlineMs, QObject* context,
           std::function<void(std::optional<Answer>)> done);
 
