@@ -63,15 +63,12 @@ QByteArray TerminalMode::lineFor(const VovirSnapshot& snapshot, bool json)
 
 bool TerminalMode::settingsFileChanged()
 {
-    // One stat a tick: the settings window replaces the file atomically, so its inode, size or
-    // time changes with every save.
+    // One stat a tick, nothing allocated: the settings window replaces the file atomically, so
+    // its inode, size or time changes with every save.
     struct stat info {};
-    QByteArray stamp;
+    FileStamp stamp;
     if (::stat(m_settingsPath.constData(), &info) == 0)
-        stamp = QByteArray::number(qulonglong(info.st_ino)) + ' ' +
-                QByteArray::number(qlonglong(info.st_size)) + ' ' +
-                QByteArray::number(qlonglong(info.st_mtim.tv_sec)) + '.' +
-                QByteArray::number(qlonglong(info.st_mtim.tv_nsec));
+        stamp = {info.st_ino, info.st_size, info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
     if (stamp == m_settingsStamp)
         return false;
     m_settingsStamp = stamp;

@@ -36,6 +36,13 @@ private:
     FILE* m_out;
     QSocketNotifier* m_signalNotifier = nullptr;
     int m_exitCode = 0;
+    struct FileStamp {
+        quint64 inode = 0;
+        qint64 size = -1; // no file
+        qint64 seconds = 0;
+        qint64 nanoseconds = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
     QByteArray m_settingsPath;
-    QByteArray m_settingsStamp;
+    FileStamp m_settingsStamp;
 };
