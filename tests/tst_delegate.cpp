@@ -41,6 +41,20 @@ QString cardTexts(StatCardView* card)
            (card->subLabel() ? card->subLabel()->text() : QString::number(card->bar()->progress()));
 }
 
+// A Unix socket bound at path with plain system calls, as another program would make it; -1
+// when it cannot be.
+int boundUnixSocket(const QByteArray& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(path).constData(),
+                 sizeof address.sun_path - 1);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return -1;
+    return fd;
+}
+
 } // namespace
 
 class TestDelegate : public QObject {
@@ -452,12 +466,8 @@ private slots:
         const QString name = m_runtime.filePath("velmoravovir-stale.socket");
         {
             // A bound socket whose process is gone: nobody listens on it.
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::strncpy(address.sun_path, QFile::encodeName(name).constData(),
-                         sizeof address.sun_path - 1);
-            QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            const int fd = boundUnixSocket(QFile::encodeName(name));
+            QVERIFY(fd >= 0);
             ::close(fd);
         }
         SingleInstance copy(name);
@@ -474,18 +484,14 @@ private slots:
         QFile::remove(name);
         int ready[2];
         QCOMPARE(::pipe(ready), 0);
+        const QByteArray path = QFile::encodeName(name); // nothing allocated after the fork
         const pid_t other = ::fork();
         if (other == 0) {
             // Another user's process answering "ok" to anyone, with plain system calls.
             if (::setgid(65534) != 0 || ::setuid(65534) != 0)
                 ::_exit(1);
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::strncpy(address.sun_path, QFile::encodeName(name).constData(),
-                         sizeof address.sun_path - 1);
-            if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-                ::listen(fd, 4) != 0)
+            const int fd = boundUnixSocket(path);
+            if (fd < 0 || ::listen(fd, 4) != 0)
                 ::_exit(1);
             [[maybe_unused]] ssize_t w = ::write(ready[1], "r", 1);
             for (;;) {
