@@ -157,8 +157,8 @@ private slots:
         const QString pending = m_dir->filePath("pending-crash.txt");
         writeFile(pending, file);
         CrashReporter::install({pending, m_dir->filePath("no-reports")});
-        QVERIFY(!QFile::exists(pending)); // deleted before sending
         QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 10000);
+        QTRY_VERIFY(!QFile::exists(pending)); // gone once the service has it
         const LoopbackHttpServer::Request& request = m_server->requests().first();
         QCOMPARE(request.method, QByteArray("POST"));
         QCOMPARE(request.path, QByteArray("/api/crash.php"));
@@ -188,12 +188,55 @@ private slots:
         QVERIFY(!m_store->contains("VSDeviceId")); // never created here
     }
 
-    void fileIsGoneEvenWhenTheServerIsDown()
+    // Launch after launch with the same pending report: the service's answer at each one, and
+    // whether the file is still there after the last.
+    void pendingReportIsKeptUntilTheServiceHasIt_data()
     {
-        qputenv("VELMORA_SERVICE_URL", "http://127.0.0.1:9");
+        QTest::addColumn<QList<int>>("answers"); // 0: the service cannot be reached
+        QTest::addColumn<int>("sends");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("offline") << QList<int>{0} << 0 << true;
+        QTest::newRow("offline, then back") << QList<int>{0, 0, 200} << 1 << false;
+        QTest::newRow("server error, then accepted") << QList<int>{500, 202} << 2 << false;
+        QTest::newRow("refused at five launches")
+            << QList<int>{400, 400, 400, 400, 400, 400} << 5 << false;
+        QTest::newRow("four refusals") << QList<int>{400, 400, 400, 400} << 4 << true;
+    }
+    void pendingReportIsKeptUntilTheServiceHasIt()
+    {
+        QFETCH(QList<int>, answers);
+        QFETCH(int, sends);
+        QFETCH(bool, kept);
         const QString pending = m_dir->filePath("pending-crash.txt");
         writeFile(pending, "Signal 11\n---\nf");
-        CrashReporter::install({pending, {}});
+        for (int status : answers) {
+            qputenv("VELMORA_SERVICE_URL",
+                    status ? m_server->baseUrl() : QByteArray("http://127.0.0.1:9"));
+            m_server->respond("/api/crash.php", {status, "{}", "application/json"});
+            std::optional<bool> sent;
+            CrashReporter::sendPendingCrash(pending, [&sent](bool ok) { sent = ok; });
+            QTRY_VERIFY_WITH_TIMEOUT(sent.has_value(), 10000);
+            QCOMPARE(*sent, status >= 200 && status < 300);
+        }
+        QCOMPARE(int(m_server->requests().size()), sends);
+        QCOMPARE(QFile::exists(pending), kept);
+    }
+
+    void aCrashDuringTheUploadIsKept()
+    {
+        const QString pending = m_dir->filePath("pending-crash.txt");
+        writeFile(pending, "Signal 11\n---\nf");
+        std::optional<bool> sent;
+        CrashReporter::sendPendingCrash(pending, [&sent](bool ok) { sent = ok; });
+        // This run crashes again before the service answers: at one place, so the same text.
+        writeFile(pending, "Signal 11\n---\nf", QDateTime::currentDateTime().addSecs(5));
+        QTRY_VERIFY_WITH_TIMEOUT(sent.has_value(), 10000);
+        QVERIFY(*sent);
+        QVERIFY(QFile::exists(pending));
+        sent.reset();
+        CrashReporter::sendPendingCrash(pending, [&sent](bool ok) { sent = ok; });
+        QTRY_VERIFY_WITH_TIMEOUT(sent.has_value(), 10000);
+        QCOMPARE(m_server->requests().size(), 2);
         QVERIFY(!QFile::exists(pending));
     }
 

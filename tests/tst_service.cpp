@@ -1,6 +1,7 @@
 // The maker's service driven over HTTP on loopback, on SQLite and on the PostgreSQL cluster that
 // the test script starts; the maker's commands on the same database; and the application's own
 // message code talking to it end to end.
+#include "crash/CrashReporter.h"
 #include "messages/MessageCenter.h"
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
@@ -29,6 +30,20 @@ QByteArray syncBody(const QString& device, std::optional<qint64> ack = std::null
     if (ack)
         body.insert("m", *ack);
     return QJsonDocument(body).toJson(QJsonDocument::Compact);
+}
+
+int crash(const ServiceProcess& service, const QString& device, const QString& stack,
+          const QString& version = "1.0.0")
+{
+    return service
+        .post("/api/crash.php", QJsonDocument(QJsonObject{{"d", device},
+                                                          {"kind", "crash"},
+                                                          {"message", "Signal 11"},
+                                                          {"stack", stack},
+                                                          {"v", version},
+                                                          {"os", "Debian GNU/Linux 12"}})
+                                    .toJson(QJsonDocument::Compact))
+        .status;
 }
 
 } // namespace
@@ -77,11 +92,36 @@ private slots:
         auto offered = [&](std::optional<qint64> ack) {
             return object(service->post("/api/sync.php", syncBody("DEV-A", ack)).body);
         };
+        auto states = [&] {
+            QStringList list;
+            for (const QJsonValue& e :
+                 QJsonDocument::fromJson(
+                     service->command({"conversation", "DEV-A", "--json"}).second)
+                     .array())
+                list << e.toObject()["state"].toString();
+            return list;
+        };
+        QCOMPARE(states(), QStringList({"queued", "queued"}));
         QCOMPARE(offered(std::nullopt)["mid"].toInteger(), a);
         QCOMPARE(offered(std::nullopt)["msg"].toString(), QString("Premier"));
+        QCOMPARE(states(), QStringList({"offered", "queued"}));
         QCOMPARE(offered(a)["mid"].toInteger(), b);
-        QCOMPARE(offered(b)["mid"].toInteger(), 0);
+        QCOMPARE(states(), QStringList({"acknowledged", "offered"}));
+        // Taken back before it was read: never offered again, and the next one comes.
+        QCOMPARE(service->command({"retract", QString::number(b)}).first, 0);
+        const qint64 c =
+            service->command({"reply", "DEV-A", "Troisième"}).second.trimmed().toLongLong();
+        QCOMPARE(offered(a)["mid"].toInteger(), c);
+        QCOMPARE(states(), QStringList({"acknowledged", "retracted", "offered"}));
+        QCOMPARE(service->command({"retract", QString::number(a)}).first, 1); // already read
+        QCOMPARE(service->command({"retract", "999999"}).first, 1);
+        QCOMPARE(offered(c)["mid"].toInteger(), 0);
         QCOMPARE(offered(a)["mid"].toInteger(), 0); // a replayed old sync brings nothing back
+        // What the application could never show is refused; its longest message is not.
+        for (const QString& text : {QString(), QString(" \n\t "), QString(4001, QChar(u'é'))})
+            QCOMPARE(service->command({"reply", "DEV-A", text}).first, 1);
+        QCOMPARE(service->command({"reply", "DEV-A", QString(4000, QChar(u'é'))}).first, 0);
+        QCOMPARE(states().size(), 4);
         // Another device never sees them.
         QCOMPARE(object(service->post("/api/sync.php", syncBody("DEV-B")).body)["mid"].toInteger(),
                  0);
@@ -96,48 +136,95 @@ private slots:
     {
         auto service = started();
         QVERIFY(service);
+        auto devices = [&] {
+            return QJsonDocument::fromJson(service->command({"devices", "--json"}).second).array();
+        };
+        // A report before any sync went through (a login start without network).
         const auto reply =
             service->post("/api/report.php",
                           j("{'d': 'DEV-A', 'v': '1.0.0', 'os': 'Ubuntu 24.04', 'text': 'Ça gèle', "
                             "'email': 'moi@exemple.ch'}"));
         QCOMPARE(reply.status, 200);
         QCOMPARE(object(reply.body), object(j("{'ok': true}")));
-        QCOMPARE(service->post("/api/sync.php", syncBody("DEV-A")).status, 200);
-        service->command({"reply", "DEV-A", "Corrigé"});
+        QCOMPARE(devices().size(), 1);
+        QCOMPARE(devices()[0].toObject()["system"].toString(), QString("Ubuntu 24.04"));
+        QCOMPARE(devices()[0].toObject()["waitingForAnswer"].toBool(), true);
+        QCOMPARE(service->command({"reply", "DEV-A", "Corrigé"}).first, 0);
+        QCOMPARE(devices()[0].toObject()["waitingForAnswer"].toBool(), false);
+        QCOMPARE(devices()[0].toObject()["answersNotPickedUp"].toInteger(), 1);
+        service->post("/api/report.php",
+                      j("{'d': 'DEV-A', 'v': '1.0.0', 'os': 'Ubuntu 24.04', 'text': 'Merci', "
+                        "'reply': true}"));
+        QCOMPARE(devices()[0].toObject()["waitingForAnswer"].toBool(), true);
         const QJsonArray talk =
             QJsonDocument::fromJson(service->command({"conversation", "DEV-A", "--json"}).second)
                 .array();
-        QCOMPARE(talk.size(), 2);
+        QCOMPARE(talk.size(), 3);
         QCOMPARE(talk[0].toObject()["text"].toString(), QString("Ça gèle"));
         QCOMPARE(talk[0].toObject()["email"].toString(), QString("moi@exemple.ch"));
+        QCOMPARE(talk[0].toObject()["kind"].toString(), QString("report"));
         QCOMPARE(talk[1].toObject()["from"].toString(), QString("maker"));
         QCOMPARE(talk[1].toObject()["acknowledged"].toBool(), false);
+        QCOMPARE(talk[2].toObject()["kind"].toString(), QString("reply"));
 
-        // The same fault at other addresses groups together; another fault stands apart.
-        auto crash = [&](const char* message, const char* address, const char* version) {
-            return service
-                ->post("/api/crash.php",
-                       QJsonDocument(
-                           QJsonObject{{"d", "DEV-A"},
-                                       {"kind", "crash"},
-                                       {"message", message},
-                                       {"stack", QString("velmoravovir(_ZN4Rates3cpuEv+0x1c) [%1]\n"
-                                                         "velmoravovir(main+0x2a) [0x5555]")
-                                                     .arg(address)},
-                                       {"v", version},
-                                       {"os", "Debian GNU/Linux 12"}})
-                           .toJson(QJsonDocument::Compact))
-                .status;
-        };
-        QCOMPARE(crash("Signal 11", "0x7f01", "1.0.0"), 200);
-        QCOMPARE(crash("Signal 11", "0x7f99", "1.0.1"), 200);
-        QCOMPARE(crash("Signal 6", "0x7f01", "1.0.1"), 200);
+        // A crash makes its device known too; one from before the device had an id does not.
+        QCOMPARE(crash(*service, "DEV-C", "velmoravovir(+0x1c) [0x7f01]"), 200);
+        QCOMPARE(crash(*service, "DEV-A", "velmoravovir(+0x1c) [0x7f99]"), 200);
+        QCOMPARE(crash(*service, "?", "velmoravovir(+0x1c) [0x7f01]"), 200);
+        QCOMPARE(devices().size(), 2);
         const QJsonArray groups =
             QJsonDocument::fromJson(service->command({"crashes", "--json"}).second).array();
-        QCOMPARE(groups.size(), 2);
-        QCOMPARE(groups[0].toObject()["count"].toInteger(), 2);
-        QCOMPARE(groups[0].toObject()["versions"].toArray(), QJsonArray({"1.0.0", "1.0.1"}));
-        QCOMPARE(groups[1].toObject()["message"].toString(), QString("Signal 6"));
+        QCOMPARE(groups.size(), 1);
+        const QJsonObject group = groups[0].toObject();
+        QCOMPARE(group["count"].toInteger(), 3);
+        QCOMPARE(group["devices"].toInteger(), 3);
+        QCOMPARE(group["versions"].toArray(), QJsonArray({"1.0.0"}));
+        QVERIFY(group["stack"].toString().startsWith("velmoravovir(+0x1c) [0x7f01]"));
+        QVERIFY(group["firstSeen"].toString() <= group["lastSeen"].toString());
+        const QJsonObject one =
+            QJsonDocument::fromJson(
+                service->command({"crash", group["signature"].toString(), "--json"}).second)
+                .object();
+        QCOMPARE(one["deviceList"].toArray().size(), 3);
+        QCOMPARE(service->command({"crash", "0000000000000000"}).first, 1);
+    }
+
+    // Two crashes of one device: whether they fall into one group.
+    void crashGroups_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<QString>("secondVersion");
+        QTest::addColumn<bool>("together");
+        const QString top = "velmoravovir(_ZN4Rates3cpuEv+0x1c) [0x7f01]\n"
+                            "velmoravovir(+0x4a10) [0x7f02]\n"
+                            "libc.so.6(+0x271ca) [0x7f03]\n";
+        QTest::newRow("loaded elsewhere")
+            << top << QString(top).replace("[0x7f", "[0x55") << "1.0.0" << true;
+        QTest::newRow("another place in one function")
+            << top << QString(top).replace("+0x1c", "+0x2c") << "1.0.0" << false;
+        QTest::newRow("another place in the program")
+            << top << QString(top).replace("+0x4a10", "+0x4b80") << "1.0.0" << false;
+        QTest::newRow("another version") << top << top << "1.0.1" << false;
+        QTest::newRow("callers differ below the top frames") << top + "a\nb\nc" << top + "a\nb\nx"
+                                                             << "1.0.0" << true;
+        QTest::newRow("gdb's addresses") << "#0  0x00007f01 in raise () from /lib/libc.so.6"
+                                         << "#0  0x00007f99 in raise () from /lib/libc.so.6"
+                                         << "1.0.0" << true;
+    }
+    void crashGroups()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(QString, secondVersion);
+        QFETCH(bool, together);
+        ServiceProcess service("sqlite");
+        QVERIFY(service.start());
+        QCOMPARE(crash(service, "DEV-A", first), 200);
+        QCOMPARE(crash(service, "DEV-A", second, secondVersion), 200);
+        const QJsonArray groups =
+            QJsonDocument::fromJson(service.command({"crashes", "--json"}).second).array();
+        QCOMPARE(groups.size(), together ? 1 : 2);
     }
 
     void badRequests_data()
@@ -236,13 +323,31 @@ private slots:
         QCOMPARE(talk.first, 0);
         QVERIFY(!talk.second.contains('\x1b'));
         QVERIFY(talk.second.contains("rouge \\x1b[31m ici\\u202e"));
+        QVERIFY(talk.second.contains("  user report\n"));
+        // Ids as makers copy them: lower case, or the first 8 characters or more.
+        for (const char* id :
+             {"0C9F5B1E-7A4D-4E8B-9D2C-3F6A1B0E5D47", "0C9F5B1E-0000-4E8B-9D2C-3F6A1B0E5D47",
+              "1D9F5B1E-7A4D-4E8B-9D2C-3F6A1B0E5D47"})
+            QCOMPARE(service.post("/api/sync.php", syncBody(id)).status, 200);
+        const QList<QPair<QString, int>> named{{"0c9f5b1e-7a4d-4e8b-9d2c-3f6a1b0e5d47", 0},
+                                               {"1d9f5b1e", 0},
+                                               {"1D9F5B1", 1},  // too short to trust
+                                               {"0C9F5B1E", 1}, // two devices begin so
+                                               {"0c9f5b1e-7", 0}};
+        for (const auto& [id, code] : named)
+            QVERIFY2(service.command({"reply", id, "Bonjour"}).first == code, qPrintable(id));
+        // A device that waits for an answer comes first, however long ago it was seen.
+        const QByteArray listed = service.command({"devices"}).second;
+        QVERIFY2(listed.startsWith("DEV-A  Debian GNU/Linux 12  v1.0.0  last seen "), listed);
+        QVERIFY(listed.split('\n')[0].contains(", waits for an answer since "));
+        QVERIFY(listed.contains("1D9F5B1E-7A4D-4E8B-9D2C-3F6A1B0E5D47  Debian GNU/Linux 12  v1.0.0 "
+                                " last seen "));
+        QVERIFY(listed.contains(", 1 answer(s) not picked up yet"));
         QCOMPARE(service.command({"reply", "NOBODY", "x"}).first, 1);
         QCOMPARE(service.command({"conversation", "NOBODY"}).first, 1);
         QCOMPARE(service.command({"launch"}).first, 2);
         QCOMPARE(service.command({"reply", "DEV-A"}).first, 2);
         QCOMPARE(service.command({"crashes"}).second, QByteArray("no crashes yet\n"));
-        QVERIFY(service.command({"devices"})
-                    .second.startsWith("DEV-A  Debian GNU/Linux 12  v1.0.0  last seen "));
     }
 
     void aDatabaseThatGoesAwayGives503AndComesBack()
@@ -251,20 +356,10 @@ private slots:
         QVERIFY(service.start());
         QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 200);
         // Every session of the service's database is cut, as when the server restarts.
-        {
-            const QUrl url(service.database());
-            QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "killer");
-            db.setHostName(url.host());
-            db.setPort(url.port());
-            db.setUserName(url.userName());
-            db.setDatabaseName("postgres");
-            QVERIFY(db.open());
-            QSqlQuery(db).exec(
-                "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
-                url.path().mid(1) + "'");
-            db.close();
-        }
-        QSqlDatabase::removeDatabase("killer");
+        QVERIFY(service.sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                            "datname = '" +
+                                QUrl(service.database()).path().mid(1) + "'",
+                            true));
         QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 503);
         QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 200);
     }
@@ -286,6 +381,14 @@ private slots:
         };
         sync(); // the application's first sync makes it known to the maker
         const QString device = center.deviceId();
+        // Answers an older service let through and no application can show (blank, larger
+        // than the application reads) wait first in the queue.
+        QFETCH(QString, backend);
+        const QString huge =
+            backend == "sqlite" ? "replace(hex(zeroblob(40000)), '00', 'é')" : "repeat('é', 40000)";
+        QVERIFY(service->sql("INSERT INTO maker_messages (device, text, written) VALUES ('" +
+                             device + "', '', 1), ('" + device + "', '   ', 2), ('" + device +
+                             "', " + huge + ", 3)"));
         const auto reply = service->command({"reply", device, "Bonjour de Velmora Labs"});
         QCOMPARE(reply.first, 0);
         sync();
@@ -305,6 +408,28 @@ private slots:
         center.reportProblem("Merci !", std::nullopt, [&sent](bool ok) { sent = ok; });
         QTRY_VERIFY_WITH_TIMEOUT(sent.has_value(), 10000);
         QVERIFY(*sent);
+
+        // A crash left by the last run: the service is down at the next launch, up at the one
+        // after; it arrives once.
+        const QString pending = home.filePath("pending-crash.txt");
+        QFile file(pending);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("Signal 11\n---\nvelmoravovir(+0x1c) [0x7f01]");
+        file.close();
+        auto launch = [&pending] {
+            std::optional<bool> went;
+            CrashReporter::sendPendingCrash(pending, [&went](bool ok) { went = ok; });
+            return QTest::qWaitFor([&went] { return went.has_value(); }, 10000) && *went;
+        };
+        qputenv("VELMORA_SERVICE_URL", "http://127.0.0.1:9");
+        QVERIFY(!launch());
+        qputenv("VELMORA_SERVICE_URL", service->url().toString().toLatin1());
+        QVERIFY(launch());
+        QVERIFY(!launch());
+        const QJsonArray crashes =
+            QJsonDocument::fromJson(service->command({"crashes", "--json"}).second).array();
+        QCOMPARE(crashes.size(), 1);
+        QCOMPARE(crashes[0].toObject()["count"].toInteger(), 1);
         VovirSettings::setStore(nullptr);
     }
 };

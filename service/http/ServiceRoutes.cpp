@@ -64,8 +64,8 @@ QHttpServerResponse ServiceRoutes::report(const QHttpServerRequest& request)
         return refused(Status::BadRequest);
     if (!m_reports.allow(report->device))
         return refused(Status::TooManyRequests);
-    if (!m_store.addReport(report->device, report->version, report->os, report->text,
-                           report->email))
+    if (!m_store.addReport(report->device, report->version, report->os, report->text, report->email,
+                           report->reply))
         return refused(Status::ServiceUnavailable);
     return QHttpServerResponse(QJsonObject{{QStringLiteral("ok"), true}});
 }

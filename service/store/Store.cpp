@@ -182,14 +182,22 @@ bool Store::migrate()
     return true;
 }
 
-std::optional<Store::Offer> Store::sync(const QString& device, const QString& version,
-                                        const QString& system, std::optional<qint64> ack)
+std::optional<QString> Store::makerTextProblem(const QString& text)
 {
-    if (!connect())
-        return std::nullopt;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery q(db);
-    // One statement: a device's first sync creates it, later ones refresh it. The
+    if (text.trimmed().isEmpty())
+        return QStringLiteral("the message is blank: the application shows no empty message");
+    if (text.size() > kMaxMakerText)
+        return QStringLiteral("the message has %1 characters: the application shows at most %2")
+            .arg(text.size())
+            .arg(kMaxMakerText);
+    return std::nullopt;
+}
+
+bool Store::recordDevice(const QString& device, const QString& version, const QString& system,
+                         qint64 ack)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    // One statement: a device's first contact creates it, later ones refresh it. The
     // acknowledgement only moves forward, so a late or replayed sync cannot bring back a message.
     q.prepare(QStringLiteral(
         "INSERT INTO devices (id, first_seen, last_seen, version, system, acked) "
@@ -198,36 +206,58 @@ std::optional<Store::Offer> Store::sync(const QString& device, const QString& ve
         "acked = CASE WHEN excluded.acked > devices.acked THEN excluded.acked ELSE devices.acked "
         "END"));
     const qint64 now = nowMs();
-    q.addBindValue(device);
-    q.addBindValue(now);
-    q.addBindValue(now);
-    q.addBindValue(version);
-    q.addBindValue(system);
-    q.addBindValue(ack && *ack > 0 ? *ack : 0);
-    if (!q.exec())
-        return fail(QStringLiteral("cannot record the device")), std::nullopt;
+    for (const QVariant& v : {QVariant(device), QVariant(now), QVariant(now), QVariant(version),
+                              QVariant(system), QVariant(ack)})
+        q.addBindValue(v);
+    return q.exec() || fail(QStringLiteral("cannot record the device"));
+}
+
+std::optional<Store::Offer> Store::sync(const QString& device, const QString& version,
+                                        const QString& system, std::optional<qint64> ack)
+{
+    if (!connect() || !recordDevice(device, version, system, ack && *ack > 0 ? *ack : 0))
+        return std::nullopt;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery offer(db);
-    offer.prepare(QStringLiteral(
-        "SELECT m.id, m.text FROM maker_messages m JOIN devices d ON d.id = m.device "
-        "WHERE m.device = ? AND m.id > d.acked ORDER BY m.id LIMIT 1"));
+    // Messages no device can show (taken back, blank, longer than the application reads) are
+    // passed over: offered, they would hold back every later answer to that device.
+    offer.prepare(
+        QStringLiteral(
+            "SELECT m.id, m.text FROM maker_messages m JOIN devices d ON d.id = m.device "
+            "WHERE m.device = ? AND m.id > d.acked AND m.retracted IS NULL "
+            "AND length(m.text) <= %1 AND %2 <> '' ORDER BY m.id LIMIT 1")
+            .arg(kMaxMakerText)
+            .arg(m_postgres
+                     ? QStringLiteral("btrim(m.text, E' \\t\\n\\r')")
+                     : QStringLiteral("trim(m.text, ' ' || char(9) || char(10) || char(13))")));
     offer.addBindValue(device);
     if (!offer.exec())
         return fail(QStringLiteral("cannot look for messages")), std::nullopt;
     if (!offer.next())
         return Offer{};
-    return Offer{offer.value(0).toLongLong(), offer.value(1).toString()};
+    const Offer found{offer.value(0).toLongLong(), offer.value(1).toString()};
+    QSqlQuery offered(db);
+    offered.prepare(
+        QStringLiteral("UPDATE maker_messages SET offered = ? WHERE id = ? AND offered IS NULL"));
+    offered.addBindValue(nowMs());
+    offered.addBindValue(found.id);
+    if (!offered.exec())
+        return fail(QStringLiteral("cannot record the offer")), std::nullopt;
+    return found;
 }
 
 bool Store::addReport(const QString& device, const QString& version, const QString& system,
-                      const QString& text, const std::optional<QString>& email)
+                      const QString& text, const std::optional<QString>& email, bool reply)
 {
-    if (!connect())
+    if (!connect() || !recordDevice(device, version, system, 0))
         return false;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("INSERT INTO reports (device, text, email, version, system, received) "
-                             "VALUES (?, ?, ?, ?, ?, ?)"));
-    for (const QVariant& v : {QVariant(device), QVariant(text), nullable(email), QVariant(version),
-                              QVariant(system), QVariant(nowMs())})
+    q.prepare(
+        QStringLiteral("INSERT INTO reports (device, text, email, version, system, received, kind) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    for (const QVariant& v :
+         {QVariant(device), QVariant(text), nullable(email), QVariant(version), QVariant(system),
+          QVariant(nowMs()), QVariant(reply ? QStringLiteral("reply") : QStringLiteral("report"))})
         q.addBindValue(v);
     return q.exec() || fail(QStringLiteral("cannot store the report"));
 }
@@ -237,13 +267,17 @@ bool Store::addCrash(const QString& device, const QString& kind, const QString& 
 {
     if (!connect())
         return false;
+    // "?" is a crash from before the device had an identifier: no device to know.
+    if (device != QLatin1String("?") && !recordDevice(device, version, system, 0))
+        return false;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral(
         "INSERT INTO crashes (device, kind, message, stack, version, system, signature, received) "
         "VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const QVariant& v :
          {QVariant(device), QVariant(kind), QVariant(message), QVariant(stack), QVariant(version),
-          QVariant(system), QVariant(crashSignature(kind, message, stack)), QVariant(nowMs())})
+          QVariant(system), QVariant(crashSignature(kind, message, stack, version)),
+          QVariant(nowMs())})
         q.addBindValue(v);
     return q.exec() || fail(QStringLiteral("cannot store the crash"));
 }
@@ -258,8 +292,35 @@ bool Store::deviceExists(const QString& device)
     return q.exec() && q.next();
 }
 
+std::optional<QStringList> Store::devicesMatching(const QString& given)
+{
+    if (!connect())
+        return std::nullopt;
+    if (deviceExists(given))
+        return QStringList{given};
+    // Ids are upper-case UUIDs: a prefix shorter than 8 characters is too easily another's.
+    constexpr qsizetype kMinPrefix = 8;
+    if (given.size() < kMinPrefix)
+        return QStringList{};
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT id FROM devices WHERE upper(substr(id, 1, ?)) = ? "
+                             "ORDER BY id LIMIT 2"));
+    q.addBindValue(given.size());
+    q.addBindValue(given.toUpper());
+    if (!q.exec())
+        return fail(QStringLiteral("cannot look for the device")), std::nullopt;
+    QStringList found;
+    while (q.next())
+        found << q.value(0).toString();
+    return found;
+}
+
 std::optional<qint64> Store::addMakerMessage(const QString& device, const QString& text)
 {
+    if (makerTextProblem(text)) {
+        m_error = *makerTextProblem(text);
+        return std::nullopt;
+    }
     if (!connect() || !deviceExists(device))
         return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
@@ -276,20 +337,54 @@ std::optional<qint64> Store::addMakerMessage(const QString& device, const QStrin
     return q.lastInsertId().toLongLong();
 }
 
+Store::Retraction Store::retract(qint64 messageId)
+{
+    if (!connect())
+        return Retraction::Failed;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    // One statement, so that a sync acknowledging it meanwhile cannot slip in between.
+    q.prepare(QStringLiteral(
+        "UPDATE maker_messages SET retracted = ? WHERE id = ? AND retracted IS NULL "
+        "AND id > (SELECT d.acked FROM devices d WHERE d.id = maker_messages.device)"));
+    q.addBindValue(nowMs());
+    q.addBindValue(messageId);
+    if (!q.exec())
+        return fail(QStringLiteral("cannot take the message back")), Retraction::Failed;
+    if (q.numRowsAffected() == 1)
+        return Retraction::Done;
+    QSqlQuery exists(db);
+    exists.prepare(QStringLiteral("SELECT 1 FROM maker_messages WHERE id = ?"));
+    exists.addBindValue(messageId);
+    if (!exists.exec())
+        return fail(QStringLiteral("cannot look for the message")), Retraction::Failed;
+    return exists.next() ? Retraction::AlreadyRead : Retraction::Unknown;
+}
+
 std::optional<QList<Store::Device>> Store::devices()
 {
     if (!connect())
         return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     if (!q.exec(QStringLiteral(
-            "SELECT d.id, d.first_seen, d.last_seen, d.version, d.system, "
-            "(SELECT COUNT(*) FROM maker_messages m WHERE m.device = d.id AND m.id > d.acked) "
-            "FROM devices d ORDER BY d.last_seen DESC")))
+            "SELECT id, first_seen, last_seen, version, system, not_picked_up, last_user, "
+            "last_answer FROM (SELECT d.id, d.first_seen, d.last_seen, d.version, d.system, "
+            "(SELECT COUNT(*) FROM maker_messages m WHERE m.device = d.id AND m.id > d.acked "
+            "AND m.retracted IS NULL) AS not_picked_up, "
+            "(SELECT MAX(r.received) FROM reports r WHERE r.device = d.id) AS last_user, "
+            "(SELECT MAX(m.written) FROM maker_messages m WHERE m.device = d.id "
+            "AND m.retracted IS NULL) AS last_answer FROM devices d) AS listed "
+            "ORDER BY CASE WHEN last_user IS NOT NULL AND (last_answer IS NULL OR "
+            "last_user > last_answer) THEN 0 ELSE 1 END, last_seen DESC")))
         return fail(QStringLiteral("cannot list the devices")), std::nullopt;
     QList<Device> list;
+    auto when = [&q](int column) {
+        return q.isNull(column) ? QDateTime() : fromMs(q.value(column));
+    };
     while (q.next())
         list.append({q.value(0).toString(), fromMs(q.value(1)), fromMs(q.value(2)),
-                     q.value(3).toString(), q.value(4).toString(), q.value(5).toLongLong()});
+                     q.value(3).toString(), q.value(4).toString(), q.value(5).toLongLong(), when(6),
+                     when(7)});
     return list;
 }
 
@@ -299,9 +394,10 @@ std::optional<QList<Store::Entry>> Store::conversation(const QString& device)
         return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral(
-        "SELECT 'report', r.id, r.text, r.email, r.received, 0 FROM reports r WHERE r.device = ? "
+        "SELECT r.kind, r.id, r.text, r.email, r.received, '' FROM reports r WHERE r.device = ? "
         "UNION ALL SELECT 'maker', m.id, m.text, NULL, m.written, "
-        "CASE WHEN m.id <= d.acked THEN 1 ELSE 0 END "
+        "CASE WHEN m.retracted IS NOT NULL THEN 'retracted' WHEN m.id <= d.acked "
+        "THEN 'acknowledged' WHEN m.offered IS NOT NULL THEN 'offered' ELSE 'queued' END "
         "FROM maker_messages m JOIN devices d ON d.id = m.device WHERE m.device = ? "
         "ORDER BY 5, 2"));
     q.addBindValue(device);
@@ -311,19 +407,12 @@ std::optional<QList<Store::Entry>> Store::conversation(const QString& device)
     QList<Entry> list;
     while (q.next())
         list.append({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toString(),
-                     q.value(3).toString(), fromMs(q.value(4)), q.value(5).toInt() == 1});
+                     q.value(3).toString(), fromMs(q.value(4)), q.value(5).toString()});
     return list;
 }
 
-std::optional<QList<Store::CrashGroup>> Store::crashGroups()
+QList<Store::CrashGroup> Store::readGroups(QSqlQuery& q)
 {
-    if (!connect())
-        return std::nullopt;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(QStringLiteral(
-            "SELECT c.signature, MIN(c.kind), MIN(c.message), COUNT(*), MAX(c.received) "
-            "FROM crashes c GROUP BY c.signature ORDER BY COUNT(*) DESC, MAX(c.received) DESC")))
-        return fail(QStringLiteral("cannot list the crashes")), std::nullopt;
     QList<CrashGroup> groups;
     while (q.next())
         groups.append({q.value(0).toString(),
@@ -331,16 +420,81 @@ std::optional<QList<Store::CrashGroup>> Store::crashGroups()
                        q.value(2).toString(),
                        q.value(3).toLongLong(),
                        {},
-                       fromMs(q.value(4))});
-    for (CrashGroup& group : groups) {
-        QSqlQuery v(QSqlDatabase::database(m_connection, false));
-        v.prepare(QStringLiteral(
-            "SELECT DISTINCT version FROM crashes WHERE signature = ? ORDER BY version"));
-        v.addBindValue(group.signature);
-        if (!v.exec())
-            return fail(QStringLiteral("cannot list the versions")), std::nullopt;
-        while (v.next())
-            group.versions << v.value(0).toString();
-    }
+                       fromMs(q.value(4)),
+                       fromMs(q.value(5)),
+                       q.value(6).toLongLong(),
+                       q.value(7).toString()});
     return groups;
+}
+
+bool Store::readVersions(CrashGroup& group)
+{
+    QSqlQuery v(QSqlDatabase::database(m_connection, false));
+    v.prepare(QStringLiteral(
+        "SELECT DISTINCT version FROM crashes WHERE signature = ? ORDER BY version"));
+    v.addBindValue(group.signature);
+    if (!v.exec())
+        return fail(QStringLiteral("cannot list the versions"));
+    while (v.next())
+        group.versions << v.value(0).toString();
+    return true;
+}
+
+namespace {
+
+// One crash group per row; the first stack is the one of its oldest crash.
+const QString kGroupColumns =
+    QStringLiteral("SELECT c.signature, MIN(c.kind), MIN(c.message), COUNT(*), MIN(c.received), "
+                   "MAX(c.received), COUNT(DISTINCT c.device), (SELECT f.stack FROM crashes f "
+                   "WHERE f.signature = c.signature ORDER BY f.id LIMIT 1) FROM crashes c ");
+
+} // namespace
+
+std::optional<QList<Store::CrashGroup>> Store::crashGroups()
+{
+    if (!connect())
+        return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(kGroupColumns + QStringLiteral("GROUP BY c.signature "
+                                               "ORDER BY COUNT(*) DESC, MAX(c.received) DESC")))
+        return fail(QStringLiteral("cannot list the crashes")), std::nullopt;
+    QList<CrashGroup> groups = readGroups(q);
+    for (CrashGroup& group : groups)
+        if (!readVersions(group))
+            return std::nullopt;
+    return groups;
+}
+
+std::optional<Store::CrashGroup> Store::crashGroup(const QString& signature)
+{
+    if (!connect())
+        return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(kGroupColumns + QStringLiteral("WHERE c.signature = ? GROUP BY c.signature"));
+    q.addBindValue(signature);
+    if (!q.exec())
+        return fail(QStringLiteral("cannot read the crash group")), std::nullopt;
+    const QList<CrashGroup> found = readGroups(q);
+    if (found.isEmpty())
+        return CrashGroup{};
+    CrashGroup group = found.first();
+    if (!readVersions(group))
+        return std::nullopt;
+    return group;
+}
+
+std::optional<QList<Store::CrashDevice>> Store::crashDevices(const QString& signature)
+{
+    if (!connect())
+        return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT device, COUNT(*), MAX(received) FROM crashes "
+                             "WHERE signature = ? GROUP BY device ORDER BY MAX(received) DESC"));
+    q.addBindValue(signature);
+    if (!q.exec())
+        return fail(QStringLiteral("cannot list the crashed devices")), std::nullopt;
+    QList<CrashDevice> list;
+    while (q.next())
+        list.append({q.value(0).toString(), q.value(1).toLongLong(), fromMs(q.value(2))});
+    return list;
 }

@@ -123,6 +123,32 @@ public:
                     body);
     }
 
+    // One SQL statement on the service's database, or on the cluster's "postgres" database
+    // (for what a database cannot do to itself): what an older version or an administrator
+    // left there.
+    bool sql(const QString& statement, bool onCluster = false) const
+    {
+        bool done = false;
+        {
+            QSqlDatabase db;
+            if (m_database.startsWith("sqlite:")) {
+                db = QSqlDatabase::addDatabase("QSQLITE", "direct");
+                db.setDatabaseName(m_database.mid(7));
+            } else {
+                const QUrl url(m_database);
+                db = QSqlDatabase::addDatabase("QPSQL", "direct");
+                db.setHostName(url.host());
+                db.setPort(url.port());
+                db.setUserName(url.userName());
+                db.setDatabaseName(onCluster ? QStringLiteral("postgres") : url.path().mid(1));
+            }
+            done = db.open() && QSqlQuery(db).exec(statement);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("direct");
+        return done;
+    }
+
     // A maker's command on the same database: its exit code and standard output.
     QPair<int, QByteArray> command(const QStringList& arguments) const
     {

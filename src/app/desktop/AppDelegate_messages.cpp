@@ -80,8 +80,11 @@ void AppDelegate::reportProblemPressed()
     if (!form)
         return;
     const QString text = form->text.trimmed();
-    if (text.isEmpty())
+    if (text.isEmpty()) {
+        // Emptied and confirmed: the user threw the draft away ("Annuler" keeps it).
+        VovirSettings::store().remove(kReportDraft);
         return;
+    }
     // Kept until the service has it: a failed send never costs the user the text.
     const QVariantMap draft{{QStringLiteral("text"), text}, {QStringLiteral("email"), form->email}};
     VovirSettings::store().setDictionary(kReportDraft, draft);

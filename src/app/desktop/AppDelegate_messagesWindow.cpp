@@ -211,7 +211,7 @@ void AppDelegate::uploadReply(qint64 id, const QString& text)
 {
     const QPair<qint64, QString> key{id, text};
     QPointer<AppDelegate> weak(this);
-    m_messages->reportProblem(text, std::nullopt, [weak, key](bool ok) {
+    m_messages->sendReply(text, [weak, key](bool ok) {
         if (!weak)
             return;
         weak->m_repliesInFlight.remove(key);

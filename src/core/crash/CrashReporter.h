@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // Records why the application died and reports it to the maker on the next launch, together
@@ -35,10 +36,14 @@ inline constexpr int kMaxErrorFrames = 15;
 inline constexpr int kMaxSystemReportChars = 18000;
 
 // Internal steps, in the order install() runs them.
-void sendPendingCrash(const QString& pendingFile);
+// Keeps the pending file until the service has answered 2xx, for at most
+// kMaxPendingAttempts launches; done (optional) learns whether it went through.
+void sendPendingCrash(const QString& pendingFile, std::function<void(bool)> done = {});
 void sendSystemCrashReports(const QString& folder);
 void installHandlers(const QString& pendingFile);
-void send(const QString& kind, const QString& message, const QString& stack);
+// done (optional) learns whether the service answered 2xx; without it, sent and forgotten.
+void send(const QString& kind, const QString& message, const QString& stack,
+          std::function<void(bool)> done = {});
 // At most maxBytes of a regular file, never read through a symbolic link.
 std::optional<QByteArray> readFileHead(const QString& path, qint64 maxBytes);
 

@@ -9,7 +9,9 @@
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
 
+#include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QStringDecoder>
 
@@ -24,6 +26,21 @@ namespace {
 constexpr qint64 kMaxPendingBytes = 256 * 1024;
 constexpr int kUploadDeadlineMs = 8000;
 const QString kSeparator = QStringLiteral("\n---\n");
+// Which pending report was tried how often ("report": digest, "tries", "sent").
+const QString kAttemptKey = QStringLiteral("VSCrashUpload");
+// Launches that try one report before it is given up: a report the service always refuses
+// must not be sent forever.
+constexpr qint64 kMaxPendingAttempts = 5;
+
+// One pending report: two crashes at one place write the same text, the file's time tells them
+// apart.
+QString pendingIdentity(const QString& path, const QByteArray& bytes)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(bytes);
+    hash.addData(QByteArray::number(QFileInfo(path).lastModified().toMSecsSinceEpoch()));
+    return QString::fromLatin1(hash.result().toHex().left(32));
+}
 
 } // namespace
 
@@ -36,7 +53,8 @@ std::optional<QByteArray> readFileHead(const QString& path, qint64 maxBytes)
     return result.content;
 }
 
-void send(const QString& kind, const QString& message, const QString& stack)
+void send(const QString& kind, const QString& message, const QString& stack,
+          std::function<void(bool)> done)
 {
     // Only read here: the device identifier is created by the message side.
     QString device = VovirSettings::store().stringValue(QStringLiteral("VSDeviceId"));
@@ -44,9 +62,13 @@ void send(const QString& kind, const QString& message, const QString& stack)
         device = QStringLiteral("?");
     const ServiceContract::CrashRequest body{
         device, kind, message, stack, AppInfo::version(), AppInfo::systemDescription()};
-    // Fire and forget: the answer is not read.
+    std::function<void(std::optional<ServiceExchange::Answer>)> answered;
+    if (done)
+        answered = [done](std::optional<ServiceExchange::Answer> answer) {
+            done(answer && answer->status >= 200 && answer->status < 300);
+        };
     ServiceExchange::post(ServiceContract::kCrashPath, ServiceContract::toJson(body),
-                          kUploadDeadlineMs, &SharedNetwork::manager(), {});
+                          kUploadDeadlineMs, &SharedNetwork::manager(), std::move(answered));
 }
 
 PendingReport splitPendingReport(const QString& text)
@@ -55,19 +77,48 @@ PendingReport splitPendingReport(const QString& text)
     return {pieces.value(0), pieces.value(1)};
 }
 
-void sendPendingCrash(const QString& pendingFile)
+void sendPendingCrash(const QString& pendingFile, std::function<void(bool)> done)
 {
+    auto finish = [&done](bool sent) {
+        if (done)
+            done(sent);
+    };
     const std::optional<QByteArray> bytes = readFileHead(pendingFile, kMaxPendingBytes);
     if (!bytes)
-        return;
+        return finish(false);
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString text = utf8.decode(*bytes);
     if (utf8.hasError())
-        return;
-    // Deleted before sending: a report is sent at most once, even when the upload fails.
-    QFile::remove(pendingFile);
+        return finish(false);
+    // The file stays until the service has it: a launch without network must not lose it. The
+    // store remembers which report was tried how often, and which one went through.
+    UserDefaults& store = VovirSettings::store();
+    const QString digest = pendingIdentity(pendingFile, *bytes);
+    QVariantMap attempt = store.object(kAttemptKey).toMap();
+    if (attempt.value(QStringLiteral("report")).toString() != digest)
+        attempt = {{QStringLiteral("report"), digest}, {QStringLiteral("tries"), 0}};
+    const qint64 tries = attempt.value(QStringLiteral("tries")).toLongLong();
+    if (attempt.value(QStringLiteral("sent")).toBool() || tries >= kMaxPendingAttempts) {
+        // Sent already (the file could not be removed then), or refused for good.
+        QFile::remove(pendingFile);
+        return finish(false);
+    }
+    attempt.insert(QStringLiteral("tries"), tries + 1);
+    store.setDictionary(kAttemptKey, attempt);
     const PendingReport report = splitPendingReport(text);
-    send(QStringLiteral("crash"), report.message, report.stack);
+    send(QStringLiteral("crash"), report.message, report.stack,
+         [pendingFile, attempt, digest, done](bool sent) mutable {
+             if (sent) {
+                 attempt.insert(QStringLiteral("sent"), true);
+                 VovirSettings::store().setDictionary(kAttemptKey, attempt);
+                 // A crash of this very run may have replaced the file meanwhile: keep that one.
+                 const std::optional<QByteArray> now = readFileHead(pendingFile, kMaxPendingBytes);
+                 if (now && pendingIdentity(pendingFile, *now) == digest)
+                     QFile::remove(pendingFile);
+             }
+             if (done)
+                 done(sent);
+         });
 }
 
 void reportError(const QString& message)

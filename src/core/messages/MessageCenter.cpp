@@ -186,8 +186,17 @@ void MessageCenter::checkWithServer(std::function<void()> done)
 void MessageCenter::reportProblem(const QString& text, const std::optional<QString>& email,
                                   std::function<void(bool)> done)
 {
-    const ServiceContract::ReportRequest request{deviceId(), AppInfo::version(), osString(), text,
-                                                 email};
+    upload({deviceId(), AppInfo::version(), osString(), text, email}, std::move(done));
+}
+
+void MessageCenter::sendReply(const QString& text, std::function<void(bool)> done)
+{
+    upload({deviceId(), AppInfo::version(), osString(), text, std::nullopt, true}, std::move(done));
+}
+
+void MessageCenter::upload(const ServiceContract::ReportRequest& request,
+                           std::function<void(bool)> done)
+{
     ServiceExchange::post(
         ServiceContract::kReportPath, ServiceContract::toJson(request), m_reportDeadlineMs, this,
         [done](std::optional<ServiceExchange::Answer> answer) {

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include "service/ServiceContract.h"
+
 #include <functional>
 #include <optional>
 
@@ -68,6 +70,9 @@ public:
     // Uploads a report or a reply; done gets the service's "ok", false on any failure.
     void reportProblem(const QString& text, const std::optional<QString>& email,
                        std::function<void(bool)> done);
+    // Uploads a reply typed in the messages window: the same upload, marked as a reply so that
+    // the maker tells it from a new report.
+    void sendReply(const QString& text, std::function<void(bool)> done);
 
 signals:
     // The pending message changed (set by a sync, or cleared when shown).
@@ -77,6 +82,7 @@ signals:
 
 private:
     void archive(qint64 id, const QString& body);
+    void upload(const ServiceContract::ReportRequest& request, std::function<void(bool)> done);
     static UserDefaults& store();
     int m_syncDeadlineMs = kSyncDeadlineMs;
     int m_reportDeadlineMs = kReportDeadlineMs;

@@ -74,6 +74,8 @@ QJsonObject toJson(const ReportRequest& request)
                        {QStringLiteral("text"), request.text}};
     if (request.email && !request.email->isEmpty())
         object.insert(QStringLiteral("email"), *request.email);
+    if (request.reply)
+        object.insert(QStringLiteral("reply"), true);
     return object;
 }
 
@@ -123,6 +125,12 @@ std::optional<ReportRequest> reportRequestFrom(const QByteArray& body)
     if (object->contains(QStringLiteral("email")) &&
         !(request.email = stringMember(*object, QStringLiteral("email"))))
         return std::nullopt;
+    if (object->contains(QStringLiteral("reply"))) {
+        const QJsonValue reply = object->value(QStringLiteral("reply"));
+        if (!reply.isBool())
+            return std::nullopt;
+        request.reply = reply.toBool();
+    }
     return request;
 }
 

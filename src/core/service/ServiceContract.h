@@ -32,6 +32,7 @@ struct ReportRequest {
     QString os;
     QString text;
     std::optional<QString> email; // only when given and not empty
+    bool reply = false;           // "reply": true for an answer typed in the messages window
 };
 
 struct CrashRequest {

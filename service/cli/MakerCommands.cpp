@@ -1,0 +1,230 @@
+#include "MakerCommands.h"
+
+#include "CommandOutput.h"
+#include "TerminalText.h"
+#include "store/Store.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+
+namespace MakerCommands {
+namespace {
+
+// Frames of a group's first stack shown in the list; `crash GROUP` shows them all.
+constexpr int kListedFrames = 5;
+
+// The one device an id, its lower-case spelling or a prefix names; nothing after saying why.
+std::optional<QString> resolveDevice(Store& store, const QString& given)
+{
+    const std::optional<QStringList> found = store.devicesMatching(given);
+    if (!found) {
+        failure(store.lastError());
+        return std::nullopt;
+    }
+    if (found->isEmpty()) {
+        failure(QStringLiteral("no device \"%1\" (give its id, or its first 8 characters or more)")
+                    .arg(given));
+        return std::nullopt;
+    }
+    if (found->size() > 1) {
+        failure(QStringLiteral("\"%1\" begins several device ids: give more of it").arg(given));
+        return std::nullopt;
+    }
+    return found->first();
+}
+
+QString author(const Store::Entry& e)
+{
+    if (e.kind == QLatin1String("maker"))
+        return QStringLiteral("maker #%1, %2").arg(e.id).arg(e.state);
+    QString who = e.kind == QLatin1String("reply") ? QStringLiteral("user reply")
+                                                   : QStringLiteral("user report");
+    if (!e.email.isEmpty())
+        who += QStringLiteral(" <") + terminalSafe(e.email) + QLatin1Char('>');
+    return who;
+}
+
+QJsonObject groupJson(const Store::CrashGroup& g)
+{
+    return {{"signature", g.signature},
+            {"kind", g.kind},
+            {"message", g.message},
+            {"count", g.count},
+            {"devices", g.devices},
+            {"versions", QJsonArray::fromStringList(g.versions)},
+            {"firstSeen", isoOrNull(g.firstSeen)},
+            {"lastSeen", isoOrNull(g.lastSeen)},
+            {"stack", g.firstStack}};
+}
+
+QString groupText(const Store::CrashGroup& g, int frames)
+{
+    QStringList stack = g.firstStack.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (frames > 0 && stack.size() > frames)
+        stack = stack.mid(0, frames) << QStringLiteral("…");
+    return QStringLiteral("%1  %2 x on %3 device(s)  %4: %5\n    versions %6, first %7, last %8\n")
+               .arg(g.signature)
+               .arg(g.count)
+               .arg(g.devices)
+               .arg(terminalSafe(g.kind), terminalSafe(g.message.left(200), QStringLiteral("    ")),
+                    terminalSafe(g.versions.join(QStringLiteral(", "))), when(g.firstSeen),
+                    when(g.lastSeen)) +
+           QStringLiteral("      ") +
+           terminalSafe(stack.join(QLatin1Char('\n')), QStringLiteral("      ")) +
+           QLatin1Char('\n');
+}
+
+} // namespace
+
+int devices(Store& store, bool json)
+{
+    const auto devices = store.devices();
+    if (!devices)
+        return failure(store.lastError());
+    QJsonArray array;
+    for (const Store::Device& d : *devices) {
+        if (json) {
+            array.append(QJsonObject{{"id", d.id},
+                                     {"firstSeen", isoOrNull(d.firstSeen)},
+                                     {"lastSeen", isoOrNull(d.lastSeen)},
+                                     {"version", d.version},
+                                     {"system", d.system},
+                                     {"waitingForAnswer", d.waitingForAnswer()},
+                                     {"lastUserMessage", isoOrNull(d.lastUserMessage)},
+                                     {"lastAnswer", isoOrNull(d.lastAnswer)},
+                                     {"answersNotPickedUp", d.answersNotPickedUp}});
+            continue;
+        }
+        QString state;
+        if (d.waitingForAnswer())
+            state += QStringLiteral(", waits for an answer since %1").arg(when(d.lastUserMessage));
+        if (d.answersNotPickedUp)
+            state += QStringLiteral(", %1 answer(s) not picked up yet").arg(d.answersNotPickedUp);
+        out(QStringLiteral("%1  %2  v%3  last seen %4, first %5%6\n")
+                .arg(terminalSafe(d.id), terminalSafe(d.system), terminalSafe(d.version),
+                     when(d.lastSeen), when(d.firstSeen), state));
+    }
+    if (json)
+        printJson(array);
+    else if (devices->isEmpty())
+        out(QStringLiteral("no devices yet\n"));
+    return 0;
+}
+
+int conversation(Store& store, const QString& given, bool json)
+{
+    const std::optional<QString> device = resolveDevice(store, given);
+    if (!device)
+        return 1;
+    const auto entries = store.conversation(*device);
+    if (!entries)
+        return failure(store.lastError());
+    QJsonArray array;
+    for (const Store::Entry& e : *entries) {
+        if (!json) {
+            out(QStringLiteral("%1  %2\n    %3\n")
+                    .arg(when(e.at), author(e), terminalSafe(e.text, QStringLiteral("    "))));
+            continue;
+        }
+        const bool maker = e.kind == QLatin1String("maker");
+        QJsonObject o{{"from", maker ? "maker" : "user"},
+                      {"kind", e.kind},
+                      {"id", e.id},
+                      {"text", e.text},
+                      {"at", isoOrNull(e.at)}};
+        if (!e.email.isEmpty())
+            o.insert("email", e.email);
+        if (maker) {
+            o.insert("state", e.state);
+            o.insert("acknowledged", e.state == QLatin1String("acknowledged"));
+        }
+        array.append(o);
+    }
+    if (json)
+        printJson(array);
+    return 0;
+}
+
+int reply(Store& store, const QString& given, const QString& text)
+{
+    if (const std::optional<QString> problem = Store::makerTextProblem(text))
+        return failure(*problem);
+    const std::optional<QString> device = resolveDevice(store, given);
+    if (!device)
+        return 1;
+    const std::optional<qint64> id = store.addMakerMessage(*device, text);
+    if (!id)
+        return failure(QStringLiteral("cannot store the message: ") + store.lastError());
+    out(QString::number(*id) + QLatin1Char('\n'));
+    return 0;
+}
+
+int retract(Store& store, const QString& messageId)
+{
+    bool ok = false;
+    const qint64 id = messageId.toLongLong(&ok);
+    if (!ok || id <= 0)
+        return failure(
+            QStringLiteral("\"%1\" is not a message id (see `conversation`)").arg(messageId));
+    switch (store.retract(id)) {
+    case Store::Retraction::Done:
+        out(QStringLiteral("message %1 taken back\n").arg(id));
+        return 0;
+    case Store::Retraction::Unknown:
+        return failure(QStringLiteral("no message %1 still queued or offered").arg(id));
+    case Store::Retraction::AlreadyRead:
+        return failure(
+            QStringLiteral("message %1 was already read on its device, or taken back").arg(id));
+    case Store::Retraction::Failed:
+        break;
+    }
+    return failure(QStringLiteral("cannot take the message back: ") + store.lastError());
+}
+
+int crashes(Store& store, bool json)
+{
+    const auto groups = store.crashGroups();
+    if (!groups)
+        return failure(store.lastError());
+    QJsonArray array;
+    for (const Store::CrashGroup& g : *groups) {
+        if (json)
+            array.append(groupJson(g));
+        else
+            out(groupText(g, kListedFrames));
+    }
+    if (json)
+        printJson(array);
+    else if (groups->isEmpty())
+        out(QStringLiteral("no crashes yet\n"));
+    return 0;
+}
+
+int crash(Store& store, const QString& signature, bool json)
+{
+    const auto group = store.crashGroup(signature);
+    const auto devices = group ? store.crashDevices(signature) : std::nullopt;
+    if (!group || !devices)
+        return failure(store.lastError());
+    if (group->signature.isEmpty())
+        return failure(QStringLiteral("no crash group \"%1\" (see `crashes`)").arg(signature));
+    if (json) {
+        QJsonObject o = groupJson(*group);
+        QJsonArray hit;
+        for (const Store::CrashDevice& d : *devices)
+            hit.append(QJsonObject{
+                {"device", d.device}, {"count", d.count}, {"lastSeen", isoOrNull(d.lastSeen)}});
+        o.insert("deviceList", hit);
+        printJson(o);
+        return 0;
+    }
+    out(groupText(*group, 0));
+    for (const Store::CrashDevice& d : *devices)
+        out(QStringLiteral("  %1  %2 x, last %3\n")
+                .arg(terminalSafe(d.device))
+                .arg(d.count)
+                .arg(when(d.lastSeen)));
+    return 0;
+}
+
+} // namespace MakerCommands

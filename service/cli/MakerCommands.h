@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QStringList>
+
+class Store;
+
+// The maker's commands on the service's database. Each returns the exit code: 0 done,
+// 1 failed (said on stderr).
+namespace MakerCommands {
+
+int devices(Store& store, bool json);
+int conversation(Store& store, const QString& device, bool json);
+int reply(Store& store, const QString& device, const QString& text);
+int retract(Store& store, const QString& messageId);
+int crashes(Store& store, bool json);
+int crash(Store& store, const QString& signature, bool json);
+
+} // namespace MakerCommands
