@@ -152,9 +152,7 @@ private slots:
         rig.takeReferenceSample();
         rig.delegate->refreshVovirUI();
         PanelHost panel; // the panel starts now, as at login
-        QVERIFY(panel.waitFor("registered")
-                    .startsWith(QStringLiteral("org.kde.StatusNotifierItem-%1-")
-                                    .arg(QCoreApplication::applicationPid())));
+        QVERIFY(panel.waitFor("registered").endsWith("/StatusNotifierItem"));
         QTRY_VERIFY(rig.delegate->statusController().isShownByPanel());
     }
 
@@ -167,9 +165,8 @@ private slots:
         rig.takeReferenceSample();
         rig.delegate->statusController().enable(rig.delegate->statusMenu());
         QVERIFY(rig.delegate->statusController().isEnabled());
-        QVERIFY(panel.waitFor("registered")
-                    .startsWith(QStringLiteral("org.kde.StatusNotifierItem-%1-")
-                                    .arg(QCoreApplication::applicationPid())));
+        // By object path, on a connection of the item's own.
+        QVERIFY(panel.waitFor("registered").endsWith("/StatusNotifierItem"));
 
         // The live text, with the guide that reserves its widest width.
         rig.delegate->refreshVovirUI();
@@ -186,17 +183,24 @@ private slots:
         QCOMPARE(props.value("ItemIsMenu").toBool(), true);
         QCOMPARE(props.value("Menu").toString(), QStringLiteral("/MenuBar"));
         // Hosts that look icons up by name find the gauge in the announced folder.
-        QVERIFY(QFileInfo::exists(props.value("IconThemePath").toString() + "/" +
-                                  props.value("IconName").toString() + ".svg"));
+        // Filled shapes in the colour class that Plasma paints with its panel's text colour
+        // (GTK fills every shape of a symbolic icon, strokes too).
+        QFile icon(props.value("IconThemePath").toString() + "/" +
+                   props.value("IconName").toString() + ".svg");
+        QVERIFY(icon.open(QIODevice::ReadOnly));
+        const QByteArray svg = icon.readAll();
+        QVERIFY(svg.contains("class=\"ColorScheme-Text\"") && svg.contains("currentColor"));
+        QVERIFY(!svg.contains("stroke"));
         QVERIFY(props.value("IconPixmapCount").toInt() > 0);
         QVERIFY(props.value("IconPixmapBytesRight").toBool());
         QCOMPARE(props.value("XAyatanaLabel").toString(), label.section('|', 0, 0));
         QCOMPARE(props.value("ToolTipDescription").toString(), label.section('|', 0, 0));
 
-        // The menu is rebuilt when the panel opens it, from the latest sample.
+        // The menu is brought up to date when the panel opens it, from the latest sample: new
+        // texts, the same entries.
         panel.send("layout");
         QString layout = panel.waitFor("layout");
-        QVERIFY(layout.startsWith("rebuilt "));
+        QVERIFY(layout.startsWith("kept "));
         QJsonArray items = QJsonDocument::fromJson(layout.section(' ', 1).toUtf8()).array();
         QStringList seen;
         for (const QJsonValue& v : items) {
@@ -222,13 +226,15 @@ private slots:
         QCOMPARE(panel.waitFor("click"), QStringLiteral("ok"));
         QTRY_VERIFY_WITH_TIMEOUT(rig.delegate->mainWindow()->isVisible(), 5000);
 
-        // Panels that batch their calls: EventGroup clicks, AboutToShowGroup rebuilds; unknown
-        // ids come back as errors.
+        // Panels that batch their calls: EventGroup clicks, AboutToShowGroup updates; unknown
+        // ids come back as errors. Every member is on the bus (Qt D-Bus drops those whose
+        // types it cannot name).
         rig.delegate->mainWindow()->hide();
         panel.send("groups " + QByteArray::number(open));
         QCOMPARE(panel.waitFor("groups"),
-                 QStringLiteral("introspected:EventGroup,AboutToShowGroup eventGroupErrors:9999 "
-                                "updated:0 idErrors:9999"));
+                 QStringLiteral("introspected:EventGroup,AboutToShowGroup,GetGroupProperties,"
+                                "ItemsPropertiesUpdated,LayoutUpdated eventGroupErrors:9999 "
+                                "updated: idErrors:9999"));
         QTRY_VERIFY_WITH_TIMEOUT(rig.delegate->mainWindow()->isVisible(), 5000);
 
         // The "opened" event rebuilds too; the item count does not grow.
@@ -240,9 +246,10 @@ private slots:
                      .size(),
                  items.size());
 
-        // Unknown ids and malformed calls are answered with errors; the item lives on.
+        // Unknown ids and malformed calls are answered with errors, and so is Activate, so that
+        // Plasma opens the menu on a left click; the item lives on.
         panel.send("bad");
-        QCOMPARE(panel.waitFor("bad"), QStringLiteral("4"));
+        QCOMPARE(panel.waitFor("bad"), QStringLiteral("5"));
         rig.delegate->refreshVovirUI();
         QVERIFY(rig.delegate->statusController().isEnabled());
 
@@ -251,6 +258,54 @@ private slots:
             rig.store->setBool(QLatin1String(key), false);
         rig.delegate->refreshVovirUI();
         QCOMPARE(panel.waitFor("label"), QStringLiteral("|"));
+    }
+
+    // GNOME's extension keeps entries by id, reads only their types when the layout changes and
+    // their labels from ItemsPropertiesUpdated: figures must follow, and a click must reach the
+    // entry it was meant for, at every opening.
+    void theMenuAsGnomeShowsIt()
+    {
+        PanelHost panel;
+        panel.waitFor("ready");
+        DelegateRig rig(R"({"VSMenuBarMode": true})", QUrl("http://127.0.0.1:9/a.xml"), true);
+        rig.delegate->buildMainWindow();
+        rig.delegate->statusController().enable(rig.delegate->statusMenu());
+        panel.waitFor("registered");
+        const QStringList tail{QString::fromUtf8("Ouvrir VelmoraVovir…"),
+                               "---",
+                               QString::fromUtf8("Rechercher des mises à jour…"),
+                               QString::fromUtf8("Signaler un problème…"),
+                               "---",
+                               "Quitter VelmoraVovir"};
+        auto opened = [&panel] {
+            panel.send("gnome-open");
+            const QString said = panel.waitFor("gnome-menu");
+            const qsizetype split = said.lastIndexOf(' ');
+            QStringList lines;
+            for (const QJsonValue& v : QJsonDocument::fromJson(said.left(split).toUtf8()).array())
+                lines << v.toString();
+            return lines << said.mid(split + 1);
+        };
+        QCOMPARE(opened(), QStringList(tail) << "layouts:1"); // before the first sample
+        rig.takeReferenceSample();
+        const QStringList figures{
+            "CPU : 23 % (off)", QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
+            QString::fromUtf8("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"),
+            QString::fromUtf8("Batterie : 85 % · 412 cycles · en charge (off)"), "---"};
+        QCOMPARE(opened(), figures + tail << "layouts:1");
+        // The next sample at the next opening, and the maker's message when one waits.
+        rig.tree.writeStat(173, 0, 1027);
+        rig.now += 1'000'000'000;
+        rig.engine->sample();
+        rig.messages.pendingMessage = PendingMessage{3, "x"};
+        QStringList now = figures;
+        now[0] = "CPU : 50 % (off)";
+        now[2] = QString::fromUtf8("Réseau : ↓ 0 Ko/s · ↑ 0 Ko/s (off)");
+        QCOMPARE(opened(), now + QStringList{"Message de Velmora Labs"} + tail << "layouts:1");
+        QVERIFY(!rig.delegate->mainWindow()->isVisible());
+        panel.send(QString::fromUtf8("gnome-click Ouvrir VelmoraVovir…").toUtf8());
+        QCOMPARE(panel.waitFor("gnome-click"), QStringLiteral("ok"));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.delegate->mainWindow()->isVisible(), 5000);
     }
 
     void registersAgainWhenThePanelRestarts()
@@ -267,7 +322,15 @@ private slots:
                                  5000);
         PanelHost second;
         second.waitFor("ready");
-        QVERIFY(second.waitFor("registered").startsWith("org.kde.StatusNotifierItem-"));
+        QVERIFY(second.waitFor("registered").endsWith("/StatusNotifierItem"));
+        // A watcher that drops the item, saying so or not (GNOME's extension when it failed to
+        // read it): the item registers again and the window does not claim a panel item.
+        second.send("drop");
+        QVERIFY(second.waitFor("registered").endsWith("/StatusNotifierItem"));
+        second.send("forget");
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.delegate->statusController().isShownByPanel(), 10000);
+        QVERIFY(second.waitFor("registered").endsWith("/StatusNotifierItem"));
+        QTRY_VERIFY(rig.delegate->statusController().isShownByPanel());
         rig.delegate->statusController().disable();
     }
 
@@ -279,8 +342,10 @@ private slots:
         rig.delegate->statusController().enable(rig.delegate->statusMenu());
         const QString first = panel.waitFor("registered");
         rig.delegate->statusController().disable();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !QDBusConnection::sessionBus().interface()->isServiceRegistered(first), 5000);
+        // Its connection closed: the watcher learns that the item is gone.
+        QTRY_VERIFY_WITH_TIMEOUT(!QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                                     first.section('/', 0, 0)),
+                                 5000);
         rig.delegate->statusController().enable(rig.delegate->statusMenu());
         const QString second = panel.waitFor("registered");
         QVERIFY(second != first);

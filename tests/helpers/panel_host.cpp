@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusContext>
 #include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
@@ -13,6 +14,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSocketNotifier>
+
+#include <functional>
+#include <memory>
 
 #include <cstdio>
 #include <unistd.h>
@@ -27,23 +31,36 @@ void say(const QString& line)
 
 } // namespace
 
-class Watcher final : public QObject {
+class Watcher final : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
     Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
     Q_PROPERTY(int ProtocolVersion READ protocolVersion)
     Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
 public:
-    QString service;
+    QString service; // the item's connection
+    QString path;
     bool hostRegistered() const { return true; }
     int protocolVersion() const { return 0; }
-    QStringList items() const { return service.isEmpty() ? QStringList() : QStringList{service}; }
+    QString entry() const { return service.isEmpty() ? QString() : service + path; }
+    QStringList items() const { return service.isEmpty() ? QStringList() : QStringList{entry()}; }
+
+    // What a watcher does when it lets an item go (GNOME's, when it cannot read the item).
+    void drop()
+    {
+        const QString gone = entry();
+        service.clear();
+        emit StatusNotifierItemUnregistered(gone);
+    }
 
 public slots:
+    // A path is an item on the caller's own connection, a name an item at the usual path.
     void RegisterStatusNotifierItem(const QString& item)
     {
-        service = item;
-        say("registered " + item);
+        service = item.startsWith('/') ? message().service() : item;
+        path = item.startsWith('/') ? item : QStringLiteral("/StatusNotifierItem");
+        say("registered " + entry());
+        emit StatusNotifierItemRegistered(entry());
     }
     void RegisterStatusNotifierHost(const QString&) {}
     void onLabel(const QString& label, const QString& guide)
@@ -53,6 +70,106 @@ public slots:
 
 signals:
     void StatusNotifierItemRegistered(const QString& item);
+    void StatusNotifierItemUnregistered(const QString& item);
+};
+
+// The menu as GNOME's AppIndicator extension keeps it: the entries' types come from the layout,
+// their labels and states from GetGroupProperties when an entry is first seen and afterwards only
+// from ItemsPropertiesUpdated, applied while the menu is open; clicks go by id.
+class GnomeMenu final : public QObject {
+    Q_OBJECT
+public:
+    std::function<QDBusMessage(const QString&, const QVariantList&)> call;
+    QList<int> order;
+    QHash<int, QVariantMap> props;
+    int layoutsRead = 0;
+    bool active = false;
+    bool layoutStale = false;
+    bool itemsStale = false;
+
+    void readLayout()
+    {
+        ++layoutsRead;
+        const QDBusMessage reply =
+            call("GetLayout", {0, -1, QStringList{"type", "children-display"}});
+        const auto root = qdbus_cast<DBusMenuLayoutItem>(reply.arguments().value(1));
+        QList<int> fresh;
+        order.clear();
+        for (const DBusMenuLayoutItem& child : root.children) {
+            order << child.id;
+            if (!props.contains(child.id))
+                fresh << child.id;
+            props[child.id].insert(child.properties);
+        }
+        if (!fresh.isEmpty())
+            readProperties(fresh);
+        layoutStale = false;
+    }
+    void readProperties(const QList<int>& ids)
+    {
+        const QDBusMessage reply =
+            call("GetGroupProperties", {QVariant::fromValue(ids), QStringList()});
+        for (const DBusMenuItem& item : qdbus_cast<DBusMenuItemList>(reply.arguments().value(0)))
+            props[item.id] = item.properties;
+    }
+    QString open()
+    {
+        active = true;
+        if (order.isEmpty() || layoutStale)
+            readLayout();
+        else if (itemsStale)
+            readProperties(order);
+        itemsStale = false;
+        call("Event", {0, QStringLiteral("opened"), QVariant::fromValue(QDBusVariant(0)), 0u});
+        if (call("AboutToShow", {0}).arguments().value(0).toBool())
+            readLayout();
+        // What the item announced before its answers is now in the queue.
+        QCoreApplication::processEvents();
+        QJsonArray shown;
+        for (int id : order) {
+            const QVariantMap& p = props[id];
+            if (!p.value("visible", true).toBool())
+                continue;
+            shown.append(p.value("type").toString() == "separator"
+                             ? QStringLiteral("---")
+                             : p.value("label").toString() +
+                                   (p.value("enabled", true).toBool() ? "" : " (off)"));
+        }
+        call("Event", {0, QStringLiteral("closed"), QVariant::fromValue(QDBusVariant(0)), 0u});
+        active = false;
+        return QString::fromUtf8(QJsonDocument(shown).toJson(QJsonDocument::Compact));
+    }
+    bool click(const QString& label)
+    {
+        for (int id : order)
+            if (props[id].value("label").toString() == label)
+                return call("Event", {id, QStringLiteral("clicked"),
+                                      QVariant::fromValue(QDBusVariant(0)), 0u})
+                           .type() == QDBusMessage::ReplyMessage;
+        return false;
+    }
+
+public slots:
+    void onLayoutUpdated(uint, int)
+    {
+        if (active)
+            readLayout();
+        else
+            layoutStale = true;
+    }
+    void onPropertiesUpdated(const QDBusMessage& signal)
+    {
+        if (!active) {
+            itemsStale = true;
+            return;
+        }
+        for (const DBusMenuItem& item : qdbus_cast<DBusMenuItemList>(signal.arguments().value(0)))
+            props[item.id].insert(item.properties);
+        for (const DBusMenuItemKeys& keys :
+             qdbus_cast<DBusMenuItemKeysList>(signal.arguments().value(1)))
+            for (const QString& key : keys.properties)
+                props[keys.id].remove(key);
+    }
 };
 
 class Host final : public QObject {
@@ -76,15 +193,46 @@ public:
             bad();
         else if (command == "groups")
             groups(words.value(1).toInt());
+        else if (command == "gnome-open") {
+            const QString shown = gnome().open();
+            say(QStringLiteral("gnome-menu %1 layouts:%2").arg(shown).arg(gnome().layoutsRead));
+        }
+        else if (command == "gnome-click")
+            say(QStringLiteral("gnome-click ") +
+                (gnome().click(line.section(' ', 1)) ? "ok" : "missing"));
+        else if (command == "drop")
+            m_watcher.drop();
+        else if (command == "forget")
+            m_watcher.service.clear(); // without a word, as a watcher that lost it
         else if (command == "quit")
             QCoreApplication::quit();
     }
 
 private:
+    // One GNOME menu per item: it follows the item's signals from its first opening on.
+    GnomeMenu& gnome()
+    {
+        if (!m_gnome || m_gnomeService != m_watcher.service) {
+            m_gnome = std::make_unique<GnomeMenu>();
+            m_gnomeService = m_watcher.service;
+            m_gnome->call = [this](const QString& method, const QVariantList& args) {
+                return call("/MenuBar", "com.canonical.dbusmenu", method, args);
+            };
+            QDBusConnection bus = QDBusConnection::sessionBus();
+            bus.connect(m_gnomeService, "/MenuBar", "com.canonical.dbusmenu", "LayoutUpdated",
+                        m_gnome.get(), SLOT(onLayoutUpdated(uint, int)));
+            bus.connect(m_gnomeService, "/MenuBar", "com.canonical.dbusmenu",
+                        "ItemsPropertiesUpdated", m_gnome.get(),
+                        SLOT(onPropertiesUpdated(QDBusMessage)));
+        }
+        return *m_gnome;
+    }
+
     QDBusMessage call(const QString& path, const QString& interface, const QString& method,
                       const QVariantList& args)
     {
-        QDBusMessage m = QDBusMessage::createMethodCall(m_watcher.service, path, interface, method);
+        const QString at = path == "/StatusNotifierItem" ? m_watcher.path : path;
+        QDBusMessage m = QDBusMessage::createMethodCall(m_watcher.service, at, interface, method);
         m.setArguments(args);
         return QDBusConnection::sessionBus().call(m, QDBus::Block, 5000);
     }
@@ -121,6 +269,8 @@ private:
         const auto root = qdbus_cast<DBusMenuLayoutItem>(reply.arguments().value(1));
         QJsonArray items;
         for (const DBusMenuLayoutItem& child : root.children) {
+            if (!child.properties.value("visible", true).toBool())
+                continue;
             QJsonObject item{{"id", child.id},
                              {"type", child.properties.value("type", "standard").toString()},
                              {"label", child.properties.value("label").toString()},
@@ -157,9 +307,13 @@ private:
                 out << QString::number(i);
             return out.join(',');
         };
-        say(QStringLiteral("groups introspected:%1,%2 eventGroupErrors:%3 updated:%4 idErrors:%5")
-                .arg(text.contains("name=\"EventGroup\"") ? "EventGroup" : "-",
-                     text.contains("name=\"AboutToShowGroup\"") ? "AboutToShowGroup" : "-",
+        QStringList introspected;
+        for (const char* member : {"EventGroup", "AboutToShowGroup", "GetGroupProperties",
+                                   "ItemsPropertiesUpdated", "LayoutUpdated"})
+            if (text.contains(QStringLiteral("name=\"%1\"").arg(member)))
+                introspected << member;
+        say(QStringLiteral("groups introspected:%1 eventGroupErrors:%2 updated:%3 idErrors:%4")
+                .arg(introspected.join(','),
                      group.type() == QDBusMessage::ReplyMessage ? ints(group.arguments().value(0))
                                                                 : group.errorName(),
                      shown.type() == QDBusMessage::ReplyMessage ? ints(shown.arguments().value(0))
@@ -187,6 +341,8 @@ private:
     }
 
     Watcher& m_watcher;
+    std::unique_ptr<GnomeMenu> m_gnome;
+    QString m_gnomeService;
 };
 
 int main(int argc, char** argv)

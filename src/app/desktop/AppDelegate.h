@@ -162,6 +162,16 @@ private:
     QPointer<StatCardView> m_netCard;
     QPointer<StatCardView> m_batCard;
     QMenu* m_statusMenu = nullptr;
+    // The status menu's entries, made once: an opening changes their texts and which are shown,
+    // so that every entry keeps its identity for the panel (GNOME's reads labels by id).
+    struct StatusMenuEntries {
+        QAction* cpu = nullptr;
+        QAction* memory = nullptr;
+        QAction* network = nullptr;
+        QAction* battery = nullptr;
+        QAction* figuresEnd = nullptr;
+        QAction* messages = nullptr;
+    } m_statusEntries;
     QMenuBar* m_menuBar = nullptr;
     QCheckBox* m_menuBarCheckbox = nullptr;
     QPointer<SymbolButton> m_messagesButton;

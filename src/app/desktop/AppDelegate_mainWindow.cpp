@@ -40,7 +40,11 @@ void AppDelegate::buildMainWindow()
     window->setWindowTitle(QStringLiteral("VelmoraVovir"));
     window->setWindowIcon(applicationIcon());
     window->setAttribute(Qt::WA_DeleteOnClose, false); // closing only hides it
-    window->setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    // Hints spelled out: clearing the maximize hint alone leaves the default decorations, which
+    // on Wayland (Qt's own title bar) include a maximize button for a window of fixed size.
+    window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint);
 
     m_mainView = buildMainView();
     m_settingsView = buildSettingsView();

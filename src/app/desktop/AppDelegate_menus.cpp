@@ -70,40 +70,25 @@ void AppDelegate::buildMenu()
 
 QMenu* AppDelegate::statusMenu()
 {
-    if (!m_statusMenu) {
-        m_statusMenu = new QMenu;
-        connect(m_statusMenu, &QMenu::aboutToShow, this, [this] { menuWillOpen(m_statusMenu); });
-    }
-    return m_statusMenu;
-}
-
-void AppDelegate::menuWillOpen(QMenu* menu)
-{
-    if (!menu || menu != m_statusMenu)
-        return;
-    menu->clear();
-    auto info = [menu](const QString& text) { menu->addAction(text)->setEnabled(false); };
-    if (const std::optional<VovirSnapshot>& s = m_engine->snapshot()) {
-        info(QStringLiteral("CPU : ") + VovirFormat::percent(s->cpuPercent));
-        info(QStringLiteral("Mémoire : ") + VovirFormat::gigabytes(s->memUsed) +
-             QStringLiteral(" sur ") + VovirFormat::gigabytes(s->memTotal));
-        info(QStringLiteral("Réseau : \u2193 ") + VovirFormat::ratePerSec(s->downBps) +
-             QStringLiteral(" \u00B7 \u2191 ") + VovirFormat::ratePerSec(s->upBps));
-        if (const std::optional<BatterySnapshot>& b = s->battery) {
-            QString line = QStringLiteral("Batterie : %1 % \u00B7 %2 cycles")
-                               .arg(b->percent)
-                               .arg(b->cycleCount);
-            if (b->isCharging)
-                line += QStringLiteral(" \u00B7 en charge");
-            info(line);
-        }
-        menu->addSeparator();
-    }
-    if (m_messages->pendingMessage) {
-        QAction* messages = menu->addAction(QStringLiteral("Message de Velmora Labs"));
-        messages->setIcon(QIcon(quotaBadgeImage(1, 13, qApp->devicePixelRatio())));
-        connect(messages, &QAction::triggered, this, &AppDelegate::showMessages);
-    }
+    if (m_statusMenu)
+        return m_statusMenu;
+    QMenu* menu = m_statusMenu = new QMenu;
+    auto info = [menu] {
+        QAction* line = menu->addAction(QString());
+        line->setEnabled(false);
+        line->setVisible(false); // until there is a sample
+        return line;
+    };
+    m_statusEntries.cpu = info();
+    m_statusEntries.memory = info();
+    m_statusEntries.network = info();
+    m_statusEntries.battery = info();
+    m_statusEntries.figuresEnd = menu->addSeparator();
+    m_statusEntries.figuresEnd->setVisible(false);
+    m_statusEntries.messages = menu->addAction(QStringLiteral("Message de Velmora Labs"));
+    m_statusEntries.messages->setIcon(QIcon(quotaBadgeImage(1, 13, qApp->devicePixelRatio())));
+    m_statusEntries.messages->setVisible(false);
+    connect(m_statusEntries.messages, &QAction::triggered, this, &AppDelegate::showMessages);
     connect(menu->addAction(QStringLiteral("Ouvrir VelmoraVovir…")), &QAction::triggered, this,
             &AppDelegate::showMainWindow);
     menu->addSeparator();
@@ -115,4 +100,40 @@ void AppDelegate::menuWillOpen(QMenu* menu)
     QAction* quitAction = menu->addAction(QStringLiteral("Quitter VelmoraVovir"));
     quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quitAction, &QAction::triggered, this, &AppDelegate::quit);
+    connect(menu, &QMenu::aboutToShow, this, [this] { menuWillOpen(m_statusMenu); });
+    return menu;
+}
+
+void AppDelegate::menuWillOpen(QMenu* menu)
+{
+    if (!menu || menu != m_statusMenu)
+        return;
+    // The figures of the latest sample, fixed while the menu is open.
+    const std::optional<VovirSnapshot>& s = m_engine->snapshot();
+    const std::optional<BatterySnapshot> b = s ? s->battery : std::nullopt;
+    auto show = [](QAction* line, bool shown, const QString& text = QString()) {
+        if (shown && !text.isNull())
+            line->setText(text);
+        line->setVisible(shown);
+    };
+    show(m_statusEntries.cpu, s.has_value(),
+         s ? QStringLiteral("CPU : ") + VovirFormat::percent(s->cpuPercent) : QString());
+    show(m_statusEntries.memory, s.has_value(),
+         s ? QStringLiteral("Mémoire : ") + VovirFormat::gigabytes(s->memUsed) +
+                 QStringLiteral(" sur ") + VovirFormat::gigabytes(s->memTotal)
+           : QString());
+    show(m_statusEntries.network, s.has_value(),
+         s ? QStringLiteral("Réseau : \u2193 ") + VovirFormat::ratePerSec(s->downBps) +
+                 QStringLiteral(" \u00B7 \u2191 ") + VovirFormat::ratePerSec(s->upBps)
+           : QString());
+    QString battery;
+    if (b) {
+        battery =
+            QStringLiteral("Batterie : %1 % \u00B7 %2 cycles").arg(b->percent).arg(b->cycleCount);
+        if (b->isCharging)
+            battery += QStringLiteral(" \u00B7 en charge");
+    }
+    show(m_statusEntries.battery, b.has_value(), battery);
+    show(m_statusEntries.figuresEnd, s.has_value());
+    show(m_statusEntries.messages, m_messages->pendingMessage.has_value());
 }

@@ -38,7 +38,13 @@ int runDesktop(int& argc, char** argv)
 
     AppDelegate delegate;
     QObject::connect(&instance, &SingleInstance::activationRequested, &delegate,
-                     &AppDelegate::showMainWindow);
+                     [&delegate](const QString& token) {
+                         // Qt's Wayland activation presents the token of the launch that asked,
+                         // without which the compositor leaves a covered window where it is.
+                         if (!token.isEmpty())
+                             qputenv("XDG_ACTIVATION_TOKEN", token.toLatin1());
+                         delegate.showMainWindow();
+                     });
     QObject::connect(&delegate, &AppDelegate::quitRequested, &app, &QApplication::quit,
                      Qt::QueuedConnection);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,

@@ -5,13 +5,24 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include <algorithm>
+
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-const QByteArray kShowRequest = "show\n";
+// "show", then the launch's activation token when it has one (older copies read "show" alone).
+const QByteArray kShowRequest = "show";
+// Activation tokens are short printable words (xdg-activation, startup notification).
+constexpr qsizetype kMaxTokenBytes = 256;
+
+bool isToken(const QByteArray& token)
+{
+    return !token.isEmpty() && token.size() <= kMaxTokenBytes &&
+           std::all_of(token.cbegin(), token.cend(), [](char c) { return c > ' ' && c < 0x7f; });
+}
 
 // The user id of the process at the other end of a local socket, or -1.
 long peerUid(qintptr descriptor)
@@ -70,7 +81,10 @@ SingleInstance::HandOver SingleInstance::handOverToRunningInstance(int timeoutMs
         return HandOver::NoneRunning;
     if (peerUid(socket.socketDescriptor()) != long(::getuid()))
         return HandOver::Foreign;
-    socket.write(kShowRequest);
+    // The compositor lets the window that brings this token come forward (Wayland's
+    // xdg-activation): it belongs to this launch, so the running copy needs it.
+    const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
+    socket.write(kShowRequest + (isToken(token) ? ' ' + token : QByteArray()) + '\n');
     // The answer tells that the running copy really read the request.
     if (!socket.waitForBytesWritten(timeoutMs) || !socket.waitForReadyRead(timeoutMs))
         return HandOver::Unresponsive;
@@ -102,11 +116,13 @@ bool SingleInstance::listen()
                 continue;
             }
             connect(client, &QLocalSocket::readyRead, this, [this, client] {
-                if (!client->readAll().startsWith(kShowRequest.trimmed()))
+                const QByteArray request = client->readAll().trimmed();
+                if (!request.startsWith(kShowRequest))
                     return;
+                const QByteArray token = request.mid(kShowRequest.size() + 1);
                 client->write("ok\n");
                 client->flush();
-                emit activationRequested();
+                emit activationRequested(isToken(token) ? QString::fromLatin1(token) : QString());
             });
         }
     });

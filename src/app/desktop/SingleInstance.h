@@ -32,7 +32,8 @@ public:
     bool listen();
 
 signals:
-    void activationRequested();
+    // token: the later launch's activation token (XDG_ACTIVATION_TOKEN), or empty.
+    void activationRequested(const QString& token);
 
 private:
     QString m_name;

@@ -19,12 +19,12 @@ StatusItemFactory statusItemFactory()
             bus.isConnected() && bus.interface() &&
             bus.interface()->isServiceRegistered(StatusNotifierItem::kWatcherService);
         if (watcher)
-            return std::make_unique<StatusNotifierItem>(bus);
+            return std::make_unique<StatusNotifierItem>();
         if (QSystemTrayIcon::isSystemTrayAvailable())
             return std::make_unique<TrayIconStatusItem>();
         // The panel may simply not be up yet (at login): the item registers when it comes.
         if (bus.isConnected())
-            return std::make_unique<StatusNotifierItem>(bus);
+            return std::make_unique<StatusNotifierItem>();
         return nullptr; // no panel: the application works on without one
     };
 }

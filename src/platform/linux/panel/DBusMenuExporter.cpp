@@ -1,6 +1,7 @@
 #include "DBusMenuExporter.h"
 
 #include <QAction>
+#include <QActionEvent>
 #include <QBuffer>
 #include <QMenu>
 #include <QTimer>
@@ -9,6 +10,10 @@ DBusMenuExporter::DBusMenuExporter(QDBusConnection bus, QString path, QObject* p
     : QObject(parent), m_bus(std::move(bus)), m_path(std::move(path))
 {
     registerPanelDBusTypes();
+    m_announceLater = new QTimer(this);
+    m_announceLater->setSingleShot(true);
+    m_announceLater->setInterval(0);
+    connect(m_announceLater, &QTimer::timeout, this, &DBusMenuExporter::announce);
     m_registered =
         m_bus.registerObject(m_path, this,
                              QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
@@ -25,9 +30,42 @@ void DBusMenuExporter::setMenu(QMenu* menu)
 {
     if (m_menu == menu)
         return;
+    if (m_menu)
+        m_menu->removeEventFilter(this);
     m_menu = menu;
-    ++m_revision;
-    emit LayoutUpdated(m_revision, 0);
+    if (m_menu)
+        m_menu->installEventFilter(this);
+    announce();
+}
+
+bool DBusMenuExporter::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_menu) {
+        switch (event->type()) {
+        case QEvent::ActionRemoved:
+            // Forgotten at once: a later action at the same address is another entry.
+            m_ids.remove(static_cast<QActionEvent*>(event)->action());
+            m_announceLater->start();
+            break;
+        case QEvent::ActionAdded:
+        case QEvent::ActionChanged:
+            m_announceLater->start();
+            break;
+        default:
+            break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+int DBusMenuExporter::idOf(QAction* action)
+{
+    auto found = m_ids.constFind(action);
+    if (found != m_ids.constEnd())
+        return *found;
+    const int id = m_nextId++;
+    m_ids.insert(action, id);
+    return id;
 }
 
 QVariantMap DBusMenuExporter::propertiesOf(const QAction* action)
@@ -60,8 +98,10 @@ QAction* DBusMenuExporter::actionFor(int id) const
 {
     if (!m_menu || id < 1)
         return nullptr;
-    const QList<QAction*> actions = m_menu->actions();
-    return id <= actions.size() ? actions[id - 1] : nullptr;
+    for (QAction* action : m_menu->actions())
+        if (m_ids.value(action) == id)
+            return action;
+    return nullptr;
 }
 
 QVariantMap DBusMenuExporter::filtered(const QVariantMap& properties,
@@ -76,14 +116,64 @@ QVariantMap DBusMenuExporter::filtered(const QVariantMap& properties,
     return kept;
 }
 
-void DBusMenuExporter::rebuild()
+bool DBusMenuExporter::announce()
 {
-    if (!m_menu)
-        return;
-    // The menu's owner refills it from the latest figures.
+    m_announceLater->stop();
+    QList<int> ids;
+    QHash<int, QVariantMap> properties;
+    if (m_menu)
+        for (QAction* action : m_menu->actions()) {
+            const int id = idOf(action);
+            ids << id;
+            properties.insert(id, propertiesOf(action));
+        }
+    const bool layoutChanged = ids != m_announcedIds;
+    if (layoutChanged) {
+        m_announcedIds = ids;
+        m_announced = properties;
+        ++m_revision;
+        emit LayoutUpdated(m_revision, 0);
+        return true;
+    }
+    QList<DBusMenuItem> updated;
+    QList<DBusMenuItemKeys> removed;
+    for (int id : ids) {
+        const QVariantMap& now = properties[id];
+        QVariantMap& before = m_announced[id];
+        if (now == before)
+            continue;
+        QVariantMap changed;
+        for (auto it = now.cbegin(); it != now.cend(); ++it)
+            if (before.value(it.key()) != it.value())
+                changed.insert(it.key(), it.value());
+        QStringList gone;
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            if (!now.contains(it.key()))
+                gone << it.key();
+        if (!changed.isEmpty())
+            updated << DBusMenuItem{id, changed};
+        if (!gone.isEmpty())
+            removed << DBusMenuItemKeys{id, gone};
+        before = now;
+    }
+    if (!updated.isEmpty() || !removed.isEmpty())
+        emit ItemsPropertiesUpdated(updated, removed);
+    return false;
+}
+
+bool DBusMenuExporter::refreshForOpening()
+{
+    // GNOME sends "opened" and then AboutToShow for one opening: the menu updates once.
+    constexpr qint64 kOneOpeningMs = 1000;
+    if (!m_menu || (!m_closedSinceRefresh && m_lastRefresh.isValid() &&
+                    m_lastRefresh.elapsed() < kOneOpeningMs))
+        return false;
+    m_lastRefresh.start();
+    m_closedSinceRefresh = false;
+    // The menu's owner updates it from the latest figures.
     QMetaObject::invokeMethod(m_menu, "aboutToShow", Qt::DirectConnection);
-    ++m_revision;
-    emit LayoutUpdated(m_revision, 0);
+    // Announced before the reply, so the panel shows the new figures in this opening.
+    return announce();
 }
 
 uint DBusMenuExporter::GetLayout(int parentId, int recursionDepth, const QStringList& names,
@@ -95,10 +185,9 @@ uint DBusMenuExporter::GetLayout(int parentId, int recursionDepth, const QString
     if (parentId == 0) {
         layout.properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
         if (m_menu) {
-            const QList<QAction*> actions = m_menu->actions();
-            for (int i = 0; i < actions.size(); ++i)
+            for (QAction* action : m_menu->actions())
                 layout.children << DBusMenuLayoutItem{
-                    i + 1, filtered(propertiesOf(actions[i]), names), {}};
+                    idOf(action), filtered(propertiesOf(action), names), {}};
         }
     } else if (const QAction* action = actionFor(parentId)) {
         layout.properties = filtered(propertiesOf(action), names);
@@ -109,14 +198,14 @@ uint DBusMenuExporter::GetLayout(int parentId, int recursionDepth, const QString
     return m_revision;
 }
 
-DBusMenuItemList DBusMenuExporter::GetGroupProperties(const QList<int>& ids,
-                                                      const QStringList& names)
+QList<DBusMenuItem> DBusMenuExporter::GetGroupProperties(const QList<int>& ids,
+                                                         const QStringList& names)
 {
-    DBusMenuItemList items;
+    QList<DBusMenuItem> items;
     QList<int> wanted = ids;
     if (wanted.isEmpty() && m_menu)
-        for (int i = 1; i <= m_menu->actions().size(); ++i)
-            wanted << i;
+        for (QAction* action : m_menu->actions())
+            wanted << idOf(action);
     for (int id : wanted) {
         if (id == 0)
             items << DBusMenuItem{
@@ -142,9 +231,11 @@ bool DBusMenuExporter::handleEvent(int id, const QString& eventId)
 {
     if (eventId == QLatin1String("opened")) {
         if (id == 0)
-            rebuild();
+            refreshForOpening();
         return id == 0 || actionFor(id);
     }
+    if (eventId == QLatin1String("closed") && id == 0)
+        m_closedSinceRefresh = true;
     if (eventId != QLatin1String("clicked"))
         return id == 0 || actionFor(id); // "hovered", "closed": nothing to do
     QAction* action = actionFor(id);
@@ -174,19 +265,18 @@ QList<int> DBusMenuExporter::EventGroup(const QList<DBusMenuEvent>& events)
 
 bool DBusMenuExporter::AboutToShow(int id)
 {
-    if (id != 0)
-        return false;
-    rebuild();
-    return true;
+    // True only when the panel must read the layout again: changed texts were announced.
+    return id == 0 && refreshForOpening();
 }
 
 QList<int> DBusMenuExporter::AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors)
 {
     QList<int> updated;
     for (int id : ids) {
-        if (id == 0 && AboutToShow(0))
-            updated << 0;
-        else if (id != 0 && !actionFor(id))
+        if (id == 0) {
+            if (AboutToShow(0))
+                updated << 0;
+        } else if (id != 0 && !actionFor(id))
             idErrors << id;
     }
     return updated;

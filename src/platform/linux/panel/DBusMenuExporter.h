@@ -4,16 +4,21 @@
 
 #include <QDBusConnection>
 #include <QDBusContext>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 
 class QAction;
 class QMenu;
+class QTimer;
 
-// Exports a QMenu through com.canonical.dbusmenu. The panel asks for the layout when it opens
-// the menu; "AboutToShow" and the "opened" event first let the menu rebuild itself (the menu's
-// aboutToShow signal), then announce the new layout. Item ids are the items' positions (1..n),
-// so they stay the same while the menu keeps its shape.
+// Exports a QMenu through com.canonical.dbusmenu. When the panel opens the menu ("AboutToShow"
+// or the "opened" event, whichever comes first) the menu updates itself (its aboutToShow
+// signal); what changed is then announced before the call returns: changed texts and states
+// with ItemsPropertiesUpdated, a changed set of entries with LayoutUpdated. Every action keeps
+// one id for its life and an id is never given to another action, so a panel that caches
+// entries by id (GNOME's AppIndicator extension) never shows or clicks the wrong one.
 class DBusMenuExporter final : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
@@ -36,10 +41,13 @@ public:
     // Item properties as the protocol names them, for the item at a position (1-based).
     static QVariantMap propertiesOf(const QAction* action);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 public slots:
     uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
                    DBusMenuLayoutItem& layout);
-    DBusMenuItemList GetGroupProperties(const QList<int>& ids, const QStringList& propertyNames);
+    QList<DBusMenuItem> GetGroupProperties(const QList<int>& ids, const QStringList& propertyNames);
     QDBusVariant GetProperty(int id, const QString& name);
     void Event(int id, const QString& eventId, const QDBusVariant& data, uint timestamp);
     // Spelled out: Qt D-Bus looks slot parameters up by their written type name, and an alias
@@ -50,12 +58,16 @@ public slots:
 
 signals:
     void LayoutUpdated(uint revision, int parent);
-    void ItemsPropertiesUpdated(const DBusMenuItemList& updated,
-                                const DBusMenuItemKeysList& removed);
+    void ItemsPropertiesUpdated(const QList<DBusMenuItem>& updated,
+                                const QList<DBusMenuItemKeys>& removed);
     void ItemActivationRequested(int id, uint timestamp);
 
 private:
-    void rebuild();
+    // Lets the menu update itself for an opening, once however many calls announce it.
+    bool refreshForOpening();
+    // Announces what changed since the last announcement; true when the set of entries did.
+    bool announce();
+    int idOf(QAction* action);
     QAction* actionFor(int id) const;
     QVariantMap filtered(const QVariantMap& properties, const QStringList& names) const;
     bool handleEvent(int id, const QString& eventId);
@@ -65,4 +77,11 @@ private:
     QPointer<QMenu> m_menu;
     uint m_revision = 1;
     bool m_registered = false;
+    QHash<const QAction*, int> m_ids;
+    int m_nextId = 1;
+    QList<int> m_announcedIds;           // the entries as the panel last learnt them
+    QHash<int, QVariantMap> m_announced; // their properties as last announced
+    QTimer* m_announceLater = nullptr;   // for changes made while the menu is closed
+    QElapsedTimer m_lastRefresh;
+    bool m_closedSinceRefresh = true;
 };

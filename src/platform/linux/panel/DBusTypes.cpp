@@ -126,6 +126,12 @@ void registerPanelDBusTypes()
         qDBusRegisterMetaType<DBusMenuItemKeysList>();
         qDBusRegisterMetaType<DBusMenuEvent>();
         qDBusRegisterMetaType<DBusMenuEventList>();
+        // Qt D-Bus finds the types of exported methods and signals by their written names; an
+        // alias it does not know drops the member from the interface without a word.
+        qRegisterMetaType<SniIconPixmapList>("SniIconPixmapList");
+        qRegisterMetaType<DBusMenuItemList>("DBusMenuItemList");
+        qRegisterMetaType<DBusMenuItemKeysList>("DBusMenuItemKeysList");
+        qRegisterMetaType<DBusMenuEventList>("DBusMenuEventList");
         return true;
     }();
     Q_UNUSED(registered);

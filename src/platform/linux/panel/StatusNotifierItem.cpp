@@ -15,8 +15,10 @@
 #include <QImage>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -44,15 +46,16 @@ SniIconPixmapList gaugePixmaps()
     return list;
 }
 
-// Hosts of the Ayatana family look icons up by name only. Where the application is not
-// installed, the gauge is exported into the user's cache and that folder is announced as the
-// icon theme path. Its colour is the symbolic grey, which hosts recolour to the panel's text.
+// Hosts of the Ayatana family look icons up by name only, and Plasma recolours an icon it finds
+// by name to its panel's text (the pixmap it would leave grey, barely visible on a light
+// panel). Where the application is not installed, the icon is exported into the user's cache
+// and that folder is announced as the icon theme path.
 QString exportGaugeIcon()
 {
-    QFile source(QStringLiteral(":/symbols/gauge.medium.svg"));
+    QFile source(QStringLiteral(":/icons/velmoravovir-gauge-symbolic.svg"));
     if (!source.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray svg = source.readAll().replace("#000", gaugeGrey().name().toLatin1());
+    const QByteArray svg = source.readAll();
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
                            QStringLiteral("/VelmoraVovir/icons");
     const QString path = folder + QStringLiteral("/velmoravovir-gauge-symbolic.svg");
@@ -74,21 +77,21 @@ int nextInstance()
 
 } // namespace
 
-StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
-    : QObject(parent), m_bus(std::move(bus)),
-      m_serviceName(QStringLiteral("org.kde.StatusNotifierItem-%1-%2")
-                        .arg(QCoreApplication::applicationPid())
-                        .arg(nextInstance()))
+StatusNotifierItem::StatusNotifierItem(QObject* parent)
+    : QObject(parent),
+      m_serviceName(QStringLiteral("velmoravovir-panel-item-%1").arg(nextInstance())),
+      m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_serviceName))
 {
     registerPanelDBusTypes();
     m_pixmaps = gaugePixmaps();
     m_iconThemePath = exportGaugeIcon();
     m_menuExporter = new DBusMenuExporter(m_bus, QString::fromLatin1(kMenuPath), this);
-    const bool exported =
-        m_bus.registerObject(QString::fromLatin1(kItemPath), this,
-                             QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
-                                 QDBusConnection::ExportAllProperties);
-    if (!exported || !m_bus.registerService(m_serviceName)) {
+    m_retry = new QTimer(this);
+    m_retry->setSingleShot(true);
+    connect(m_retry, &QTimer::timeout, this, &StatusNotifierItem::registerWithWatcher);
+    if (!m_bus.registerObject(QString::fromLatin1(kItemPath), this,
+                              QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
+                                  QDBusConnection::ExportAllProperties)) {
         std::fprintf(stderr, "velmoravovir: cannot publish the panel item on D-Bus: %s\n",
                      qPrintable(m_bus.lastError().message()));
         m_loggedFailure = true;
@@ -98,17 +101,34 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, QObject* parent)
                                                QDBusServiceWatcher::WatchForRegistration |
                                                    QDBusServiceWatcher::WatchForUnregistration,
                                                this);
-    connect(m_watcherWatcher, &QDBusServiceWatcher::serviceRegistered, this,
-            &StatusNotifierItem::registerWithWatcher);
+    connect(m_watcherWatcher, &QDBusServiceWatcher::serviceRegistered, this, [this] {
+        m_attempts = 0;
+        registerWithWatcher();
+    });
     connect(m_watcherWatcher, &QDBusServiceWatcher::serviceUnregistered, this,
             [this] { m_registered = false; });
+    // A watcher may also drop an item it had taken (GNOME's extension does when it fails to
+    // read it): the item then registers again.
+    m_bus.connect(QString::fromLatin1(kWatcherService), QStringLiteral("/StatusNotifierWatcher"),
+                  QString::fromLatin1(kWatcherService),
+                  QStringLiteral("StatusNotifierItemUnregistered"), this,
+                  SLOT(onItemUnregistered(QString)));
     registerWithWatcher();
 }
 
 StatusNotifierItem::~StatusNotifierItem()
 {
+    delete m_menuExporter;
     m_bus.unregisterObject(QString::fromLatin1(kItemPath));
-    m_bus.unregisterService(m_serviceName);
+    // Closing the item's own connection is what tells the watcher that the item is gone.
+    QDBusConnection::disconnectFromBus(m_serviceName);
+}
+
+bool StatusNotifierItem::isOurs(const QString& item) const
+{
+    // Watchers name an item by its connection and path (":1.42/StatusNotifierItem").
+    const QString own = m_bus.baseService();
+    return !own.isEmpty() && (item == own || item.startsWith(own + QLatin1Char('/')));
 }
 
 void StatusNotifierItem::registerWithWatcher()
@@ -116,18 +136,67 @@ void StatusNotifierItem::registerWithWatcher()
     QDBusMessage call = QDBusMessage::createMethodCall(
         QString::fromLatin1(kWatcherService), QStringLiteral("/StatusNotifierWatcher"),
         QString::fromLatin1(kWatcherService), QStringLiteral("RegisterStatusNotifierItem"));
-    call << m_serviceName;
+    call << QString::fromLatin1(kItemPath);
     // Never wait on the panel from the interface thread.
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         m_registered = !w->isError();
+        if (m_registered) {
+            // A watcher that answered and then failed to read the item lists it no more.
+            constexpr int kSettleMs = 2000;
+            QTimer::singleShot(kSettleMs, this, &StatusNotifierItem::checkTheWatcherListsTheItem);
+            return;
+        }
         // No watcher yet is the usual race at login: the item registers when one appears.
-        if (w->isError() && w->error().type() != QDBusError::ServiceUnknown && !m_loggedFailure) {
+        if (w->error().type() != QDBusError::ServiceUnknown && !m_loggedFailure) {
             m_loggedFailure = true;
             std::fprintf(stderr, "velmoravovir: the panel did not take the item: %s\n",
                          qPrintable(w->error().message()));
         }
+    });
+}
+
+void StatusNotifierItem::registerAgainLater()
+{
+    // Quick at first (the watcher's failure is usually a passing race), then seldom.
+    constexpr int kFirstRetryMs = 250;
+    constexpr int kLongestRetryMs = 30000;
+    const int delay = kFirstRetryMs << qMin(m_attempts, 7);
+    ++m_attempts;
+    m_retry->start(qMin(delay, kLongestRetryMs));
+}
+
+void StatusNotifierItem::onItemUnregistered(const QString& item)
+{
+    if (!isOurs(item))
+        return;
+    m_registered = false;
+    registerAgainLater();
+}
+
+void StatusNotifierItem::checkTheWatcherListsTheItem()
+{
+    if (!m_registered)
+        return;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kWatcherService), QStringLiteral("/StatusNotifierWatcher"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << QString::fromLatin1(kWatcherService) << QStringLiteral("RegisteredStatusNotifierItems");
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(get), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        const QDBusPendingReply<QDBusVariant> reply = *w;
+        if (reply.isError() || !m_registered)
+            return; // a watcher without the list: its answer to the registration stands
+        const QStringList items = qdbus_cast<QStringList>(reply.value().variant());
+        if (std::any_of(items.cbegin(), items.cend(),
+                        [this](const QString& item) { return isOurs(item); })) {
+            m_attempts = 0;
+            return;
+        }
+        m_registered = false;
+        registerAgainLater();
     });
 }
 
@@ -162,6 +231,11 @@ void StatusNotifierItem::showGauge()
 }
 
 void StatusNotifierItem::ContextMenu(int, int) {}
-void StatusNotifierItem::Activate(int, int) {}
+void StatusNotifierItem::Activate(int, int)
+{
+    if (calledFromDBus())
+        sendErrorReply(QDBusError::NotSupported,
+                       QStringLiteral("the item's menu is its only action"));
+}
 void StatusNotifierItem::SecondaryActivate(int, int) {}
 void StatusNotifierItem::Scroll(int, const QString&) {}

@@ -4,15 +4,17 @@
 #include "views/StatusItemController.h"
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
 
 class DBusMenuExporter;
 class QDBusServiceWatcher;
+class QTimer;
 
 // The panel item over the StatusNotifierItem protocol, with the live text as the Ayatana label
 // (shown by GNOME's AppIndicator extension and the XFCE and MATE indicator applets) and in the
 // tooltip for panels that show no label. Its menu is exported through com.canonical.dbusmenu.
-class StatusNotifierItem final : public QObject, public StatusItemBackend {
+class StatusNotifierItem final : public QObject, public StatusItemBackend, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
     Q_PROPERTY(QString Category READ category)
@@ -40,7 +42,10 @@ public:
     static constexpr const char* kItemPath = "/StatusNotifierItem";
     static constexpr const char* kMenuPath = "/MenuBar";
 
-    explicit StatusNotifierItem(QDBusConnection bus, QObject* parent = nullptr);
+    // The item takes a session-bus connection of its own: it registers by object path, as the
+    // items GNOME's extension shows reliably do, and the watcher forgets it when that
+    // connection closes.
+    explicit StatusNotifierItem(QObject* parent = nullptr);
     ~StatusNotifierItem() override;
 
     // StatusItemBackend
@@ -69,6 +74,8 @@ public:
 public slots:
     // The menu opens from the panel itself (ItemIsMenu); clicks need no further action.
     void ContextMenu(int x, int y);
+    // Answered with an error: the item has no action of its own, its menu is what it stands
+    // for, and a host (KDE Plasma) then opens the menu instead.
     void Activate(int x, int y);
     void SecondaryActivate(int x, int y);
     void Scroll(int delta, const QString& orientation);
@@ -82,12 +89,18 @@ signals:
     void NewStatus(const QString& status);
     void XAyatanaNewLabel(const QString& label, const QString& guide);
 
+private slots:
+    void onItemUnregistered(const QString& item);
+
 private:
     void registerWithWatcher();
+    void registerAgainLater();
+    void checkTheWatcherListsTheItem();
+    bool isOurs(const QString& item) const;
     void setLabel(const QString& label, const QString& guide);
 
+    QString m_serviceName; // the name of the item's own connection
     QDBusConnection m_bus;
-    QString m_serviceName;
     DBusMenuExporter* m_menuExporter = nullptr;
     QDBusServiceWatcher* m_watcherWatcher = nullptr;
     SniIconPixmapList m_pixmaps;
@@ -96,4 +109,6 @@ private:
     QString m_guide;
     bool m_loggedFailure = false;
     bool m_registered = false;
+    int m_attempts = 0; // registrations the watcher dropped in a row
+    QTimer* m_retry = nullptr;
 };
