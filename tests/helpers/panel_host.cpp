@@ -351,10 +351,28 @@ int main(int argc, char** argv)
     registerPanelDBusTypes();
     QDBusConnection bus = QDBusConnection::sessionBus();
     Watcher watcher;
-    if (!bus.registerObject("/StatusNotifierWatcher", &watcher,
-                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
-                                QDBusConnection::ExportAllSignals) ||
-        !bus.registerService("org.kde.StatusNotifierWatcher")) {
+    if (app.arguments().contains("--reader")) {
+        // A real desktop's watcher holds the item: read its first item as that desktop would.
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+            "org.freedesktop.DBus.Properties", "Get");
+        get << QStringLiteral("org.kde.StatusNotifierWatcher")
+            << QStringLiteral("RegisteredStatusNotifierItems");
+        const QDBusMessage reply = bus.call(get, QDBus::Block, 5000);
+        const QStringList items =
+            qdbus_cast<QStringList>(reply.arguments().value(0).value<QDBusVariant>().variant());
+        const QString item = items.value(0);
+        const qsizetype slash = item.indexOf('/');
+        watcher.service = slash < 0 ? item : item.left(slash);
+        if (watcher.service.endsWith('@')) // GNOME's extension: ":1.42@/StatusNotifierItem"
+            watcher.service.chop(1);
+        watcher.path = slash < 0 ? QStringLiteral("/StatusNotifierItem") : item.mid(slash);
+        say("reading " + item);
+    } else if (!bus.registerObject("/StatusNotifierWatcher", &watcher,
+                                   QDBusConnection::ExportAllSlots |
+                                       QDBusConnection::ExportAllProperties |
+                                       QDBusConnection::ExportAllSignals) ||
+               !bus.registerService("org.kde.StatusNotifierWatcher")) {
         say("cannot become the watcher");
         return 1;
     }

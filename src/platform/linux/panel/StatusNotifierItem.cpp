@@ -126,9 +126,11 @@ StatusNotifierItem::~StatusNotifierItem()
 
 bool StatusNotifierItem::isOurs(const QString& item) const
 {
-    // Watchers name an item by its connection and path (":1.42/StatusNotifierItem").
+    // Watchers name an item by its connection and path: ":1.42/StatusNotifierItem" (KDE),
+    // ":1.42@/StatusNotifierItem" (GNOME's extension).
     const QString own = m_bus.baseService();
-    return !own.isEmpty() && (item == own || item.startsWith(own + QLatin1Char('/')));
+    return !own.isEmpty() && (item == own || item.startsWith(own + QLatin1Char('/')) ||
+                              item.startsWith(own + QLatin1Char('@')));
 }
 
 void StatusNotifierItem::registerWithWatcher()

@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# The panel item in the desktops people use, each started here on a virtual display with a
+# private session bus, as a user's login would start it:
+#   real-desktops.sh gnome BUILD [SCREENSHOT]    GNOME Shell 43 with the AppIndicator extension,
+#                                                on X11 (Xvfb) and on headless Wayland
+#   real-desktops.sh plasma BUILD [SCREENSHOT]   KDE Plasma 5.27 on Xvfb
+# Each start must show the item (the desktop reads its menu); on X11 the menu, read as the
+# desktop reads it, holds each figure once with a live value, and "Ouvrir VelmoraVovir…" opens
+# the window. Every wait is for a condition, with a bound.
+set -euo pipefail
+desktop="$1" build="$(cd "$2" && pwd)" screenshot="${3:-}"
+app="$build/src/velmoravovir-desktop"
+host="$build/tests/panel_host"
+starts_x11="${VELMORA_DESKTOP_STARTS_X11:-6}"
+starts_wayland="${VELMORA_DESKTOP_STARTS_WAYLAND:-4}"
+
+fail() { echo "real-desktops ($desktop): $*" >&2; exit 1; }
+# wait_for SECONDS COMMAND...: runs COMMAND every 0.2 s until it succeeds.
+wait_for() {
+    local bound=$(($1 * 5)); shift
+    for _ in $(seq "$bound"); do "$@" >/dev/null 2>&1 && return 0; sleep 0.2; done
+    return 1
+}
+has_name() { dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+    org.freedesktop.DBus.NameHasOwner "string:$1" | grep -q true; }
+items() { dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher \
+    /StatusNotifierWatcher org.freedesktop.DBus.Properties.Get \
+    string:org.kde.StatusNotifierWatcher string:RegisteredStatusNotifierItems | grep -c 'string "'; }
+listed() { [ "$(items)" -ge 1 ]; }
+menu_read() { grep -q "member=GetLayout" "$work/monitor.log"; }
+
+work=$(mktemp -d /tmp/velmora-desktop.XXXXXX)
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# One fresh home per start: the application opens in the panel, never asks, talks to nobody.
+fresh_home() {
+    rm -rf "$work/home" "$work/run"
+    mkdir -p "$work/home/.config/VelmoraVovir" "$work/run"
+    chmod 700 "$work/run"
+    echo '{"VSOnboarded": true, "VSMenuBarMode": true, "VSInterval": 2}' \
+        > "$work/home/.config/VelmoraVovir/settings.json"
+    export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/home/.config" \
+        XDG_DATA_HOME="$work/home/.local/share" XDG_CACHE_HOME="$work/home/.cache"
+    export VELMORA_SERVICE_URL=http://127.0.0.1:9 VELMORA_UPDATE_FEED_URL=http://127.0.0.1:9/a.xml
+}
+
+# Inside the private session bus: one start of the desktop and the application.
+one_start() {
+    local session="$1"
+    dbus-monitor --session "type='method_call',interface='com.canonical.dbusmenu'" \
+        > "$work/monitor.log" 2>/dev/null &
+    local monitor=$!
+    case "$desktop/$session" in
+    gnome/*)
+        gsettings set org.gnome.shell enabled-extensions "['ubuntu-appindicators@ubuntu.com']"
+        if [ "$session" = x11 ]; then
+            gnome-shell --x11 --replace --sm-disable > "$work/desktop.log" 2>&1 &
+        else
+            gnome-shell --wayland --headless --virtual-monitor 1280x800 --sm-disable \
+                > "$work/desktop.log" 2>&1 &
+        fi
+        ;;
+    plasma/*)
+        kded5 > "$work/desktop.log" 2>&1 &
+        local kded=$!
+        wait_for 30 has_name org.kde.StatusNotifierWatcher || fail "kded5 started no watcher"
+        plasmashell --no-respawn >> "$work/desktop.log" 2>&1 &
+        ;;
+    esac
+    local shell=$!
+    wait_for 30 has_name org.kde.StatusNotifierWatcher || { tail -20 "$work/desktop.log" >&2; fail "no watcher"; }
+    local platform=xcb
+    [ "$session" = wayland ] && platform=offscreen # the item lives on D-Bus alone
+    QT_QPA_PLATFORM=$platform "$app" > "$work/app.log" 2>&1 &
+    local application=$!
+    wait_for 20 menu_read || { tail -20 "$work/desktop.log" >&2; cat "$work/app.log" >&2; fail "$session: the desktop never read the item's menu"; }
+    listed || fail "$session: the item was read, then dropped"
+    [ "$desktop/$session" = gnome/x11 ] && xdotool key Escape # leave the overview it opens on
+    if [ "$session" = x11 ]; then
+        check_menu
+        [ -n "$screenshot" ] && [ ! -e "$work/shot.png" ] && take_screenshot
+    fi
+    kill "$application" "$shell" "$monitor" 2>/dev/null || true
+    wait "$application" "$shell" 2>/dev/null || true
+    [ -n "${kded:-}" ] && kill "$kded" 2>/dev/null
+    return 0
+}
+
+# The menu as GNOME's extension reads it: each figure once, with a value; then a click.
+check_menu() {
+    local said
+    said=$(printf 'gnome-open\ngnome-click Ouvrir VelmoraVovir…\nquit\n' | timeout 20 "$host" --reader)
+    local menu=$(echo "$said" | grep '^gnome-menu ')
+    for figure in 'CPU : [0-9]+ %' 'Mémoire : [0-9]+(,[0-9])? Go sur' 'Réseau : ↓ [0-9]'; do
+        [ "$(echo "$menu" | grep -oE "\"$figure" | wc -l)" -eq 1 ] || fail "menu without one \"$figure\": $menu"
+    done
+    echo "$said" | grep -q '^gnome-click ok' || fail "no \"Ouvrir VelmoraVovir…\" to click: $said"
+    wait_for 10 xdotool search --onlyvisible --name '^VelmoraVovir$' || fail "the window did not open"
+}
+
+# The panel's right end with the item's menu open, as a user sees it.
+opened_once_more() { [ "$(grep -c 'member=AboutToShow' "$work/monitor.log")" -gt "$shown_before" ]; }
+# The screen below the item has changed since the click: the menu's rows are drawn.
+menu_drawn() {
+    import -window root "$work/shot.png"
+    convert "$work/before.png" -crop 300x200+960+60 +repage "$work/a.png"
+    convert "$work/shot.png" -crop 300x200+960+60 +repage "$work/b.png"
+    local change
+    change=$(compare -metric RMSE "$work/a.png" "$work/b.png" null: 2>&1 | sed -n 's/.*(\([0-9.e-]*\)).*/\1/p')
+    [ -n "$change" ] && awk -v c="$change" 'BEGIN { exit !(c + 0 > 0.05) }'
+}
+take_screenshot() {
+    shown_before=$(grep -c 'member=AboutToShow' "$work/monitor.log" || true)
+    export shown_before
+    import -window root "$work/before.png"
+    xdotool mousemove 1180 12 click 1
+    wait_for 10 opened_once_more || fail "a click on the item opened no menu"
+    wait_for 10 menu_drawn || fail "the menu was never drawn"
+    convert "$work/shot.png" -crop 560x400+720+0 +repage "$screenshot"
+    xdotool key Escape
+}
+
+run_session() {
+    local session="$1" count="$2"
+    for i in $(seq "$count"); do
+        fresh_home
+        if [ "$session" = x11 ]; then
+            Xvfb :71 -screen 0 1280x800x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
+            local xvfb=$!
+            export DISPLAY=:71
+            wait_for 10 xdpyinfo -display :71 || fail "Xvfb did not start"
+        else
+            unset DISPLAY
+        fi
+        # GNOME Shell wants a system bus; where no logind runs, an empty private one does.
+        dbus-daemon --session --address="unix:path=$work/system_bus" --nofork > /dev/null 2>&1 &
+        local system=$!
+        export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system_bus"
+        wait_for 10 test -S "$work/system_bus"
+        export -f one_start check_menu take_screenshot opened_once_more menu_drawn fail wait_for has_name items listed menu_read
+        export desktop app host work screenshot
+        dbus-run-session -- bash -c "set -euo pipefail; one_start $session" \
+            || { kill "$system" ${xvfb:-} 2>/dev/null; exit 1; }
+        kill "$system" ${xvfb:-} 2>/dev/null || true
+        wait 2>/dev/null || true
+        echo "real-desktops ($desktop): $session start $i: the item is shown"
+    done
+}
+
+case "$desktop" in
+gnome)
+    run_session x11 "$starts_x11"
+    run_session wayland "$starts_wayland"
+    ;;
+plasma)
+    run_session x11 "$starts_x11"
+    ;;
+*) fail "unknown desktop" ;;
+esac
+echo "real-desktops ($desktop): passed"
