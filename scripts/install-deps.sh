@@ -1,14 +1,24 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the screenshots need, when missing.
+# Installs the Debian 12 packages that building and running need, when missing; with --tests,
+# also those of the tests and the screenshots.
 set -euo pipefail
 
+# Building and running the application (and the maker's service, built with it).
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev
-    qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libqt6sql6-psql postgresql
-    xvfb xauth dbus dbus-x11 x11-apps x11-utils imagemagick
-    desktop-file-utils appstream man-db
+    qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libqt6sql6-psql
 )
+# --tests: what the tests and the pictures need besides: a PostgreSQL server, a virtual display,
+# private buses, the packaging checks, and the desktops whose panels the item is tried in.
+if [ "${1:-}" = "--tests" ]; then
+    packages+=(
+        postgresql xvfb xauth dbus dbus-x11 x11-apps x11-utils xdotool imagemagick
+        desktop-file-utils appstream man-db
+        gnome-shell gnome-shell-extension-appindicator
+        plasma-workspace plasma-desktop breeze kded5
+    )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,7 +5,7 @@
 # not needed to build, run or test the application.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --tests
 extra=(xfce4-panel xfce4-indicator-plugin ayatana-indicator-application)
 for p in "${extra[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

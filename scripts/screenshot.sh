@@ -4,7 +4,7 @@
 # session bus. The service addresses point at a closed loopback port: nothing leaves the machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --tests
 if ! command -v xdotool >/dev/null; then
     sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends xdotool >/dev/null

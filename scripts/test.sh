@@ -3,7 +3,7 @@
 # on loopback, draw offscreen and start their own private D-Bus session where they need one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --tests
 scripts/build.sh
 export VELMORA_SERVICE_URL="http://127.0.0.1:9"
 cd build

@@ -13,6 +13,7 @@ app="$build/src/velmoravovir-desktop"
 host="$build/tests/panel_host"
 starts_x11="${VELMORA_DESKTOP_STARTS_X11:-6}"
 starts_wayland="${VELMORA_DESKTOP_STARTS_WAYLAND:-4}"
+starts_plasma="${VELMORA_DESKTOP_STARTS_PLASMA:-3}" # Plasma takes some 15 s to start
 
 fail() { echo "real-desktops ($desktop): $*" >&2; exit 1; }
 # wait_for SECONDS COMMAND...: runs COMMAND every 0.2 s until it succeeds.
@@ -54,7 +55,7 @@ fresh_home() {
 one_start() {
     local session="$1"
     dbus-monitor --session "type='method_call',interface='com.canonical.dbusmenu'" \
-        > "$work/monitor.log" 2>/dev/null &
+        "type='method_call',path='/StatusNotifierItem'" > "$work/monitor.log" 2>/dev/null &
     local monitor=$!
     case "$desktop/$session" in
     gnome/*)
@@ -67,9 +68,13 @@ one_start() {
         fi
         ;;
     plasma/*)
+        # kded5 holds Plasma's watcher; outside a Plasma login it loads the module when asked.
+        export XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5
         kded5 > "$work/desktop.log" 2>&1 &
-        local kded=$!
-        wait_for 30 has_name org.kde.StatusNotifierWatcher || fail "kded5 started no watcher"
+        kded=$!
+        wait_for 30 has_name org.kde.kded5 || fail "kded5 did not start"
+        dbus-send --session --print-reply --dest=org.kde.kded5 /kded org.kde.kded5.loadModule \
+            string:statusnotifierwatcher > /dev/null
         plasmashell --no-respawn >> "$work/desktop.log" 2>&1 &
         ;;
     esac
@@ -81,14 +86,24 @@ one_start() {
     local application=$!
     wait_for 20 menu_read || { tail -20 "$work/desktop.log" >&2; cat "$work/app.log" >&2; fail "$session: the desktop never read the item's menu"; }
     listed || fail "$session: the item was read, then dropped"
-    [ "$desktop/$session" = gnome/x11 ] && xdotool key Escape # leave the overview it opens on
-    if [ "$session" = x11 ]; then
+    case "$desktop/$session" in
+    gnome/x11)
+        xdotool key Escape # leave the overview it opens on
         check_menu
-        [ -n "$screenshot" ] && [ ! -e "$work/shot.png" ] && take_screenshot
-    fi
+        [ -n "$screenshot" ] && [ ! -e "$work/taken" ] && take_screenshot 1180 12
+        ;;
+    plasma/x11)
+        wait_for 30 find_tray_icon || fail "the gauge is not in Plasma's tray"
+        local at
+        at=$(find_tray_icon)
+        [ -n "$screenshot" ] && [ ! -e "$work/taken" ] && take_screenshot $at
+        check_left_click $at
+        ;;
+    esac
     kill "$application" "$shell" "$monitor" 2>/dev/null || true
     wait "$application" "$shell" 2>/dev/null || true
     [ -n "${kded:-}" ] && kill "$kded" 2>/dev/null
+    wait 2>/dev/null || true
     return 0
 }
 
@@ -109,21 +124,44 @@ opened_once_more() { [ "$(grep -c 'member=AboutToShow' "$work/monitor.log")" -gt
 # The screen below the item has changed since the click: the menu's rows are drawn.
 menu_drawn() {
     import -window root "$work/shot.png"
-    convert "$work/before.png" -crop 300x200+960+60 +repage "$work/a.png"
-    convert "$work/shot.png" -crop 300x200+960+60 +repage "$work/b.png"
+    # Where the menu opens: below the top bar's item, or above a bottom panel's.
+    local region="300x200+$(( $1 > 640 ? 960 : 20 ))+$(( $2 > 400 ? 520 : 60 ))"
+    convert "$work/before.png" -crop "$region" +repage "$work/a.png"
+    convert "$work/shot.png" -crop "$region" +repage "$work/b.png"
     local change
     change=$(compare -metric RMSE "$work/a.png" "$work/b.png" null: 2>&1 | sed -n 's/.*(\([0-9.e-]*\)).*/\1/p')
     [ -n "$change" ] && awk -v c="$change" 'BEGIN { exit !(c + 0 > 0.05) }'
 }
-take_screenshot() {
+# A left click at X Y opens the item's menu (the desktop asks for it) and draws it.
+open_menu_at() {
     shown_before=$(grep -c 'member=AboutToShow' "$work/monitor.log" || true)
     export shown_before
     import -window root "$work/before.png"
-    xdotool mousemove 1180 12 click 1
-    wait_for 10 opened_once_more || fail "a click on the item opened no menu"
-    wait_for 10 menu_drawn || fail "the menu was never drawn"
-    convert "$work/shot.png" -crop 560x400+720+0 +repage "$screenshot"
+    xdotool mousemove "$1" "$2" click 1
+    wait_for 10 opened_once_more || fail "a left click on the item opened no menu"
+    wait_for 10 menu_drawn "$1" "$2" || fail "the menu was never drawn"
+}
+# The screen's corner with the item and its open menu, as a user sees it.
+take_screenshot() {
+    open_menu_at "$1" "$2"
+    local x=$(( $1 > 640 ? 720 : 0 )) y=$(( $2 > 400 ? 400 : 0 ))
+    convert "$work/shot.png" -crop 560x400+$x+$y +repage "$screenshot"
+    touch "$work/taken"
     xdotool key Escape
+}
+# Plasma's tray draws the gauge as the first dark shape right of the panel's middle.
+find_tray_icon() {
+    import -window root "$work/panel.png"
+    convert "$work/panel.png" -crop 480x36+700+762 +repage -colorspace Gray -threshold 45% txt:- |
+        awk -F'[,:]' '/gray\(0\)|black/ { if (min == "" || $1 < min) min = $1 } END {
+            if (min == "") exit 1; print 700 + min + 10, 780 }'
+}
+# KDE: a left click opens the menu (Activate is refused), and the keyboard then reaches
+# "Ouvrir VelmoraVovir…", the first entry that can be chosen.
+check_left_click() {
+    open_menu_at "$1" "$2"
+    xdotool key Down Return
+    wait_for 10 xdotool search --onlyvisible --name '^VelmoraVovir$' || fail "the window did not open"
 }
 
 run_session() {
@@ -131,10 +169,12 @@ run_session() {
     for i in $(seq "$count"); do
         fresh_home
         if [ "$session" = x11 ]; then
-            Xvfb :71 -screen 0 1280x800x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
+            # A free display number, told by the server itself once it listens.
+            Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3> "$work/display" \
+                > "$work/xvfb.log" 2>&1 &
             local xvfb=$!
-            export DISPLAY=:71
-            wait_for 10 xdpyinfo -display :71 || fail "Xvfb did not start"
+            wait_for 10 grep -q . "$work/display" || fail "Xvfb did not start"
+            export DISPLAY=":$(cat "$work/display")"
         else
             unset DISPLAY
         fi
@@ -143,7 +183,7 @@ run_session() {
         local system=$!
         export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system_bus"
         wait_for 10 test -S "$work/system_bus"
-        export -f one_start check_menu take_screenshot opened_once_more menu_drawn fail wait_for has_name items listed menu_read
+        export -f one_start check_menu take_screenshot open_menu_at find_tray_icon check_left_click opened_once_more menu_drawn fail wait_for has_name items listed menu_read
         export desktop app host work screenshot
         dbus-run-session -- bash -c "set -euo pipefail; one_start $session" \
             || { kill "$system" ${xvfb:-} 2>/dev/null; exit 1; }
@@ -159,7 +199,7 @@ gnome)
     run_session wayland "$starts_wayland"
     ;;
 plasma)
-    run_session x11 "$starts_x11"
+    run_session x11 "$starts_plasma"
     ;;
 *) fail "unknown desktop" ;;
 esac
