@@ -5,12 +5,16 @@
 #include "messages/MessageCenter.h"
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
+#include "http/RequestGuard.h"
 #include "support/ServiceProcess.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+
+#include <algorithm>
+#include <sys/resource.h>
 
 namespace {
 
@@ -231,62 +235,83 @@ private slots:
     {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("byteByByte");
         auto post = [](const QByteArray& path, const QByteArray& body) {
             return "POST " + path +
                    " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: " +
                    QByteArray::number(body.size()) + "\r\n\r\n" + body;
         };
-        QTest::newRow("not JSON") << post("/api/sync.php", "<html>") << 400;
-        QTest::newRow("an array") << post("/api/sync.php", "[]") << 400;
-        QTest::newRow("missing os") << post("/api/sync.php", j("{'d': 'X', 'v': '1'}")) << 400;
+        QTest::newRow("not JSON") << post("/api/sync.php", "<html>") << 400 << false;
+        QTest::newRow("an array") << post("/api/sync.php", "[]") << 400 << false;
+        QTest::newRow("missing os") << post("/api/sync.php", j("{'d': 'X', 'v': '1'}")) << 400 << false;
         QTest::newRow("m as a string")
-            << post("/api/sync.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'm': '3'}")) << 400;
+            << post("/api/sync.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'm': '3'}")) << 400 << false;
         QTest::newRow("device as a number")
-            << post("/api/sync.php", j("{'d': 7, 'v': '1', 'os': 'L'}")) << 400;
+            << post("/api/sync.php", j("{'d': 7, 'v': '1', 'os': 'L'}")) << 400 << false;
         QTest::newRow("empty report")
-            << post("/api/report.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'text': '  '}")) << 400;
+            << post("/api/report.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'text': '  '}")) << 400 << false;
         QTest::newRow("email as a number")
             << post("/api/report.php",
                     j("{'d': 'X', 'v': '1', 'os': 'L', 'text': 'a', 'email': 1}"))
-            << 400;
+            << 400 << false;
         QTest::newRow("crash without stack")
             << post("/api/crash.php",
                     j("{'d': 'X', 'kind': 'crash', 'message': 'm', 'v': '1', 'os': 'L'}"))
-            << 400;
+            << 400 << false;
         QTest::newRow("device id of 1000 characters")
             << post("/api/sync.php",
                     "{\"d\": \"" + QByteArray(1000, 'A') + "\", \"v\": \"1\", \"os\": \"L\"}")
-            << 400;
+            << 400 << false;
         // Announced sizes are refused before a byte of the body is sent.
         QTest::newRow("sync over 64 KiB")
             << QByteArray("POST /api/sync.php HTTP/1.1\r\nHost: x\r\nContent-Length: 65537\r\n\r\n")
-            << 413;
+            << 413 << false;
         QTest::newRow("crash over 256 KiB")
             << QByteArray(
                    "POST /api/crash.php HTTP/1.1\r\nHost: x\r\nContent-Length: 262145\r\n\r\n")
-            << 413;
+            << 413 << false;
         QTest::newRow("a gigabyte")
             << QByteArray(
                    "POST /api/report.php HTTP/1.1\r\nHost: x\r\nContent-Length: 1073741824\r\n\r\n")
-            << 413;
+            << 413 << false;
         QTest::newRow("chunked, no length")
             << QByteArray(
                    "POST /api/sync.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n")
-            << 411;
+            << 411 << false;
         QTest::newRow("a head that never ends")
-            << QByteArray("POST /api/sync.php HTTP/1.1\r\nX: " + QByteArray(9000, 'a')) << 431;
-        QTest::newRow("unknown path") << post("/api/other.php", "{}") << 404;
+            << QByteArray("POST /api/sync.php HTTP/1.1\r\nX: " + QByteArray(9000, 'a')) << 431 << false;
+        QTest::newRow("unknown path") << post("/api/other.php", "{}") << 404 << false;
+        // However the head is cut, and whatever ends its lines, the limits hold.
+        const QByteArray oversized =
+            "POST /api/sync.php HTTP/1.1\r\nHost: x\r\nContent-Length: 200000\r\n\r\n";
+        QTest::newRow("a head cut byte by byte") << oversized << 413 << true;
+        QTest::newRow("lines ending in a bare LF")
+            << QByteArray(oversized).replace("\r\n", "\n") << 413 << false;
+        QTest::newRow("chunked, cut byte by byte")
+            << QByteArray("POST /api/report.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: "
+                          "chunked\r\n\r\n")
+            << 411 << true;
+        QByteArray fields;
+        for (int i = 0; i < 65; ++i)
+            fields += "X-" + QByteArray::number(i) + ": a\r\n";
+        QTest::newRow("65 header fields")
+            << QByteArray("POST /api/sync.php HTTP/1.1\r\n" + fields + "\r\n") << 431 << false;
+        QTest::newRow("GET on the sync path")
+            << QByteArray("GET /api/sync.php HTTP/1.1\r\nHost: x\r\n\r\n") << 405 << false;
     }
     void badRequests()
     {
         QFETCH(QByteArray, request);
         QFETCH(int, status);
+        QFETCH(bool, byteByByte);
         ServiceProcess service("sqlite");
         QVERIFY(service.start());
-        const ServiceProcess::Reply reply = service.send(request);
+        const ServiceProcess::Reply reply = service.send(request, {}, byteByByte);
         QCOMPARE(reply.status, status);
         if (status == 400)
             QCOMPARE(object(reply.body), object(j("{'ok': false}")));
+        if (status == 405)
+            QVERIFY(reply.head.contains("\r\nAllow: POST"));
         // The service is still there for the next one.
         QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 200);
     }
@@ -309,6 +334,48 @@ private slots:
         QCOMPARE(statuses.count(200), 10);
         QCOMPARE(statuses.last(), 429);
         QCOMPARE(report("CALM"), 200);
+    }
+
+    // 1,100 connections from one address that send a byte and wait (slowloris), more than
+    // the service's file descriptors: a device elsewhere still syncs at once.
+    void aCrowdFromOneAddressLeavesRoomForOthers()
+    {
+        rlimit files{};
+        getrlimit(RLIMIT_NOFILE, &files);
+        files.rlim_cur = files.rlim_max;
+        QVERIFY(setrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur > 1200);
+        ServiceProcess service("sqlite");
+        QVERIFY(service.start());
+        std::vector<std::unique_ptr<QTcpSocket>> crowd;
+        for (int i = 0; i < 1100; ++i) {
+            auto socket = std::make_unique<QTcpSocket>();
+            socket->bind(QHostAddress("127.0.0.2"));
+            socket->connectToHost(QHostAddress::LocalHost, service.url().port());
+            crowd.push_back(std::move(socket));
+        }
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return std::all_of(crowd.begin(), crowd.end(), [](const auto& s) {
+                    return s->state() != QAbstractSocket::ConnectingState &&
+                           s->state() != QAbstractSocket::HostLookupState;
+                });
+            },
+            20000));
+        for (auto& socket : crowd)
+            if (socket->state() == QAbstractSocket::ConnectedState)
+                socket->write("P");
+        const ServiceProcess::Reply reply = service.send(
+            "POST /api/sync.php HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+                QByteArray::number(syncBody("DEV-A").size()) + "\r\n\r\n",
+            syncBody("DEV-A"), false, 1000);
+        QCOMPARE(reply.status, 200);
+        // Beyond its share, the crowd was turned away.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::count_if(crowd.begin(), crowd.end(),
+                          [](const auto& s) {
+                              return s->state() == QAbstractSocket::ConnectedState;
+                          }) <= RequestGuard::kMaxConnectionsPerAddress,
+            10000);
     }
 
     void makerCommands()

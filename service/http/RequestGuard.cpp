@@ -3,9 +3,37 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-RequestGuard::RequestGuard(std::function<qint64(const QByteArray&)> limitFor, QObject* parent)
+namespace {
+
+QByteArray reasonOf(int status)
+{
+    switch (status) {
+    case 400: return "Bad Request";
+    case 405: return "Method Not Allowed";
+    case 411: return "Length Required";
+    case 413: return "Payload Too Large";
+    default: return "Request Header Fields Too Large";
+    }
+}
+
+// Where a head ends, "\r\n\r\n" or, from clients that end lines with a bare LF, "\n\n":
+// the end's offset and the terminator's length, or -1.
+std::pair<qsizetype, qsizetype> headEnd(const QByteArray& head)
+{
+    const qsizetype crlf = head.indexOf("\r\n\r\n");
+    const qsizetype lf = head.indexOf("\n\n");
+    if (lf >= 0 && (crlf < 0 || lf < crlf))
+        return {lf, 2};
+    return {crlf, crlf < 0 ? 0 : 4};
+}
+
+} // namespace
+
+RequestGuard::RequestGuard(std::function<std::optional<qint64>(const QByteArray&)> limitFor,
+                           QObject* parent)
     : QTcpServer(parent), m_limitFor(std::move(limitFor))
 {
+    setListenBacklogSize(kMaxConnections);
 }
 
 void RequestGuard::incomingConnection(qintptr descriptor)
@@ -15,26 +43,45 @@ void RequestGuard::incomingConnection(qintptr descriptor)
         delete socket;
         return;
     }
-    if (m_progress.size() >= kMaxConnections) {
+    const QHostAddress peer = socket->peerAddress();
+    if (m_progress.size() >= kMaxConnections ||
+        m_perAddress.value(peer) >= kMaxConnectionsPerAddress) {
         socket->abort();
         socket->deleteLater();
         return;
     }
-    m_progress.insert(socket, {});
+    ++m_perAddress[peer];
     auto* idle = new QTimer(socket);
     idle->setSingleShot(true);
     idle->setInterval(kIdleMs);
     connect(idle, &QTimer::timeout, socket, &QTcpSocket::abort);
     idle->start();
+    auto* deadline = new QTimer(socket);
+    deadline->setSingleShot(true);
+    deadline->setInterval(kHeadDeadlineMs);
+    connect(deadline, &QTimer::timeout, socket, &QTcpSocket::abort);
+    deadline->start(); // the first head is due from the start
+    m_progress.insert(socket, {peer, {}, 0, deadline});
     // Connected before the HTTP server's own handler, so it sees the bytes first.
     connect(socket, &QTcpSocket::readyRead, this, [this, socket, idle] {
         idle->start();
         inspect(socket);
     });
-    connect(socket, &QTcpSocket::disconnected, this, [this, socket] { m_progress.remove(socket); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] { forget(socket); });
     connect(socket, &QObject::destroyed, this,
-            [this, socket] { m_progress.remove(static_cast<QTcpSocket*>(socket)); });
+            [this, socket] { forget(static_cast<QTcpSocket*>(socket)); });
     addPendingConnection(socket);
+}
+
+void RequestGuard::forget(QTcpSocket* socket)
+{
+    const auto it = m_progress.constFind(socket);
+    if (it == m_progress.constEnd())
+        return;
+    auto count = m_perAddress.find(it->peer);
+    if (count != m_perAddress.end() && --*count <= 0)
+        m_perAddress.erase(count);
+    m_progress.erase(it);
 }
 
 void RequestGuard::inspect(QTcpSocket* socket)
@@ -42,71 +89,91 @@ void RequestGuard::inspect(QTcpSocket* socket)
     auto it = m_progress.find(socket);
     if (it == m_progress.end())
         return;
-    // The server reads everything available after us, so each call starts where it stopped.
+    // The server reads everything available after us, so each call sees only new bytes; a head
+    // cut into several segments is put together here.
     const QByteArray data = socket->peek(socket->bytesAvailable());
-    qint64 at = 0;
+    qsizetype at = 0;
     while (at < data.size()) {
         if (it->bodyLeft > 0) {
             const qint64 seen = qMin<qint64>(it->bodyLeft, data.size() - at);
             it->bodyLeft -= seen;
             at += seen;
+            if (it->bodyLeft == 0)
+                it->headDeadline->start(); // the next request's head
             continue;
         }
-        const qsizetype headEnd = data.indexOf("\r\n\r\n", at);
-        if (headEnd < 0) {
-            if (data.size() - at > kMaxHeadBytes)
-                refuse(socket, 431, "Request Header Fields Too Large");
+        const qsizetype before = it->head.size();
+        it->head += data.mid(at, kMaxHeadBytes + 4 - before);
+        const auto [end, terminator] = headEnd(it->head);
+        if (end < 0 || end > kMaxHeadBytes) {
+            if (it->head.size() > kMaxHeadBytes)
+                refuse(socket, 431);
+            return; // the rest of the head is still to come
+        }
+        QByteArray extra;
+        if (const int status = judge(it->head.left(end), *it, &extra)) {
+            refuse(socket, status, extra);
             return;
         }
-        if (headEnd - at > kMaxHeadBytes) {
-            refuse(socket, 431, "Request Header Fields Too Large");
-            return;
-        }
-        const QList<QByteArray> lines = data.mid(at, headEnd - at).split('\n');
-        const QByteArray path = lines.value(0).split(' ').value(1).split('?').value(0);
-        qint64 length = 0;
-        bool hasLength = false, chunked = false;
-        for (const QByteArray& line : lines.mid(1)) {
-            const qsizetype colon = line.indexOf(':');
-            if (colon < 0)
-                continue;
-            const QByteArray name = line.left(colon).trimmed().toLower();
-            const QByteArray value = line.mid(colon + 1).trimmed();
-            if (name == "content-length") {
-                bool ok = false;
-                length = value.toLongLong(&ok);
-                if (!ok || length < 0 || (hasLength && length != it->bodyLeft)) {
-                    refuse(socket, 400, "Bad Request");
-                    return;
-                }
-                hasLength = true;
-                it->bodyLeft = length;
-            } else if (name == "transfer-encoding") {
-                chunked = true;
-            }
-        }
-        if (chunked) {
-            refuse(socket, 411, "Length Required");
-            return;
-        }
-        if (length > m_limitFor(path)) {
-            refuse(socket, 413, "Payload Too Large");
-            return;
-        }
-        it->bodyLeft = length;
-        at = headEnd + 4;
+        at += end + terminator - before;
+        it->head.clear();
+        if (it->bodyLeft == 0)
+            it->headDeadline->start();
+        else
+            it->headDeadline->stop(); // the body is watched by the idle timer
     }
 }
 
-void RequestGuard::refuse(QTcpSocket* socket, int status, const QByteArray& reason)
+int RequestGuard::judge(const QByteArray& head, Progress& progress, QByteArray* extra) const
 {
-    m_progress.remove(socket);
+    QList<QByteArray> lines = head.split('\n');
+    for (QByteArray& line : lines)
+        if (line.endsWith('\r'))
+            line.chop(1);
+    if (lines.size() - 1 > kMaxHeaderFields)
+        return 431;
+    const QList<QByteArray> request = lines.value(0).split(' ');
+    const QByteArray method = request.value(0);
+    const QByteArray path = request.value(1).split('?').value(0);
+    const std::optional<qint64> routeLimit = m_limitFor(path);
+    if (routeLimit && method != "POST") {
+        *extra = "Allow: POST\r\n";
+        return 405;
+    }
+    qint64 length = 0;
+    bool hasLength = false;
+    for (const QByteArray& line : lines.mid(1)) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon < 0)
+            continue;
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        const QByteArray value = line.mid(colon + 1).trimmed();
+        if (name == "content-length") {
+            bool ok = false;
+            const qint64 given = value.toLongLong(&ok);
+            if (!ok || given < 0 || (hasLength && given != length))
+                return 400;
+            hasLength = true;
+            length = given;
+        } else if (name == "transfer-encoding") {
+            return 411; // chunked bodies have no length to judge them by
+        }
+    }
+    if (length > routeLimit.value_or(kMaxUnknownPathBytes))
+        return 413;
+    progress.bodyLeft = length;
+    return 0;
+}
+
+void RequestGuard::refuse(QTcpSocket* socket, int status, const QByteArray& extraHeaders)
+{
+    forget(socket);
     // Drop what came, so the HTTP server never parses it, and stop reading any more.
     socket->read(socket->bytesAvailable());
     disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
     const QByteArray body = R"({"ok":false})";
-    socket->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + reason +
-                  "\r\nContent-Type: application/json\r\nContent-Length: " +
+    socket->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonOf(status) + "\r\n" +
+                  extraHeaders + "Content-Type: application/json\r\nContent-Length: " +
                   QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
     socket->disconnectFromHost();
 }

@@ -1,27 +1,42 @@
 #pragma once
 
 #include <QHash>
+#include <QHostAddress>
 #include <QTcpServer>
 
 #include <functional>
+#include <optional>
 
 class QTcpSocket;
+class QTimer;
 
-// The listening socket in front of the HTTP server. It looks at each request's head before
-// the server reads it and turns away, without reading further, what the server would otherwise
-// buffer whole: bodies over their path's limit (413), bodies without a length (411), heads that
-// never end (431), and connections that stay silent.
+// The listening socket in front of the HTTP server. It reads each request's head, however the
+// bytes are cut into segments, before the server sees them, and turns away without reading
+// further what the server would otherwise buffer whole or wait for: bodies over their path's
+// limit (413), bodies without a length or chunked (411), heads too long or with too many fields
+// (431), other methods than POST on the service's paths (405), heads not complete within a
+// deadline, silent connections, and more connections from one address than a client needs.
 class RequestGuard final : public QTcpServer {
     Q_OBJECT
 public:
     static constexpr qint64 kMaxHeadBytes = 8 * 1024;
+    // The application sends six fields; browsers and proxies a few dozen.
+    static constexpr int kMaxHeaderFields = 64;
+    // A whole head must arrive within this, however it trickles (slowloris).
+    static constexpr int kHeadDeadlineMs = 10000;
     // A connection that sends nothing for this long is closed (slow clients hold sockets).
     static constexpr int kIdleMs = 15000;
-    // Beyond this many open connections new ones are refused at once.
+    // Beyond this many open connections new ones are refused at once; the kernel's queue of
+    // connections not yet accepted is as long.
     static constexpr int kMaxConnections = 1024;
+    // One device syncs over one connection; a proxy in front brings its own limits. More from
+    // one address is an attack on the others' share.
+    static constexpr int kMaxConnectionsPerAddress = 64;
+    // Bodies sent to paths the service does not answer (404 anyway).
+    static constexpr qint64 kMaxUnknownPathBytes = 4 * 1024;
 
-    // The body limit of a path; requests elsewhere get the smallest one.
-    explicit RequestGuard(std::function<qint64(const QByteArray& path)> limitFor,
+    // limitFor: the body limit of one of the service's paths (POST only), nothing elsewhere.
+    explicit RequestGuard(std::function<std::optional<qint64>(const QByteArray& path)> limitFor,
                           QObject* parent = nullptr);
 
 protected:
@@ -29,11 +44,18 @@ protected:
 
 private:
     struct Progress {
+        QHostAddress peer;
+        QByteArray head;     // the current head so far
         qint64 bodyLeft = 0; // bytes of the current body not yet seen
+        QTimer* headDeadline = nullptr;
     };
     void inspect(QTcpSocket* socket);
-    void refuse(QTcpSocket* socket, int status, const QByteArray& reason);
+    // What to answer to a complete head (status 0: let it through, its body length in bodyLeft).
+    int judge(const QByteArray& head, Progress& progress, QByteArray* extraHeaders) const;
+    void refuse(QTcpSocket* socket, int status, const QByteArray& extraHeaders = {});
+    void forget(QTcpSocket* socket);
 
-    std::function<qint64(const QByteArray&)> m_limitFor;
+    std::function<std::optional<qint64>(const QByteArray&)> m_limitFor;
     QHash<QTcpSocket*, Progress> m_progress;
+    QHash<QHostAddress, int> m_perAddress;
 };

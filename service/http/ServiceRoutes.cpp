@@ -21,13 +21,15 @@ bool fits(const QString& text, qsizetype limit)
 
 } // namespace
 
-qint64 ServiceRoutes::bodyLimit(const QByteArray& path)
+std::optional<qint64> ServiceRoutes::bodyLimit(const QByteArray& path)
 {
     if (path == ServiceContract::kCrashPath.toLatin1())
         return kMaxCrashBytes;
     if (path == ServiceContract::kReportPath.toLatin1())
         return kMaxReportBytes;
-    return kMaxSyncBytes;
+    if (path == ServiceContract::kSyncPath.toLatin1())
+        return kMaxSyncBytes;
+    return std::nullopt;
 }
 
 ServiceRoutes::ServiceRoutes(QHttpServer& server, Store& store) : m_store(store)

@@ -4,6 +4,8 @@
 
 #include <QHttpServer>
 
+#include <optional>
+
 class Store;
 
 // The three endpoints the application calls, with their limits and status codes.
@@ -23,7 +25,8 @@ public:
     static constexpr int kCrashBurst = 20;
     static constexpr qint64 kCrashPeriodMs = 30 * 1000;
 
-    static qint64 bodyLimit(const QByteArray& path);
+    // The body limit of one of the three paths, nothing for any other.
+    static std::optional<qint64> bodyLimit(const QByteArray& path);
 
     ServiceRoutes(QHttpServer& server, Store& store);
 

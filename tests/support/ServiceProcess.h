@@ -14,8 +14,9 @@
 class ServiceProcess {
 public:
     struct Reply {
-        int status = 0;
+        int status = 0; // 0: no whole answer within the bound
         QByteArray body;
+        QByteArray head;
     };
 
     // backend: "sqlite" or "postgresql"; the cluster's URL comes from the test script.
@@ -85,18 +86,29 @@ public:
     }
     QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
 
-    // One request on its own connection; head is sent as given, then body.
-    Reply send(const QByteArray& head, const QByteArray& body = {}) const
+    // One request on its own connection; head is sent as given, then body. byteByByte sends
+    // one byte a segment, as a slow or hostile client cuts a request.
+    Reply send(const QByteArray& head, const QByteArray& body = {}, bool byteByByte = false,
+               int timeoutMs = 10000) const
     {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, m_port);
         if (!socket.waitForConnected(5000))
             return {};
-        socket.write(head + body);
+        socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        const QByteArray request = head + body;
+        for (qsizetype at = 0; at < request.size();) {
+            const qsizetype piece = byteByByte ? 1 : request.size();
+            socket.write(request.mid(at, piece));
+            socket.waitForBytesWritten(1000);
+            at += piece;
+            if (socket.state() != QAbstractSocket::ConnectedState)
+                break; // refused before the end
+        }
         QByteArray answer;
-        QTest::qWaitFor(
+        const bool whole = QTest::qWaitFor(
             [&] {
-                socket.waitForReadyRead(50);
+                socket.waitForReadyRead(20);
                 answer += socket.readAll();
                 const qsizetype end = answer.indexOf("\r\n\r\n");
                 if (end < 0)
@@ -110,9 +122,11 @@ public:
                                  .toLongLong();
                 return answer.size() >= end + 4 + length;
             },
-            10000);
+            timeoutMs);
         const qsizetype end = answer.indexOf("\r\n\r\n");
-        return {answer.mid(9, 3).toInt(), end < 0 ? QByteArray() : answer.mid(end + 4)};
+        if (!whole || end < 0)
+            return {};
+        return {answer.mid(9, 3).toInt(), answer.mid(end + 4), answer.left(end)};
     }
     Reply post(const QByteArray& path, const QByteArray& body) const
     {
