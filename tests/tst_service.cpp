@@ -2,10 +2,10 @@
 // the test script starts; the maker's commands on the same database; and the application's own
 // message code talking to it end to end.
 #include "crash/CrashReporter.h"
+#include "http/RequestGuard.h"
 #include "messages/MessageCenter.h"
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
-#include "http/RequestGuard.h"
 #include "support/ServiceProcess.h"
 
 #include <QJsonArray>
@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <csignal>
 #include <sys/resource.h>
 
 namespace {
@@ -243,13 +244,16 @@ private slots:
         };
         QTest::newRow("not JSON") << post("/api/sync.php", "<html>") << 400 << false;
         QTest::newRow("an array") << post("/api/sync.php", "[]") << 400 << false;
-        QTest::newRow("missing os") << post("/api/sync.php", j("{'d': 'X', 'v': '1'}")) << 400 << false;
+        QTest::newRow("missing os")
+            << post("/api/sync.php", j("{'d': 'X', 'v': '1'}")) << 400 << false;
         QTest::newRow("m as a string")
-            << post("/api/sync.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'm': '3'}")) << 400 << false;
+            << post("/api/sync.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'm': '3'}")) << 400
+            << false;
         QTest::newRow("device as a number")
             << post("/api/sync.php", j("{'d': 7, 'v': '1', 'os': 'L'}")) << 400 << false;
         QTest::newRow("empty report")
-            << post("/api/report.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'text': '  '}")) << 400 << false;
+            << post("/api/report.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'text': '  '}")) << 400
+            << false;
         QTest::newRow("email as a number")
             << post("/api/report.php",
                     j("{'d': 'X', 'v': '1', 'os': 'L', 'text': 'a', 'email': 1}"))
@@ -258,6 +262,12 @@ private slots:
             << post("/api/crash.php",
                     j("{'d': 'X', 'kind': 'crash', 'message': 'm', 'v': '1', 'os': 'L'}"))
             << 400 << false;
+        // Ids the maker could not tell apart or type back.
+        for (const char* id : {"A\\u0000B", "\\ud800", "AB\\u202eC", "A\\u0085B"})
+            QTest::newRow(qPrintable(QStringLiteral("device id %1").arg(id)))
+                << post("/api/sync.php",
+                        "{\"d\": \"" + QByteArray(id) + "\", \"v\": \"1\", \"os\": \"L\"}")
+                << 400 << false;
         QTest::newRow("device id of 1000 characters")
             << post("/api/sync.php",
                     "{\"d\": \"" + QByteArray(1000, 'A') + "\", \"v\": \"1\", \"os\": \"L\"}")
@@ -279,7 +289,8 @@ private slots:
                    "POST /api/sync.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n")
             << 411 << false;
         QTest::newRow("a head that never ends")
-            << QByteArray("POST /api/sync.php HTTP/1.1\r\nX: " + QByteArray(9000, 'a')) << 431 << false;
+            << QByteArray("POST /api/sync.php HTTP/1.1\r\nX: " + QByteArray(9000, 'a')) << 431
+            << false;
         QTest::newRow("unknown path") << post("/api/other.php", "{}") << 404 << false;
         // However the head is cut, and whatever ends its lines, the limits hold.
         const QByteArray oversized =
@@ -364,18 +375,18 @@ private slots:
         for (auto& socket : crowd)
             if (socket->state() == QAbstractSocket::ConnectedState)
                 socket->write("P");
-        const ServiceProcess::Reply reply = service.send(
-            "POST /api/sync.php HTTP/1.1\r\nHost: x\r\nContent-Length: " +
-                QByteArray::number(syncBody("DEV-A").size()) + "\r\n\r\n",
-            syncBody("DEV-A"), false, 1000);
+        const ServiceProcess::Reply reply =
+            service.send("POST /api/sync.php HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+                             QByteArray::number(syncBody("DEV-A").size()) + "\r\n\r\n",
+                         syncBody("DEV-A"), false, 1000);
         QCOMPARE(reply.status, 200);
         // Beyond its share, the crowd was turned away.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            std::count_if(crowd.begin(), crowd.end(),
-                          [](const auto& s) {
-                              return s->state() == QAbstractSocket::ConnectedState;
-                          }) <= RequestGuard::kMaxConnectionsPerAddress,
-            10000);
+        QTRY_VERIFY_WITH_TIMEOUT(std::count_if(crowd.begin(), crowd.end(),
+                                               [](const auto& s) {
+                                                   return s->state() ==
+                                                          QAbstractSocket::ConnectedState;
+                                               }) <= RequestGuard::kMaxConnectionsPerAddress,
+                                 10000);
     }
 
     void makerCommands()
@@ -429,6 +440,51 @@ private slots:
                             true));
         QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 503);
         QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 200);
+    }
+
+    // A database that does not answer (PostgreSQL stopped, a SQLite lock held by another
+    // program) gets the client a 503 within the service's deadline, and the service recovers
+    // by itself.
+    void aStalledDatabaseGives503InTime_data() { backends(); }
+    void aStalledDatabaseGives503InTime()
+    {
+        QFETCH(QString, backend);
+        auto service = started();
+        QVERIFY(service);
+        const QByteArray head = "POST /api/sync.php HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+                                QByteArray::number(syncBody("DEV-A").size()) + "\r\n\r\n";
+        QCOMPARE(service->send(head, syncBody("DEV-A")).status, 200);
+        QSqlDatabase holder;
+        QList<pid_t> stopped;
+        if (backend == "sqlite") {
+            holder = QSqlDatabase::addDatabase("QSQLITE", "holder");
+            holder.setDatabaseName(service->database().mid(7));
+            QVERIFY(holder.open());
+            QVERIFY(QSqlQuery(holder).exec("BEGIN EXCLUSIVE"));
+        } else {
+            const auto pids = service->sqlValue(
+                "SELECT string_agg(pid::text, ' ') FROM pg_stat_activity WHERE application_name "
+                "= 'velmora-service' AND datname = '" +
+                    QUrl(service->database()).path().mid(1) + "'",
+                true);
+            QVERIFY(pids && !pids->toString().isEmpty());
+            for (const QString& pid : pids->toString().split(' '))
+                if (::kill(pid.toInt(), SIGSTOP) == 0)
+                    stopped << pid.toInt();
+            if (stopped.isEmpty())
+                QSKIP("the PostgreSQL sessions cannot be stopped by this user");
+        }
+        const ServiceProcess::Reply stalled = service->send(head, syncBody("DEV-A"), false, 4000);
+        if (backend == "sqlite") {
+            QVERIFY(QSqlQuery(holder).exec("COMMIT"));
+            holder.close();
+            holder = QSqlDatabase();
+            QSqlDatabase::removeDatabase("holder");
+        }
+        for (pid_t pid : stopped)
+            ::kill(pid, SIGCONT);
+        QCOMPARE(stalled.status, 503);
+        QTRY_COMPARE_WITH_TIMEOUT(service->send(head, syncBody("DEV-A")).status, 200, 10000);
     }
 
     void theApplicationTalksToTheService_data() { backends(); }

@@ -6,6 +6,7 @@
 #include "http/RequestGuard.h"
 #include "http/ServiceRoutes.h"
 #include "store/Store.h"
+#include "store/StorePool.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -56,7 +57,8 @@ int serve(Store& store, const QString& listen)
     if (colon < 0 || !portOk || port > 65535 || address.isNull())
         return usage(QStringLiteral("--listen takes ADDRESS:PORT, e.g. 127.0.0.1:8080"));
     QHttpServer server;
-    ServiceRoutes routes(server, store);
+    StorePool stores(store.url(), store.isPostgres());
+    ServiceRoutes routes(server, stores);
     auto* guard = new RequestGuard(&ServiceRoutes::bodyLimit, &server);
     if (!guard->listen(address, quint16(port)))
         return failure(QStringLiteral("cannot listen on %1: %2").arg(listen, guard->errorString()));

@@ -8,11 +8,16 @@ namespace {
 QByteArray reasonOf(int status)
 {
     switch (status) {
-    case 400: return "Bad Request";
-    case 405: return "Method Not Allowed";
-    case 411: return "Length Required";
-    case 413: return "Payload Too Large";
-    default: return "Request Header Fields Too Large";
+    case 400:
+        return "Bad Request";
+    case 405:
+        return "Method Not Allowed";
+    case 411:
+        return "Length Required";
+    case 413:
+        return "Payload Too Large";
+    default:
+        return "Request Header Fields Too Large";
     }
 }
 

@@ -2,21 +2,47 @@
 
 #include "service/ServiceContract.h"
 #include "store/Store.h"
+#include "store/StorePool.h"
 
+#include <QCoreApplication>
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
 
 namespace {
 
-using Status = QHttpServerResponse::StatusCode;
+using Status = QHttpServerResponder::StatusCode;
 
-QHttpServerResponse refused(Status status)
-{
-    return QHttpServerResponse(QJsonObject{{QStringLiteral("ok"), false}}, status);
-}
+const QJsonObject kRefusal{{QStringLiteral("ok"), false}};
+const QJsonObject kAccepted{{QStringLiteral("ok"), true}};
 
 bool fits(const QString& text, qsizetype limit)
 {
     return text.size() <= limit;
+}
+
+// A device id the maker can read and type back: printable characters only, no control, format
+// (bidi, zero-width) or lone surrogate, which would print alike for different ids.
+bool isDeviceId(const QString& id)
+{
+    if (id.isEmpty() || !fits(id, ServiceRoutes::kMaxShortText))
+        return false;
+    for (qsizetype i = 0; i < id.size(); ++i) {
+        char32_t c = id[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < id.size() && id[i + 1].isLowSurrogate())
+            c = QChar::surrogateToUcs4(id[i], id[++i]);
+        else if (QChar::isSurrogate(c))
+            return false;
+        if (!QChar::isPrint(c))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -32,57 +58,115 @@ std::optional<qint64> ServiceRoutes::bodyLimit(const QByteArray& path)
     return std::nullopt;
 }
 
-ServiceRoutes::ServiceRoutes(QHttpServer& server, Store& store) : m_store(store)
+ServiceRoutes::ServiceRoutes(QHttpServer& server, StorePool& stores) : m_stores(stores)
 {
     using Method = QHttpServerRequest::Method;
     server.route(ServiceContract::kSyncPath, Method::Post,
-                 [this](const QHttpServerRequest& request) { return sync(request); });
+                 [this](const QHttpServerRequest& request, Responder&& responder) {
+                     sync(request, std::move(responder));
+                 });
     server.route(ServiceContract::kReportPath, Method::Post,
-                 [this](const QHttpServerRequest& request) { return report(request); });
+                 [this](const QHttpServerRequest& request, Responder&& responder) {
+                     report(request, std::move(responder));
+                 });
     server.route(ServiceContract::kCrashPath, Method::Post,
-                 [this](const QHttpServerRequest& request) { return crash(request); });
+                 [this](const QHttpServerRequest& request, Responder&& responder) {
+                     crash(request, std::move(responder));
+                 });
 }
 
-QHttpServerResponse ServiceRoutes::sync(const QHttpServerRequest& request)
+void ServiceRoutes::withStore(Responder&& responder,
+                              std::function<std::optional<QJsonObject>(Store&)> work)
+{
+    // Answered once, on this (the network) thread: by the database's result, or by the
+    // deadline, whichever comes first; not at all when the client has gone meanwhile.
+    struct Pending {
+        explicit Pending(Responder&& r) : responder(std::move(r)), socket(responder.socket()) {}
+        Responder responder;
+        QPointer<QTcpSocket> socket;
+        std::atomic<bool> answered{false};
+        void answer(const QJsonObject& body, Status status)
+        {
+            if (answered.exchange(true) || !socket)
+                return;
+            responder.write(QJsonDocument(body), status);
+        }
+    };
+    auto pending = std::make_shared<Pending>(std::move(responder));
+    // The application object outlives every request: answers are posted to its thread.
+    QObject* network = QCoreApplication::instance();
+    m_stores.run<bool>([pending, network, work = std::move(work)](Store* store) {
+        if (pending->answered) // answered 503 while it waited: the client will come again
+            return false;
+        std::optional<QJsonObject> body = store ? work(*store) : std::nullopt;
+        if (!body)
+            // The journal keeps why (stderr under systemd).
+            std::fprintf(stderr, "velmora-service: answered 503: %s\n",
+                         store ? qPrintable(store->lastError()) : "no database connection");
+        QMetaObject::invokeMethod(network, [pending, body] {
+            if (body)
+                pending->answer(*body, Status::Ok);
+            else
+                pending->answer(kRefusal, Status::ServiceUnavailable);
+        });
+        return true;
+    });
+    QTimer::singleShot(kDatabaseDeadlineMs, network, [pending] {
+        if (pending->answered)
+            return;
+        std::fprintf(stderr,
+                     "velmora-service: answered 503: the database did not answer "
+                     "within %d ms\n",
+                     kDatabaseDeadlineMs);
+        pending->answer(kRefusal, Status::ServiceUnavailable);
+    });
+}
+
+void ServiceRoutes::sync(const QHttpServerRequest& request, Responder&& responder)
 {
     const auto sync = ServiceContract::syncRequestFrom(request.body());
-    if (!sync || sync->device.isEmpty() || !fits(sync->device, kMaxShortText) ||
-        !fits(sync->version, kMaxShortText) || !fits(sync->os, kMaxShortText))
-        return refused(Status::BadRequest);
-    const auto offer = m_store.sync(sync->device, sync->version, sync->os, sync->ack);
-    if (!offer)
-        return refused(Status::ServiceUnavailable);
-    return QHttpServerResponse(
-        ServiceContract::toJson(ServiceContract::SyncAnswer{offer->id, offer->text}));
+    if (!sync || !isDeviceId(sync->device) || !fits(sync->version, kMaxShortText) ||
+        !fits(sync->os, kMaxShortText))
+        return responder.write(QJsonDocument(kRefusal), Status::BadRequest);
+    withStore(std::move(responder), [sync = *sync](Store& store) -> std::optional<QJsonObject> {
+        const auto offer = store.sync(sync.device, sync.version, sync.os, sync.ack);
+        if (!offer)
+            return std::nullopt;
+        return ServiceContract::toJson(ServiceContract::SyncAnswer{offer->id, offer->text});
+    });
 }
 
-QHttpServerResponse ServiceRoutes::report(const QHttpServerRequest& request)
+void ServiceRoutes::report(const QHttpServerRequest& request, Responder&& responder)
 {
     const auto report = ServiceContract::reportRequestFrom(request.body());
-    if (!report || report->device.isEmpty() || report->text.trimmed().isEmpty() ||
-        !fits(report->device, kMaxShortText) || !fits(report->version, kMaxShortText) ||
-        !fits(report->os, kMaxShortText) || !fits(report->text, kMaxReportText) ||
+    if (!report || !isDeviceId(report->device) || report->text.trimmed().isEmpty() ||
+        !fits(report->version, kMaxShortText) || !fits(report->os, kMaxShortText) ||
+        !fits(report->text, kMaxReportText) ||
         !fits(report->email.value_or(QString()), kMaxShortText))
-        return refused(Status::BadRequest);
+        return responder.write(QJsonDocument(kRefusal), Status::BadRequest);
     if (!m_reports.allow(report->device))
-        return refused(Status::TooManyRequests);
-    if (!m_store.addReport(report->device, report->version, report->os, report->text, report->email,
-                           report->reply))
-        return refused(Status::ServiceUnavailable);
-    return QHttpServerResponse(QJsonObject{{QStringLiteral("ok"), true}});
+        return responder.write(QJsonDocument(kRefusal), Status::TooManyRequests);
+    withStore(std::move(responder), [report = *report](Store& store) -> std::optional<QJsonObject> {
+        if (!store.addReport(report.device, report.version, report.os, report.text, report.email,
+                             report.reply))
+            return std::nullopt;
+        return kAccepted;
+    });
 }
 
-QHttpServerResponse ServiceRoutes::crash(const QHttpServerRequest& request)
+void ServiceRoutes::crash(const QHttpServerRequest& request, Responder&& responder)
 {
     const auto crash = ServiceContract::crashRequestFrom(request.body());
-    if (!crash || !fits(crash->device, kMaxShortText) || !fits(crash->kind, kMaxShortText) ||
+    if (!crash || !isDeviceId(crash->device) || !fits(crash->kind, kMaxShortText) ||
         !fits(crash->version, kMaxShortText) || !fits(crash->os, kMaxShortText) ||
         !fits(crash->message, kMaxCrashText) || !fits(crash->stack, kMaxCrashText))
-        return refused(Status::BadRequest);
+        return responder.write(QJsonDocument(kRefusal), Status::BadRequest);
     if (!m_crashes.allow(crash->device))
-        return refused(Status::TooManyRequests);
-    if (!m_store.addCrash(crash->device, crash->kind, crash->message, crash->stack, crash->version,
-                          crash->os))
-        return refused(Status::ServiceUnavailable);
-    return QHttpServerResponse(QJsonObject{{QStringLiteral("ok"), true}});
+        return responder.write(QJsonDocument(kRefusal), Status::TooManyRequests);
+    withStore(std::move(responder), [crash = *crash](Store& store) -> std::optional<QJsonObject> {
+        if (!store.addCrash(crash.device, crash.kind, crash.message, crash.stack, crash.version,
+                            crash.os))
+            return std::nullopt;
+        return kAccepted;
+    });
 }

@@ -3,10 +3,13 @@
 #include "RateLimiter.h"
 
 #include <QHttpServer>
+#include <QHttpServerResponder>
+#include <QJsonObject>
 
 #include <optional>
 
 class Store;
+class StorePool;
 
 // The three endpoints the application calls, with their limits and status codes.
 class ServiceRoutes final {
@@ -28,14 +31,22 @@ public:
     // The body limit of one of the three paths, nothing for any other.
     static std::optional<qint64> bodyLimit(const QByteArray& path);
 
-    ServiceRoutes(QHttpServer& server, Store& store);
+    // A database that does not answer within this gets the client a 503 (a stalled server, a
+    // lock held elsewhere); the application tries again at its next sync.
+    static constexpr int kDatabaseDeadlineMs = 2000;
+
+    ServiceRoutes(QHttpServer& server, StorePool& stores);
 
 private:
-    QHttpServerResponse sync(const QHttpServerRequest& request);
-    QHttpServerResponse report(const QHttpServerRequest& request);
-    QHttpServerResponse crash(const QHttpServerRequest& request);
+    using Responder = QHttpServerResponder;
+    void sync(const QHttpServerRequest& request, Responder&& responder);
+    void report(const QHttpServerRequest& request, Responder&& responder);
+    void crash(const QHttpServerRequest& request, Responder&& responder);
+    // Runs work on a database connection and answers its body with 200; 503 when it fails or
+    // takes too long.
+    void withStore(Responder&& responder, std::function<std::optional<QJsonObject>(Store&)> work);
 
-    Store& m_store;
+    StorePool& m_stores;
     RateLimiter m_reports{kReportBurst, kReportPeriodMs};
     RateLimiter m_crashes{kCrashBurst, kCrashPeriodMs};
 };

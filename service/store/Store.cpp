@@ -10,10 +10,16 @@
 #include <QUrl>
 #include <QVariant>
 
+#include <atomic>
+
 namespace {
 
-// How long SQLite waits for another writer (a maker command) before giving up.
-constexpr int kSqliteBusyMs = 5000;
+// How long SQLite waits for another writer (a maker command, a backup) before giving up: within
+// the service's answer deadline.
+constexpr int kSqliteBusyMs = 1500;
+// PostgreSQL ends a statement or a lock wait that takes longer (a stalled or locked table).
+constexpr int kPostgresStatementMs = 1500;
+constexpr int kPostgresLockMs = 1000;
 // Advisory lock taken by the instance that migrates a shared PostgreSQL database.
 constexpr qint64 kMigrationLock = 0x56454c4d4f5241; // "VELMORA"
 
@@ -37,8 +43,8 @@ QVariant nullable(const std::optional<QString>& text)
 Store::Store(QString connectionName) : m_connection(std::move(connectionName)) {}
 
 Store::Store(Store&& other) noexcept
-    : m_connection(std::exchange(other.m_connection, QString())), m_error(other.m_error),
-      m_postgres(other.m_postgres)
+    : m_connection(std::exchange(other.m_connection, QString())), m_url(other.m_url),
+      m_error(other.m_error), m_postgres(other.m_postgres)
 {
 }
 
@@ -52,8 +58,10 @@ Store::~Store()
 
 std::optional<Store> Store::open(const QString& url, QString* error)
 {
-    static int serial = 0;
+    // Each worker thread opens its own store: the serial is shared by them.
+    static std::atomic<int> serial = 0;
     Store store(QStringLiteral("velmora-store-%1").arg(++serial));
+    store.m_url = url;
     if (url.startsWith(QLatin1String("sqlite:"))) {
         const QString path = url.mid(7);
         if (path.isEmpty()) {
@@ -77,7 +85,10 @@ std::optional<Store> Store::open(const QString& url, QString* error)
         db.setUserName(parsed.userName());
         db.setPassword(parsed.password());
         db.setDatabaseName(parsed.path().mid(1));
-        db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+        db.setConnectOptions(QStringLiteral("connect_timeout=5;application_name=velmora-service;"
+                                            "options='-c statement_timeout=%1 -c lock_timeout=%2'")
+                                 .arg(kPostgresStatementMs)
+                                 .arg(kPostgresLockMs));
         store.m_postgres = true;
     } else {
         *error = QStringLiteral("unknown database \"%1\": use sqlite:PATH or "

@@ -73,6 +73,8 @@ public:
     ~Store();
 
     QString lastError() const { return m_error; }
+    QString url() const { return m_url; }
+    bool isPostgres() const { return m_postgres; }
 
     // Records the device, acknowledges up to ack, and gives the oldest maker message not yet
     // acknowledged (id 0 when none); nothing when the database fails.
@@ -110,6 +112,7 @@ private:
     bool readVersions(CrashGroup& group);
 
     QString m_connection;
+    QString m_url;
     QString m_error;
     bool m_postgres = false;
 };

@@ -142,7 +142,13 @@ public:
     // left there.
     bool sql(const QString& statement, bool onCluster = false) const
     {
-        bool done = false;
+        return sqlValue(statement, onCluster).has_value();
+    }
+    // The first column of the first row (an empty value for a statement without rows), or
+    // nothing when the statement failed.
+    std::optional<QVariant> sqlValue(const QString& statement, bool onCluster = false) const
+    {
+        std::optional<QVariant> done;
         {
             QSqlDatabase db;
             if (m_database.startsWith("sqlite:")) {
@@ -156,7 +162,10 @@ public:
                 db.setUserName(url.userName());
                 db.setDatabaseName(onCluster ? QStringLiteral("postgres") : url.path().mid(1));
             }
-            done = db.open() && QSqlQuery(db).exec(statement);
+            QSqlQuery query(db);
+            if (db.open() && query.exec(statement))
+                done = query.next() ? query.value(0) : QVariant();
+            query.finish();
             db.close();
         }
         QSqlDatabase::removeDatabase("direct");

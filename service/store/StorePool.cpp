@@ -1,0 +1,38 @@
+#include "StorePool.h"
+
+#include <cstdio>
+
+namespace {
+
+// One store per worker thread: a Qt SQL connection is used by the thread that opened it only.
+thread_local std::unique_ptr<Store> t_store;
+
+} // namespace
+
+StorePool::StorePool(QString url, bool postgres) : m_url(std::move(url))
+{
+    m_threads.setMaxThreadCount(postgres ? kPostgresConnections : kSqliteConnections);
+    m_threads.setExpiryTimeout(-1); // a thread, and so its connection, is kept
+}
+
+StorePool::~StorePool()
+{
+    // Threads end here and their stores with them, each in its own thread.
+    m_threads.clear();
+    m_threads.waitForDone();
+}
+
+Store* StorePool::storeOfThisThread()
+{
+    if (!t_store) {
+        QString error;
+        std::optional<Store> opened = Store::open(m_url, &error);
+        if (!opened) {
+            std::fprintf(stderr, "velmora-service: cannot open the database: %s\n",
+                         qPrintable(error));
+            return nullptr;
+        }
+        t_store = std::make_unique<Store>(std::move(*opened));
+    }
+    return t_store.get();
+}
