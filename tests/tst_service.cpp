@@ -11,11 +11,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <algorithm>
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -87,6 +89,8 @@ private slots:
         QVERIFY(service);
         QCOMPARE(object(service->post("/api/sync.php", syncBody("DEV-A")).body),
                  object(j("{'mid': 0, 'msg': ''}")));
+        // An acknowledgement of what was never offered silences nothing.
+        QCOMPARE(service->post("/api/sync.php", syncBody("DEV-A", 9000000000)).status, 200);
         const auto first = service->command({"reply", "DEV-A", "Premier"});
         const auto second = service->command({"reply", "DEV-A", "Second"});
         QCOMPARE(first.first, 0);
@@ -393,14 +397,18 @@ private slots:
     {
         ServiceProcess service("sqlite");
         QVERIFY(service.start());
-        service.post(
-            "/api/report.php",
-            j("{'d': 'DEV-A', 'v': '1', 'os': 'L', 'text': 'rouge \\u001b[31m ici\\u202e'}"));
+        service.post("/api/report.php", j("{'d': 'DEV-A', 'v': '1', 'os': 'L', 'text': 'rouge "
+                                          "\\u001b[31m ici\\u202e\\u0085'}"));
         QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 200);
         const auto talk = service.command({"conversation", "DEV-A"});
         QCOMPARE(talk.first, 0);
         QVERIFY(!talk.second.contains('\x1b'));
-        QVERIFY(talk.second.contains("rouge \\x1b[31m ici\\u202e"));
+        QVERIFY(talk.second.contains("rouge \\x1b[31m ici\\u202e\\x85"));
+        // As JSON too: nothing raw that the terminal would act on, the same text read back.
+        const QByteArray json = service.command({"conversation", "DEV-A", "--json"}).second;
+        QVERIFY(!json.contains("\xe2\x80\xae") && !json.contains("\xc2\x85"));
+        QCOMPARE(QJsonDocument::fromJson(json)[0]["text"].toString(),
+                 QString::fromUtf8("rouge \x1b[31m ici\u202e\u0085"));
         QVERIFY(talk.second.contains("  user report\n"));
         // Ids as makers copy them: lower case, or the first 8 characters or more.
         for (const char* id :
@@ -426,6 +434,42 @@ private slots:
         QCOMPARE(service.command({"launch"}).first, 2);
         QCOMPARE(service.command({"reply", "DEV-A"}).first, 2);
         QCOMPARE(service.command({"crashes"}).second, QByteArray("no crashes yet\n"));
+    }
+
+    // What the service cannot write is said at once, with its reason: a database it may not
+    // write refuses `serve`, a full disk fails `reply`.
+    void writeFailuresAreSaid()
+    {
+        ServiceProcess service("sqlite");
+        QVERIFY(service.start());
+        QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 200);
+        service.stop();
+        QByteArray said;
+        // A file system full past its first pages: writes fail with EFBIG, not a signal.
+        std::signal(SIGXFSZ, SIG_IGN);
+        const auto full = service.command({"reply", "DEV-A", "Bonjour"}, &said, [] {
+            const rlimit small{4096, 4096};
+            setrlimit(RLIMIT_FSIZE, &small);
+        });
+        std::signal(SIGXFSZ, SIG_DFL);
+        QCOMPARE(full.first, 1);
+        QVERIFY2(QRegularExpression("^velmora-service: cannot [^:]+: \\S").match(said).hasMatch(),
+                 said.constData());
+        // Another user's file (as root, the service runs as nobody; else the file is read-only).
+        const QString file = service.database().mid(7);
+        QFile::setPermissions(QFileInfo(file).absolutePath(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                  QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                  QFileDevice::ExeOther);
+        QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::ReadOther);
+        const bool root = ::getuid() == 0;
+        const auto serve = service.command({"serve", "--listen", "127.0.0.1:0"}, &said, [root] {
+            if (root && setgid(65534) == 0)
+                (void)setuid(65534);
+        });
+        QCOMPARE(serve.first, 1);
+        QVERIFY2(said.contains("cannot "), said.constData());
+        QVERIFY(!serve.second.contains("listening"));
     }
 
     void aDatabaseThatGoesAwayGives503AndComesBack()

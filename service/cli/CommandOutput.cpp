@@ -32,6 +32,7 @@ QJsonValue isoOrNull(const QDateTime& at)
 
 void printJson(const QJsonValue& value)
 {
-    out(QString::fromUtf8(value.isArray() ? QJsonDocument(value.toArray()).toJson()
-                                          : QJsonDocument(value.toObject()).toJson()));
+    out(terminalSafeJson(QString::fromUtf8(value.isArray()
+                                               ? QJsonDocument(value.toArray()).toJson()
+                                               : QJsonDocument(value.toObject()).toJson())));
 }

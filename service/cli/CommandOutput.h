@@ -12,5 +12,5 @@ int failure(const QString& message);
 QString when(const QDateTime& at);
 // ISO 8601 in UTC, or null.
 QJsonValue isoOrNull(const QDateTime& at);
-// Indented JSON; control characters are escaped by JSON itself.
+// Indented JSON, with nothing raw that a terminal would act on.
 void printJson(const QJsonValue& value);

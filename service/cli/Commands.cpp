@@ -113,8 +113,12 @@ int runCommand(const QStringList& arguments)
         return failure(error);
 
     const bool asJson = parser.isSet(json);
-    if (command == QLatin1String("serve"))
+    if (command == QLatin1String("serve")) {
+        // Said now and not as a 503 to every request.
+        if (!store->checkWritable())
+            return failure(store->lastError());
         return serve(*store, parser.value(listen));
+    }
     if (command == QLatin1String("devices"))
         return MakerCommands::devices(*store, asJson);
     if (command == QLatin1String("conversation"))

@@ -154,7 +154,7 @@ int reply(Store& store, const QString& given, const QString& text)
         return 1;
     const std::optional<qint64> id = store.addMakerMessage(*device, text);
     if (!id)
-        return failure(QStringLiteral("cannot store the message: ") + store.lastError());
+        return failure(store.lastError());
     out(QString::number(*id) + QLatin1Char('\n'));
     return 0;
 }

@@ -6,3 +6,6 @@
 // included) and bidirectional overrides are written out as \x.. or \u...., never sent raw.
 // Line breaks stay, indented by `indent`.
 QString terminalSafe(const QString& text, const QString& indent = QString());
+
+// JSON text made safe for the terminal the same way, still valid JSON with the same meaning.
+QString terminalSafeJson(const QString& json);

@@ -35,9 +35,10 @@ bool isDeviceId(const QString& id)
         return false;
     for (qsizetype i = 0; i < id.size(); ++i) {
         char32_t c = id[i].unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < id.size() && id[i + 1].isLowSurrogate())
-            c = QChar::surrogateToUcs4(id[i], id[++i]);
-        else if (QChar::isSurrogate(c))
+        if (QChar::isHighSurrogate(c) && i + 1 < id.size() && id[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(id[i], id[i + 1]);
+            ++i;
+        } else if (QChar::isSurrogate(c))
             return false;
         if (!QChar::isPrint(c))
             return false;

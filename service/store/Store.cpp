@@ -120,15 +120,17 @@ bool Store::connect()
         QSqlQuery pragma(db);
         if (!pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
             !pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
-            return fail(QStringLiteral("cannot switch to WAL"));
+            return fail(QStringLiteral("cannot switch to WAL"), pragma.lastError());
     }
     return true;
 }
 
-bool Store::fail(const QString& what)
+bool Store::fail(const QString& what, const QSqlError& error)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    m_error = what + QStringLiteral(": ") + db.lastError().text();
+    // A statement's error is the statement's, not the connection's.
+    m_error = what + QStringLiteral(": ") +
+              (error.type() != QSqlError::NoError ? error.text() : db.lastError().text());
     // Reconnect on the next call: the server may have restarted, the disk may have room again.
     db.close();
     return false;
@@ -139,18 +141,18 @@ bool Store::migrate()
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery q(db);
     if (m_postgres && !q.exec(QStringLiteral("SELECT pg_advisory_lock(%1)").arg(kMigrationLock)))
-        return fail(QStringLiteral("cannot lock the schema"));
+        return fail(QStringLiteral("cannot lock the schema"), q.lastError());
     auto unlock = qScopeGuard([&] {
         if (m_postgres)
             QSqlQuery(db).exec(QStringLiteral("SELECT pg_advisory_unlock(%1)").arg(kMigrationLock));
     });
     if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_migrations "
                                "(version INTEGER PRIMARY KEY, applied BIGINT NOT NULL)")))
-        return fail(QStringLiteral("cannot create the migrations table"));
+        return fail(QStringLiteral("cannot create the migrations table"), q.lastError());
     qint64 current = 0;
     if (!q.exec(QStringLiteral("SELECT COALESCE(MAX(version), 0) FROM schema_migrations")) ||
         !q.next())
-        return fail(QStringLiteral("cannot read the schema version"));
+        return fail(QStringLiteral("cannot read the schema version"), q.lastError());
     current = q.value(0).toLongLong();
     const QDir folder(m_postgres ? QStringLiteral(":/migrations/postgresql")
                                  : QStringLiteral(":/migrations/sqlite"));
@@ -187,10 +189,27 @@ bool Store::migrate()
         record.addBindValue(nowMs());
         if (!record.exec() || !db.commit()) {
             db.rollback();
-            return fail(QStringLiteral("cannot record migration ") + name);
+            return fail(QStringLiteral("cannot record migration ") + name, record.lastError());
         }
     }
     return true;
+}
+
+bool Store::checkWritable()
+{
+    if (!connect())
+        return false;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    // A row written and taken back: a read-only file, a full disk or missing rights show here,
+    // not at the first request.
+    if (!db.transaction())
+        return fail(QStringLiteral("cannot write to the database"));
+    QSqlQuery q(db);
+    const bool written =
+        q.exec(QStringLiteral("INSERT INTO schema_migrations (version, applied) VALUES (-1, 0)"));
+    const QSqlError error = q.lastError();
+    db.rollback();
+    return written || fail(QStringLiteral("cannot write to the database"), error);
 }
 
 std::optional<QString> Store::makerTextProblem(const QString& text)
@@ -220,15 +239,30 @@ bool Store::recordDevice(const QString& device, const QString& version, const QS
     for (const QVariant& v : {QVariant(device), QVariant(now), QVariant(now), QVariant(version),
                               QVariant(system), QVariant(ack)})
         q.addBindValue(v);
-    return q.exec() || fail(QStringLiteral("cannot record the device"));
+    return q.exec() || fail(QStringLiteral("cannot record the device"), q.lastError());
 }
 
 std::optional<Store::Offer> Store::sync(const QString& device, const QString& version,
                                         const QString& system, std::optional<qint64> ack)
 {
-    if (!connect() || !recordDevice(device, version, system, ack && *ack > 0 ? *ack : 0))
+    if (!connect())
         return std::nullopt;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    qint64 acknowledged = 0;
+    if (ack && *ack > 0) {
+        // A device can only have read what it was offered: an acknowledgement beyond that (made
+        // up, or from a device restored over a newer database) would silence it for good.
+        QSqlQuery newest(db);
+        newest.prepare(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM maker_messages "
+                                      "WHERE device = ? AND offered IS NOT NULL"));
+        newest.addBindValue(device);
+        if (!newest.exec() || !newest.next())
+            return fail(QStringLiteral("cannot check the acknowledgement"), newest.lastError()),
+                   std::nullopt;
+        acknowledged = qMin(*ack, newest.value(0).toLongLong());
+    }
+    if (!recordDevice(device, version, system, acknowledged))
+        return std::nullopt;
     QSqlQuery offer(db);
     // Messages no device can show (taken back, blank, longer than the application reads) are
     // passed over: offered, they would hold back every later answer to that device.
@@ -243,7 +277,7 @@ std::optional<Store::Offer> Store::sync(const QString& device, const QString& ve
                      : QStringLiteral("trim(m.text, ' ' || char(9) || char(10) || char(13))")));
     offer.addBindValue(device);
     if (!offer.exec())
-        return fail(QStringLiteral("cannot look for messages")), std::nullopt;
+        return fail(QStringLiteral("cannot look for messages"), offer.lastError()), std::nullopt;
     if (!offer.next())
         return Offer{};
     const Offer found{offer.value(0).toLongLong(), offer.value(1).toString()};
@@ -253,7 +287,7 @@ std::optional<Store::Offer> Store::sync(const QString& device, const QString& ve
     offered.addBindValue(nowMs());
     offered.addBindValue(found.id);
     if (!offered.exec())
-        return fail(QStringLiteral("cannot record the offer")), std::nullopt;
+        return fail(QStringLiteral("cannot record the offer"), offered.lastError()), std::nullopt;
     return found;
 }
 
@@ -270,7 +304,7 @@ bool Store::addReport(const QString& device, const QString& version, const QStri
          {QVariant(device), QVariant(text), nullable(email), QVariant(version), QVariant(system),
           QVariant(nowMs()), QVariant(reply ? QStringLiteral("reply") : QStringLiteral("report"))})
         q.addBindValue(v);
-    return q.exec() || fail(QStringLiteral("cannot store the report"));
+    return q.exec() || fail(QStringLiteral("cannot store the report"), q.lastError());
 }
 
 bool Store::addCrash(const QString& device, const QString& kind, const QString& message,
@@ -290,7 +324,7 @@ bool Store::addCrash(const QString& device, const QString& kind, const QString& 
           QVariant(system), QVariant(crashSignature(kind, message, stack, version)),
           QVariant(nowMs())})
         q.addBindValue(v);
-    return q.exec() || fail(QStringLiteral("cannot store the crash"));
+    return q.exec() || fail(QStringLiteral("cannot store the crash"), q.lastError());
 }
 
 bool Store::deviceExists(const QString& device)
@@ -319,7 +353,7 @@ std::optional<QStringList> Store::devicesMatching(const QString& given)
     q.addBindValue(given.size());
     q.addBindValue(given.toUpper());
     if (!q.exec())
-        return fail(QStringLiteral("cannot look for the device")), std::nullopt;
+        return fail(QStringLiteral("cannot look for the device"), q.lastError()), std::nullopt;
     QStringList found;
     while (q.next())
         found << q.value(0).toString();
@@ -342,7 +376,7 @@ std::optional<qint64> Store::addMakerMessage(const QString& device, const QStrin
     q.addBindValue(text);
     q.addBindValue(nowMs());
     if (!q.exec())
-        return fail(QStringLiteral("cannot store the message")), std::nullopt;
+        return fail(QStringLiteral("cannot store the message"), q.lastError()), std::nullopt;
     if (m_postgres)
         return q.next() ? std::optional<qint64>(q.value(0).toLongLong()) : std::nullopt;
     return q.lastInsertId().toLongLong();
@@ -361,14 +395,16 @@ Store::Retraction Store::retract(qint64 messageId)
     q.addBindValue(nowMs());
     q.addBindValue(messageId);
     if (!q.exec())
-        return fail(QStringLiteral("cannot take the message back")), Retraction::Failed;
+        return fail(QStringLiteral("cannot take the message back"), q.lastError()),
+               Retraction::Failed;
     if (q.numRowsAffected() == 1)
         return Retraction::Done;
     QSqlQuery exists(db);
     exists.prepare(QStringLiteral("SELECT 1 FROM maker_messages WHERE id = ?"));
     exists.addBindValue(messageId);
     if (!exists.exec())
-        return fail(QStringLiteral("cannot look for the message")), Retraction::Failed;
+        return fail(QStringLiteral("cannot look for the message"), exists.lastError()),
+               Retraction::Failed;
     return exists.next() ? Retraction::AlreadyRead : Retraction::Unknown;
 }
 
@@ -387,7 +423,7 @@ std::optional<QList<Store::Device>> Store::devices()
             "AND m.retracted IS NULL) AS last_answer FROM devices d) AS listed "
             "ORDER BY CASE WHEN last_user IS NOT NULL AND (last_answer IS NULL OR "
             "last_user > last_answer) THEN 0 ELSE 1 END, last_seen DESC")))
-        return fail(QStringLiteral("cannot list the devices")), std::nullopt;
+        return fail(QStringLiteral("cannot list the devices"), q.lastError()), std::nullopt;
     QList<Device> list;
     auto when = [&q](int column) {
         return q.isNull(column) ? QDateTime() : fromMs(q.value(column));
@@ -414,7 +450,7 @@ std::optional<QList<Store::Entry>> Store::conversation(const QString& device)
     q.addBindValue(device);
     q.addBindValue(device);
     if (!q.exec())
-        return fail(QStringLiteral("cannot read the conversation")), std::nullopt;
+        return fail(QStringLiteral("cannot read the conversation"), q.lastError()), std::nullopt;
     QList<Entry> list;
     while (q.next())
         list.append({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toString(),
@@ -445,7 +481,7 @@ bool Store::readVersions(CrashGroup& group)
         "SELECT DISTINCT version FROM crashes WHERE signature = ? ORDER BY version"));
     v.addBindValue(group.signature);
     if (!v.exec())
-        return fail(QStringLiteral("cannot list the versions"));
+        return fail(QStringLiteral("cannot list the versions"), v.lastError());
     while (v.next())
         group.versions << v.value(0).toString();
     return true;
@@ -468,7 +504,7 @@ std::optional<QList<Store::CrashGroup>> Store::crashGroups()
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     if (!q.exec(kGroupColumns + QStringLiteral("GROUP BY c.signature "
                                                "ORDER BY COUNT(*) DESC, MAX(c.received) DESC")))
-        return fail(QStringLiteral("cannot list the crashes")), std::nullopt;
+        return fail(QStringLiteral("cannot list the crashes"), q.lastError()), std::nullopt;
     QList<CrashGroup> groups = readGroups(q);
     for (CrashGroup& group : groups)
         if (!readVersions(group))
@@ -484,7 +520,7 @@ std::optional<Store::CrashGroup> Store::crashGroup(const QString& signature)
     q.prepare(kGroupColumns + QStringLiteral("WHERE c.signature = ? GROUP BY c.signature"));
     q.addBindValue(signature);
     if (!q.exec())
-        return fail(QStringLiteral("cannot read the crash group")), std::nullopt;
+        return fail(QStringLiteral("cannot read the crash group"), q.lastError()), std::nullopt;
     const QList<CrashGroup> found = readGroups(q);
     if (found.isEmpty())
         return CrashGroup{};
@@ -503,7 +539,7 @@ std::optional<QList<Store::CrashDevice>> Store::crashDevices(const QString& sign
                              "WHERE signature = ? GROUP BY device ORDER BY MAX(received) DESC"));
     q.addBindValue(signature);
     if (!q.exec())
-        return fail(QStringLiteral("cannot list the crashed devices")), std::nullopt;
+        return fail(QStringLiteral("cannot list the crashed devices"), q.lastError()), std::nullopt;
     QList<CrashDevice> list;
     while (q.next())
         list.append({q.value(0).toString(), q.value(1).toLongLong(), fromMs(q.value(2))});

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
@@ -73,6 +74,8 @@ public:
     ~Store();
 
     QString lastError() const { return m_error; }
+    // Whether the service can write here (rights, read-only file or file system, full disk).
+    bool checkWritable();
     QString url() const { return m_url; }
     bool isPostgres() const { return m_postgres; }
 
@@ -105,7 +108,7 @@ private:
     explicit Store(QString connectionName);
     bool connect();
     bool migrate();
-    bool fail(const QString& what);
+    bool fail(const QString& what, const QSqlError& error = QSqlError());
     bool recordDevice(const QString& device, const QString& version, const QString& system,
                       qint64 ack);
     QList<CrashGroup> readGroups(QSqlQuery& q);

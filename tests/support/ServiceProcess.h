@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <functional>
+
 // The maker's service as the tests meet it: the real velmora-service program on a loopback
 // port, over a fresh SQLite file or a fresh database on the test PostgreSQL cluster.
 class ServiceProcess {
@@ -172,14 +174,21 @@ public:
         return done;
     }
 
-    // A maker's command on the same database: its exit code and standard output.
-    QPair<int, QByteArray> command(const QStringList& arguments) const
+    // A maker's command on the same database: its exit code and standard output; errors gets
+    // its standard error, inChild runs in the child before the program (limits, user).
+    QPair<int, QByteArray> command(const QStringList& arguments, QByteArray* errors = nullptr,
+                                   const std::function<void()>& inChild = {}) const
     {
         QProcess process;
-        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        if (!errors)
+            process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        if (inChild)
+            process.setChildProcessModifier(inChild);
         process.start(QStringLiteral(VELMORA_SERVICE_BIN),
                       arguments + QStringList{"--database", m_database});
         process.waitForFinished(20000);
+        if (errors)
+            *errors = process.readAllStandardError();
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 process.readAllStandardOutput()};
     }

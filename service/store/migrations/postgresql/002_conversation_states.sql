@@ -1,6 +1,9 @@
 -- When a maker message was first offered to its device, and when the maker took it back.
 ALTER TABLE maker_messages ADD COLUMN offered BIGINT;
 ALTER TABLE maker_messages ADD COLUMN retracted BIGINT;
+-- What a device acknowledged was offered to it.
+UPDATE maker_messages SET offered = written
+    WHERE id <= (SELECT acked FROM devices WHERE devices.id = maker_messages.device);
 -- Answers no device can show (blank, or longer than the 4,000 characters the application
 -- reads) held back every later answer to their device: they are taken back.
 UPDATE maker_messages SET retracted = written
