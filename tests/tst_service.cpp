@@ -436,6 +436,51 @@ private slots:
         QCOMPARE(service.command({"crashes"}).second, QByteArray("no crashes yet\n"));
     }
 
+    // What an administrator does: a configuration file instead of options, a backup of the
+    // live database, and a database from a newer version left alone.
+    void administration()
+    {
+        ServiceProcess service("sqlite");
+        QVERIFY(service.start());
+        QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 200);
+        QTemporaryDir dir;
+        auto run = [](const QStringList& arguments, QByteArray* errors = nullptr) {
+            QProcess process;
+            process.start(QStringLiteral(VELMORA_SERVICE_BIN), arguments);
+            process.waitForFinished(20000);
+            if (errors)
+                *errors = process.readAllStandardError();
+            return qMakePair(process.exitCode(), process.readAllStandardOutput());
+        };
+        auto config = [&dir](const QByteArray& text) {
+            QFile file(dir.filePath("velmora-service.conf"));
+            file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+            file.write(text);
+            return file.fileName();
+        };
+        const QString conf =
+            config("# the service's database\ndatabase = " + service.database().toUtf8() +
+                   "\nlisten = 127.0.0.1:0\n");
+        const auto listed = run({"devices", "--json", "--config", conf});
+        QCOMPARE(listed.first, 0);
+        QCOMPARE(QJsonDocument::fromJson(listed.second)[0]["id"].toString(), QString("DEV-A"));
+        QByteArray said;
+        QCOMPARE(run({"devices", "--config", config("databse = sqlite:/x\n")}, &said).first, 1);
+        QVERIFY2(said.contains("line 1: expected one of"), said.constData());
+
+        // A copy of the database while the service runs, readable on its own; never over a file.
+        const QString copy = dir.filePath("copy.sqlite");
+        QCOMPARE(service.command({"backup", copy}).first, 0);
+        QCOMPARE(run({"devices", "--database", "sqlite:" + copy}).second.left(5),
+                 QByteArray("DEV-A"));
+        QCOMPARE(service.command({"backup", copy}).first, 1);
+
+        // Written by a later version: this one refuses it, and says why.
+        QVERIFY(service.sql("INSERT INTO schema_migrations (version, applied) VALUES (999, 0)"));
+        QCOMPARE(service.command({"devices"}, &said).first, 1);
+        QVERIFY2(said.contains("newer than this velmora-service knows"), said.constData());
+    }
+
     // What the service cannot write is said at once, with its reason: a database it may not
     // write refuses `serve`, a full disk fails `reply`.
     void writeFailuresAreSaid()

@@ -5,9 +5,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
+#include <QUrlQuery>
 #include <QVariant>
 
 #include <atomic>
@@ -44,7 +46,7 @@ Store::Store(QString connectionName) : m_connection(std::move(connectionName)) {
 
 Store::Store(Store&& other) noexcept
     : m_connection(std::exchange(other.m_connection, QString())), m_url(other.m_url),
-      m_error(other.m_error), m_postgres(other.m_postgres)
+      m_password(other.m_password), m_error(other.m_error), m_postgres(other.m_postgres)
 {
 }
 
@@ -56,12 +58,13 @@ Store::~Store()
     QSqlDatabase::removeDatabase(m_connection);
 }
 
-std::optional<Store> Store::open(const QString& url, QString* error)
+std::optional<Store> Store::open(const QString& url, QString* error, const QString& password)
 {
     // Each worker thread opens its own store: the serial is shared by them.
     static std::atomic<int> serial = 0;
     Store store(QStringLiteral("velmora-store-%1").arg(++serial));
     store.m_url = url;
+    store.m_password = password;
     if (url.startsWith(QLatin1String("sqlite:"))) {
         const QString path = url.mid(7);
         if (path.isEmpty()) {
@@ -83,12 +86,27 @@ std::optional<Store> Store::open(const QString& url, QString* error)
         db.setHostName(parsed.host());
         db.setPort(parsed.port(5432));
         db.setUserName(parsed.userName());
-        db.setPassword(parsed.password());
+        db.setPassword(password.isEmpty() ? parsed.password() : password);
         db.setDatabaseName(parsed.path().mid(1));
-        db.setConnectOptions(QStringLiteral("connect_timeout=5;application_name=velmora-service;"
-                                            "options='-c statement_timeout=%1 -c lock_timeout=%2'")
-                                 .arg(kPostgresStatementMs)
-                                 .arg(kPostgresLockMs));
+        // libpq's own options (sslmode, sslrootcert, target_session_attrs…) from the query.
+        QStringList options{QStringLiteral("connect_timeout=5"),
+                            QStringLiteral("application_name=velmora-service"),
+                            QStringLiteral("options='-c statement_timeout=%1 -c lock_timeout=%2'")
+                                .arg(kPostgresStatementMs)
+                                .arg(kPostgresLockMs)};
+        static const QRegularExpression keyword(QStringLiteral("^[a-z_]+$"));
+        for (const auto& [key, value] : QUrlQuery(parsed).queryItems(QUrl::FullyDecoded)) {
+            if (!keyword.match(key).hasMatch() || key == QLatin1String("options") ||
+                value.contains(QLatin1Char(';'))) {
+                *error = QStringLiteral("unusable PostgreSQL option \"%1\"").arg(key);
+                return std::nullopt;
+            }
+            QString quoted = value;
+            quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+                .replace(QLatin1Char('\''), QStringLiteral("\\'"));
+            options << key + QStringLiteral("='") + quoted + QLatin1Char('\'');
+        }
+        db.setConnectOptions(options.join(QLatin1Char(';')));
         store.m_postgres = true;
     } else {
         *error = QStringLiteral("unknown database \"%1\": use sqlite:PATH or "
@@ -156,8 +174,18 @@ bool Store::migrate()
     current = q.value(0).toLongLong();
     const QDir folder(m_postgres ? QStringLiteral(":/migrations/postgresql")
                                  : QStringLiteral(":/migrations/sqlite"));
-    for (const QString& name :
-         folder.entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name)) {
+    const QStringList known = folder.entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name);
+    const qint64 newestKnown =
+        known.isEmpty() ? 0 : known.last().section(QLatin1Char('_'), 0, 0).toLongLong();
+    if (current > newestKnown) {
+        // Written by a newer velmora-service: this one would misread it, or break it.
+        m_error = QStringLiteral("the database's schema is version %1, newer than this "
+                                 "velmora-service knows (%2): install the newer velmora-service")
+                      .arg(current)
+                      .arg(newestKnown);
+        return false;
+    }
+    for (const QString& name : known) {
         const qint64 version = name.section(QLatin1Char('_'), 0, 0).toLongLong();
         if (version <= current)
             continue;
@@ -193,6 +221,22 @@ bool Store::migrate()
         }
     }
     return true;
+}
+
+bool Store::backup(const QString& file)
+{
+    if (m_postgres) {
+        m_error = QStringLiteral("a PostgreSQL database is backed up with its own tool: "
+                                 "pg_dump --format=custom --file=FILE DBNAME");
+        return false;
+    }
+    if (!connect())
+        return false;
+    // One transaction's view, taken while the service goes on writing.
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("VACUUM INTO ?"));
+    q.addBindValue(QFileInfo(file).absoluteFilePath());
+    return q.exec() || fail(QStringLiteral("cannot back up into ") + file, q.lastError());
 }
 
 bool Store::checkWritable()

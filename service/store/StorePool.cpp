@@ -9,7 +9,8 @@ thread_local std::unique_ptr<Store> t_store;
 
 } // namespace
 
-StorePool::StorePool(QString url, bool postgres) : m_url(std::move(url))
+StorePool::StorePool(QString url, QString password, bool postgres)
+    : m_url(std::move(url)), m_password(std::move(password))
 {
     m_threads.setMaxThreadCount(postgres ? kPostgresConnections : kSqliteConnections);
     m_threads.setExpiryTimeout(-1); // a thread, and so its connection, is kept
@@ -26,7 +27,7 @@ Store* StorePool::storeOfThisThread()
 {
     if (!t_store) {
         QString error;
-        std::optional<Store> opened = Store::open(m_url, &error);
+        std::optional<Store> opened = Store::open(m_url, &error, m_password);
         if (!opened) {
             std::fprintf(stderr, "velmora-service: cannot open the database: %s\n",
                          qPrintable(error));

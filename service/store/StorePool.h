@@ -18,7 +18,7 @@ public:
     static constexpr int kSqliteConnections = 1;
     static constexpr int kPostgresConnections = 4;
 
-    explicit StorePool(QString url, bool postgres);
+    StorePool(QString url, QString password, bool postgres);
     ~StorePool();
     StorePool(const StorePool&) = delete;
     StorePool& operator=(const StorePool&) = delete;
@@ -34,5 +34,6 @@ private:
     Store* storeOfThisThread();
 
     QString m_url;
+    QString m_password;
     QThreadPool m_threads;
 };

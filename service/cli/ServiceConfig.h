@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+
+#include <optional>
+
+// The administrator's settings, /etc/velmora-service/velmora-service.conf: one "key = value" a
+// line, "#" comments. Options on the command line win over the file.
+struct ServiceConfig {
+    static constexpr const char* kDefaultPath = "/etc/velmora-service/velmora-service.conf";
+
+    QString listen;               // serve: ADDRESS:PORT
+    QString database;             // sqlite:PATH or postgresql://…
+    QString databasePasswordFile; // PostgreSQL's password, kept out of the process list
+    QString consoleListen;        // the maker's console: ADDRESS:PORT
+
+    // The file at path; an absent default file is an empty configuration, anything else
+    // unreadable or malformed is an error (said in *error).
+    static std::optional<ServiceConfig> read(const QString& path, bool explicitlyGiven,
+                                             QString* error);
+};
