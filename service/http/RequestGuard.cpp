@@ -49,8 +49,12 @@ void RequestGuard::incomingConnection(qintptr descriptor)
         return;
     }
     const QHostAddress peer = socket->peerAddress();
+    // A reverse proxy on this machine brings every client from one address; it limits them
+    // per real address itself.
+    const bool proxy = peer.isEqual(QHostAddress::LocalHost, QHostAddress::ConvertV4MappedToIPv4) ||
+                       peer.isEqual(QHostAddress::LocalHostIPv6);
     if (m_progress.size() >= kMaxConnections ||
-        m_perAddress.value(peer) >= kMaxConnectionsPerAddress) {
+        (!proxy && m_perAddress.value(peer) >= kMaxConnectionsPerAddress)) {
         socket->abort();
         socket->deleteLater();
         return;

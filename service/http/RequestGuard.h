@@ -29,8 +29,8 @@ public:
     // Beyond this many open connections new ones are refused at once; the kernel's queue of
     // connections not yet accepted is as long.
     static constexpr int kMaxConnections = 1024;
-    // One device syncs over one connection; a proxy in front brings its own limits. More from
-    // one address is an attack on the others' share.
+    // One device syncs over one connection; more from one address is an attack on the others'
+    // share. A reverse proxy on this machine (127.0.0.1, ::1) limits per client itself.
     static constexpr int kMaxConnectionsPerAddress = 64;
     // Bodies sent to paths the service does not answer (404 anyway).
     static constexpr qint64 kMaxUnknownPathBytes = 4 * 1024;

@@ -20,6 +20,13 @@ namespace {
 using Status = QHttpServerResponder::StatusCode;
 
 const QJsonObject kRefusal{{QStringLiteral("ok"), false}};
+
+// Compact, as the application writes its own requests.
+void writeJson(QHttpServerResponder& responder, const QJsonObject& body, Status status)
+{
+    responder.write(QJsonDocument(body).toJson(QJsonDocument::Compact),
+                    QByteArrayLiteral("application/json"), status);
+}
 const QJsonObject kAccepted{{QStringLiteral("ok"), true}};
 
 bool fits(const QString& text, qsizetype limit)
@@ -90,7 +97,7 @@ void ServiceRoutes::withStore(Responder&& responder,
         {
             if (answered.exchange(true) || !socket)
                 return;
-            responder.write(QJsonDocument(body), status);
+            writeJson(responder, body, status);
         }
     };
     auto pending = std::make_shared<Pending>(std::move(responder));
@@ -128,7 +135,7 @@ void ServiceRoutes::sync(const QHttpServerRequest& request, Responder&& responde
     const auto sync = ServiceContract::syncRequestFrom(request.body());
     if (!sync || !isDeviceId(sync->device) || !fits(sync->version, kMaxShortText) ||
         !fits(sync->os, kMaxShortText))
-        return responder.write(QJsonDocument(kRefusal), Status::BadRequest);
+        return writeJson(responder, kRefusal, Status::BadRequest);
     withStore(std::move(responder), [sync = *sync](Store& store) -> std::optional<QJsonObject> {
         const auto offer = store.sync(sync.device, sync.version, sync.os, sync.ack);
         if (!offer)
@@ -144,9 +151,9 @@ void ServiceRoutes::report(const QHttpServerRequest& request, Responder&& respon
         !fits(report->version, kMaxShortText) || !fits(report->os, kMaxShortText) ||
         !fits(report->text, kMaxReportText) ||
         !fits(report->email.value_or(QString()), kMaxShortText))
-        return responder.write(QJsonDocument(kRefusal), Status::BadRequest);
+        return writeJson(responder, kRefusal, Status::BadRequest);
     if (!m_reports.allow(report->device))
-        return responder.write(QJsonDocument(kRefusal), Status::TooManyRequests);
+        return writeJson(responder, kRefusal, Status::TooManyRequests);
     withStore(std::move(responder), [report = *report](Store& store) -> std::optional<QJsonObject> {
         if (!store.addReport(report.device, report.version, report.os, report.text, report.email,
                              report.reply))
@@ -161,9 +168,9 @@ void ServiceRoutes::crash(const QHttpServerRequest& request, Responder&& respond
     if (!crash || !isDeviceId(crash->device) || !fits(crash->kind, kMaxShortText) ||
         !fits(crash->version, kMaxShortText) || !fits(crash->os, kMaxShortText) ||
         !fits(crash->message, kMaxCrashText) || !fits(crash->stack, kMaxCrashText))
-        return responder.write(QJsonDocument(kRefusal), Status::BadRequest);
+        return writeJson(responder, kRefusal, Status::BadRequest);
     if (!m_crashes.allow(crash->device))
-        return responder.write(QJsonDocument(kRefusal), Status::TooManyRequests);
+        return writeJson(responder, kRefusal, Status::TooManyRequests);
     withStore(std::move(responder), [crash = *crash](Store& store) -> std::optional<QJsonObject> {
         if (!store.addCrash(crash.device, crash.kind, crash.message, crash.stack, crash.version,
                             crash.os))

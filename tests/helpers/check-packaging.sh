@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# What a packager would break: the desktop entry and the metainfo validate, and the manual pages
-# render without a single warning. Usage: check-packaging.sh SOURCE_FOLDER
+# What a packager would break: the desktop entry and the metainfo validate, the manual pages
+# render without a single warning, and the service's systemd unit stays confined. Usage: check-packaging.sh SOURCE_FOLDER
 set -uo pipefail
 src="$1"
 failed=0
@@ -23,7 +23,14 @@ for page in "$src"/docs/man/*.1; do
         check "$(basename "$page") in $locale" render "$page" "$locale"
     done
 done
+# The service's unit exposes no more than 2.5 on systemd's scale (its own rating, offline).
+unit_rating() {
+    systemd-analyze --offline=true --threshold=25 security "$src/debian/velmora-service.service" \
+        > /dev/null 2>&1 || { systemd-analyze --offline=true security \
+        "$src/debian/velmora-service.service" 2>&1 | tail -1; return 1; }
+}
+check "systemd unit rated 2.5 or lower" unit_rating
 # The closing line CTest reads; the exit code says the same.
-total=$(( 2 + 2 * $(ls "$src"/docs/man/*.1 | wc -l) ))
+total=$(( 3 + 2 * $(ls "$src"/docs/man/*.1 | wc -l) ))
 echo "$((total - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]
