@@ -149,7 +149,9 @@ bool Store::fail(const QString& what, const QSqlError& error)
     // A statement's error is the statement's, not the connection's.
     m_error = what + QStringLiteral(": ") +
               (error.type() != QSqlError::NoError ? error.text() : db.lastError().text());
-    // Reconnect on the next call: the server may have restarted, the disk may have room again.
+    // Reconnect on the next call: the server may have restarted, the disk may have room again;
+    // statements are prepared again on the new connection.
+    m_prepared.clear();
     db.close();
     return false;
 }
@@ -267,23 +269,54 @@ std::optional<QString> Store::makerTextProblem(const QString& text)
     return std::nullopt;
 }
 
+QSqlQuery& Store::prepared(const char* key, const QString& sql)
+{
+    // Prepared once per connection and kept: PostgreSQL then parses and plans a statement once,
+    // and each use is one round trip instead of PREPARE, EXECUTE and DEALLOCATE.
+    const QString name = QLatin1String(key);
+    auto found = m_prepared.find(name);
+    if (found != m_prepared.end())
+        return found->second;
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.setForwardOnly(true);
+    if (!query.prepare(sql))
+        fail(QStringLiteral("cannot prepare a statement"), query.lastError());
+    return m_prepared.insert_or_assign(name, std::move(query)).first->second;
+}
+
+namespace {
+
+// The acknowledgement only moves forward, so a late or replayed sync cannot bring back a
+// message, and only up to what was offered: a device can only have read that (a made-up "m",
+// or a device restored over a newer database, would silence it for good).
+const char* const kRecordVisit =
+    "INSERT INTO devices (id, first_seen, last_seen, version, system, acked) "
+    "VALUES (?, ?, ?, ?, ?, %1(?, (SELECT COALESCE(MAX(id), 0) FROM maker_messages "
+    "WHERE device = ? AND offered IS NOT NULL))) "
+    "ON CONFLICT (id) DO UPDATE SET last_seen = excluded.last_seen, "
+    "version = excluded.version, system = excluded.system, "
+    "acked = CASE WHEN excluded.acked > devices.acked THEN excluded.acked ELSE devices.acked END";
+
+// Messages no device can show (taken back, blank, longer than the application reads) are
+// passed over: offered, they would hold back every later answer to that device.
+const char* const kShowable = "m.retracted IS NULL AND length(m.text) <= %1 AND %2 <> ''";
+
+} // namespace
+
 bool Store::recordDevice(const QString& device, const QString& version, const QString& system,
                          qint64 ack)
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    // One statement: a device's first contact creates it, later ones refresh it. The
-    // acknowledgement only moves forward, so a late or replayed sync cannot bring back a message.
-    q.prepare(QStringLiteral(
-        "INSERT INTO devices (id, first_seen, last_seen, version, system, acked) "
-        "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO UPDATE SET last_seen = excluded.last_seen, "
-        "version = excluded.version, system = excluded.system, "
-        "acked = CASE WHEN excluded.acked > devices.acked THEN excluded.acked ELSE devices.acked "
-        "END"));
+    // One statement: a device's first contact creates it, later ones refresh it.
+    QSqlQuery& q = prepared("record-device",
+                            QString::fromLatin1(kRecordVisit)
+                                .arg(m_postgres ? QStringLiteral("LEAST") : QStringLiteral("MIN")));
     const qint64 now = nowMs();
     for (const QVariant& v : {QVariant(device), QVariant(now), QVariant(now), QVariant(version),
-                              QVariant(system), QVariant(ack)})
+                              QVariant(system), QVariant(ack), QVariant(device)})
         q.addBindValue(v);
-    return q.exec() || fail(QStringLiteral("cannot record the device"), q.lastError());
+    const bool done = q.exec();
+    q.finish();
+    return done || fail(QStringLiteral("cannot record the device"), q.lastError());
 }
 
 std::optional<Store::Offer> Store::sync(const QString& device, const QString& version,
@@ -291,46 +324,61 @@ std::optional<Store::Offer> Store::sync(const QString& device, const QString& ve
 {
     if (!connect())
         return std::nullopt;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    qint64 acknowledged = 0;
-    if (ack && *ack > 0) {
-        // A device can only have read what it was offered: an acknowledgement beyond that (made
-        // up, or from a device restored over a newer database) would silence it for good.
-        QSqlQuery newest(db);
-        newest.prepare(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM maker_messages "
-                                      "WHERE device = ? AND offered IS NOT NULL"));
-        newest.addBindValue(device);
-        if (!newest.exec() || !newest.next())
-            return fail(QStringLiteral("cannot check the acknowledgement"), newest.lastError()),
-                   std::nullopt;
-        acknowledged = qMin(*ack, newest.value(0).toLongLong());
-    }
-    if (!recordDevice(device, version, system, acknowledged))
-        return std::nullopt;
-    QSqlQuery offer(db);
-    // Messages no device can show (taken back, blank, longer than the application reads) are
-    // passed over: offered, they would hold back every later answer to that device.
-    offer.prepare(
-        QStringLiteral(
-            "SELECT m.id, m.text FROM maker_messages m JOIN devices d ON d.id = m.device "
-            "WHERE m.device = ? AND m.id > d.acked AND m.retracted IS NULL "
-            "AND length(m.text) <= %1 AND %2 <> '' ORDER BY m.id LIMIT 1")
+    const QString showable =
+        QString::fromLatin1(kShowable)
             .arg(kMaxMakerText)
             .arg(m_postgres
                      ? QStringLiteral("btrim(m.text, E' \\t\\n\\r')")
-                     : QStringLiteral("trim(m.text, ' ' || char(9) || char(10) || char(13))")));
+                     : QStringLiteral("trim(m.text, ' ' || char(9) || char(10) || char(13))"));
+    const qint64 now = nowMs();
+    const qint64 acknowledged = ack && *ack > 0 ? *ack : 0;
+    std::optional<Offer> found;
+    if (m_postgres) {
+        // One round trip: the visit recorded, the oldest message to show found and marked as
+        // offered, in one statement.
+        QSqlQuery& q = prepared(
+            "sync",
+            QStringLiteral("WITH visit AS (%1 RETURNING acked), "
+                           "offer AS (SELECT m.id, m.text FROM maker_messages m, visit "
+                           "WHERE m.device = ? AND m.id > visit.acked AND %2 "
+                           "ORDER BY m.id LIMIT 1), "
+                           "marked AS (UPDATE maker_messages SET offered = ? "
+                           "WHERE id = (SELECT id FROM offer) AND offered IS NULL) "
+                           "SELECT id, text FROM offer")
+                .arg(QString::fromLatin1(kRecordVisit).arg(QStringLiteral("LEAST")), showable));
+        for (const QVariant& v :
+             {QVariant(device), QVariant(now), QVariant(now), QVariant(version), QVariant(system),
+              QVariant(acknowledged), QVariant(device), QVariant(device), QVariant(now)})
+            q.addBindValue(v);
+        if (!q.exec())
+            return fail(QStringLiteral("cannot sync"), q.lastError()), std::nullopt;
+        found = q.next() ? Offer{q.value(0).toLongLong(), q.value(1).toString()} : Offer{};
+        q.finish();
+        return found;
+    }
+    // SQLite answers in this process: a statement more costs no round trip.
+    if (!recordDevice(device, version, system, acknowledged))
+        return std::nullopt;
+    QSqlQuery& offer = prepared(
+        "offer", QStringLiteral("SELECT m.id, m.text FROM maker_messages m JOIN devices d ON "
+                                "d.id = m.device WHERE m.device = ? AND m.id > d.acked AND %1 "
+                                "ORDER BY m.id LIMIT 1")
+                     .arg(showable));
     offer.addBindValue(device);
     if (!offer.exec())
         return fail(QStringLiteral("cannot look for messages"), offer.lastError()), std::nullopt;
-    if (!offer.next())
-        return Offer{};
-    const Offer found{offer.value(0).toLongLong(), offer.value(1).toString()};
-    QSqlQuery offered(db);
-    offered.prepare(
+    found = offer.next() ? Offer{offer.value(0).toLongLong(), offer.value(1).toString()} : Offer{};
+    offer.finish();
+    if (found->id == 0)
+        return found;
+    QSqlQuery& offered = prepared(
+        "offered",
         QStringLiteral("UPDATE maker_messages SET offered = ? WHERE id = ? AND offered IS NULL"));
-    offered.addBindValue(nowMs());
-    offered.addBindValue(found.id);
-    if (!offered.exec())
+    offered.addBindValue(now);
+    offered.addBindValue(found->id);
+    const bool marked = offered.exec();
+    offered.finish();
+    if (!marked)
         return fail(QStringLiteral("cannot record the offer"), offered.lastError()), std::nullopt;
     return found;
 }
@@ -340,15 +388,16 @@ bool Store::addReport(const QString& device, const QString& version, const QStri
 {
     if (!connect() || !recordDevice(device, version, system, 0))
         return false;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(
-        QStringLiteral("INSERT INTO reports (device, text, email, version, system, received, kind) "
-                       "VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    QSqlQuery& q = prepared("add-report",
+                            QStringLiteral("INSERT INTO reports (device, text, email, version, "
+                                           "system, received, kind) VALUES (?, ?, ?, ?, ?, ?, ?)"));
     for (const QVariant& v :
          {QVariant(device), QVariant(text), nullable(email), QVariant(version), QVariant(system),
           QVariant(nowMs()), QVariant(reply ? QStringLiteral("reply") : QStringLiteral("report"))})
         q.addBindValue(v);
-    return q.exec() || fail(QStringLiteral("cannot store the report"), q.lastError());
+    const bool done = q.exec();
+    q.finish();
+    return done || fail(QStringLiteral("cannot store the report"), q.lastError());
 }
 
 bool Store::addCrash(const QString& device, const QString& kind, const QString& message,
@@ -359,16 +408,18 @@ bool Store::addCrash(const QString& device, const QString& kind, const QString& 
     // "?" is a crash from before the device had an identifier: no device to know.
     if (device != QLatin1String("?") && !recordDevice(device, version, system, 0))
         return false;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral(
-        "INSERT INTO crashes (device, kind, message, stack, version, system, signature, received) "
-        "VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
+    QSqlQuery& q =
+        prepared("add-crash",
+                 QStringLiteral("INSERT INTO crashes (device, kind, message, stack, version, "
+                                "system, signature, received) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const QVariant& v :
          {QVariant(device), QVariant(kind), QVariant(message), QVariant(stack), QVariant(version),
           QVariant(system), QVariant(crashSignature(kind, message, stack, version)),
           QVariant(nowMs())})
         q.addBindValue(v);
-    return q.exec() || fail(QStringLiteral("cannot store the crash"), q.lastError());
+    const bool done = q.exec();
+    q.finish();
+    return done || fail(QStringLiteral("cannot store the crash"), q.lastError());
 }
 
 bool Store::deviceExists(const QString& device)

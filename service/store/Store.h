@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -8,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <map>
 #include <optional>
 
 // Everything the service keeps, in SQLite (one file) or PostgreSQL (several instances sharing
@@ -114,6 +116,7 @@ private:
     bool connect();
     bool migrate();
     bool fail(const QString& what, const QSqlError& error = QSqlError());
+    QSqlQuery& prepared(const char* key, const QString& sql);
     bool recordDevice(const QString& device, const QString& version, const QString& system,
                       qint64 ack);
     QList<CrashGroup> readGroups(QSqlQuery& q);
@@ -122,6 +125,8 @@ private:
     QString m_connection;
     QString m_url;
     QString m_password;
+    // A node map: a statement's reference stays valid while others are added.
+    std::map<QString, QSqlQuery> m_prepared;
     QString m_error;
     bool m_postgres = false;
 };
