@@ -5,6 +5,7 @@
 #include "store/Store.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 
 namespace MakerCommands {
@@ -78,22 +79,24 @@ QString groupText(const Store::CrashGroup& g, int frames)
 
 int devices(Store& store, bool json)
 {
-    const auto devices = store.devices();
-    if (!devices)
-        return failure(store.lastError());
-    QJsonArray array;
-    for (const Store::Device& d : *devices) {
+    // Printed as read: a million devices need no more memory than one.
+    bool any = false;
+    const bool read = store.forEachDevice([&](const Store::Device& d) {
         if (json) {
-            array.append(QJsonObject{{"id", d.id},
-                                     {"firstSeen", isoOrNull(d.firstSeen)},
-                                     {"lastSeen", isoOrNull(d.lastSeen)},
-                                     {"version", d.version},
-                                     {"system", d.system},
-                                     {"waitingForAnswer", d.waitingForAnswer()},
-                                     {"lastUserMessage", isoOrNull(d.lastUserMessage)},
-                                     {"lastAnswer", isoOrNull(d.lastAnswer)},
-                                     {"answersNotPickedUp", d.answersNotPickedUp}});
-            continue;
+            const QJsonObject o{{"id", d.id},
+                                {"firstSeen", isoOrNull(d.firstSeen)},
+                                {"lastSeen", isoOrNull(d.lastSeen)},
+                                {"version", d.version},
+                                {"system", d.system},
+                                {"waitingForAnswer", d.waitingForAnswer()},
+                                {"lastUserMessage", isoOrNull(d.lastUserMessage)},
+                                {"lastAnswer", isoOrNull(d.lastAnswer)},
+                                {"answersNotPickedUp", d.answersNotPickedUp}};
+            out((any ? QStringLiteral(",\n  ") : QStringLiteral("[\n  ")) +
+                terminalSafeJson(
+                    QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact))));
+            any = true;
+            return;
         }
         QString state;
         if (d.waitingForAnswer())
@@ -103,10 +106,13 @@ int devices(Store& store, bool json)
         out(QStringLiteral("%1  %2  v%3  last seen %4, first %5%6\n")
                 .arg(terminalSafe(d.id), terminalSafe(d.system), terminalSafe(d.version),
                      when(d.lastSeen), when(d.firstSeen), state));
-    }
+        any = true;
+    });
     if (json)
-        printJson(array);
-    else if (devices->isEmpty())
+        out(any ? QStringLiteral("\n]\n") : QStringLiteral("[]\n"));
+    if (!read)
+        return failure(store.lastError());
+    if (!json && !any)
         out(QStringLiteral("no devices yet\n"));
     return 0;
 }

@@ -503,31 +503,59 @@ Store::Retraction Store::retract(qint64 messageId)
     return exists.next() ? Retraction::AlreadyRead : Retraction::Unknown;
 }
 
-std::optional<QList<Store::Device>> Store::devices()
+bool Store::forEachDevice(const std::function<void(const Device&)>& take)
 {
     if (!connect())
-        return std::nullopt;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(QStringLiteral(
-            "SELECT id, first_seen, last_seen, version, system, not_picked_up, last_user, "
-            "last_answer FROM (SELECT d.id, d.first_seen, d.last_seen, d.version, d.system, "
-            "(SELECT COUNT(*) FROM maker_messages m WHERE m.device = d.id AND m.id > d.acked "
-            "AND m.retracted IS NULL) AS not_picked_up, "
-            "(SELECT MAX(r.received) FROM reports r WHERE r.device = d.id) AS last_user, "
-            "(SELECT MAX(m.written) FROM maker_messages m WHERE m.device = d.id "
-            "AND m.retracted IS NULL) AS last_answer FROM devices d) AS listed "
-            "ORDER BY CASE WHEN last_user IS NOT NULL AND (last_answer IS NULL OR "
-            "last_user > last_answer) THEN 0 ELSE 1 END, last_seen DESC")))
-        return fail(QStringLiteral("cannot list the devices"), q.lastError()), std::nullopt;
-    QList<Device> list;
+        return false;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    // Grouped once over each table, not counted again for every device.
+    const QString select = QStringLiteral(
+        "SELECT d.id, d.first_seen, d.last_seen, d.version, d.system, "
+        "COALESCE(m.not_picked_up, 0), r.last_user, m.last_answer FROM devices d "
+        "LEFT JOIN (SELECT device, MAX(received) AS last_user FROM reports GROUP BY device) r "
+        "ON r.device = d.id "
+        "LEFT JOIN (SELECT mm.device, SUM(CASE WHEN mm.id > dd.acked THEN 1 ELSE 0 END) "
+        "AS not_picked_up, MAX(mm.written) AS last_answer FROM maker_messages mm "
+        "JOIN devices dd ON dd.id = mm.device WHERE mm.retracted IS NULL GROUP BY mm.device) m "
+        "ON m.device = d.id "
+        "ORDER BY CASE WHEN r.last_user IS NOT NULL AND (m.last_answer IS NULL OR "
+        "r.last_user > m.last_answer) THEN 0 ELSE 1 END, d.last_seen DESC");
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
     auto when = [&q](int column) {
         return q.isNull(column) ? QDateTime() : fromMs(q.value(column));
     };
-    while (q.next())
-        list.append({q.value(0).toString(), fromMs(q.value(1)), fromMs(q.value(2)),
-                     q.value(3).toString(), q.value(4).toString(), q.value(5).toLongLong(), when(6),
-                     when(7)});
-    return list;
+    auto takeRows = [&] {
+        int rows = 0;
+        for (; q.next(); ++rows)
+            take({q.value(0).toString(), fromMs(q.value(1)), fromMs(q.value(2)),
+                  q.value(3).toString(), q.value(4).toString(), q.value(5).toLongLong(), when(6),
+                  when(7)});
+        return rows;
+    };
+    if (!m_postgres) {
+        // SQLite steps through the rows as they are read.
+        if (!q.exec(select))
+            return fail(QStringLiteral("cannot list the devices"), q.lastError());
+        takeRows();
+        return true;
+    }
+    // libpq would hold the whole answer in memory: a cursor hands it over in pages.
+    constexpr int kPage = 1000;
+    if (!db.transaction() ||
+        !q.exec(QStringLiteral("DECLARE device_list NO SCROLL CURSOR FOR ") + select))
+        return fail(QStringLiteral("cannot list the devices"), q.lastError());
+    for (;;) {
+        if (!q.exec(QStringLiteral("FETCH %1 FROM device_list").arg(kPage))) {
+            const QSqlError error = q.lastError();
+            db.rollback();
+            return fail(QStringLiteral("cannot list the devices"), error);
+        }
+        if (takeRows() == 0)
+            break;
+    }
+    db.commit();
+    return true;
 }
 
 std::optional<QList<Store::Entry>> Store::conversation(const QString& device)

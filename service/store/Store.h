@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -102,7 +103,9 @@ public:
     Retraction retract(qint64 messageId);
 
     // Waiting for an answer first, then by last visit.
-    std::optional<QList<Device>> devices();
+    // Each device in turn, as the database gives them (memory stays flat however many there
+    // are); false when the database fails.
+    bool forEachDevice(const std::function<void(const Device&)>& take);
     std::optional<QList<Entry>> conversation(const QString& device);
     std::optional<QList<CrashGroup>> crashGroups();
     std::optional<CrashGroup> crashGroup(const QString& signature);
