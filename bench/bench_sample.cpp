@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <dirent.h>
@@ -43,6 +44,28 @@ void readRaw(FileReader& reader, FileReader& small)
     }
 }
 
+// A /proc and /sys tree with links: eth0 on hardware, the others container links (veth).
+std::string linkTree(const std::string& root, int links)
+{
+    std::string dev = "Inter-|   Receive |  Transmit\n face |bytes packets|bytes packets\n";
+    for (int i = 0; i < links; ++i) {
+        const std::string name = i == 0 ? "eth0" : "veth" + std::to_string(i);
+        dev += "  " + name + ": 1000 10 0 0 0 0 0 0 2000 20 0 0 0 0 0 0\n";
+        const std::string device = root + (i == 0 ? "/sys/devices/pci0000:00/net/" + name
+                                                   : "/sys/devices/virtual/net/" + name);
+        std::system(("mkdir -p " + device + " " + root + "/sys/class/net").c_str());
+        if (i == 0)
+            std::system(("ln -s ../.. " + device + "/device").c_str());
+        std::system(("ln -s " + device + " " + root + "/sys/class/net/" + name).c_str());
+    }
+    std::system(("mkdir -p " + root + "/proc/net").c_str());
+    if (FILE* f = std::fopen((root + "/proc/net/dev").c_str(), "w")) {
+        std::fputs(dev.c_str(), f);
+        std::fclose(f);
+    }
+    return root;
+}
+
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -73,5 +96,27 @@ int main(int argc, char** argv)
     std::printf("engine sample      : %7.2f us (median of %d rounds of %d)\n", s, rounds, perRound);
     std::printf("raw reads (floor)  : %7.2f us\n", f);
     std::printf("ratio              : %7.2f x (goal <= 1.30)\n", s / f);
+
+    // Growth with links (a container host): one network reading with 500 links against one
+    // link, per line of /proc/net/dev. Linear reading costs about the same per line.
+    char pattern[] = "/tmp/velmora-links.XXXXXX";
+    const std::string base = mkdtemp(pattern);
+    LinuxProbe one(linkTree(base + "/one", 1)), many(linkTree(base + "/many", 500));
+    std::vector<double> oneUs, manyUs;
+    for (int r = 0; r < rounds; ++r) {
+        double t0 = nowUs();
+        for (int i = 0; i < perRound; ++i)
+            one.readNetCounters();
+        oneUs.push_back((nowUs() - t0) / perRound);
+        t0 = nowUs();
+        for (int i = 0; i < perRound / 20; ++i)
+            many.readNetCounters();
+        manyUs.push_back((nowUs() - t0) / (perRound / 20));
+    }
+    std::system(("rm -rf " + base).c_str());
+    const double o = median(oneUs), m = median(manyUs);
+    std::printf("network, 1 link    : %7.2f us\n", o);
+    std::printf("network, 500 links : %7.2f us (%.1f x one link, %.3f us a link)\n", m, m / o,
+                m / 500);
     return 0;
 }

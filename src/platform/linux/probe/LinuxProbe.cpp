@@ -161,17 +161,12 @@ bool LinuxProbe::isHardwareLink(std::string_view name)
     return where.find("/devices/virtual/") == std::string_view::npos;
 }
 
-bool LinuxProbe::isCounted(std::string_view name)
+bool LinuxProbe::decideCounted(std::string_view name)
 {
-    for (const auto& [known, counted] : m_counted)
-        if (known == name)
-            return counted;
     struct stat info {};
-    const bool counted = stat(m_classNetDir.c_str(), &info) == 0 && S_ISDIR(info.st_mode)
-                             ? isHardwareLink(name)
-                             : isCountedInterface(name);
-    m_counted.emplace_back(std::string(name), counted);
-    return counted;
+    return stat(m_classNetDir.c_str(), &info) == 0 && S_ISDIR(info.st_mode)
+               ? isHardwareLink(name)
+               : isCountedInterface(name);
 }
 
 std::optional<NetCounters> LinuxProbe::readNetCounters()
@@ -179,22 +174,8 @@ std::optional<NetCounters> LinuxProbe::readNetCounters()
     std::string_view text;
     if (!m_reader.read(m_netDevPath.c_str(), text))
         return std::nullopt;
-    // A link that comes or goes (a phone tethered, a VPN up) makes every name be decided anew.
-    m_namesNow.clear();
-    {
-        size_t pos = 0;
-        std::string_view line;
-        while (nextLine(text, pos, line)) {
-            const size_t colon = line.find(':');
-            if (colon != std::string_view::npos)
-                m_namesNow.append(trimmed(line.substr(0, colon))).push_back(' ');
-        }
-    }
-    if (m_namesNow != m_interfaceNames) {
-        m_interfaceNames.swap(m_namesNow);
-        m_counted.clear();
-    }
     NetCounters sum;
+    size_t index = 0; // the link's place among the lines
     size_t pos = 0;
     std::string_view line;
     while (nextLine(text, pos, line)) {
@@ -203,7 +184,15 @@ std::optional<NetCounters> LinuxProbe::readNetCounters()
         if (colon == std::string_view::npos)
             continue; // the two header lines
         const std::string_view name = trimmed(line.substr(0, colon));
-        if (!isCounted(name))
+        // The kernel lists links in a stable order: each line is compared with the same place
+        // of the last reading, so a sample is linear in the links. From the first link that
+        // came or went (a phone tethered, a VPN up), the names are decided anew.
+        if (index >= m_links.size() || m_links[index].first != name) {
+            m_links.resize(index);
+            m_links.emplace_back(std::string(name), decideCounted(name));
+        }
+        const bool counted = m_links[index++].second;
+        if (!counted)
             continue;
         size_t at = colon + 1;
         unsigned long long f[9] = {};
@@ -215,6 +204,7 @@ std::optional<NetCounters> LinuxProbe::readNetCounters()
         sum.down += f[0];
         sum.up += f[8];
     }
+    m_links.resize(index); // links gone at the end
     return sum;
 }
 

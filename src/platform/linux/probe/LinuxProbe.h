@@ -28,7 +28,7 @@ private:
     // them is counted once, on the link it really leaves by.
     bool isHardwareLink(std::string_view name);
     // Decided once per name while the list of interfaces stays the same.
-    bool isCounted(std::string_view name);
+    bool decideCounted(std::string_view name);
     bool readSupplyFile(const char* supply, const char* file, std::string_view& value);
     bool readSupplyNumber(const char* supply, const char* file, unsigned long long& number);
     std::optional<int64_t> batteryPercent(const char* battery);
@@ -41,9 +41,8 @@ private:
     std::string m_netDevPath;
     std::string m_powerSupplyDir;
     std::string m_classNetDir;
-    std::string m_interfaceNames; // the names of the last reading, to notice a change
-    std::string m_namesNow;
-    std::vector<std::pair<std::string, bool>> m_counted;
+    // The links of the last reading in their order, each with whether it counts.
+    std::vector<std::pair<std::string, bool>> m_links;
     FileReader m_reader;
     FileReader m_smallReader{256};
 };
