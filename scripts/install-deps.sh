@@ -14,7 +14,7 @@ packages=(
 if [ "${1:-}" = "--tests" ]; then
     packages+=(
         postgresql xvfb xauth dbus dbus-x11 x11-apps x11-utils xdotool imagemagick
-        desktop-file-utils appstream man-db systemd nginx curl
+        desktop-file-utils appstream man-db systemd nginx curl locales
         gnome-shell gnome-shell-extension-appindicator
         plasma-workspace plasma-desktop breeze kded5
     )

@@ -2,9 +2,12 @@
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
 
+#include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <clocale>
 #include <cmath>
 #include <limits>
 
@@ -55,6 +58,25 @@ private slots:
         QFETCH(quint64, bytes);
         QFETCH(QString, text);
         QCOMPARE(VovirFormat::gigabytes(bytes), text);
+    }
+
+    // A locale whose decimal separator is not ASCII (Pashto writes U+066B) changes nothing.
+    void theProcessLocaleChangesNothing()
+    {
+        QTemporaryDir locales;
+        QProcess compile;
+        compile.start("localedef", {"-i", "ps_AF", "-f", "UTF-8", locales.filePath("ps_AF.UTF-8")});
+        if (!compile.waitForFinished(60000) || compile.exitCode() != 0)
+            QSKIP("localedef cannot build ps_AF.UTF-8 here (Debian's locales package)");
+        qputenv("LOCPATH", QFile::encodeName(locales.path()));
+        QVERIFY(std::setlocale(LC_ALL, "ps_AF.UTF-8"));
+        const bool arabicSeparator =
+            static_cast<unsigned char>(*std::localeconv()->decimal_point) > 0x7f;
+        const QString memory = VovirFormat::gigabytes(quint64(7.9 * double(1ull << 30)));
+        std::setlocale(LC_ALL, "C");
+        qunsetenv("LOCPATH");
+        QVERIFY(arabicSeparator);
+        QCOMPARE(memory, QStringLiteral("7,9 Go"));
     }
 
     void rate_data()

@@ -4,6 +4,7 @@
 
 #include <QStringList>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -26,12 +27,18 @@ qint64 roundWhole(double value)
 }
 
 // As printf's "%.1f" and "%.2f": ties to even (1.25 gives 1.2), unlike QString::number, which
-// rounds them away from zero.
+// rounds them away from zero; but never in the process's locale (printf follows LC_NUMERIC,
+// and some locales write an Arabic decimal separator), always with the French comma.
 QString withComma(double value, int decimals)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return QString::fromLatin1(text).replace(QLatin1Char('.'), QLatin1Char(','));
+    if (!std::isfinite(value))
+        value = 0;
+    char text[400]; // the longest double in fixed notation, with its decimals
+    const auto [end, error] =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    if (error != std::errc())
+        return QStringLiteral("0");
+    return QString::fromLatin1(text, end - text).replace(QLatin1Char('.'), QLatin1Char(','));
 }
 
 QString batteryText(const BatterySnapshot& battery)
