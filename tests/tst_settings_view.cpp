@@ -251,6 +251,7 @@ private slots:
         const QByteArray text = file.readAll();
         QVERIFY(text.startsWith("[Desktop Entry]\nType=Application\n"));
         QVERIFY(text.contains("\nExec=/usr/bin/velmoravovir\n"));
+        QVERIFY(text.contains("\nTryExec=/usr/bin/velmoravovir\n")); // no login start once removed
         QVERIFY(rig.login->isEnabled());
         box->click();
         QVERIFY(!QFile::exists(entry));

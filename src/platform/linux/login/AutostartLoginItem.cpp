@@ -112,10 +112,15 @@ bool AutostartLoginItem::writeEntry(bool hidden, QString* error) const
             *error = QStringLiteral("cannot create the folder %1").arg(folder);
         return false;
     }
-    QByteArray entry = "[Desktop Entry]\nType=Application\nName=VelmoraVovir\n"
-                       "Comment=Processeur, mémoire, réseau et batterie en direct\n"
-                       "Icon=velmoravovir\nExec=" +
-                       execValue(m_executable).toUtf8() + "\nTerminal=false\n";
+    QByteArray entry =
+        "[Desktop Entry]\nType=Application\nName=VelmoraVovir\n"
+        "Comment=Processeur, mémoire, réseau et batterie en direct\n"
+        "Icon=velmoravovir\nExec=" +
+        execValue(m_executable).toUtf8() +
+        // The desktop skips the entry once the program is gone (package removed).
+        "\nTryExec=" +
+        QString(m_executable).replace(QLatin1Char('\\'), QStringLiteral("\\\\")).toUtf8() +
+        "\nTerminal=false\n";
     entry += hidden ? "Hidden=true\n" : "X-GNOME-Autostart-enabled=true\n";
     QSaveFile file(userEntryPath());
     if (!file.open(QIODevice::WriteOnly) || file.write(entry) != entry.size() || !file.commit()) {
