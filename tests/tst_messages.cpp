@@ -43,6 +43,12 @@ class TestMessages : public QObject {
     std::unique_ptr<MessageCenter> m_center;
 
     UserDefaults& store() { return *m_store; }
+    // Another server on another port, which a redirect may point at.
+    static LoopbackHttpServer& elsewhere()
+    {
+        static LoopbackHttpServer server;
+        return server;
+    }
     // A fresh store file, server and centre for every test function and row.
     void fresh()
     {
@@ -223,12 +229,21 @@ private slots:
         QTest::newRow("over 64 KiB") << R{200, huge} << false;
         QTest::newRow("never answers") << R{200, good, "application/json", true} << false;
         QTest::newRow("trickles") << R{200, good, "application/json", false, 100} << false;
+        // Redirects stay with the service: same scheme, host and port.
+        QTest::newRow("redirected within the service")
+            << R{307, {}, "text/plain", false, 0, "/api/moved.php"} << true;
+        QTest::newRow("redirected to another port")
+            << R{307, {}, "text/plain", false, 0, elsewhere().url("/api/sync.php").toEncoded()}
+            << false;
     }
     void syncAnswers()
     {
         QFETCH(LoopbackHttpServer::Response, response);
         QFETCH(bool, pending);
         m_server->respond("/api/sync.php", response);
+        const LoopbackHttpServer::Response offer{200, j("{'mid': 7, 'msg': 'Bonjour <b>toi</b>'}")};
+        m_server->respond("/api/moved.php", offer);
+        elsewhere().respond("/api/sync.php", offer);
         QSignalSpy changed(m_center.get(), &MessageCenter::pendingMessageChanged);
         sync();
         QCOMPARE(m_center->pendingMessage.has_value(), pending);

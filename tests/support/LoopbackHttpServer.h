@@ -25,8 +25,9 @@ public:
         int status = 200;
         QByteArray body;
         QByteArray contentType = "application/octet-stream";
-        bool hang = false; // never answer (for time-outs)
-        int trickleMs = 0; // send the body one byte at a time, this far apart
+        bool hang = false;   // never answer (for time-outs)
+        int trickleMs = 0;   // send the body one byte at a time, this far apart
+        QByteArray location{}; // a redirect's target
     };
 
     LoopbackHttpServer()
@@ -83,6 +84,8 @@ private:
         if (!response.hang) {
             QByteArray reply = "HTTP/1.1 " + QByteArray::number(response.status) + " X\r\n";
             reply += "Content-Type: " + response.contentType + "\r\n";
+            if (!response.location.isEmpty())
+                reply += "Location: " + response.location + "\r\n";
             reply += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
             reply += "Connection: close\r\n\r\n";
             if (response.trickleMs > 0) {

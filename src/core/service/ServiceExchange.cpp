@@ -17,6 +17,10 @@ void post(const QString& path, const QJsonObject& body, int deadlineMs, QObject*
     QNetworkRequest request(AppInfo::serviceUrl(path));
     // Without it Qt would label the JSON body as a web form.
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    // A redirect elsewhere (another host, port or scheme) is not followed: only the service
+    // speaks for the service.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::SameOriginRedirectPolicy);
     QNetworkReply* reply =
         SharedNetwork::manager().post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
 
