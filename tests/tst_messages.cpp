@@ -145,8 +145,19 @@ private slots:
         QTest::addColumn<QVariant>("history");
         QTest::addColumn<int>("shownCount");
         QTest::newRow("not an array") << QVariant("texte") << 0;
+        // One bad entry costs only itself, never the whole conversation.
         QTest::newRow("an integer among the entries")
-            << QVariant(QVariantList{entry(qint64(1), "a"), qint64(3)}) << 0;
+            << QVariant(QVariantList{entry(qint64(2), "a"), qint64(3)}) << 1;
+        QVariantList nine;
+        for (qint64 id = 2; id <= 10; ++id)
+            nine << entry(id, "ok");
+        nine.insert(4, QVariant("pas une entrée"));
+        QTest::newRow("a string among nine entries") << QVariant(nine) << 9;
+        // More than the archive keeps (a store from elsewhere): the newest 50 are read.
+        QVariantList sixty;
+        for (qint64 id = 2; id <= 61; ++id)
+            sixty << entry(id, "ok");
+        QTest::newRow("sixty entries") << QVariant(sixty) << 50;
         QTest::newRow("string id and missing body are skipped")
             << QVariant(QVariantList{entry("1", "a"), QVariantMap{{"id", qint64(2)}},
                                      entry(qint64(3), "ok")})
@@ -165,7 +176,7 @@ private slots:
         m_center->pendingMessage = PendingMessage{1, "nouveau"};
         m_center->markMessageShown();
         QCOMPARE(m_center->messageHistory().first().body, QString("nouveau"));
-        QCOMPARE(m_center->messageHistory().size(), shownCount + 1);
+        QCOMPARE(m_center->messageHistory().size(), qMin(shownCount + 1, 50));
     }
 
     void syncRequestBody_data()

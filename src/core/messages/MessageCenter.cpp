@@ -17,23 +17,23 @@ const QString kDevice = QStringLiteral("VSDeviceId");
 // Extra member of an own entry whose upload has not succeeded; readers ignore unknown members.
 const QString kSent = QStringLiteral("sent");
 
-// The stored array when every element has the wanted type; otherwise empty, as a whole.
-QVariantList typedArray(const QVariant& stored, QMetaType::Type elementType)
-{
-    if (stored.typeId() != QMetaType::QVariantList)
-        return {};
-    const QVariantList list = stored.toList();
-    for (const QVariant& element : list)
-        if (element.typeId() != elementType)
-            return {};
-    return list;
-}
-
 QVariantList capped(QVariantList list)
 {
     if (list.size() > MessageCenter::kMaxStored)
         list = list.mid(list.size() - MessageCenter::kMaxStored);
     return list;
+}
+
+// The stored array's elements of the wanted type, the newest 50: an element of another type
+// is left out alone (it must not cost the rest of the conversation at the next write).
+QVariantList typedArray(const QVariant& stored, QMetaType::Type elementType)
+{
+    if (stored.typeId() != QMetaType::QVariantList)
+        return {};
+    QVariantList list = stored.toList();
+    list.removeIf(
+        [elementType](const QVariant& element) { return element.typeId() != elementType; });
+    return capped(list);
 }
 
 std::optional<qint64> entryId(const QVariantMap& entry)
