@@ -116,6 +116,9 @@ private slots:
         QTest::newRow("truncated") << QByteArray("{\"VSShowCPU\": false, \"VSInter");
         QTest::newRow("not json") << QByteArray("\x89PNG\r\n garbage");
         QTest::newRow("not an object") << QByteArray("[1, 2, 3]");
+        // The device's identifier survives: it ties the user to the conversation.
+        QTest::newRow("truncated after the device id")
+            << QByteArray("{\"VSDeviceId\": \"0C9F5B1E-7A4D-4E8B-9D2C-3F6A1B0E5D47\", \"VSMess");
     }
     void brokenFileIsKeptAside()
     {
@@ -133,6 +136,27 @@ private slots:
         // The next write starts a sound file.
         store.setBool(QStringLiteral("VSShowCPU"), false);
         QCOMPARE(UserDefaults(path()).object(QStringLiteral("VSShowCPU")), QVariant(false));
+        QCOMPARE(UserDefaults(path()).stringValue(QStringLiteral("VSDeviceId")),
+                 content.contains("VSDeviceId") ? QString("0C9F5B1E-7A4D-4E8B-9D2C-3F6A1B0E5D47")
+                                                : QString());
+    }
+
+    // Whatever the store writes it reads back: fifty long replies make a file of 10 MB.
+    void aLargeStoreReadsBack()
+    {
+        QVariantList history;
+        for (int i = 0; i < 50; ++i)
+            history << QVariantMap{{"id", qint64(-i)}, {"body", QString(100000, QChar(u'é'))}};
+        {
+            UserDefaults store(path());
+            store.setString(QStringLiteral("VSDeviceId"), QStringLiteral("DEVICE"));
+            store.setArray(QStringLiteral("VSMessageHistory"), history);
+        }
+        UserDefaults again(path());
+        QCOMPARE(again.stringValue(QStringLiteral("VSDeviceId")), QStringLiteral("DEVICE"));
+        QCOMPARE(again.object(QStringLiteral("VSMessageHistory")).toList().size(), 50);
+        QVERIFY(
+            QDir(m_dir.path()).entryList({QStringLiteral("settings.json.corrupt-*")}).isEmpty());
     }
 
     void fileBrokenWhileRunningLosesNoKey()

@@ -148,6 +148,7 @@ void AppDelegate::showMessages()
     (new SeparatorLine(content))->setGeometry(0, kListHeight, kWindowSize.width(), 1);
 
     auto* field = new QLineEdit(content);
+    field->setMaxLength(int(kMaxShownChars)); // a reply as long as a message the window shows
     field->setFont(systemFont(13, QFont::Normal));
     field->setPlaceholderText(QStringLiteral("Écris ta réponse ici"));
     field->setGeometry(22, kWindowSize.height() - 52 - 40, 416, 40);

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLockFile>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -25,8 +26,10 @@ namespace {
 const QString kReal = QStringLiteral("$real");
 const QString kDate = QStringLiteral("$date");
 const QString kDict = QStringLiteral("$dict");
-// Far more than any real settings file; a longer one is not ours (or is /dev/zero).
-constexpr qint64 kMaxFileBytes = 4 * 1024 * 1024;
+// Far more than the store ever holds (its arrays are capped at 50 entries, each bounded by what
+// the application takes in); a longer file is not ours (or is /dev/zero). The writer holds to
+// the same bound, so that what it writes is always read back.
+constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
 
 QJsonValue encode(const QVariant& value);
 
@@ -197,6 +200,13 @@ UserDefaults::LoadResult UserDefaults::load(QVariantMap& into) const
     const QString aside =
         m_path + QStringLiteral(".corrupt-") +
         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmsszzz"));
+    // The device's identifier is carried over when it can still be read: it is what ties the
+    // user to the conversation with the maker.
+    static const QRegularExpression deviceId(
+        QStringLiteral("\"VSDeviceId\"\\s*:\\s*\"([0-9A-Fa-f-]{36})\""));
+    const QRegularExpressionMatch found = deviceId.match(QString::fromUtf8(read.content));
+    if (found.hasMatch())
+        into.insert(QStringLiteral("VSDeviceId"), found.captured(1));
     if (QFile::rename(m_path, aside)) {
         warn(QStringLiteral("the settings file %1 was unreadable; kept it as %2 and using defaults")
                  .arg(m_path, aside));
@@ -385,7 +395,16 @@ void UserDefaults::write(const QString& key, const QVariant& value)
     QJsonObject root;
     for (auto it = onDisk.begin(); it != onDisk.end(); ++it)
         root.insert(it.key(), encode(it.value()));
-    const QByteArray text = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    QByteArray text = QJsonDocument(root).toJson(QJsonDocument::Indented);
+    if (text.size() > kMaxFileBytes)
+        text = QJsonDocument(root).toJson(QJsonDocument::Compact);
+    if (text.size() > kMaxFileBytes) {
+        // Never a file the next start would set aside: the one on disk stays.
+        warn(QStringLiteral("the settings would outgrow %1 MB; the file %2 is left as it was")
+                 .arg(kMaxFileBytes >> 20)
+                 .arg(m_path));
+        return;
+    }
     QSaveFile file(m_path);
     // Every byte written and flushed before the new file replaces the old one: on a full disk
     // the old file stays as it was.
