@@ -15,7 +15,9 @@
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
@@ -288,6 +290,33 @@ private slots:
         QTRY_COMPARE(c.listTexts().value(0).endsWith("Non envoyé"), false);
         QCOMPARE(c.rig.alerts.shown.size(), 1);
         QCOMPARE(c.delegate().replyField()->text(), QString("brouillon"));
+    }
+
+    // A 60,000-character message with a bidi override: the pop-up stays on the screen with its
+    // button, shows what the messages window shows, and nothing reorders the text.
+    void aLongMessageStaysOnScreen()
+    {
+        MessageBoxPresenter presenter;
+        const QString body = QString(60000, QLatin1Char('x')) + QChar(0x202E) + "fin";
+        QRect dialog, button, screen;
+        QString shown;
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            screen = box->screen()->availableGeometry();
+            dialog = box->frameGeometry();
+            auto* text = box->findChild<QPlainTextEdit*>("alertText");
+            shown = text ? text->toPlainText() : QString();
+            for (QPushButton* b : box->findChildren<QPushButton*>())
+                if (b->text() == "Compris") {
+                    button = QRect(b->mapTo(box, QPoint(0, 0)), b->size());
+                    b->click();
+                }
+        });
+        presenter.run({"Message de Velmora Labs", shownMessageText(body), {"Compris"}}, nullptr);
+        QVERIFY(dialog.width() <= screen.width() && dialog.height() <= screen.height());
+        QVERIFY(!button.isEmpty() && QRect(QPoint(0, 0), dialog.size()).contains(button));
+        QCOMPARE(shown.size(), 4001); // 4,000 characters and the ellipsis
+        QVERIFY(!shown.contains(QChar(0x202E)));
     }
 
     void alertTextsFromOutsideArePlainText()

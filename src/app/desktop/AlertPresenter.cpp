@@ -12,8 +12,59 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+namespace {
+
+// Beyond this, a text goes into a bounded, scrolling area: a message box grows with its text,
+// past the screen's edge and its own buttons.
+constexpr qsizetype kLongText = 400;
+constexpr int kMaxNewLines = 8;
+constexpr QSize kTextArea{420, 260};
+
+int runLong(const Alert& alert, QWidget* parent)
+{
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("VelmoraVovir"));
+    auto* icon = new QLabel;
+    icon->setPixmap(applicationIconPixmap(64));
+    QLabel* title = makeLabel(alert.message, 13, QFont::Bold, TextColor::of(LabelTone::Primary));
+    title->setTextFormat(Qt::PlainText);
+    auto* text = new QPlainTextEdit;
+    text->setObjectName(QStringLiteral("alertText"));
+    text->setReadOnly(true);
+    text->setPlainText(alert.informative);
+    text->setFixedSize(kTextArea);
+    auto* buttons = new QDialogButtonBox;
+    QList<QAbstractButton*> added;
+    for (const QString& label : alert.buttons)
+        added << buttons->addButton(label, QDialogButtonBox::AcceptRole);
+    if (added.isEmpty())
+        added << buttons->addButton(QDialogButtonBox::Ok);
+    int clicked = -1;
+    QObject::connect(buttons, &QDialogButtonBox::clicked, &dialog, [&](QAbstractButton* button) {
+        clicked = int(added.indexOf(button));
+        dialog.accept();
+    });
+    if (auto* first = qobject_cast<QPushButton*>(added.first()))
+        first->setDefault(true);
+    auto* column = new QVBoxLayout;
+    column->addWidget(title);
+    column->addWidget(text);
+    column->addWidget(buttons);
+    auto* row = new QHBoxLayout(&dialog);
+    row->addWidget(icon, 0, Qt::AlignTop);
+    row->addLayout(column);
+    row->setSizeConstraint(QLayout::SetFixedSize);
+    dialog.exec();
+    return alert.buttons.isEmpty() ? (clicked >= 0 ? 0 : -1) : clicked;
+}
+
+} // namespace
+
 int MessageBoxPresenter::run(const Alert& alert, QWidget* parent)
 {
+    if (alert.informative.size() > kLongText ||
+        alert.informative.count(QLatin1Char('\n')) > kMaxNewLines)
+        return runLong(alert, parent);
     QMessageBox box(parent);
     box.setWindowTitle(QStringLiteral("VelmoraVovir"));
     box.setIconPixmap(applicationIconPixmap(64));

@@ -48,6 +48,12 @@ struct AppServices {
 
 // Owns everything the user sees: the main window with its main and settings views, the menus,
 // the panel item and the four cards. One class, defined across files by concern.
+// Enough for any real answer; a runaway body would make a window unusable.
+inline constexpr qsizetype kMaxShownChars = 4000;
+// A maker's message as every window shows it: control and format characters (bidirectional
+// overrides among them) left out, line breaks and tabs kept, at most kMaxShownChars.
+QString shownMessageText(const QString& body);
+
 class AppDelegate final : public QObject {
     Q_OBJECT
 public:

@@ -110,7 +110,7 @@ void AppDelegate::menuWillOpen(QMenu* menu)
         return;
     // The figures of the latest sample, fixed while the menu is open.
     const std::optional<VovirSnapshot>& s = m_engine->snapshot();
-    const std::optional<BatterySnapshot> b = s ? s->battery : std::nullopt;
+    const BatterySnapshot* b = s && s->battery ? &*s->battery : nullptr;
     auto show = [](QAction* line, bool shown, const QString& text = QString()) {
         if (shown && !text.isNull())
             line->setText(text);
@@ -133,7 +133,7 @@ void AppDelegate::menuWillOpen(QMenu* menu)
         if (b->isCharging)
             battery += QStringLiteral(" \u00B7 en charge");
     }
-    show(m_statusEntries.battery, b.has_value(), battery);
+    show(m_statusEntries.battery, b != nullptr, battery);
     show(m_statusEntries.figuresEnd, s.has_value());
     show(m_statusEntries.messages, m_messages->pendingMessage.has_value());
 }

@@ -65,9 +65,10 @@ void AppDelegate::showPendingMessage()
     const PendingMessage shown = *m_messages->pendingMessage;
     m_showingPendingMessage = true;
     activateApplication();
-    m_alerts->run(
-        {QStringLiteral("Message de Velmora Labs"), shown.body, {QStringLiteral("Compris")}},
-        m_mainWindow);
+    m_alerts->run({QStringLiteral("Message de Velmora Labs"),
+                   shownMessageText(shown.body),
+                   {QStringLiteral("Compris")}},
+                  m_mainWindow);
     m_showingPendingMessage = false;
     m_messages->markShown(shown);
     refreshMessageBadges();

@@ -21,11 +21,10 @@ namespace {
 constexpr QSize kWindowSize{460, 520};
 constexpr int kListHeight = 416;
 constexpr int kBodyWidth = 416;
-// Enough for any real answer; a runaway body would make the list unusable.
-constexpr qsizetype kMaxShownChars = 4000;
+} // namespace
 
 // A message as shown: without control characters (line breaks and tabs stay) and cut short.
-QString shownText(const QString& body)
+QString shownMessageText(const QString& body)
 {
     QString text;
     text.reserve(qMin(body.size(), kMaxShownChars + 1));
@@ -41,8 +40,6 @@ QString shownText(const QString& body)
     }
     return text;
 }
-
-} // namespace
 
 QWidget* AppDelegate::buildMessagesList()
 {
@@ -92,7 +89,7 @@ QWidget* AppDelegate::buildMessagesList()
             }
             const int y2 = y + headerLabel->height() + 5;
             QLabel* body =
-                makeLabel(shownText(message.body), 13, QFont::Normal,
+                makeLabel(shownMessageText(message.body), 13, QFont::Normal,
                           TextColor::of(message.mine ? LabelTone::Secondary : LabelTone::Primary));
             body->setParent(list);
             body->setAlignment(Qt::AlignLeft | Qt::AlignTop);
