@@ -145,15 +145,31 @@ private slots:
         QVERIFY(!c.indicatorsOn());
     }
 
+    void launchSyncsAndSchedulesTheHourlyOne_data()
+    {
+        QTest::addColumn<QByteArray>("switchOff"); // "store", "environment" or ""
+        QTest::newRow("diagnostics on") << QByteArray();
+        // A user's or an administrator's no: nothing leaves unasked; reports still do.
+        QTest::newRow("off in the settings") << QByteArray("store");
+        QTest::newRow("off by the administrator") << QByteArray("environment");
+    }
     void launchSyncsAndSchedulesTheHourlyOne()
     {
+        QFETCH(QByteArray, switchOff);
         Conversation c;
+        if (switchOff == "store")
+            VovirSettings::store().setBool("VSSendDiagnostics", false);
+        if (switchOff == "environment")
+            qputenv("VELMORA_SEND_DIAGNOSTICS", "0");
         c.delegate().applicationDidFinishLaunching();
-        QTRY_COMPARE(c.requestsTo("/api/sync.php").size(), 1);
         QVERIFY(c.delegate().syncTimer()->isActive());
         QCOMPARE(c.delegate().syncTimer()->interval(), 3600 * 1000);
         QMetaObject::invokeMethod(c.delegate().syncTimer(), "timeout");
-        QTRY_COMPARE(c.requestsTo("/api/sync.php").size(), 2);
+        c.service.respond("/api/report.php", {200, j("{'ok': true}")});
+        c.rig.messages.reportProblem("x", std::nullopt, {});
+        QTRY_COMPARE(c.requestsTo("/api/report.php").size(), 1);
+        qunsetenv("VELMORA_SEND_DIAGNOSTICS");
+        QCOMPARE(c.requestsTo("/api/sync.php").size(), switchOff.isEmpty() ? 2 : 0);
     }
 
     void problemReport_data()

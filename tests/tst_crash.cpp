@@ -240,6 +240,32 @@ private slots:
         QVERIFY(!QFile::exists(pending));
     }
 
+    // Switched off (by the user, or by the administrator for every user), crashes are still
+    // recorded, and nothing is sent.
+    void switchedOffNothingIsSent_data()
+    {
+        QTest::addColumn<bool>("inTheEnvironment");
+        QTest::newRow("VSSendDiagnostics false") << false;
+        QTest::newRow("VELMORA_SEND_DIAGNOSTICS=0") << true;
+    }
+    void switchedOffNothingIsSent()
+    {
+        QFETCH(bool, inTheEnvironment);
+        if (inTheEnvironment)
+            qputenv("VELMORA_SEND_DIAGNOSTICS", "0");
+        else
+            m_store->setBool("VSSendDiagnostics", false);
+        const QString pending = m_dir->filePath("pending-crash.txt");
+        writeFile(pending, "Signal 11\n---\nf");
+        const QString folder = m_dir->filePath("crash");
+        writeFile(folder + "/_usr_bin_velmoravovir.0.crash", "ProblemType: Crash\n",
+                  QDateTime::currentDateTime());
+        CrashReporter::install({pending, folder});
+        qunsetenv("VELMORA_SEND_DIAGNOSTICS");
+        QCOMPARE(uploadsInFlight(), 0);
+        QVERIFY(QFile::exists(pending));
+    }
+
     void nothingPendingSendsNothing()
     {
         CrashReporter::install({m_dir->filePath("absent.txt"), {}});

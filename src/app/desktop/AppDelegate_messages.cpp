@@ -30,6 +30,9 @@ const QString AppDelegate::kSupportEmail = QStringLiteral("support@velmoralabs.c
 
 void AppDelegate::syncWithServer()
 {
+    if (!VovirSettings::sendDiagnostics())
+        return; // switched off by the user or the administrator
+
     QPointer<AppDelegate> weak(this);
     m_messages->checkWithServer([weak] {
         if (!weak)

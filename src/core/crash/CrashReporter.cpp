@@ -1,5 +1,7 @@
 #include "CrashReporter.h"
 
+#include "settings/VovirSettings.h"
+
 #include <QStandardPaths>
 
 namespace CrashReporter {
@@ -18,8 +20,11 @@ void install()
 
 void install(const Paths& paths)
 {
-    sendPendingCrash(paths.pendingFile);
-    sendSystemCrashReports(paths.systemReportsFolder);
+    // Switched off, crashes are still recorded here, and sent once the user allows it again.
+    if (VovirSettings::sendDiagnostics()) {
+        sendPendingCrash(paths.pendingFile);
+        sendSystemCrashReports(paths.systemReportsFolder);
+    }
     installHandlers(paths.pendingFile);
 }
 

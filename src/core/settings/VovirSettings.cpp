@@ -51,6 +51,14 @@ bool compactFormat()
     return readSwitch("VSCompact");
 }
 
+bool sendDiagnostics()
+{
+    if (qEnvironmentVariable("VELMORA_SEND_DIAGNOSTICS") == QLatin1String("0"))
+        return false;
+    const QVariant stored = store().object(QStringLiteral("VSSendDiagnostics"));
+    return stored.typeId() != QMetaType::Bool || stored.toBool();
+}
+
 qint64 intervalSeconds()
 {
     const qint64 seconds = store().integerValue(QStringLiteral("VSInterval"));

@@ -12,6 +12,11 @@ bool showMemory();
 bool showNetwork();
 bool showBattery();
 bool compactFormat();
+// Whether the application may send what the user did not ask to send: crash reports (its own
+// and the system's) and the hourly sync. True unless "VSSendDiagnostics" is false, or the
+// administrator sets VELMORA_SEND_DIAGNOSTICS=0 in the environment. Problem reports, sent
+// when the user asks, are never held back.
+bool sendDiagnostics();
 // 2, 3 or 5; anything else stored reads 3, and reading never rewrites the stored value.
 qint64 intervalSeconds();
 
