@@ -1,5 +1,9 @@
 #include "Symbols.h"
 
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QHash>
+
 #include <QFile>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -73,4 +77,44 @@ QIcon applicationIcon()
             icon.addPixmap(pixmap);
     }
     return icon;
+}
+
+namespace {
+
+bool someFontDraws(char32_t character)
+{
+    static QHash<char32_t, bool> known; // asked once per character: every family is opened
+    const auto found = known.constFind(character);
+    if (found != known.constEnd())
+        return *found;
+    bool drawn = false;
+    for (const QString& family : QFontDatabase::families()) {
+        QFont font(family);
+        font.setStyleStrategy(QFont::NoFontMerging);
+        if ((drawn = QFontMetrics(font).inFontUcs4(character)))
+            break;
+    }
+    known.insert(character, drawn);
+    return drawn;
+}
+
+} // namespace
+
+QString withDrawableEmoji(const QString& text)
+{
+    QString kept;
+    kept.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            const char32_t character = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+            if (someFontDraws(character))
+                kept += QString::fromUcs4(&character, 1);
+            else if (kept.endsWith(QLatin1Char(' ')))
+                kept.chop(1); // the space that led to it
+            continue;
+        }
+        kept += text[i];
+    }
+    return kept;
 }

@@ -15,3 +15,7 @@ QIcon symbolIcon(const QString& name, qreal pointSize, const QColor& tint);
 // The application's icon at a size in pixels; null when the resource is missing.
 QPixmap applicationIconPixmap(int size, qreal devicePixelRatio = 1.0);
 QIcon applicationIcon();
+
+// text without the characters outside the basic plane (emoji) that no installed font draws:
+// a desktop without a colour emoji font would show an empty box.
+QString withDrawableEmoji(const QString& text);

@@ -1,6 +1,8 @@
 // Task bar or panel: the display mode, its switch and the first-launch choice.
 #include "AppDelegate.h"
 
+#include "views/Symbols.h"
+
 #include "AlertPresenter.h"
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
@@ -42,7 +44,7 @@ void AppDelegate::showOnboardingIfNeeded()
     // Before the alert: one that never got its answer is not asked again.
     store.setBool(QStringLiteral("VSOnboarded"), true);
     const Alert alert{
-        QStringLiteral("Bienvenue dans VelmoraVovir 📊"),
+        withDrawableEmoji(QStringLiteral("Bienvenue dans VelmoraVovir 📊")),
         QStringLiteral(
             "Où veux-tu que l'app vive ?\n\nDans le Dock : une app classique avec sa fenêtre.\n"
             "Dans la barre de menus : tes chiffres en direct en haut de l'écran, là où l'app "
