@@ -54,6 +54,9 @@ fresh_home() {
 # Inside the private session bus: one start of the desktop and the application.
 one_start() {
     local session="$1"
+    # The desktops draw on the virtual display, whatever the caller's Qt platform (a package
+    # build runs its tests offscreen).
+    if [ "$session" = x11 ]; then export QT_QPA_PLATFORM=xcb; else unset QT_QPA_PLATFORM; fi
     dbus-monitor --session "type='method_call',interface='com.canonical.dbusmenu'" \
         "type='method_call',path='/StatusNotifierItem'" > "$work/monitor.log" 2>/dev/null &
     local monitor=$!
@@ -185,8 +188,19 @@ run_session() {
         wait_for 10 test -S "$work/system_bus"
         export -f one_start check_menu take_screenshot open_menu_at find_tray_icon check_left_click opened_once_more menu_drawn fail wait_for has_name items listed menu_read
         export desktop app host work screenshot
-        dbus-run-session -- bash -c "set -euo pipefail; one_start $session" \
-            || { kill "$system" ${xvfb:-} 2>/dev/null; exit 1; }
+        # A session of its own: what the desktop leaves behind (services the bus started, which
+        # outlive it) ends with it, and nothing keeps the caller's output open.
+        setsid dbus-run-session -- bash -c "set -euo pipefail; one_start $session" \
+            > "$work/session.log" 2>&1 < /dev/null &
+        local session_pid=$! status=0
+        wait "$session_pid" || status=$?
+        kill -- -"$session_pid" 2>/dev/null || true
+        grep '^real-desktops' "$work/session.log" >&2 || true
+        if [ "$status" -ne 0 ]; then
+            grep -v '^real-desktops' "$work/session.log" | tail -30 >&2
+            kill "$system" ${xvfb:-} 2>/dev/null
+            exit 1
+        fi
         kill "$system" ${xvfb:-} 2>/dev/null || true
         wait 2>/dev/null || true
         echo "real-desktops ($desktop): $session start $i: the item is shown"
