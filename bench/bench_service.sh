@@ -43,11 +43,15 @@ run() { # name, database URL, seeding command reading SQL on stdin
         echo "COMMIT;"
     } | "${@:3}" >/dev/null
     port=$(serve "$url")
-    echo "== $name: 100000 devices, sync for ${seconds} s, 2 threads, 32 connections"
-    wrk -t2 -c32 -d"${seconds}s" --timeout 5s --latency -s "$work/sync.lua" "http://127.0.0.1:$port" \
-        | grep -E 'Requests/sec|Non-2xx|50%|90%|99%|Socket errors'
+    for connections in 32 256; do
+        echo "== $name: 100000 devices, sync for ${seconds} s, 2 threads, $connections connections"
+        wrk -t2 -c"$connections" -d"${seconds}s" --timeout 5s --latency -s "$work/sync.lua" \
+            "http://127.0.0.1:$port" | tee "$work/$name-$connections.txt" \
+            | grep -E 'Requests/sec|Non-2xx|50%|90%|99%|Socket errors'
+    done
     stop
 }
+rate() { awk '/Requests\/sec/ { print $2 }' "$work/$1.txt"; }
 
 run SQLite "sqlite:$work/bench.sqlite" python3 -c '
 import sqlite3, sys
@@ -56,3 +60,9 @@ db = sqlite3.connect(sys.argv[1]); db.executescript(sys.stdin.read()); db.commit
 tests/helpers/postgres-cluster.sh start "$work/pg-url"
 pg=$(cat "$work/pg-url")
 run PostgreSQL "$pg" psql -q "$pg"
+
+# Side by side, from this one run: the scale-out path against the embedded one.
+for connections in 32 256; do
+    awk -v s="$(rate SQLite-$connections)" -v p="$(rate PostgreSQL-$connections)" -v c="$connections" \
+        'BEGIN { printf "PostgreSQL / SQLite at %d connections: %.2f x\n", c, p / s }'
+done
