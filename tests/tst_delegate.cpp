@@ -213,21 +213,9 @@ private slots:
     {
         QTest::addColumn<int>("sample"); // 0 none, 1 with battery, 2 without
         QTest::addColumn<QStringList>("lines");
-        const QStringList tail{QString::fromUtf8("Ouvrir VelmoraVovir…"),
-                               "---",
-                               QString::fromUtf8("Rechercher des mises à jour…"),
-                               QString::fromUtf8("Signaler un problème…"),
-                               "---",
-                               "Quitter VelmoraVovir"};
+        const QStringList tail = DelegateRig::statusMenuTail();
         QTest::newRow("before the first sample") << 0 << tail;
-        QTest::newRow("reference sample")
-            << 1
-            << QStringList{"CPU : 23 % (off)",
-                           QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
-                           QString::fromUtf8("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"),
-                           QString::fromUtf8("Batterie : 85 % · 412 cycles · en charge (off)"),
-                           "---"} +
-                   tail;
+        QTest::newRow("reference sample") << 1 << DelegateRig::referenceFigureLines() + tail;
         QTest::newRow("no battery")
             << 2
             << QStringList{"CPU : 23 % (off)",

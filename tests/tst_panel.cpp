@@ -210,14 +210,7 @@ private slots:
                          : o.value("label").toString() +
                                (o.value("enabled").toBool() ? "" : " (off)"));
         }
-        QCOMPARE(seen,
-                 (QStringList{
-                     "CPU : 23 % (off)", QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
-                     QString::fromUtf8("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"),
-                     QString::fromUtf8("Batterie : 85 % · 412 cycles · en charge (off)"), "---",
-                     QString::fromUtf8("Ouvrir VelmoraVovir…"), "---",
-                     QString::fromUtf8("Rechercher des mises à jour…"),
-                     QString::fromUtf8("Signaler un problème…"), "---", "Quitter VelmoraVovir"}));
+        QCOMPARE(seen, DelegateRig::referenceFigureLines() + DelegateRig::statusMenuTail());
 
         // A click reaches its action: "Ouvrir VelmoraVovir…" shows the window.
         QVERIFY(!rig.delegate->mainWindow()->isVisible());
@@ -271,12 +264,7 @@ private slots:
         rig.delegate->buildMainWindow();
         rig.delegate->statusController().enable(rig.delegate->statusMenu());
         panel.waitFor("registered");
-        const QStringList tail{QString::fromUtf8("Ouvrir VelmoraVovir…"),
-                               "---",
-                               QString::fromUtf8("Rechercher des mises à jour…"),
-                               QString::fromUtf8("Signaler un problème…"),
-                               "---",
-                               "Quitter VelmoraVovir"};
+        const QStringList tail = DelegateRig::statusMenuTail();
         auto opened = [&panel] {
             panel.send("gnome-open");
             const QString said = panel.waitFor("gnome-menu");
@@ -288,10 +276,7 @@ private slots:
         };
         QCOMPARE(opened(), QStringList(tail) << "layouts:1"); // before the first sample
         rig.takeReferenceSample();
-        const QStringList figures{
-            "CPU : 23 % (off)", QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
-            QString::fromUtf8("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"),
-            QString::fromUtf8("Batterie : 85 % · 412 cycles · en charge (off)"), "---"};
+        const QStringList figures = DelegateRig::referenceFigureLines();
         QCOMPARE(opened(), figures + tail << "layouts:1");
         // The next sample at the next opening, and the maker's message when one waits.
         rig.tree.writeStat(173, 0, 1027);
