@@ -104,8 +104,12 @@ void ServiceRoutes::withStore(Responder&& responder,
     // The application object outlives every request: answers are posted to its thread.
     QObject* network = QCoreApplication::instance();
     m_stores.run<bool>([pending, network, work = std::move(work)](Store* store) {
-        if (pending->answered) // answered 503 while it waited: the client will come again
+        if (pending->answered) {
+            // Answered 503 while it waited: the client will come again. The responder is let
+            // go on the network thread, where its socket lives.
+            QMetaObject::invokeMethod(network, [pending] {});
             return false;
+        }
         std::optional<QJsonObject> body = store ? work(*store) : std::nullopt;
         if (!body)
             // The journal keeps why (stderr under systemd).
