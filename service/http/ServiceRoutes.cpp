@@ -88,28 +88,28 @@ void ServiceRoutes::withStore(Responder&& responder,
 {
     // Answered once, on this (the network) thread: by the database's result, or by the
     // deadline, whichever comes first; not at all when the client has gone meanwhile.
+    // The responder is used and let go on this thread only, whichever thread drops the last
+    // reference to the rest.
     struct Pending {
-        explicit Pending(Responder&& r) : responder(std::move(r)), socket(responder.socket()) {}
-        Responder responder;
+        explicit Pending(Responder&& r) : socket(r.socket()) { responder.emplace(std::move(r)); }
+        std::optional<Responder> responder;
         QPointer<QTcpSocket> socket;
         std::atomic<bool> answered{false};
         void answer(const QJsonObject& body, Status status)
         {
-            if (answered.exchange(true) || !socket)
+            if (answered.exchange(true))
                 return;
-            writeJson(responder, body, status);
+            if (socket)
+                writeJson(*responder, body, status);
+            responder.reset();
         }
     };
     auto pending = std::make_shared<Pending>(std::move(responder));
     // The application object outlives every request: answers are posted to its thread.
     QObject* network = QCoreApplication::instance();
     m_stores.run<bool>([pending, network, work = std::move(work)](Store* store) {
-        if (pending->answered) {
-            // Answered 503 while it waited: the client will come again. The responder is let
-            // go on the network thread, where its socket lives.
-            QMetaObject::invokeMethod(network, [pending] {});
+        if (pending->answered) // answered 503 while it waited: the client will come again
             return false;
-        }
         std::optional<QJsonObject> body = store ? work(*store) : std::nullopt;
         if (!body)
             // The journal keeps why (stderr under systemd).
