@@ -269,37 +269,72 @@ std::optional<QString> Store::makerTextProblem(const QString& text)
     return std::nullopt;
 }
 
-QSqlQuery& Store::prepared(const char* key, const QString& sql)
+QSqlQuery& Store::prepared(std::string_view key, const QString& sql)
 {
     // Prepared once per connection and kept: PostgreSQL then parses and plans a statement once,
     // and each use is one round trip instead of PREPARE, EXECUTE and DEALLOCATE.
-    const QString name = QLatin1String(key);
-    auto found = m_prepared.find(name);
+    auto found = m_prepared.find(key);
     if (found != m_prepared.end())
         return found->second;
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.setForwardOnly(true);
     if (!query.prepare(sql))
         fail(QStringLiteral("cannot prepare a statement"), query.lastError());
-    return m_prepared.insert_or_assign(name, std::move(query)).first->second;
+    return m_prepared.insert_or_assign(key, std::move(query)).first->second;
 }
 
 namespace {
 
-// The acknowledgement only moves forward, so a late or replayed sync cannot bring back a
-// message, and only up to what was offered: a device can only have read that (a made-up "m",
-// or a device restored over a newer database, would silence it for good).
-const char* const kRecordVisit =
-    "INSERT INTO devices (id, first_seen, last_seen, version, system, acked) "
-    "VALUES (?, ?, ?, ?, ?, %1(?, (SELECT COALESCE(MAX(id), 0) FROM maker_messages "
-    "WHERE device = ? AND offered IS NOT NULL))) "
-    "ON CONFLICT (id) DO UPDATE SET last_seen = excluded.last_seen, "
-    "version = excluded.version, system = excluded.system, "
-    "acked = CASE WHEN excluded.acked > devices.acked THEN excluded.acked ELSE devices.acked END";
+// The texts of the statements a sync runs, put together once per dialect rather than at every
+// sync (a connection prepares each once).
+struct SyncStatements {
+    QString recordVisit; // the device created or refreshed, its acknowledgement taken
+    QString sync;        // PostgreSQL: the whole sync in one statement
+    QString offer;       // SQLite: the message to offer, once the visit is recorded
+};
 
-// Messages no device can show (taken back, blank, longer than the application reads) are
-// passed over: offered, they would hold back every later answer to that device.
-const char* const kShowable = "m.retracted IS NULL AND length(m.text) <= %1 AND %2 <> ''";
+const SyncStatements& syncStatements(bool postgres)
+{
+    auto make = [](bool postgres) {
+        // The acknowledgement only moves forward, so a late or replayed sync cannot bring back
+        // a message, and only up to what was offered: a device can only have read that (a
+        // made-up "m", or a device restored over a newer database, would silence it for good).
+        const QString recordVisit =
+            QStringLiteral(
+                "INSERT INTO devices (id, first_seen, last_seen, version, system, acked) "
+                "VALUES (?, ?, ?, ?, ?, %1(?, (SELECT COALESCE(MAX(id), 0) FROM maker_messages "
+                "WHERE device = ? AND offered IS NOT NULL))) "
+                "ON CONFLICT (id) DO UPDATE SET last_seen = excluded.last_seen, "
+                "version = excluded.version, system = excluded.system, "
+                "acked = CASE WHEN excluded.acked > devices.acked THEN excluded.acked "
+                "ELSE devices.acked END")
+                .arg(postgres ? QStringLiteral("LEAST") : QStringLiteral("MIN"));
+        // Messages no device can show (taken back, blank, longer than the application reads)
+        // are passed over: offered, they would hold back every later answer to that device.
+        const QString showable =
+            QStringLiteral("m.retracted IS NULL AND length(m.text) <= %1 AND %2 <> ''")
+                .arg(Store::kMaxMakerText)
+                .arg(postgres
+                         ? QStringLiteral("btrim(m.text, E' \\t\\n\\r')")
+                         : QStringLiteral("trim(m.text, ' ' || char(9) || char(10) || char(13))"));
+        return SyncStatements{
+            recordVisit,
+            QStringLiteral("WITH visit AS (%1 RETURNING acked), "
+                           "offer AS (SELECT m.id, m.text FROM maker_messages m, visit "
+                           "WHERE m.device = ? AND m.id > visit.acked AND %2 "
+                           "ORDER BY m.id LIMIT 1), "
+                           "marked AS (UPDATE maker_messages SET offered = ? "
+                           "WHERE id = (SELECT id FROM offer) AND offered IS NULL) "
+                           "SELECT id, text FROM offer")
+                .arg(recordVisit, showable),
+            QStringLiteral("SELECT m.id, m.text FROM maker_messages m JOIN devices d ON "
+                           "d.id = m.device WHERE m.device = ? AND m.id > d.acked AND %1 "
+                           "ORDER BY m.id LIMIT 1")
+                .arg(showable)};
+    };
+    static const SyncStatements sqlite = make(false), postgresql = make(true);
+    return postgres ? postgresql : sqlite;
+}
 
 } // namespace
 
@@ -307,9 +342,7 @@ bool Store::recordDevice(const QString& device, const QString& version, const QS
                          qint64 ack)
 {
     // One statement: a device's first contact creates it, later ones refresh it.
-    QSqlQuery& q = prepared("record-device",
-                            QString::fromLatin1(kRecordVisit)
-                                .arg(m_postgres ? QStringLiteral("LEAST") : QStringLiteral("MIN")));
+    QSqlQuery& q = prepared("record-device", syncStatements(m_postgres).recordVisit);
     const qint64 now = nowMs();
     for (const QVariant& v : {QVariant(device), QVariant(now), QVariant(now), QVariant(version),
                               QVariant(system), QVariant(ack), QVariant(device)})
@@ -324,28 +357,13 @@ std::optional<Store::Offer> Store::sync(const QString& device, const QString& ve
 {
     if (!connect())
         return std::nullopt;
-    const QString showable =
-        QString::fromLatin1(kShowable)
-            .arg(kMaxMakerText)
-            .arg(m_postgres
-                     ? QStringLiteral("btrim(m.text, E' \\t\\n\\r')")
-                     : QStringLiteral("trim(m.text, ' ' || char(9) || char(10) || char(13))"));
     const qint64 now = nowMs();
     const qint64 acknowledged = ack && *ack > 0 ? *ack : 0;
     std::optional<Offer> found;
     if (m_postgres) {
         // One round trip: the visit recorded, the oldest message to show found and marked as
         // offered, in one statement.
-        QSqlQuery& q = prepared(
-            "sync",
-            QStringLiteral("WITH visit AS (%1 RETURNING acked), "
-                           "offer AS (SELECT m.id, m.text FROM maker_messages m, visit "
-                           "WHERE m.device = ? AND m.id > visit.acked AND %2 "
-                           "ORDER BY m.id LIMIT 1), "
-                           "marked AS (UPDATE maker_messages SET offered = ? "
-                           "WHERE id = (SELECT id FROM offer) AND offered IS NULL) "
-                           "SELECT id, text FROM offer")
-                .arg(QString::fromLatin1(kRecordVisit).arg(QStringLiteral("LEAST")), showable));
+        QSqlQuery& q = prepared("sync", syncStatements(true).sync);
         for (const QVariant& v :
              {QVariant(device), QVariant(now), QVariant(now), QVariant(version), QVariant(system),
               QVariant(acknowledged), QVariant(device), QVariant(device), QVariant(now)})
@@ -359,11 +377,7 @@ std::optional<Store::Offer> Store::sync(const QString& device, const QString& ve
     // SQLite answers in this process: a statement more costs no round trip.
     if (!recordDevice(device, version, system, acknowledged))
         return std::nullopt;
-    QSqlQuery& offer = prepared(
-        "offer", QStringLiteral("SELECT m.id, m.text FROM maker_messages m JOIN devices d ON "
-                                "d.id = m.device WHERE m.device = ? AND m.id > d.acked AND %1 "
-                                "ORDER BY m.id LIMIT 1")
-                     .arg(showable));
+    QSqlQuery& offer = prepared("offer", syncStatements(false).offer);
     offer.addBindValue(device);
     if (!offer.exec())
         return fail(QStringLiteral("cannot look for messages"), offer.lastError()), std::nullopt;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <string_view>
 
 // Everything the service keeps, in SQLite (one file) or PostgreSQL (several instances sharing
 // one database). Every query is a prepared statement. A failed operation reports false or
@@ -119,7 +120,7 @@ private:
     bool connect();
     bool migrate();
     bool fail(const QString& what, const QSqlError& error = QSqlError());
-    QSqlQuery& prepared(const char* key, const QString& sql);
+    QSqlQuery& prepared(std::string_view key, const QString& sql);
     bool recordDevice(const QString& device, const QString& version, const QString& system,
                       qint64 ack);
     QList<CrashGroup> readGroups(QSqlQuery& q);
@@ -129,7 +130,7 @@ private:
     QString m_url;
     QString m_password;
     // A node map: a statement's reference stays valid while others are added.
-    std::map<QString, QSqlQuery> m_prepared;
+    std::map<std::string_view, QSqlQuery, std::less<>> m_prepared; // keys: string literals
     QString m_error;
     bool m_postgres = false;
 };
