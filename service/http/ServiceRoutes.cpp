@@ -107,9 +107,9 @@ void ServiceRoutes::withStore(Responder&& responder,
     auto pending = std::make_shared<Pending>(std::move(responder));
     // The application object outlives every request: answers are posted to its thread.
     QObject* network = QCoreApplication::instance();
-    m_stores.run<bool>([pending, network, work = std::move(work)](Store* store) {
+    m_stores.run([pending, network, work = std::move(work)](Store* store) {
         if (pending->answered) // answered 503 while it waited: the client will come again
-            return false;
+            return;
         std::optional<QJsonObject> body = store ? work(*store) : std::nullopt;
         if (!body)
             // The journal keeps why (stderr under systemd).
@@ -121,7 +121,6 @@ void ServiceRoutes::withStore(Responder&& responder,
             else
                 pending->answer(kRefusal, Status::ServiceUnavailable);
         });
-        return true;
     });
     QTimer::singleShot(kDatabaseDeadlineMs, network, [pending] {
         if (pending->answered)

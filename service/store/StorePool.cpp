@@ -1,6 +1,7 @@
 #include "StorePool.h"
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -21,6 +22,11 @@ StorePool::~StorePool()
     // Threads end here and their stores with them, each in its own thread.
     m_threads.clear();
     m_threads.waitForDone();
+}
+
+void StorePool::run(std::function<void(Store*)> work)
+{
+    m_threads.start([this, work = std::move(work)] { work(storeOfThisThread()); });
 }
 
 Store* StorePool::storeOfThisThread()

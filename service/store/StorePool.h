@@ -2,12 +2,9 @@
 
 #include "Store.h"
 
-#include <QFuture>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <functional>
-#include <memory>
 
 // The service's database connections, each in a worker thread of its own: database work never
 // holds up the network thread, and several PostgreSQL connections answer at once. A connection
@@ -23,12 +20,9 @@ public:
     StorePool(const StorePool&) = delete;
     StorePool& operator=(const StorePool&) = delete;
 
-    // Runs work with this thread's store, or with nothing when the database cannot be opened.
-    template <typename Result> QFuture<Result> run(std::function<Result(Store*)> work)
-    {
-        return QtConcurrent::run(
-            &m_threads, [this, work = std::move(work)] { return work(storeOfThisThread()); });
-    }
+    // Runs work on a worker thread with that thread's store, or with nothing when the
+    // database cannot be opened.
+    void run(std::function<void(Store*)> work);
 
 private:
     Store* storeOfThisThread();
