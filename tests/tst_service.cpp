@@ -444,14 +444,6 @@ private slots:
         QVERIFY(service.start());
         QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 200);
         QTemporaryDir dir;
-        auto run = [](const QStringList& arguments, QByteArray* errors = nullptr) {
-            QProcess process;
-            process.start(QStringLiteral(VELMORA_SERVICE_BIN), arguments);
-            process.waitForFinished(20000);
-            if (errors)
-                *errors = process.readAllStandardError();
-            return qMakePair(process.exitCode(), process.readAllStandardOutput());
-        };
         auto config = [&dir](const QByteArray& text) {
             QFile file(dir.filePath("velmora-service.conf"));
             file.open(QIODevice::WriteOnly | QIODevice::Truncate);
@@ -461,17 +453,19 @@ private slots:
         const QString conf =
             config("# the service's database\ndatabase = " + service.database().toUtf8() +
                    "\nlisten = 127.0.0.1:0\n");
-        const auto listed = run({"devices", "--json", "--config", conf});
+        const auto listed = service.command({"devices", "--json", "--config", conf});
         QCOMPARE(listed.first, 0);
         QCOMPARE(QJsonDocument::fromJson(listed.second)[0]["id"].toString(), QString("DEV-A"));
         QByteArray said;
-        QCOMPARE(run({"devices", "--config", config("databse = sqlite:/x\n")}, &said).first, 1);
+        QCOMPARE(
+            service.command({"devices", "--config", config("databse = sqlite:/x\n")}, &said).first,
+            1);
         QVERIFY2(said.contains("line 1: expected one of"), said.constData());
 
         // A copy of the database while the service runs, readable on its own; never over a file.
         const QString copy = dir.filePath("copy.sqlite");
         QCOMPARE(service.command({"backup", copy}).first, 0);
-        QCOMPARE(run({"devices", "--database", "sqlite:" + copy}).second.left(5),
+        QCOMPARE(service.command({"devices", "--database", "sqlite:" + copy}).second.left(5),
                  QByteArray("DEV-A"));
         QCOMPARE(service.command({"backup", copy}).first, 1);
 

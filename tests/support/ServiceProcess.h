@@ -174,7 +174,8 @@ public:
         return done;
     }
 
-    // A maker's command on the same database: its exit code and standard output; errors gets
+    // A maker's command on the same database (or the one its arguments give): its exit code
+    // and standard output; errors gets
     // its standard error, inChild runs in the child before the program (limits, user).
     QPair<int, QByteArray> command(const QStringList& arguments, QByteArray* errors = nullptr,
                                    const std::function<void()>& inChild = {}) const
@@ -184,8 +185,10 @@ public:
             process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         if (inChild)
             process.setChildProcessModifier(inChild);
+        // The service's database, unless the arguments name where to look themselves.
+        const bool ownDatabase = arguments.contains("--database") || arguments.contains("--config");
         process.start(QStringLiteral(VELMORA_SERVICE_BIN),
-                      arguments + QStringList{"--database", m_database});
+                      ownDatabase ? arguments : arguments + QStringList{"--database", m_database});
         process.waitForFinished(20000);
         if (errors)
             *errors = process.readAllStandardError();
