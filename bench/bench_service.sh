@@ -23,7 +23,7 @@ end
 LUA
 
 serve() { # database URL; prints the port
-    "$service" serve --listen 127.0.0.1:0 --database "$1" > "$work/serve.out" 2>&1 &
+    "$service" serve --listen 127.0.0.1:0 --console-listen 127.0.0.1:0 --database "$1" > "$work/serve.out" 2>&1 &
     echo $! > "$work/serve.pid"
     for _ in $(seq 100); do
         grep -q listening "$work/serve.out" 2>/dev/null && break

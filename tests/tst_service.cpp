@@ -6,6 +6,7 @@
 #include "messages/MessageCenter.h"
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
+#include "support/LoopbackHttpServer.h"
 #include "support/ServiceProcess.h"
 
 #include <QJsonArray>
@@ -51,6 +52,39 @@ int crash(const ServiceProcess& service, const QString& device, const QString& s
                                                           {"os", "Debian GNU/Linux 12"}})
                                     .toJson(QJsonDocument::Compact))
         .status;
+}
+
+// A maker signed in to the console: the header lines its page sends with a change.
+struct ConsoleMaker {
+    QByteArray cookie; // "Cookie: …\r\n"
+    QByteArray csrf;   // "X-Velmora-Csrf: …\r\n"
+    QByteArray changes() const { return cookie + csrf + "Content-Type: application/json\r\n"; }
+};
+
+std::optional<ConsoleMaker> signIn(const ServiceProcess& service, const QByteArray& name,
+                                   const QByteArray& password)
+{
+    const auto reply =
+        service.console("POST", "/api/login",
+                        "{\"name\": \"" + name + "\", \"password\": \"" + password + "\"}",
+                        "Content-Type: application/json\r\n");
+    const qsizetype at = reply.head.indexOf("Set-Cookie: ");
+    if (reply.status != 200 || at < 0)
+        return std::nullopt;
+    const QByteArray cookie = reply.head.mid(at + 12, reply.head.indexOf(';', at) - at - 12);
+    return ConsoleMaker{"Cookie: " + cookie + "\r\n",
+                        "X-Velmora-Csrf: " + object(reply.body)["csrf"].toString().toLatin1() +
+                            "\r\n"};
+}
+
+QStringList inboxOrder(const ServiceProcess& service, const ConsoleMaker& maker,
+                       const QByteArray& query = {})
+{
+    QStringList order;
+    const QJsonObject inbox = object(service.console("GET", "/api/inbox" + query, {}, maker.cookie).body);
+    for (const QJsonValue row : inbox["conversations"].toArray())
+        order << row["device"].toString() + (row["new"].toBool() ? "*" : "");
+    return order;
 }
 
 } // namespace
@@ -568,6 +602,201 @@ private slots:
             ::kill(pid, SIGCONT);
         QCOMPARE(stalled.status, 503);
         QTRY_COMPARE_WITH_TIMEOUT(service->send(head, syncBody("DEV-A")).status, 200, 10000);
+    }
+
+    // The console's API refuses what its page would never send: no session, no CSRF token, a
+    // form's body, another site's origin; and answers as the `reply` command does.
+    void consoleRefusals_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("fields"); // $S: the session's cookie, $C: its CSRF token
+        QTest::addColumn<int>("status");
+        const QByteArray json = "Content-Type: application/json\r\n";
+        const QByteArray reply = j("{'device': 'DEV-A', 'text': 'Bonjour'}");
+        QTest::newRow("no session") << QByteArray("GET") << QByteArray("/api/inbox")
+                                    << QByteArray() << QByteArray() << 401;
+        QTest::newRow("a made-up session") << QByteArray("GET") << QByteArray("/api/inbox")
+                                           << QByteArray()
+                                           << QByteArray("Cookie: velmora_console=x\r\n") << 401;
+        QTest::newRow("no CSRF token") << QByteArray("POST") << QByteArray("/api/reply") << reply
+                                       << "$S" + json << 403;
+        QTest::newRow("another site") << QByteArray("POST") << QByteArray("/api/reply") << reply
+                                      << "$S$C" + json + "Origin: http://127.0.0.1:9\r\n" << 403;
+        QTest::newRow("a form's body")
+            << QByteArray("POST") << QByteArray("/api/reply") << reply
+            << QByteArray("$S$CContent-Type: text/plain\r\n") << 403;
+        QTest::newRow("a blank answer") << QByteArray("POST") << QByteArray("/api/reply")
+                                        << j("{'device': 'DEV-A', 'text': ' \\n '}") << "$S$C" + json
+                                        << 400;
+        QTest::newRow("4001 characters")
+            << QByteArray("POST") << QByteArray("/api/reply")
+            << "{\"device\": \"DEV-A\", \"text\": \"" + QByteArray(4001, 'a') + "\"}" << "$S$C" + json
+            << 400;
+        QTest::newRow("an unknown device")
+            << QByteArray("POST") << QByteArray("/api/reply")
+            << j("{'device': 'NOBODY', 'text': 'Bonjour'}") << "$S$C" + json << 404;
+        QTest::newRow("an answer") << QByteArray("POST") << QByteArray("/api/reply") << reply
+                                   << "$S$C" + json << 200;
+        QTest::newRow("retracting nothing") << QByteArray("POST") << QByteArray("/api/retract")
+                                            << j("{'id': 999}") << "$S$C" + json << 404;
+        QTest::newRow("handled, unknown") << QByteArray("POST") << QByteArray("/api/handled")
+                                          << j("{'device': 'NOBODY'}") << "$S$C" + json << 404;
+        QTest::newRow("conversation, unknown")
+            << QByteArray("GET") << QByteArray("/api/conversation?device=NOBODY") << QByteArray()
+            << QByteArray("$S") << 404;
+        QTest::newRow("crash group, unknown")
+            << QByteArray("GET") << QByteArray("/api/crash?signature=x") << QByteArray()
+            << QByteArray("$S") << 404;
+        QTest::newRow("signed in from another site")
+            << QByteArray("POST") << QByteArray("/api/login")
+            << j("{'name': 'alice', 'password': 'un mot de passe sûr'}")
+            << json + "Origin: http://127.0.0.1:9\r\n" << 403;
+        QTest::newRow("a body too large")
+            << QByteArray("POST") << QByteArray("/api/reply") << QByteArray(70 * 1024, ' ')
+            << "$S$C" + json << 413;
+    }
+    void consoleRefusals()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, fields);
+        QFETCH(int, status);
+        // One service for the whole table: no row changes what another finds.
+        static std::unique_ptr<ServiceProcess> service;
+        static std::optional<ConsoleMaker> maker;
+        if (!service) {
+            service = std::make_unique<ServiceProcess>("sqlite");
+            QVERIFY(service->start());
+            QCOMPARE(service->command({"console-user", "add", "alice"}, nullptr, {},
+                                      "un mot de passe sûr\n")
+                         .first,
+                     0);
+            QCOMPARE(service->post("/api/sync.php", syncBody("DEV-A")).status, 200);
+            maker = signIn(*service, "alice", "un mot de passe sûr");
+        }
+        QVERIFY(maker);
+        fields.replace("$S", maker->cookie).replace("$C", maker->csrf);
+        const auto reply = service->console(method, path, body, fields);
+        QCOMPARE(reply.status, status);
+        if (status != 413)
+            QVERIFY2(reply.head.contains("Content-Security-Policy: default-src 'self'"),
+                     reply.head.constData());
+    }
+
+    // The inbox as the maker works through it: what needs an answer first, "handled" until
+    // the user writes again, an answer taken back counts no more; accounts signed in, limited,
+    // signed out and removed.
+    void consoleInbox_data() { backends(); }
+    void consoleInbox()
+    {
+        auto service = started();
+        QVERIFY(service);
+        QByteArray said;
+        QCOMPARE(service->command({"console-user", "add", "alice"}, &said, {}, "court\n").first, 1);
+        QVERIFY2(said.contains("10 to 1024 characters"), said.constData());
+        QCOMPARE(service->command({"console-user", "add", "alice"}, nullptr, {},
+                                  "un mot de passe sûr\n")
+                     .first,
+                 0);
+        for (int attempt = 0; attempt < 5; ++attempt)
+            QVERIFY(!signIn(*service, "alice", "pas le bon"));
+        // Limited now, even with the right password.
+        QCOMPARE(service->console("POST", "/api/login",
+                                  j("{'name': 'alice', 'password': 'un mot de passe sûr'}"),
+                                  "Content-Type: application/json\r\n")
+                     .status,
+                 429);
+        QCOMPARE(service->command({"console-user", "add", "bob"}, nullptr, {},
+                                  "un autre mot de passe\n")
+                     .first,
+                 0);
+        const auto bob = signIn(*service, "bob", "un autre mot de passe");
+        QVERIFY(bob);
+
+        auto report = [&](const char* device, const char* text, const char* email = nullptr) {
+            QJsonObject body{{"d", device}, {"v", "1.0"}, {"os", "Debian"}, {"text", text}};
+            if (email)
+                body.insert("email", email);
+            return service->post("/api/report.php", QJsonDocument(body).toJson()).status;
+        };
+        auto post = [&](const QByteArray& path, const QByteArray& body) {
+            return service->console("POST", path, body, bob->changes());
+        };
+        QCOMPARE(report("DEV-A", "La batterie affiche 0 %", "ana@exemple.fr"), 200);
+        QCOMPARE(report("DEV-B", "Le panneau reste vide"), 200);
+        QCOMPARE(report("DEV-C", "Fenêtre trop petite"), 200);
+        QCOMPARE(service->post("/api/sync.php", syncBody("DEV-D")).status, 200); // no talk
+        QCOMPARE(inboxOrder(*service, *bob), QStringList({"DEV-C*", "DEV-B*", "DEV-A*"}));
+        const auto answered = post("/api/reply", j("{'device': 'DEV-B', 'text': 'Merci'}"));
+        QCOMPARE(answered.status, 200);
+        QCOMPARE(object(answered.body)["waiting"].toInt(), 2);
+        QCOMPARE(post("/api/handled", j("{'device': 'DEV-A'}")).status, 200);
+        QCOMPARE(inboxOrder(*service, *bob), QStringList({"DEV-C*", "DEV-B", "DEV-A"}));
+        QCOMPARE(report("DEV-A", "Toujours 0 %"), 200); // back on top
+        QCOMPARE(inboxOrder(*service, *bob), QStringList({"DEV-A*", "DEV-C*", "DEV-B"}));
+        QCOMPARE(inboxOrder(*service, *bob, "?q=ANA@exemple"), QStringList({"DEV-A*"}));
+        QCOMPARE(inboxOrder(*service, *bob, "?q=panneau"), QStringList({"DEV-B"}));
+        QCOMPARE(inboxOrder(*service, *bob, "?q=0%20%25"), QStringList({"DEV-A*"}));
+        QCOMPARE(inboxOrder(*service, *bob, "?q=_"), QStringList());
+        // Taken back, the answer no longer counts: DEV-B waits again.
+        const qint64 id = object(answered.body)["id"].toInteger();
+        QCOMPARE(post("/api/retract", "{\"id\": " + QByteArray::number(id) + "}").status, 200);
+        QCOMPARE(inboxOrder(*service, *bob), QStringList({"DEV-A*", "DEV-B*", "DEV-C*"}));
+        const QJsonObject talk =
+            object(service->console("GET", "/api/conversation?device=DEV-B", {}, bob->cookie).body);
+        QCOMPARE(talk["entries"][1]["author"].toString(), QString("bob"));
+        QCOMPARE(talk["entries"][1]["state"].toString(), QString("retracted"));
+        QCOMPARE(talk["waiting"].toInt(), 3);
+        QVERIFY(service->command({"conversation", "DEV-B"}).second.contains("maker bob #"));
+
+        // Signed out: by logging out, or by the account's removal.
+        QCOMPARE(service->console("GET", "/api/inbox", {}, bob->cookie).status, 200);
+        QCOMPARE(post("/api/logout", "{}").status, 200);
+        QCOMPARE(service->console("GET", "/api/inbox", {}, bob->cookie).status, 401);
+        const auto again = signIn(*service, "bob", "un autre mot de passe");
+        QVERIFY(again);
+        QCOMPARE(service->command({"console-user", "remove", "bob"}).first, 0);
+        QCOMPARE(service->console("GET", "/api/inbox", {}, again->cookie).status, 401);
+    }
+
+    // New reports and crash groups are told to --notify-url; a receiver that never answers
+    // holds up nothing.
+    void consoleNotifications()
+    {
+        LoopbackHttpServer receiver;
+        receiver.respond("/hook", {204, {}});
+        ServiceProcess service("sqlite");
+        QVERIFY(service.start({"--notify-url", receiver.url("/hook").toString()}));
+        const QByteArray report = j("{'d': 'DEV-A', 'v': '1', 'os': 'L', 'text': 'x'}");
+        QCOMPARE(service.post("/api/report.php", report).status, 200);
+        QTRY_COMPARE_WITH_TIMEOUT(receiver.requests().size(), 1, 10000);
+        QCOMPARE(object(receiver.requests()[0].body)["event"].toString(), QString("report"));
+        QVERIFY(object(receiver.requests()[0].body)["text"].toString().contains("signalement"));
+        QCOMPARE(service.post("/api/report.php",
+                              j("{'d': 'DEV-A', 'v': '1', 'os': 'L', 'text': 'x', 'reply': true}"))
+                     .status,
+                 200);
+        QCOMPARE(crash(service, "DEV-A", "a\nb"), 200);
+        QCOMPARE(crash(service, "DEV-A", "a\nb"), 200); // the same group
+        QTRY_COMPARE_WITH_TIMEOUT(receiver.requests().size(), 2, 10000);
+        QCOMPARE(object(receiver.requests()[1].body)["event"].toString(), QString("crash-group"));
+
+        LoopbackHttpServer silent;
+        silent.respond("/hook", {200, {}, {}, true});
+        ServiceProcess stuck("sqlite");
+        QVERIFY(stuck.start({"--notify-url", silent.url("/hook").toString()}));
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(stuck.send("POST /api/report.php HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+                                    QByteArray::number(report.size()) + "\r\n\r\n",
+                                report, false, 1500)
+                         .status,
+                     200);
+        QByteArray said;
+        QCOMPARE(service.command({"serve", "--notify-url", "http://192.0.2.1/hook"}, &said).first, 2);
+        QVERIFY2(said.contains("HTTPS, or HTTP to this machine"), said.constData());
     }
 
     void theApplicationTalksToTheService_data() { backends(); }

@@ -1,7 +1,10 @@
 #include "Commands.h"
 
 #include "CommandOutput.h"
+#include "ConsoleUsers.h"
 #include "MakerCommands.h"
+#include "console/ConsoleRoutes.h"
+#include "console/Notifier.h"
 #include "ServiceConfig.h"
 #include "TerminalText.h"
 #include "http/RequestGuard.h"
@@ -15,10 +18,13 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QHttpServer>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QUrl>
 
 #include <csignal>
+#include <fcntl.h>
+#include <memory>
 #include <cstdio>
 #include <grp.h>
 #include <sys/stat.h>
@@ -28,6 +34,7 @@ namespace {
 
 const char* const kUsage =
     "usage: velmora-service serve [--listen ADDRESS:PORT] [--database URL]\n"
+    "           [--console-listen ADDRESS:PORT] [--console-behind-tls] [--notify-url URL]\n"
     "       velmora-service backup FILE [--database URL]\n"
     "       velmora-service devices [--json] [--database URL]\n"
     "       velmora-service conversation DEVICE [--json] [--database URL]\n"
@@ -35,13 +42,18 @@ const char* const kUsage =
     "       velmora-service retract MESSAGE-ID [--database URL]\n"
     "       velmora-service crashes [--json] [--database URL]\n"
     "       velmora-service crash GROUP [--json] [--database URL]\n"
+    "       velmora-service console-user add|password|remove NAME [--database URL]\n"
+    "       velmora-service console-user list [--database URL]\n"
     "DEVICE: an id, or its first 8 characters or more, in any case.\n"
     "TEXT: 1 to 4000 characters, not only blanks (what the application shows).\n"
     "URL: sqlite:PATH (default: a file in the user's data folder) or\n"
     "     postgresql://user@host[:port]/dbname[?sslmode=verify-full&...]\n"
     "Every command also takes --config FILE (default: /etc/velmora-service/velmora-service.conf\n"
     "when it exists, or VELMORA_SERVICE_CONFIG): listen, database, database-password-file,\n"
-    "console-listen; options given here win.\n";
+    "console-listen, console-behind-tls, notify-url; options given here win.\n"
+    "The console (default 127.0.0.1:8081) is the maker's web inbox; reach it through an SSH\n"
+    "tunnel or a reverse proxy with TLS, never on the public address. --notify-url: an HTTPS\n"
+    "address (or HTTP on loopback) told of new reports and crash groups.\n";
 
 int usage(const QString& message)
 {
@@ -56,33 +68,91 @@ QString defaultDatabase()
            QStringLiteral("/velmora-service/service.sqlite");
 }
 
-int serve(Store& store, const QString& listen)
+// ADDRESS:PORT, IPv6 addresses in brackets; nothing when malformed.
+std::optional<std::pair<QHostAddress, quint16>> parseAddress(const QString& text)
 {
-    const qsizetype colon = listen.lastIndexOf(QLatin1Char(':'));
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
     bool portOk = false;
-    const uint port = listen.mid(colon + 1).toUInt(&portOk);
-    QString host = listen.left(colon);
+    const uint port = text.mid(colon + 1).toUInt(&portOk);
+    QString host = text.left(colon);
     if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
         host = host.mid(1, host.size() - 2);
     const QHostAddress address(host);
     if (colon < 0 || !portOk || port > 65535 || address.isNull())
+        return std::nullopt;
+    return std::pair(address, quint16(port));
+}
+
+QString urlOf(const QTcpServer& server)
+{
+    const QHostAddress address = server.serverAddress();
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                             : address.toString();
+    return QStringLiteral("http://%1:%2").arg(host).arg(server.serverPort());
+}
+
+struct ServeOptions {
+    QString listen;
+    QString consoleListen;
+    bool consoleBehindTls = false;
+    QString notifyUrl;
+};
+
+int serve(Store& store, const ServeOptions& options)
+{
+    const auto address = parseAddress(options.listen);
+    if (!address)
         return usage(QStringLiteral("--listen takes ADDRESS:PORT, e.g. 127.0.0.1:8080"));
-    QHttpServer server;
+    const auto consoleAddress = parseAddress(options.consoleListen);
+    if (!consoleAddress)
+        return usage(QStringLiteral("--console-listen takes ADDRESS:PORT, e.g. 127.0.0.1:8081"));
+    if (consoleAddress->second != 0 && consoleAddress->second == address->second)
+        return usage(QStringLiteral("the console needs a port of its own, not the public one"));
+    if (!consoleAddress->first.isLoopback())
+        std::fputs("velmora-service: warning: the console listens beyond this machine; keep it "
+                   "behind a firewall and a reverse proxy with TLS\n",
+                   stderr);
+    std::unique_ptr<Notifier> notifier;
+    if (!options.notifyUrl.isEmpty()) {
+        const QUrl url(options.notifyUrl);
+        if (const auto problem = Notifier::problemWith(url))
+            return usage(*problem);
+        notifier = std::make_unique<Notifier>(url);
+    }
     StorePool stores(store.url(), store.password(), store.isPostgres());
-    ServiceRoutes routes(server, stores);
+    QHttpServer server;
+    ServiceRoutes routes(server, stores, notifier.get());
     auto* guard = new RequestGuard(&ServiceRoutes::bodyLimit, &server);
-    if (!guard->listen(address, quint16(port)))
-        return failure(QStringLiteral("cannot listen on %1: %2").arg(listen, guard->errorString()));
+    if (!guard->listen(address->first, address->second))
+        return failure(
+            QStringLiteral("cannot listen on %1: %2").arg(options.listen, guard->errorString()));
     server.bind(guard);
-    std::printf("velmora-service: listening on http://%s:%u\n",
-                address.protocol() == QAbstractSocket::IPv6Protocol
-                    ? ('[' + host + ']').toUtf8().constData()
-                    : host.toUtf8().constData(),
-                guard->serverPort());
+    // The console's own server: its requests never share a socket or a limit with the
+    // public ones.
+    QHttpServer consoleServer;
+    ConsoleRoutes console(consoleServer, stores, options.consoleBehindTls);
+    auto* consoleGuard = new RequestGuard([](const QByteArray&) { return std::nullopt; },
+                                          &consoleServer, ConsoleRoutes::kMaxBodyBytes);
+    if (!consoleGuard->listen(consoleAddress->first, consoleAddress->second))
+        return failure(QStringLiteral("cannot listen on %1 for the console: %2")
+                           .arg(options.consoleListen, consoleGuard->errorString()));
+    consoleServer.bind(consoleGuard);
+    out(QStringLiteral("velmora-service: listening on %1\nvelmora-service: console on %2\n")
+            .arg(urlOf(*guard), urlOf(*consoleGuard)));
     std::fflush(stdout);
-    // SIGTERM and SIGINT end the service cleanly (systemd stop, Ctrl+C).
+    // SIGTERM and SIGINT end the service cleanly (systemd stop, Ctrl+C). The handler only
+    // writes a byte: quitting from inside it could interrupt an allocation and corrupt the heap.
+    static int quitPipe[2] = {-1, -1};
+    if (::pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return failure(QStringLiteral("cannot watch for signals"));
+    QSocketNotifier quitRequested(quitPipe[0], QSocketNotifier::Read);
+    QObject::connect(&quitRequested, &QSocketNotifier::activated, &QCoreApplication::quit);
     for (int signal : {SIGTERM, SIGINT})
-        std::signal(signal, [](int) { QCoreApplication::quit(); });
+        std::signal(signal, [](int) {
+            const char byte = 1;
+            [[maybe_unused]] const auto written = ::write(quitPipe[1], &byte, 1);
+        });
     return QCoreApplication::exec();
 }
 
@@ -119,8 +189,14 @@ int runCommand(const QStringList& arguments)
     const QCommandLineOption configFile(QStringLiteral("config"), QString(),
                                         QStringLiteral("file"));
     const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption consoleListen(QStringLiteral("console-listen"), QString(),
+                                           QStringLiteral("address"));
+    const QCommandLineOption consoleBehindTls(QStringLiteral("console-behind-tls"));
+    const QCommandLineOption notifyUrl(QStringLiteral("notify-url"), QString(),
+                                       QStringLiteral("url"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
-    parser.addOptions({listen, database, configFile, json, help});
+    parser.addOptions(
+        {listen, database, configFile, json, consoleListen, consoleBehindTls, notifyUrl, help});
     if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (parser.isSet(help)) {
@@ -132,12 +208,13 @@ int runCommand(const QStringList& arguments)
     // Each command and how many words it takes, itself included.
     static const QHash<QString, qsizetype> known{{"serve", 1}, {"devices", 1}, {"conversation", 2},
                                                  {"reply", 3}, {"retract", 2}, {"crashes", 1},
-                                                 {"crash", 2}, {"backup", 2}};
+                                                 {"crash", 2}, {"backup", 2},
+                                                 {"console-user", -1}};
     if (!known.contains(command))
         return usage(command.isEmpty()
                          ? QStringLiteral("no command")
                          : QStringLiteral("unknown command \"%1\"").arg(terminalSafe(command)));
-    if (words.size() != known.value(command))
+    if (known.value(command) > 0 && words.size() != known.value(command))
         return usage(QStringLiteral("wrong number of arguments for %1").arg(command));
 
     const QString fromEnvironment = qEnvironmentVariable("VELMORA_SERVICE_CONFIG");
@@ -177,10 +254,22 @@ int runCommand(const QStringList& arguments)
         // Said now and not as a 503 to every request.
         if (!store->checkWritable())
             return failure(store->lastError());
-        return serve(*store, parser.isSet(listen)        ? parser.value(listen)
-                             : !config->listen.isEmpty() ? config->listen
-                                                         : QStringLiteral("127.0.0.1:8080"));
+        auto pick = [&](const QCommandLineOption& option, const QString& configured,
+                        const QString& fallback) {
+            return parser.isSet(option)    ? parser.value(option)
+                   : !configured.isEmpty() ? configured
+                                           : fallback;
+        };
+        const QString tls = config->consoleBehindTls.toLower();
+        return serve(*store,
+                     {pick(listen, config->listen, QStringLiteral("127.0.0.1:8080")),
+                      pick(consoleListen, config->consoleListen, QStringLiteral("127.0.0.1:8081")),
+                      parser.isSet(consoleBehindTls) || tls == QLatin1String("yes") ||
+                          tls == QLatin1String("true"),
+                      pick(notifyUrl, config->notifyUrl, QString())});
     }
+    if (command == QLatin1String("console-user"))
+        return ConsoleUsers::run(*store, words);
     if (command == QLatin1String("backup"))
         return backup(*store, words[1]);
     if (command == QLatin1String("devices"))

@@ -37,7 +37,9 @@ std::optional<QString> resolveDevice(Store& store, const QString& given)
 QString author(const Store::Entry& e)
 {
     if (e.kind == QLatin1String("maker"))
-        return QStringLiteral("maker #%1, %2").arg(e.id).arg(e.state);
+        return (e.author.isEmpty() ? QStringLiteral("maker")
+                                   : QStringLiteral("maker %1").arg(terminalSafe(e.author))) +
+               QStringLiteral(" #%1, %2").arg(e.id).arg(e.state);
     QString who = e.kind == QLatin1String("reply") ? QStringLiteral("user reply")
                                                    : QStringLiteral("user report");
     if (!e.email.isEmpty())
@@ -143,6 +145,8 @@ int conversation(Store& store, const QString& given, bool json)
         if (maker) {
             o.insert("state", e.state);
             o.insert("acknowledged", e.state == QLatin1String("acknowledged"));
+            if (!e.author.isEmpty())
+                o.insert("author", e.author);
         }
         array.append(o);
     }

@@ -21,7 +21,9 @@ std::optional<ServiceConfig> ServiceConfig::read(const QString& path, bool expli
     const QHash<QString, QString*> keys{{"listen", &config.listen},
                                         {"database", &config.database},
                                         {"database-password-file", &config.databasePasswordFile},
-                                        {"console-listen", &config.consoleListen}};
+                                        {"console-listen", &config.consoleListen},
+                                        {"console-behind-tls", &config.consoleBehindTls},
+                                        {"notify-url", &config.notifyUrl}};
     int number = 0;
     for (const QString& raw : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
         ++number;

@@ -14,6 +14,8 @@ struct ServiceConfig {
     QString database;             // sqlite:PATH or postgresql://…
     QString databasePasswordFile; // PostgreSQL's password, kept out of the process list
     QString consoleListen;        // the maker's console: ADDRESS:PORT
+    QString consoleBehindTls;     // "yes": the console is reached over HTTPS only
+    QString notifyUrl;            // where new reports and crash groups are told
 
     // The file at path; an absent default file is an empty configuration, anything else
     // unreadable or malformed is an error (said in *error).

@@ -35,8 +35,8 @@ std::pair<qsizetype, qsizetype> headEnd(const QByteArray& head)
 } // namespace
 
 RequestGuard::RequestGuard(std::function<std::optional<qint64>(const QByteArray&)> limitFor,
-                           QObject* parent)
-    : QTcpServer(parent), m_limitFor(std::move(limitFor))
+                           QObject* parent, qint64 otherPathsLimit)
+    : QTcpServer(parent), m_limitFor(std::move(limitFor)), m_otherPathsLimit(otherPathsLimit)
 {
     setListenBacklogSize(kMaxConnections);
 }
@@ -168,7 +168,7 @@ int RequestGuard::judge(const QByteArray& head, Progress& progress, QByteArray* 
             return 411; // chunked bodies have no length to judge them by
         }
     }
-    if (length > routeLimit.value_or(kMaxUnknownPathBytes))
+    if (length > routeLimit.value_or(m_otherPathsLimit))
         return 413;
     progress.bodyLeft = length;
     return 0;

@@ -35,9 +35,11 @@ public:
     // Bodies sent to paths the service does not answer (404 anyway).
     static constexpr qint64 kMaxUnknownPathBytes = 4 * 1024;
 
-    // limitFor: the body limit of one of the service's paths (POST only), nothing elsewhere.
+    // limitFor: the body limit of one of the service's paths (POST only), nothing elsewhere;
+    // otherPathsLimit: the limit of any other path, whatever its method.
     explicit RequestGuard(std::function<std::optional<qint64>(const QByteArray& path)> limitFor,
-                          QObject* parent = nullptr);
+                          QObject* parent = nullptr,
+                          qint64 otherPathsLimit = kMaxUnknownPathBytes);
 
 protected:
     void incomingConnection(qintptr descriptor) override;
@@ -56,6 +58,7 @@ private:
     void forget(QTcpSocket* socket);
 
     std::function<std::optional<qint64>(const QByteArray&)> m_limitFor;
+    qint64 m_otherPathsLimit;
     QHash<QTcpSocket*, Progress> m_progress;
     QHash<QHostAddress, int> m_perAddress;
 };

@@ -2,18 +2,13 @@
 
 #include "service/ServiceContract.h"
 #include "store/Store.h"
-#include "store/StorePool.h"
+#include "StoreCall.h"
+#include "console/Notifier.h"
+#include "store/CrashSignature.h"
 
-#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPointer>
-#include <QTcpSocket>
-#include <QTimer>
 
-#include <atomic>
-#include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -66,7 +61,8 @@ std::optional<qint64> ServiceRoutes::bodyLimit(const QByteArray& path)
     return std::nullopt;
 }
 
-ServiceRoutes::ServiceRoutes(QHttpServer& server, StorePool& stores) : m_stores(stores)
+ServiceRoutes::ServiceRoutes(QHttpServer& server, StorePool& stores, Notifier* notifier)
+    : m_stores(stores), m_notifier(notifier)
 {
     using Method = QHttpServerRequest::Method;
     server.route(ServiceContract::kSyncPath, Method::Post,
@@ -86,51 +82,16 @@ ServiceRoutes::ServiceRoutes(QHttpServer& server, StorePool& stores) : m_stores(
 void ServiceRoutes::withStore(Responder&& responder,
                               std::function<std::optional<QJsonObject>(Store&)> work)
 {
-    // Answered once, on this (the network) thread: by the database's result, or by the
-    // deadline, whichever comes first; not at all when the client has gone meanwhile.
-    // The responder is used and let go on this thread only, whichever thread drops the last
-    // reference to the rest.
-    struct Pending {
-        explicit Pending(Responder&& r) : socket(r.socket()) { responder.emplace(std::move(r)); }
-        std::optional<Responder> responder;
-        QPointer<QTcpSocket> socket;
-        std::atomic<bool> answered{false};
-        void answer(const QJsonObject& body, Status status)
-        {
-            if (answered.exchange(true))
-                return;
-            if (socket)
-                writeJson(*responder, body, status);
-            responder.reset();
-        }
-    };
-    auto pending = std::make_shared<Pending>(std::move(responder));
-    // The application object outlives every request: answers are posted to its thread.
-    QObject* network = QCoreApplication::instance();
-    m_stores.run([pending, network, work = std::move(work)](Store* store) {
-        if (pending->answered) // answered 503 while it waited: the client will come again
-            return;
-        std::optional<QJsonObject> body = store ? work(*store) : std::nullopt;
-        if (!body)
-            // The journal keeps why (stderr under systemd).
-            std::fprintf(stderr, "velmora-service: answered 503: %s\n",
-                         store ? qPrintable(store->lastError()) : "no database connection");
-        QMetaObject::invokeMethod(network, [pending, body] {
-            if (body)
-                pending->answer(*body, Status::Ok);
-            else
-                pending->answer(kRefusal, Status::ServiceUnavailable);
+    StoreCall::run(
+        m_stores, std::move(responder),
+        [](Responder& responder, const StoreCall::Answer& answer) {
+            writeJson(responder, answer.body, answer.status);
+        },
+        [work = std::move(work)](Store& store) -> std::optional<StoreCall::Answer> {
+            if (std::optional<QJsonObject> body = work(store))
+                return StoreCall::Answer{*body};
+            return std::nullopt;
         });
-    });
-    QTimer::singleShot(kDatabaseDeadlineMs, network, [pending] {
-        if (pending->answered)
-            return;
-        std::fprintf(stderr,
-                     "velmora-service: answered 503: the database did not answer "
-                     "within %d ms\n",
-                     kDatabaseDeadlineMs);
-        pending->answer(kRefusal, Status::ServiceUnavailable);
-    });
 }
 
 void ServiceRoutes::sync(const QHttpServerRequest& request, Responder&& responder)
@@ -157,10 +118,13 @@ void ServiceRoutes::report(const QHttpServerRequest& request, Responder&& respon
         return writeJson(responder, kRefusal, Status::BadRequest);
     if (!m_reports.allow(report->device))
         return writeJson(responder, kRefusal, Status::TooManyRequests);
-    withStore(std::move(responder), [report = *report](Store& store) -> std::optional<QJsonObject> {
+    withStore(std::move(responder), [report = *report, notifier = m_notifier](
+                                        Store& store) -> std::optional<QJsonObject> {
         if (!store.addReport(report.device, report.version, report.os, report.text, report.email,
                              report.reply))
             return std::nullopt;
+        if (notifier && !report.reply)
+            notifier->newReport(report.device);
         return kAccepted;
     });
 }
@@ -174,10 +138,15 @@ void ServiceRoutes::crash(const QHttpServerRequest& request, Responder&& respond
         return writeJson(responder, kRefusal, Status::BadRequest);
     if (!m_crashes.allow(crash->device))
         return writeJson(responder, kRefusal, Status::TooManyRequests);
-    withStore(std::move(responder), [crash = *crash](Store& store) -> std::optional<QJsonObject> {
+    withStore(std::move(responder), [crash = *crash, notifier = m_notifier](
+                                        Store& store) -> std::optional<QJsonObject> {
+        bool newGroup = false;
         if (!store.addCrash(crash.device, crash.kind, crash.message, crash.stack, crash.version,
-                            crash.os))
+                            crash.os, notifier ? &newGroup : nullptr))
             return std::nullopt;
+        if (newGroup)
+            notifier->newCrashGroup(crashSignature(crash.kind, crash.message, crash.stack,
+                                                   crash.version));
         return kAccepted;
     });
 }

@@ -8,6 +8,7 @@
 
 #include <optional>
 
+class Notifier;
 class Store;
 class StorePool;
 
@@ -31,22 +32,19 @@ public:
     // The body limit of one of the three paths, nothing for any other.
     static std::optional<qint64> bodyLimit(const QByteArray& path);
 
-    // A database that does not answer within this gets the client a 503 (a stalled server, a
-    // lock held elsewhere); the application tries again at its next sync.
-    static constexpr int kDatabaseDeadlineMs = 2000;
-
-    ServiceRoutes(QHttpServer& server, StorePool& stores);
+    // notifier: told of new reports and crash groups, when given.
+    ServiceRoutes(QHttpServer& server, StorePool& stores, Notifier* notifier = nullptr);
 
 private:
     using Responder = QHttpServerResponder;
     void sync(const QHttpServerRequest& request, Responder&& responder);
     void report(const QHttpServerRequest& request, Responder&& responder);
     void crash(const QHttpServerRequest& request, Responder&& responder);
-    // Runs work on a database connection and answers its body with 200; 503 when it fails or
-    // takes too long.
+    // Runs work on a database connection and answers its body with 200 (503: see StoreCall).
     void withStore(Responder&& responder, std::function<std::optional<QJsonObject>(Store&)> work);
 
     StorePool& m_stores;
+    Notifier* m_notifier;
     RateLimiter m_reports{kReportBurst, kReportPeriodMs};
     RateLimiter m_crashes{kCrashBurst, kCrashPeriodMs};
 };

@@ -1,6 +1,7 @@
 #include "Store.h"
 
 #include "CrashSignature.h"
+#include "StoreValues.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,19 +26,16 @@ constexpr int kPostgresLockMs = 1000;
 // Advisory lock taken by the instance that migrates a shared PostgreSQL database.
 constexpr qint64 kMigrationLock = 0x56454c4d4f5241; // "VELMORA"
 
-qint64 nowMs()
-{
-    return QDateTime::currentMSecsSinceEpoch();
-}
+using namespace StoreValues;
 
-QDateTime fromMs(const QVariant& ms)
+// What the inbox shows of a message: its start, without leading blank lines.
+QString previewOf(const QString& text)
 {
-    return QDateTime::fromMSecsSinceEpoch(ms.toLongLong(), Qt::UTC);
-}
-
-QVariant nullable(const std::optional<QString>& text)
-{
-    return text ? QVariant(*text) : QVariant(QMetaType::fromType<QString>());
+    constexpr qsizetype kPreview = 200;
+    qsizetype start = 0;
+    while (start < text.size() && text[start].isSpace())
+        ++start;
+    return text.mid(start, kPreview);
 }
 
 } // namespace
@@ -342,14 +340,34 @@ bool Store::recordDevice(const QString& device, const QString& version, const QS
                          qint64 ack)
 {
     // One statement: a device's first contact creates it, later ones refresh it.
-    QSqlQuery& q = prepared("record-device", syncStatements(m_postgres).recordVisit);
     const qint64 now = nowMs();
-    for (const QVariant& v : {QVariant(device), QVariant(now), QVariant(now), QVariant(version),
-                              QVariant(system), QVariant(ack), QVariant(device)})
+    return execute("record-device", syncStatements(m_postgres).recordVisit,
+                   {device, now, now, version, system, ack, device},
+                   QStringLiteral("cannot record the device"));
+}
+
+bool Store::execute(std::string_view key, const QString& sql, const QVariantList& values,
+                    const QString& what)
+{
+    QSqlQuery& q = prepared(key, sql);
+    for (const QVariant& v : values)
         q.addBindValue(v);
     const bool done = q.exec();
+    const QSqlError error = q.lastError();
     q.finish();
-    return done || fail(QStringLiteral("cannot record the device"), q.lastError());
+    return done || fail(what, error);
+}
+
+bool Store::inTransaction(const QString& what, const std::function<bool()>& steps)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.transaction())
+        return fail(what);
+    if (!steps()) {
+        db.rollback();
+        return false;
+    }
+    return db.commit() || fail(what);
 }
 
 std::optional<Store::Offer> Store::sync(const QString& device, const QString& version,
@@ -400,40 +418,51 @@ std::optional<Store::Offer> Store::sync(const QString& device, const QString& ve
 bool Store::addReport(const QString& device, const QString& version, const QString& system,
                       const QString& text, const std::optional<QString>& email, bool reply)
 {
-    if (!connect() || !recordDevice(device, version, system, 0))
+    if (!connect())
         return false;
-    QSqlQuery& q = prepared("add-report",
-                            QStringLiteral("INSERT INTO reports (device, text, email, version, "
-                                           "system, received, kind) VALUES (?, ?, ?, ?, ?, ?, ?)"));
-    for (const QVariant& v :
-         {QVariant(device), QVariant(text), nullable(email), QVariant(version), QVariant(system),
-          QVariant(nowMs()), QVariant(reply ? QStringLiteral("reply") : QStringLiteral("report"))})
-        q.addBindValue(v);
-    const bool done = q.exec();
-    q.finish();
-    return done || fail(QStringLiteral("cannot store the report"), q.lastError());
+    const qint64 now = nowMs();
+    const QString what = QStringLiteral("cannot store the report");
+    return inTransaction(what, [&] {
+        return recordDevice(device, version, system, 0) &&
+               execute("add-report",
+                       QStringLiteral("INSERT INTO reports (device, text, email, version, system, "
+                                      "received, kind) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                       {device, text, nullable(email), version, system, now,
+                        reply ? QStringLiteral("reply") : QStringLiteral("report")},
+                       what) &&
+               // The conversation needs an answer again, even one marked handled.
+               execute("report-conversation",
+                       QStringLiteral("UPDATE devices SET last_user_message = ?, "
+                                      "last_activity = ?, attention = 1, preview = ?, "
+                                      "email = COALESCE(?, email) WHERE id = ?"),
+                       {now, now, previewOf(text), nullable(email), device}, what);
+    });
 }
 
 bool Store::addCrash(const QString& device, const QString& kind, const QString& message,
-                     const QString& stack, const QString& version, const QString& system)
+                     const QString& stack, const QString& version, const QString& system,
+                     bool* newGroup)
 {
     if (!connect())
         return false;
     // "?" is a crash from before the device had an identifier: no device to know.
     if (device != QLatin1String("?") && !recordDevice(device, version, system, 0))
         return false;
-    QSqlQuery& q =
-        prepared("add-crash",
-                 QStringLiteral("INSERT INTO crashes (device, kind, message, stack, version, "
-                                "system, signature, received) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
-    for (const QVariant& v :
-         {QVariant(device), QVariant(kind), QVariant(message), QVariant(stack), QVariant(version),
-          QVariant(system), QVariant(crashSignature(kind, message, stack, version)),
-          QVariant(nowMs())})
-        q.addBindValue(v);
-    const bool done = q.exec();
-    q.finish();
-    return done || fail(QStringLiteral("cannot store the crash"), q.lastError());
+    const QString signature = crashSignature(kind, message, stack, version);
+    if (newGroup) {
+        QSqlQuery& known =
+            prepared("crash-known", QStringLiteral("SELECT 1 FROM crashes WHERE signature = ?"));
+        known.addBindValue(signature);
+        if (!known.exec())
+            return fail(QStringLiteral("cannot look for the crash group"), known.lastError());
+        *newGroup = !known.next();
+        known.finish();
+    }
+    return execute("add-crash",
+                   QStringLiteral("INSERT INTO crashes (device, kind, message, stack, version, "
+                                  "system, signature, received) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+                   {device, kind, message, stack, version, system, signature, nowMs()},
+                   QStringLiteral("cannot store the crash"));
 }
 
 bool Store::deviceExists(const QString& device)
@@ -469,7 +498,8 @@ std::optional<QStringList> Store::devicesMatching(const QString& given)
     return found;
 }
 
-std::optional<qint64> Store::addMakerMessage(const QString& device, const QString& text)
+std::optional<qint64> Store::addMakerMessage(const QString& device, const QString& text,
+                                             const QString& author)
 {
     if (makerTextProblem(text)) {
         m_error = *makerTextProblem(text);
@@ -477,18 +507,29 @@ std::optional<qint64> Store::addMakerMessage(const QString& device, const QStrin
     }
     if (!connect() || !deviceExists(device))
         return std::nullopt;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    const QString insert =
-        QStringLiteral("INSERT INTO maker_messages (device, text, written) VALUES (?, ?, ?)");
-    q.prepare(m_postgres ? insert + QStringLiteral(" RETURNING id") : insert);
-    q.addBindValue(device);
-    q.addBindValue(text);
-    q.addBindValue(nowMs());
-    if (!q.exec())
-        return fail(QStringLiteral("cannot store the message"), q.lastError()), std::nullopt;
-    if (m_postgres)
-        return q.next() ? std::optional<qint64>(q.value(0).toLongLong()) : std::nullopt;
-    return q.lastInsertId().toLongLong();
+    const qint64 now = nowMs();
+    const QString what = QStringLiteral("cannot store the message");
+    qint64 id = 0;
+    const bool done = inTransaction(what, [&] {
+        const QString insert = QStringLiteral(
+            "INSERT INTO maker_messages (device, text, written, author) VALUES (?, ?, ?, ?)");
+        QSqlQuery& q = prepared("add-maker-message",
+                                m_postgres ? insert + QStringLiteral(" RETURNING id") : insert);
+        const auto byAccount = author.isEmpty() ? std::nullopt : std::optional(author);
+        for (const QVariant& v : {QVariant(device), QVariant(text), QVariant(now),
+                                  nullable(byAccount)})
+            q.addBindValue(v);
+        if (!q.exec())
+            return fail(what, q.lastError());
+        id = m_postgres ? (q.next() ? q.value(0).toLongLong() : 0) : q.lastInsertId().toLongLong();
+        q.finish();
+        return id > 0 &&
+               execute("answer-conversation",
+                       QStringLiteral("UPDATE devices SET last_answer = ?, last_activity = ?, "
+                                      "attention = 0, preview = ? WHERE id = ?"),
+                       {now, now, previewOf(text), device}, what);
+    });
+    return done ? std::optional<qint64>(id) : std::nullopt;
 }
 
 Store::Retraction Store::retract(qint64 messageId)
@@ -506,8 +547,21 @@ Store::Retraction Store::retract(qint64 messageId)
     if (!q.exec())
         return fail(QStringLiteral("cannot take the message back"), q.lastError()),
                Retraction::Failed;
-    if (q.numRowsAffected() == 1)
-        return Retraction::Done;
+    if (q.numRowsAffected() == 1) {
+        // The answer no longer counts: the user may be waiting again.
+        const QString lastAnswer = QStringLiteral(
+            "(SELECT MAX(written) FROM maker_messages WHERE device = devices.id "
+            "AND retracted IS NULL)");
+        return execute("retract-conversation",
+                       QStringLiteral("UPDATE devices SET last_answer = %1, attention = CASE WHEN "
+                                      "last_user_message > COALESCE(%1, 0) AND "
+                                      "last_user_message > COALESCE(handled, 0) THEN 1 ELSE 0 END "
+                                      "WHERE id = (SELECT device FROM maker_messages WHERE id = ?)")
+                           .arg(lastAnswer),
+                       {messageId}, QStringLiteral("cannot take the message back"))
+                   ? Retraction::Done
+                   : Retraction::Failed;
+    }
     QSqlQuery exists(db);
     exists.prepare(QStringLiteral("SELECT 1 FROM maker_messages WHERE id = ?"));
     exists.addBindValue(messageId);
@@ -578,11 +632,11 @@ std::optional<QList<Store::Entry>> Store::conversation(const QString& device)
         return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral(
-        "SELECT r.kind, r.id, r.text, r.email, r.received, '' FROM reports r WHERE r.device = ? "
-        "UNION ALL SELECT 'maker', m.id, m.text, NULL, m.written, "
+        "SELECT r.kind, r.id, r.text, r.email, r.received, '', NULL FROM reports r "
+        "WHERE r.device = ? UNION ALL SELECT 'maker', m.id, m.text, NULL, m.written, "
         "CASE WHEN m.retracted IS NOT NULL THEN 'retracted' WHEN m.id <= d.acked "
-        "THEN 'acknowledged' WHEN m.offered IS NOT NULL THEN 'offered' ELSE 'queued' END "
-        "FROM maker_messages m JOIN devices d ON d.id = m.device WHERE m.device = ? "
+        "THEN 'acknowledged' WHEN m.offered IS NOT NULL THEN 'offered' ELSE 'queued' END, "
+        "m.author FROM maker_messages m JOIN devices d ON d.id = m.device WHERE m.device = ? "
         "ORDER BY 5, 2"));
     q.addBindValue(device);
     q.addBindValue(device);
@@ -591,7 +645,8 @@ std::optional<QList<Store::Entry>> Store::conversation(const QString& device)
     QList<Entry> list;
     while (q.next())
         list.append({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toString(),
-                     q.value(3).toString(), fromMs(q.value(4)), q.value(5).toString()});
+                     q.value(3).toString(), fromMs(q.value(4)), q.value(5).toString(),
+                     q.value(6).toString()});
     return list;
 }
 

@@ -8,6 +8,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
 
 #include <functional>
 #include <map>
@@ -41,7 +42,33 @@ public:
         QString text;
         QString email;
         QDateTime at;
-        QString state; // maker messages: "queued", "offered", "acknowledged" or "retracted"
+        QString state;  // maker messages: "queued", "offered", "acknowledged" or "retracted"
+        QString author; // maker messages: the console account that wrote it, empty otherwise
+    };
+    struct Conversation { // one row of the console's inbox
+        QString device;
+        QString email; // the newest address the user gave
+        QString version;
+        QString system;
+        QString preview; // the start of the newest message
+        QDateTime lastActivity;
+        bool attention = false; // the user wrote after the last answer and after "handled"
+    };
+    struct DeviceFacts {
+        QString id; // empty: no such device
+        QDateTime firstSeen;
+        QDateTime lastSeen;
+        QString version;
+        QString system;
+        QStringList emails;
+        bool attention = false;
+    };
+    struct DeviceCrash { // the crashes of one device, by group
+        QString signature;
+        QString kind;
+        QString message;
+        qint64 count = 0;
+        QDateTime lastSeen;
     };
     struct CrashGroup {
         QString signature;
@@ -95,11 +122,15 @@ public:
     // A report or a crash makes its device known, as a sync does.
     bool addReport(const QString& device, const QString& version, const QString& system,
                    const QString& text, const std::optional<QString>& email, bool reply = false);
+    // newGroup, when given, tells whether this crash opened a new group.
     bool addCrash(const QString& device, const QString& kind, const QString& message,
-                  const QString& stack, const QString& version, const QString& system);
+                  const QString& stack, const QString& version, const QString& system,
+                  bool* newGroup = nullptr);
     // The new message's id; nothing when the device is unknown, the text refused by
     // makerTextProblem() or the database fails.
-    std::optional<qint64> addMakerMessage(const QString& device, const QString& text);
+    // author: the console account that wrote it; empty from the command line.
+    std::optional<qint64> addMakerMessage(const QString& device, const QString& text,
+                                          const QString& author = QString());
     // Takes back a maker message that its device has not acknowledged yet.
     Retraction retract(qint64 messageId);
 
@@ -115,6 +146,21 @@ public:
     // The devices whose id is given (any case) or begins with given (8 characters or more).
     std::optional<QStringList> devicesMatching(const QString& given);
 
+    // The console. Conversations needing an answer first, then by last activity; search, when
+    // given, keeps those whose reports, replies or e-mail addresses contain it.
+    std::optional<QList<Conversation>> inbox(const QString& search, int offset, int limit);
+    std::optional<qint64> waitingCount();
+    std::optional<DeviceFacts> deviceFacts(const QString& device);
+    std::optional<QList<DeviceCrash>> crashesOfDevice(const QString& device);
+    // Out of the waiting ones until the user writes again.
+    bool markHandled(const QString& device);
+    // Console accounts; a password is only ever kept as its hash.
+    bool addConsoleUser(const QString& name, const QString& passwordHash, bool replace);
+    bool removeConsoleUser(const QString& name);
+    // The account's hash: empty when there is no such account, nothing when the database fails.
+    std::optional<QString> consoleUserHash(const QString& name);
+    std::optional<QStringList> consoleUsers();
+
 private:
     explicit Store(QString connectionName);
     bool connect();
@@ -125,6 +171,11 @@ private:
                       qint64 ack);
     QList<CrashGroup> readGroups(QSqlQuery& q);
     bool readVersions(CrashGroup& group);
+    // Runs a kept statement with these values; what says what failed.
+    bool execute(std::string_view key, const QString& sql, const QVariantList& values,
+                 const QString& what);
+    // Both sides of a write, or neither.
+    bool inTransaction(const QString& what, const std::function<bool()>& steps);
 
     QString m_connection;
     QString m_url;

@@ -11,7 +11,7 @@ trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev
 fail() { echo "reverse-proxy: $*" >&2; exit 1; }
 chmod 755 "$work"
 
-"$build/service/velmora-service" serve --listen 127.0.0.1:0 --database "sqlite:$work/service.sqlite" \
+"$build/service/velmora-service" serve --listen 127.0.0.1:0 --console-listen 127.0.0.1:0 --database "sqlite:$work/service.sqlite" \
     > "$work/service.out" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do grep -q listening "$work/service.out" && break; sleep 0.1; done

@@ -59,24 +59,30 @@ public:
 
     QString database() const { return m_database; }
 
-    // Starts `serve` and waits for the line giving its port.
-    bool start()
+    // Starts `serve` (with extra options) and waits for the lines giving its ports.
+    bool start(const QStringList& extra = {})
     {
         m_server.setProgram(QStringLiteral(VELMORA_SERVICE_BIN));
-        m_server.setArguments({"serve", "--listen", "127.0.0.1:0", "--database", m_database});
+        m_server.setArguments(QStringList{"serve", "--listen", "127.0.0.1:0", "--console-listen",
+                                          "127.0.0.1:0", "--database", m_database} +
+                              extra);
         m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_server.start();
         QByteArray said;
         if (!QTest::qWaitFor(
                 [&] {
                     said += m_server.readAllStandardOutput();
-                    return said.contains('\n') || m_server.state() == QProcess::NotRunning;
+                    return said.count('\n') >= 2 || m_server.state() == QProcess::NotRunning;
                 },
                 20000))
             return false;
-        const QByteArray line = said.left(said.indexOf('\n'));
-        m_port = quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
-        return m_port != 0;
+        const QList<QByteArray> lines = said.split('\n');
+        auto portOf = [](const QByteArray& line) {
+            return quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
+        };
+        m_port = portOf(lines.value(0));
+        m_consolePort = portOf(lines.value(1));
+        return m_port != 0 && m_consolePort != 0;
     }
     void stop()
     {
@@ -91,10 +97,10 @@ public:
     // One request on its own connection; head is sent as given, then body. byteByByte sends
     // one byte a segment, as a slow or hostile client cuts a request.
     Reply send(const QByteArray& head, const QByteArray& body = {}, bool byteByByte = false,
-               int timeoutMs = 10000) const
+               int timeoutMs = 10000, quint16 port = 0) const
     {
         QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        socket.connectToHost(QHostAddress::LocalHost, port ? port : m_port);
         if (!socket.waitForConnected(5000))
             return {};
         socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -139,6 +145,18 @@ public:
                     body);
     }
 
+    // A request to the maker's console, as its page sends them; fields: extra header lines.
+    Reply console(const QByteArray& method, const QByteArray& path, const QByteArray& body = {},
+                  const QByteArray& fields = {}) const
+    {
+        return send(method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+                        QByteArray::number(m_consolePort) +
+                        "\r\nConnection: close\r\nContent-Length: " +
+                        QByteArray::number(body.size()) + "\r\n" + fields + "\r\n",
+                    body, false, 10000, m_consolePort);
+    }
+    quint16 consolePort() const { return m_consolePort; }
+
     // One SQL statement on the service's database, or on the cluster's "postgres" database
     // (for what a database cannot do to itself): what an older version or an administrator
     // left there.
@@ -175,10 +193,11 @@ public:
     }
 
     // A maker's command on the same database (or the one its arguments give): its exit code
-    // and standard output; errors gets
-    // its standard error, inChild runs in the child before the program (limits, user).
+    // and standard output; errors gets its standard error, inChild runs in the child before the
+    // program (limits, user), input is its standard input.
     QPair<int, QByteArray> command(const QStringList& arguments, QByteArray* errors = nullptr,
-                                   const std::function<void()>& inChild = {}) const
+                                   const std::function<void()>& inChild = {},
+                                   const QByteArray& input = {}) const
     {
         QProcess process;
         if (!errors)
@@ -189,6 +208,8 @@ public:
         const bool ownDatabase = arguments.contains("--database") || arguments.contains("--config");
         process.start(QStringLiteral(VELMORA_SERVICE_BIN),
                       ownDatabase ? arguments : arguments + QStringList{"--database", m_database});
+        process.write(input);
+        process.closeWriteChannel();
         process.waitForFinished(20000);
         if (errors)
             *errors = process.readAllStandardError();
@@ -201,4 +222,5 @@ private:
     QString m_database;
     QProcess m_server;
     quint16 m_port = 0;
+    quint16 m_consolePort = 0;
 };

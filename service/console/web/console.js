@@ -1,0 +1,295 @@
+// The maker's console. Every text that came from a user is put in the page as text
+// (textContent), never as markup; the page has no inline script (its policy forbids it).
+'use strict';
+
+const session = { user: '', csrf: '' };
+const $ = (id) => document.getElementById(id);
+// Never polled faster: the count of what waits.
+const WAITING_POLL_MS = 60000;
+
+// Controls that would reorder or hide what is shown (bidi overrides, zero-width marks) are
+// shown by name, so that a text cannot pretend to say something else.
+const HIDDEN_CONTROLS = /[\u0000-\u0008\u000b-\u001f\u007f-\u009f\u061c\u200b-\u200f\u202a-\u202e\u2060-\u2069\ufeff]/g;
+
+function visibleText(given) {
+  const text = String(given ?? '');
+  const out = document.createDocumentFragment();
+  let last = 0;
+  for (const match of text.matchAll(HIDDEN_CONTROLS)) {
+    out.append(text.slice(last, match.index));
+    const code = match[0].codePointAt(0).toString(16).toUpperCase().padStart(4, '0');
+    out.append(el('span', { class: 'control', text: `⟦U+${code}⟧` }));
+    last = match.index + match[0].length;
+  }
+  out.append(text.slice(last));
+  return out;
+}
+
+function el(tag, props = {}, ...children) {
+  const node = document.createElement(tag);
+  for (const [key, value] of Object.entries(props)) {
+    if (key === 'text') node.textContent = value;
+    else if (key === 'class') node.className = value;
+    else if (key.startsWith('on')) node.addEventListener(key.slice(2), value);
+    else node.setAttribute(key, value);
+  }
+  for (const child of children) if (child !== null && child !== undefined) node.append(child);
+  return node;
+}
+
+function shortId(id) { return String(id).slice(0, 8); }
+
+function ago(ms) {
+  if (ms === null || ms === undefined) return '';
+  const minutes = Math.max(0, Math.round((Date.now() - ms) / 60000));
+  if (minutes < 1) return "à l'instant";
+  if (minutes < 60) return `il y a ${minutes} min`;
+  const hours = Math.round(minutes / 60);
+  if (hours < 48) return `il y a ${hours} h`;
+  return `il y a ${Math.round(hours / 24)} j`;
+}
+
+function dateText(ms) {
+  return ms === null || ms === undefined ? 'jamais' : new Date(ms).toLocaleString('fr-FR');
+}
+
+function firstLine(text) {
+  return String(text ?? '').split('\n').find((line) => line.trim() !== '') ?? '';
+}
+
+async function api(path, body) {
+  const options = { credentials: 'same-origin', headers: {} };
+  if (body !== undefined) {
+    options.method = 'POST';
+    options.headers['Content-Type'] = 'application/json';
+    options.headers['X-Velmora-Csrf'] = session.csrf;
+    options.body = JSON.stringify(body);
+  }
+  let response;
+  try {
+    response = await fetch(path, options);
+  } catch (error) {
+    return { status: 0, body: { error: 'Le service ne répond pas.' } };
+  }
+  const answer = { status: response.status, body: await response.json().catch(() => ({})) };
+  if (typeof answer.body.waiting === 'number') showWaiting(answer.body.waiting);
+  if (answer.status === 401 && path !== '/api/login') showLogin();
+  if (answer.status === 503) answer.body.error = 'La base de données ne répond pas : réessayez.';
+  return answer;
+}
+
+function showWaiting(count) {
+  $('waiting').textContent = count > 0 ? `${count} en attente` : '';
+  document.title = (count > 0 ? `(${count}) ` : '') + 'Console de VelmoraVovir';
+}
+
+function showLogin() {
+  session.user = '';
+  session.csrf = '';
+  $('bar').hidden = true;
+  $('main').replaceChildren();
+  $('login').hidden = false;
+  $('login-name').focus();
+}
+
+function signedIn(user, csrf) {
+  session.user = user;
+  session.csrf = csrf;
+  $('login').hidden = true;
+  $('bar').hidden = false;
+  $('user').textContent = user;
+  route();
+}
+
+function problem(message) {
+  return el('p', { class: 'error', role: 'alert', text: message || 'Erreur inattendue.' });
+}
+
+function show(title, ...content) {
+  $('main').replaceChildren(el('h1', { text: title }), ...content);
+}
+
+function table(headings, rows) {
+  return el('table', {},
+    el('thead', {}, el('tr', {}, ...headings.map((h) => el('th', { text: h })))),
+    el('tbody', {}, ...rows));
+}
+
+async function inbox(search, offset = 0) {
+  const query = new URLSearchParams({ q: search, offset: String(offset) });
+  const { status, body } = await api(`/api/inbox?${query}`);
+  if (!session.user) return;
+  const field = el('input', { type: 'search', id: 'search', value: search,
+    placeholder: 'Rechercher dans les messages des utilisateurs et leurs adresses' });
+  const form = el('form', { class: 'search', onsubmit: (event) => {
+    event.preventDefault();
+    location.hash = '#/?q=' + encodeURIComponent(field.value.trim());
+  } }, field, el('button', { type: 'submit', text: 'Rechercher' }));
+  if (status !== 200) return show('Boîte de réception', form, problem(body.error));
+  const rows = body.conversations.map((c) => el('tr', { class: c.new ? 'new' : '' },
+    el('td', {}, c.new ? el('span', { class: 'tag', text: 'Nouveau' }) : null),
+    el('td', {}, el('a', { href: '#/conversation/' + encodeURIComponent(c.device),
+      title: c.device }, visibleText(shortId(c.device)))),
+    el('td', {}, visibleText(c.email)),
+    el('td', {}, visibleText(c.version)),
+    el('td', {}, visibleText(c.system)),
+    el('td', { class: 'preview' }, visibleText(firstLine(c.preview))),
+    el('td', { text: ago(c.at), title: dateText(c.at) })));
+  const list = rows.length
+    ? table(['', 'Appareil', 'E-mail', 'Version', 'Système', 'Dernier message', 'Quand'], rows)
+    : el('p', { class: 'empty', text: search ? 'Aucune conversation ne contient ce texte.'
+                                             : 'Aucune conversation pour le moment.' });
+  const pages = el('p', {},
+    offset > 0 ? el('button', { type: 'button', text: 'Précédentes',
+      onclick: () => inbox(search, Math.max(0, offset - body.conversations.length)) }) : null,
+    body.more ? el('button', { type: 'button', text: 'Suivantes',
+      onclick: () => inbox(search, offset + body.conversations.length) }) : null);
+  show('Boîte de réception', form, list, pages);
+}
+
+const WHO = { report: "Signalement de l'utilisateur", reply: "Réponse de l'utilisateur" };
+const STATE = { queued: 'en file, pas encore proposée', offered: "proposée à l'appareil",
+                acknowledged: "reçue par l'appareil", retracted: 'retirée' };
+
+async function conversation(device) {
+  const { status, body } = await api('/api/conversation?device=' + encodeURIComponent(device));
+  if (!session.user) return;
+  const title = "Conversation avec l'appareil " + shortId(device);
+  if (status !== 200) return show(title, problem(body.error));
+  const d = body.device;
+  const facts = el('dl', { class: 'facts' },
+    el('dt', { text: 'Appareil' }), el('dd', {}, visibleText(d.id)),
+    el('dt', { text: 'Vu la première fois' }), el('dd', { text: dateText(d.firstSeen) }),
+    el('dt', { text: 'Vu la dernière fois' }), el('dd', { text: dateText(d.lastSeen) }),
+    el('dt', { text: 'Version' }), el('dd', {}, visibleText(d.version)),
+    el('dt', { text: 'Système' }), el('dd', {}, visibleText(d.system)),
+    el('dt', { text: 'Adresses e-mail' }),
+    el('dd', {}, d.emails.length ? visibleText(d.emails.join(', ')) : 'aucune'));
+  const messages = el('ol', { class: 'messages' }, ...body.entries.map((m) => {
+    const maker = m.kind === 'maker';
+    const who = maker ? (m.author ? `Le fabricant (${m.author})` : 'Le fabricant (commande)')
+                      : WHO[m.kind] ?? m.kind;
+    const line = el('div', {}, el('span', { class: 'who', text: who }),
+      el('span', { class: 'meta', text: dateText(m.at) }),
+      !maker && m.email ? el('span', { class: 'meta' }, visibleText(m.email)) : null,
+      maker ? el('span', { class: 'tag state', text: STATE[m.state] ?? m.state }) : null);
+    if (maker && (m.state === 'queued' || m.state === 'offered'))
+      line.append(' ', el('button', { type: 'button', class: 'retract', text: 'Retirer',
+        onclick: async () => {
+          const answer = await api('/api/retract', { id: m.id });
+          if (answer.status === 200) conversation(device);
+          else line.append(problem(answer.body.error));
+        } }));
+    return el('li', { class: maker ? 'maker' : 'user' }, line,
+              el('div', { class: 'text' }, visibleText(m.text)));
+  }));
+  const text = el('textarea', { id: 'reply-text', 'aria-label': 'Votre réponse' });
+  const count = el('span', { class: 'meta', text: '0 / 4000' });
+  text.addEventListener('input', () => { count.textContent = `${text.value.length} / 4000`; });
+  const error = el('p', { class: 'error', role: 'alert' });
+  const reply = el('form', { class: 'reply', onsubmit: async (event) => {
+    event.preventDefault();
+    const answer = await api('/api/reply', { device, text: text.value });
+    if (answer.status === 200) conversation(device);
+    else error.textContent = answer.body.error || 'Réponse refusée.';
+  } }, text, el('div', { class: 'row' },
+    el('button', { type: 'submit', class: 'primary', text: 'Envoyer' }), count), error);
+  const handled = d.new ? el('button', { type: 'button', id: 'handled', text: 'Traité',
+    onclick: async () => {
+      const answer = await api('/api/handled', { device });
+      if (answer.status === 200) conversation(device);
+      else error.textContent = answer.body.error;
+    } }) : el('span', { class: 'tag', text: 'rien de nouveau' });
+  const crashes = body.crashes.length
+    ? table(['Type', 'Message', 'Fois', 'Dernière fois'], body.crashes.map((c) => el('tr', {},
+        el('td', {}, el('a', { href: '#/plantage/' + encodeURIComponent(c.signature) },
+          visibleText(c.kind))),
+        el('td', {}, visibleText(firstLine(c.message))),
+        el('td', { text: String(c.count) }), el('td', { text: dateText(c.lastSeen) }))))
+    : el('p', { class: 'empty', text: 'Aucun plantage.' });
+  show(title, facts, el('p', {}, handled), el('h2', { text: 'Messages' }), messages,
+       el('h2', { text: 'Répondre' }), reply, el('h2', { text: 'Plantages de cet appareil' }),
+       crashes);
+}
+
+async function crashes() {
+  const { status, body } = await api('/api/crashes');
+  if (!session.user) return;
+  if (status !== 200) return show('Plantages', problem(body.error));
+  const rows = body.groups.map((g) => el('tr', {},
+    el('td', {}, el('a', { href: '#/plantage/' + encodeURIComponent(g.signature) },
+      visibleText(g.kind))),
+    el('td', { class: 'preview' }, visibleText(firstLine(g.message))),
+    el('td', { text: String(g.count) }), el('td', { text: String(g.devices) }),
+    el('td', {}, visibleText(g.versions.join(', '))),
+    el('td', { text: dateText(g.firstSeen) }), el('td', { text: dateText(g.lastSeen) })));
+  show('Plantages', rows.length
+    ? table(['Type', 'Message', 'Fois', 'Appareils', 'Versions', 'Première fois',
+             'Dernière fois'], rows)
+    : el('p', { class: 'empty', text: 'Aucun plantage reçu.' }));
+}
+
+async function crashGroup(signature) {
+  const { status, body } = await api('/api/crash?signature=' + encodeURIComponent(signature));
+  if (!session.user) return;
+  if (status !== 200) return show('Plantage', problem(body.error));
+  const g = body.group;
+  const devices = table(['Appareil', 'Fois', 'Dernière fois'], body.devices.map((d) =>
+    el('tr', {}, el('td', {}, el('a', { href: '#/conversation/' + encodeURIComponent(d.device),
+      title: d.device }, visibleText(shortId(d.device)))),
+    el('td', { text: String(d.count) }), el('td', { text: dateText(d.lastSeen) }))));
+  show('Plantage : ' + g.kind,
+    el('dl', { class: 'facts' },
+      el('dt', { text: 'Message' }), el('dd', {}, visibleText(g.message)),
+      el('dt', { text: 'Fois' }), el('dd', { text: String(g.count) }),
+      el('dt', { text: 'Versions' }), el('dd', {}, visibleText(g.versions.join(', '))),
+      el('dt', { text: 'Première fois' }), el('dd', { text: dateText(g.firstSeen) }),
+      el('dt', { text: 'Dernière fois' }), el('dd', { text: dateText(g.lastSeen) }),
+      el('dt', { text: 'Signature' }), el('dd', { text: g.signature })),
+    el('h2', { text: 'Pile du premier plantage' }),
+    el('pre', { class: 'stack' }, visibleText(g.stack)),
+    el('h2', { text: 'Appareils touchés' }), devices);
+}
+
+function route() {
+  if (!session.user) return;
+  const hash = location.hash || '#/';
+  $('nav-inbox').classList.toggle('current', !hash.startsWith('#/plantage'));
+  $('nav-crashes').classList.toggle('current', hash.startsWith('#/plantage'));
+  if (hash.startsWith('#/conversation/'))
+    return conversation(decodeURIComponent(hash.slice('#/conversation/'.length)));
+  if (hash === '#/plantages') return crashes();
+  if (hash.startsWith('#/plantage/'))
+    return crashGroup(decodeURIComponent(hash.slice('#/plantage/'.length)));
+  const search = hash.startsWith('#/?q=') ? decodeURIComponent(hash.slice(5)) : '';
+  return inbox(search);
+}
+
+async function start() {
+  $('login').addEventListener('submit', async (event) => {
+    event.preventDefault();
+    const { status, body } = await api('/api/login',
+      { name: $('login-name').value, password: $('login-password').value });
+    $('login-password').value = '';
+    if (status === 200) {
+      $('login-error').textContent = '';
+      signedIn(body.user, body.csrf);
+    } else {
+      $('login-error').textContent = body.error || 'Connexion impossible.';
+    }
+  });
+  $('logout').addEventListener('click', async () => {
+    await api('/api/logout', {});
+    showLogin();
+  });
+  $('refresh').addEventListener('click', route);
+  window.addEventListener('hashchange', route);
+  setInterval(() => {
+    if (session.user && document.visibilityState === 'visible') api('/api/session');
+  }, WAITING_POLL_MS);
+  const { status, body } = await api('/api/session');
+  if (status === 200) signedIn(body.user, body.csrf);
+  else showLogin();
+}
+
+start();

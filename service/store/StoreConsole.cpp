@@ -1,0 +1,178 @@
+// The store's side of the maker's console: the inbox, a device's facts and crashes, the
+// "handled" mark and the console's accounts.
+#include "Store.h"
+#include "StoreValues.h"
+
+using namespace StoreValues;
+
+namespace {
+
+// A LIKE pattern that finds text as typed: its own wildcards taken literally.
+QString containing(const QString& text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1Char('!'), QStringLiteral("!!"))
+        .replace(QLatin1Char('%'), QStringLiteral("!%"))
+        .replace(QLatin1Char('_'), QStringLiteral("!_"));
+    return QLatin1Char('%') + escaped + QLatin1Char('%');
+}
+
+} // namespace
+
+std::optional<QList<Store::Conversation>> Store::inbox(const QString& search, int offset,
+                                                       int limit)
+{
+    if (!connect())
+        return std::nullopt;
+    // Read in the order of the devices_inbox index: no sort over every device.
+    const QString columns = QStringLiteral(
+        "SELECT id, email, version, system, preview, last_activity, attention FROM devices "
+        "WHERE last_activity IS NOT NULL ");
+    const QString order =
+        QStringLiteral("ORDER BY attention DESC, last_activity DESC LIMIT ? OFFSET ?");
+    const QString like = m_postgres ? QStringLiteral("ILIKE") : QStringLiteral("LIKE");
+    QSqlQuery& q = search.isEmpty()
+                       ? prepared("inbox", columns + order)
+                       : prepared("inbox-search",
+                                  columns +
+                                      QStringLiteral("AND id IN (SELECT device FROM reports "
+                                                     "WHERE text %1 ? ESCAPE '!' OR email %1 ? "
+                                                     "ESCAPE '!') ")
+                                          .arg(like) +
+                                      order);
+    if (!search.isEmpty()) {
+        q.addBindValue(containing(search));
+        q.addBindValue(containing(search));
+    }
+    q.addBindValue(limit);
+    q.addBindValue(offset);
+    if (!q.exec())
+        return fail(QStringLiteral("cannot read the inbox"), q.lastError()), std::nullopt;
+    QList<Conversation> rows;
+    while (q.next())
+        rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                     q.value(3).toString(), q.value(4).toString(), fromMs(q.value(5)),
+                     q.value(6).toInt() != 0});
+    q.finish();
+    return rows;
+}
+
+std::optional<qint64> Store::waitingCount()
+{
+    if (!connect())
+        return std::nullopt;
+    QSqlQuery& q =
+        prepared("waiting", QStringLiteral("SELECT COUNT(*) FROM devices WHERE attention = 1"));
+    if (!q.exec() || !q.next())
+        return fail(QStringLiteral("cannot count the waiting conversations"), q.lastError()),
+               std::nullopt;
+    const qint64 count = q.value(0).toLongLong();
+    q.finish();
+    return count;
+}
+
+std::optional<Store::DeviceFacts> Store::deviceFacts(const QString& device)
+{
+    if (!connect())
+        return std::nullopt;
+    QSqlQuery& q = prepared("device-facts",
+                            QStringLiteral("SELECT id, first_seen, last_seen, version, system, "
+                                           "attention FROM devices WHERE id = ?"));
+    q.addBindValue(device);
+    if (!q.exec())
+        return fail(QStringLiteral("cannot read the device"), q.lastError()), std::nullopt;
+    DeviceFacts facts;
+    if (q.next())
+        facts = {q.value(0).toString(), fromMs(q.value(1)), fromMs(q.value(2)),
+                 q.value(3).toString(), q.value(4).toString(), {}, q.value(5).toInt() != 0};
+    q.finish();
+    if (facts.id.isEmpty())
+        return facts;
+    QSqlQuery& emails = prepared("device-emails",
+                                 QStringLiteral("SELECT DISTINCT email FROM reports WHERE "
+                                                "device = ? AND email IS NOT NULL ORDER BY email"));
+    emails.addBindValue(device);
+    if (!emails.exec())
+        return fail(QStringLiteral("cannot read the device"), emails.lastError()), std::nullopt;
+    while (emails.next())
+        facts.emails << emails.value(0).toString();
+    emails.finish();
+    return facts;
+}
+
+std::optional<QList<Store::DeviceCrash>> Store::crashesOfDevice(const QString& device)
+{
+    if (!connect())
+        return std::nullopt;
+    QSqlQuery& q = prepared(
+        "device-crashes",
+        QStringLiteral("SELECT signature, MIN(kind), MIN(message), COUNT(*), MAX(received) "
+                       "FROM crashes WHERE device = ? GROUP BY signature "
+                       "ORDER BY MAX(received) DESC"));
+    q.addBindValue(device);
+    if (!q.exec())
+        return fail(QStringLiteral("cannot list the device's crashes"), q.lastError()),
+               std::nullopt;
+    QList<DeviceCrash> list;
+    while (q.next())
+        list.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                     q.value(3).toLongLong(), fromMs(q.value(4))});
+    q.finish();
+    return list;
+}
+
+bool Store::markHandled(const QString& device)
+{
+    return connect() && execute("mark-handled",
+                                QStringLiteral("UPDATE devices SET handled = ?, attention = 0 "
+                                               "WHERE id = ?"),
+                                {nowMs(), device}, QStringLiteral("cannot mark it handled"));
+}
+
+bool Store::addConsoleUser(const QString& name, const QString& passwordHash, bool replace)
+{
+    const QString insert = QStringLiteral(
+        "INSERT INTO console_users (name, password_hash, created) VALUES (?, ?, ?)");
+    return connect() &&
+           execute(replace ? "console-user-replace" : "console-user-add",
+                   replace ? insert + QStringLiteral(" ON CONFLICT (name) DO UPDATE SET "
+                                                     "password_hash = excluded.password_hash")
+                           : insert,
+                   {name, passwordHash, nowMs()}, QStringLiteral("cannot save the account"));
+}
+
+bool Store::removeConsoleUser(const QString& name)
+{
+    return connect() && execute("console-user-remove",
+                                QStringLiteral("DELETE FROM console_users WHERE name = ?"), {name},
+                                QStringLiteral("cannot remove the account"));
+}
+
+std::optional<QString> Store::consoleUserHash(const QString& name)
+{
+    if (!connect())
+        return std::nullopt;
+    QSqlQuery& q = prepared("console-user",
+                            QStringLiteral("SELECT password_hash FROM console_users WHERE name = ?"));
+    q.addBindValue(name);
+    if (!q.exec())
+        return fail(QStringLiteral("cannot read the account"), q.lastError()), std::nullopt;
+    const QString hash = q.next() ? q.value(0).toString() : QString();
+    q.finish();
+    return hash;
+}
+
+std::optional<QStringList> Store::consoleUsers()
+{
+    if (!connect())
+        return std::nullopt;
+    QSqlQuery& q =
+        prepared("console-users", QStringLiteral("SELECT name FROM console_users ORDER BY name"));
+    if (!q.exec())
+        return fail(QStringLiteral("cannot list the accounts"), q.lastError()), std::nullopt;
+    QStringList names;
+    while (q.next())
+        names << q.value(0).toString();
+    q.finish();
+    return names;
+}
