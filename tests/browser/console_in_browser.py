@@ -1,0 +1,199 @@
+#!/usr/bin/python3
+"""The maker's console in a real browser: headless Chromium driven through Selenium, against a
+real velmora-service on loopback, with reports sent and answers fetched by the application's own
+conversation code.
+
+usage: console_in_browser.py SERVICE_BIN CLIENT_BIN [SCREENSHOT_DIR]
+"""
+import http.server
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import threading
+
+from selenium import webdriver
+from selenium.common.exceptions import NoAlertPresentException
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+HOSTILE = '<img src=x onerror=alert(1)>'
+BIDI = 'Facture \u202efdp.exe'
+ANSWER = "Merci ! C'est corrigé dans la version 1.1."
+PASSWORDS = {'alice': 'le mot de passe d’alice', 'bob': 'le mot de passe de bob'}
+
+
+def check(condition, what):
+    if not condition:
+        raise AssertionError(what)
+
+
+class Rig:
+    def __init__(self, service_bin, client_bin, work):
+        self.service_bin, self.client_bin, self.work = service_bin, client_bin, work
+        self.database = f'sqlite:{work}/service.sqlite'
+        self.service = subprocess.Popen(
+            [service_bin, 'serve', '--listen', '127.0.0.1:0', '--console-listen', '127.0.0.1:0',
+             '--database', self.database], stdout=subprocess.PIPE, text=True)
+        self.api = self.service.stdout.readline().split()[-1]
+        self.console = self.service.stdout.readline().split()[-1]
+        check(self.console.startswith('http://127.0.0.1:'), 'the service did not start')
+        for name, password in PASSWORDS.items():
+            self.command('console-user', 'add', name, stdin=password + '\n')
+
+    def command(self, *args, stdin=None):
+        done = subprocess.run([self.service_bin, *args, '--database', self.database], input=stdin,
+                              capture_output=True, text=True, timeout=30, check=True)
+        return done.stdout
+
+    def application(self, *args):
+        """The application's own code, with the device identity it keeps between runs."""
+        env = dict(os.environ, VELMORA_SERVICE_URL=self.api)
+        done = subprocess.run([self.client_bin, f'{self.work}/settings.json', *args], env=env,
+                              capture_output=True, text=True, timeout=30)
+        check(done.returncode == 0, f'the application failed: {done.stderr}')
+        return done.stdout.strip()
+
+    def answers(self, device):
+        talk = json.loads(self.command('conversation', device, '--json'))
+        return [line for line in talk if line['from'] == 'maker']
+
+
+def browser():
+    options = webdriver.ChromeOptions()
+    options.binary_location = '/usr/bin/chromium'
+    for argument in ('--headless=new', '--no-sandbox', '--disable-gpu', '--window-size=1280,860',
+                     '--lang=fr-FR', '--disable-dev-shm-usage'):
+        options.add_argument(argument)
+    return webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+
+
+def nothing_ran(driver):
+    try:
+        driver.switch_to.alert
+        return False
+    except NoAlertPresentException:
+        return not driver.find_elements(By.CSS_SELECTOR, 'main img')
+
+
+def sign_in(driver, wait, name, password):
+    field = wait.until(lambda d: d.find_element(By.ID, 'login-name'))
+    field.clear()
+    field.send_keys(name)
+    driver.find_element(By.ID, 'login-password').send_keys(password)
+    driver.find_element(By.CSS_SELECTOR, '#login button').click()
+
+
+def attacker_page(console):
+    """A page on another port (same site, another origin) whose form posts an answer."""
+    page = f'''<!doctype html><form method="post" action="{console}/api/reply"
+      enctype="text/plain"><input name='{{"device":"x","text":"pirate","p":"' value='"}}'>
+      </form><script>document.forms[0].submit()</script>'''.encode()
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            self.send_response(200)
+            self.send_header('Content-Type', 'text/html')
+            self.end_headers()
+            self.wfile.write(page)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+def run(rig, driver, screenshots):
+    wait = WebDriverWait(driver, 15)
+    rig.application('report', HOSTILE, 'ana@exemple.fr')
+    rig.application('report', BIDI)
+    device = json.loads(rig.command('devices', '--json'))[0]['id']
+
+    driver.get(rig.console)
+    error = lambda d: d.find_element(By.ID, 'login-error').text
+    for attempt in range(5):
+        sign_in(driver, wait, 'alice', 'pas le bon mot de passe')
+        wait.until(lambda d: error(d) == 'Nom ou mot de passe incorrect.' and
+                   d.find_element(By.ID, 'login-password').get_attribute('value') == '')
+        driver.execute_script("document.getElementById('login-error').textContent = ''")
+    sign_in(driver, wait, 'alice', PASSWORDS['alice'])
+    wait.until(lambda d: error(d).startswith('Trop de tentatives'))
+
+    sign_in(driver, wait, 'bob', PASSWORDS['bob'])
+    row = wait.until(lambda d: d.find_element(By.CSS_SELECTOR, 'main tbody tr.new'))
+    check(driver.find_element(By.ID, 'waiting').text == '1 en attente', 'the waiting count')
+    check('Facture ⟦U+202E⟧fdp.exe' in row.text, f'the bidi override shows: {row.text!r}')
+    check(nothing_ran(driver), 'the inbox ran a user text')
+    if screenshots:
+        driver.save_screenshot(os.path.join(screenshots, 'console-inbox.png'))
+
+    row.find_element(By.CSS_SELECTOR, 'a').click()
+    texts = wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, 'ol.messages .text'))
+    check(texts[0].text == HOSTILE, f'the hostile report shows as text: {texts[0].text!r}')
+    check(texts[1].text == 'Facture ⟦U+202E⟧fdp.exe', f'the bidi override: {texts[1].text!r}')
+    check(nothing_ran(driver), 'the conversation ran a user text')
+
+    driver.find_element(By.ID, 'reply-text').send_keys('   ')
+    driver.find_element(By.CSS_SELECTOR, 'form.reply button').click()
+    wait.until(lambda d: d.find_element(By.CSS_SELECTOR, 'form.reply .error').text
+               .startswith('La réponse est vide'))
+    driver.find_element(By.ID, 'reply-text').clear()
+    driver.find_element(By.ID, 'reply-text').send_keys(ANSWER)
+    driver.find_element(By.CSS_SELECTOR, 'form.reply button').click()
+    wait.until(lambda d: 'en file' in d.find_element(By.CSS_SELECTOR, 'li.maker .state').text)
+    check(rig.application('sync') == ANSWER, 'the application received the answer')
+    driver.find_element(By.ID, 'refresh').click()
+    wait.until(lambda d: d.find_element(By.CSS_SELECTOR, 'li.maker .state').text ==
+               "reçue par l'appareil")
+    check('Le fabricant (bob)' in driver.find_element(By.CSS_SELECTOR, 'li.maker').text,
+          'the answer names its author')
+    if screenshots:
+        driver.execute_script('window.scrollTo(0, 0)')
+        driver.save_screenshot(os.path.join(screenshots, 'console-conversation.png'))
+
+    attacker = attacker_page(rig.console)
+    driver.get(f'http://127.0.0.1:{attacker.server_port}/')
+    wait.until(lambda d: 'Requête refusée' in d.find_element(By.TAG_NAME, 'body').text)
+    attacker.shutdown()
+    check(len(rig.answers(device)) == 1, 'a cross-site form posted an answer')
+
+    driver.get(rig.console)
+    logout = wait.until(lambda d: d.find_element(By.ID, 'logout'))
+    wait.until(lambda d: logout.is_displayed())
+    logout.click()
+    wait.until(lambda d: d.find_element(By.ID, 'login').is_displayed())
+    driver.get(rig.console + '/api/inbox')
+    check('Session terminée' in driver.find_element(By.TAG_NAME, 'body').text,
+          'the session outlived its logout')
+
+
+def main():
+    if len(sys.argv) < 3:
+        sys.exit(__doc__)
+    screenshots = sys.argv[3] if len(sys.argv) > 3 else None
+    with tempfile.TemporaryDirectory() as work:
+        rig = Rig(sys.argv[1], sys.argv[2], work)
+        driver = browser()
+        try:
+            run(rig, driver, screenshots)
+        except Exception as failure:
+            print(f'console_in_browser: FAIL: {type(failure).__name__}: {failure}',
+                  file=sys.stderr)
+            driver.save_screenshot(os.path.join(work, 'failure.png'))
+            print(driver.find_element(By.TAG_NAME, 'body').text, file=sys.stderr)
+            return 1
+        finally:
+            driver.quit()
+            rig.service.terminate()
+            rig.service.wait(10)
+    print('console_in_browser: PASS')
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
