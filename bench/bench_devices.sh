@@ -15,7 +15,7 @@ import resource, sqlite3, subprocess, sys, time
 path, count, service = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 db = sqlite3.connect(path)
 ids = [f"DEVICE-{i:07d}" for i in range(count)]
-db.executemany("INSERT INTO devices VALUES (?, 0, 0, '1.0.0', 'Debian GNU/Linux 12', 0)",
+db.executemany("INSERT INTO devices (id, first_seen, last_seen, version, system, acked) VALUES (?, 0, 0, '1.0.0', 'Debian GNU/Linux 12', 0)",
                ((i,) for i in ids))
 db.executemany("INSERT INTO maker_messages (device, text, written) VALUES (?, 'Bonjour', 0)",
                ((i,) for i in ids[::100]))

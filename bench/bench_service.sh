@@ -38,7 +38,7 @@ run() { # name, database URL, seeding command reading SQL on stdin
     port=$(serve "$url"); stop # creates the schema
     {
         echo "BEGIN;"
-        seq 0 99999 | awk '{printf "INSERT INTO devices VALUES (%c%s%06d%c, 0, 0, %c1.0.0%c, %cDebian GNU/Linux 12%c, 0);\n", 39, "DEVICE-", $1, 39, 39, 39, 39, 39}'
+        seq 0 99999 | awk '{printf "INSERT INTO devices (id, first_seen, last_seen, version, system, acked) VALUES (%c%s%06d%c, 0, 0, %c1.0.0%c, %cDebian GNU/Linux 12%c, 0);\n", 39, "DEVICE-", $1, 39, 39, 39, 39, 39}'
         seq 0 100 99999 | awk '{printf "INSERT INTO maker_messages (device, text, written) VALUES (%cDEVICE-%06d%c, %cBonjour%c, 0);\n", 39, $1, 39, 39, 39}'
         echo "COMMIT;"
     } | "${@:3}" >/dev/null

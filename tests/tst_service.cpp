@@ -762,6 +762,48 @@ private slots:
         QCOMPARE(service->console("GET", "/api/inbox", {}, again->cookie).status, 401);
     }
 
+    // A database written before the console: its conversations are in the inbox as they
+    // stood, the one waiting for an answer first.
+    void consoleReadsAnOlderDatabase_data() { backends(); }
+    void consoleReadsAnOlderDatabase()
+    {
+        QFETCH(QString, backend);
+        ServiceProcess service(backend);
+        QVERIFY(service.sql("CREATE TABLE schema_migrations (version INTEGER PRIMARY KEY, "
+                            "applied BIGINT NOT NULL)"));
+        for (const char* name : {"001_initial.sql", "002_conversation_states.sql"}) {
+            QFile file(QString(VELMORA_MIGRATIONS_DIR "/%1/%2").arg(backend, name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            for (QString statement : QString::fromUtf8(file.readAll()).split(';')) {
+                statement.remove(QRegularExpression("--[^\n]*"));
+                QVERIFY2(statement.trimmed().isEmpty() || service.sql(statement),
+                         qPrintable(statement));
+            }
+        }
+        for (const QString& statement : QString(
+                 "INSERT INTO schema_migrations VALUES (1, 0), (2, 0);"
+            "INSERT INTO devices (id, first_seen, last_seen, version, system, acked) VALUES "
+            "('DEV-A', 1, 50, '1', 'L', 0), ('DEV-B', 1, 50, '1', 'L', 0);"
+            "INSERT INTO reports (device, text, email, version, system, received, kind) VALUES "
+            "('DEV-A', 'Bonjour', 'ana@exemple.fr', '1', 'L', 10, 'report'), "
+            "('DEV-B', 'Salut', NULL, '1', 'L', 30, 'report');"
+            "INSERT INTO maker_messages (device, text, written) VALUES ('DEV-B', 'Merci', 40)")
+                 .split(';'))
+            QVERIFY(service.sql(statement));
+        QVERIFY(service.start());
+        QCOMPARE(service.command({"console-user", "add", "alice"}, nullptr, {},
+                                 "un mot de passe sûr\n")
+                     .first,
+                 0);
+        const auto alice = signIn(service, "alice", "un mot de passe sûr");
+        QVERIFY(alice);
+        const QJsonObject inbox = object(service.console("GET", "/api/inbox", {}, alice->cookie).body);
+        QCOMPARE(inboxOrder(service, *alice), QStringList({"DEV-A*", "DEV-B"}));
+        QCOMPARE(inbox["conversations"][0]["email"].toString(), QString("ana@exemple.fr"));
+        QCOMPARE(inbox["conversations"][1]["preview"].toString(), QString("Merci"));
+        QCOMPARE(inbox["waiting"].toInt(), 1);
+    }
+
     // New reports and crash groups are told to --notify-url; a receiver that never answers
     // holds up nothing.
     void consoleNotifications()

@@ -430,6 +430,11 @@ bool Store::addReport(const QString& device, const QString& version, const QStri
                        {device, text, nullable(email), version, system, now,
                         reply ? QStringLiteral("reply") : QStringLiteral("report")},
                        what) &&
+               (m_postgres ||
+                execute("index-report",
+                        QStringLiteral("INSERT INTO reports_search (rowid, text, email) "
+                                       "VALUES (last_insert_rowid(), ?, ?)"),
+                        {text, email.value_or(QString())}, what)) &&
                // The conversation needs an answer again, even one marked handled.
                execute("report-conversation",
                        QStringLiteral("UPDATE devices SET last_user_message = ?, "
@@ -681,11 +686,17 @@ bool Store::readVersions(CrashGroup& group)
 
 namespace {
 
-// One crash group per row; the first stack is the one of its oldest crash.
-const QString kGroupColumns =
-    QStringLiteral("SELECT c.signature, MIN(c.kind), MIN(c.message), COUNT(*), MIN(c.received), "
-                   "MAX(c.received), COUNT(DISTINCT c.device), (SELECT f.stack FROM crashes f "
-                   "WHERE f.signature = c.signature ORDER BY f.id LIMIT 1) FROM crashes c ");
+// One crash group per row, counted over the crashes_group_devices index alone; its kind,
+// message and first stack are those of its oldest crash (one signature, one kind and message).
+QString groupQuery(const QString& where, const QString& order)
+{
+    return QStringLiteral("SELECT g.signature, f.kind, f.message, g.n, g.first_seen, g.last_seen, "
+                          "g.devices, f.stack FROM (SELECT signature, COUNT(*) AS n, "
+                          "MIN(received) AS first_seen, MAX(received) AS last_seen, "
+                          "COUNT(DISTINCT device) AS devices, MIN(id) AS first_id FROM crashes "
+                          "%1 GROUP BY signature) g JOIN crashes f ON f.id = g.first_id %2")
+        .arg(where, order);
+}
 
 } // namespace
 
@@ -694,13 +705,19 @@ std::optional<QList<Store::CrashGroup>> Store::crashGroups()
     if (!connect())
         return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(kGroupColumns + QStringLiteral("GROUP BY c.signature "
-                                               "ORDER BY COUNT(*) DESC, MAX(c.received) DESC")))
+    if (!q.exec(groupQuery(QString(), QStringLiteral("ORDER BY g.n DESC, g.last_seen DESC"))))
         return fail(QStringLiteral("cannot list the crashes"), q.lastError()), std::nullopt;
     QList<CrashGroup> groups = readGroups(q);
+    // Every group's versions in one pass, not one query a group.
+    QHash<QString, CrashGroup*> bySignature;
     for (CrashGroup& group : groups)
-        if (!readVersions(group))
-            return std::nullopt;
+        bySignature.insert(group.signature, &group);
+    if (!q.exec(QStringLiteral("SELECT DISTINCT signature, version FROM crashes "
+                               "ORDER BY signature, version")))
+        return fail(QStringLiteral("cannot list the versions"), q.lastError()), std::nullopt;
+    while (q.next())
+        if (CrashGroup* group = bySignature.value(q.value(0).toString()))
+            group->versions << q.value(1).toString();
     return groups;
 }
 
@@ -709,7 +726,7 @@ std::optional<Store::CrashGroup> Store::crashGroup(const QString& signature)
     if (!connect())
         return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(kGroupColumns + QStringLiteral("WHERE c.signature = ? GROUP BY c.signature"));
+    q.prepare(groupQuery(QStringLiteral("WHERE signature = ?"), QString()));
     q.addBindValue(signature);
     if (!q.exec())
         return fail(QStringLiteral("cannot read the crash group"), q.lastError()), std::nullopt;

@@ -147,7 +147,10 @@ public:
     std::optional<QStringList> devicesMatching(const QString& given);
 
     // The console. Conversations needing an answer first, then by last activity; search, when
-    // given, keeps those whose reports, replies or e-mail addresses contain it.
+    // given, keeps those whose reports, replies or e-mail addresses contain it: as text in
+    // PostgreSQL, as words (case and accents aside) among the kSearchedMessages most recent
+    // messages that have them in SQLite.
+    static constexpr int kSearchedMessages = 1000;
     std::optional<QList<Conversation>> inbox(const QString& search, int offset, int limit);
     std::optional<qint64> waitingCount();
     std::optional<DeviceFacts> deviceFacts(const QString& device);

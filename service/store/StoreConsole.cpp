@@ -3,6 +3,8 @@
 #include "Store.h"
 #include "StoreValues.h"
 
+#include <QRegularExpression>
+
 using namespace StoreValues;
 
 namespace {
@@ -30,30 +32,45 @@ std::optional<QList<Store::Conversation>> Store::inbox(const QString& search, in
         "WHERE last_activity IS NOT NULL ");
     const QString order =
         QStringLiteral("ORDER BY attention DESC, last_activity DESC LIMIT ? OFFSET ?");
-    const QString like = m_postgres ? QStringLiteral("ILIKE") : QStringLiteral("LIKE");
-    QSqlQuery& q = search.isEmpty()
-                       ? prepared("inbox", columns + order)
-                       : prepared("inbox-search",
-                                  columns +
-                                      QStringLiteral("AND id IN (SELECT device FROM reports "
-                                                     "WHERE text %1 ? ESCAPE '!' OR email %1 ? "
-                                                     "ESCAPE '!') ")
-                                          .arg(like) +
-                                      order);
-    if (!search.isEmpty()) {
-        q.addBindValue(containing(search));
-        q.addBindValue(containing(search));
+    QSqlQuery* q = nullptr;
+    if (search.isEmpty()) {
+        q = &prepared("inbox", columns + order);
+    } else if (m_postgres) {
+        q = &prepared("inbox-search",
+                      columns +
+                          QStringLiteral("AND id IN (SELECT device FROM reports WHERE text ILIKE ? "
+                                         "ESCAPE '!' OR email ILIKE ? ESCAPE '!') ") +
+                          order);
+        q->addBindValue(containing(search));
+        q->addBindValue(containing(search));
+    } else {
+        // SQLite looks words up in its full-text index, among the most recent matches: a
+        // word in every message would otherwise read them all.
+        static const QRegularExpression word(QStringLiteral("[\\p{L}\\p{N}]+"));
+        QStringList words;
+        for (const QRegularExpressionMatch& m : word.globalMatch(search))
+            words << m.captured();
+        if (words.isEmpty())
+            return QList<Conversation>{};
+        q = &prepared("inbox-search",
+                      columns +
+                          QStringLiteral("AND id IN (SELECT device FROM reports WHERE id IN "
+                                         "(SELECT rowid FROM reports_search WHERE "
+                                         "reports_search MATCH ? ORDER BY rowid DESC LIMIT %1)) ")
+                              .arg(kSearchedMessages) +
+                          order);
+        q->addBindValue(QLatin1Char('"') + words.join(QLatin1Char(' ')) + QLatin1Char('"'));
     }
-    q.addBindValue(limit);
-    q.addBindValue(offset);
-    if (!q.exec())
-        return fail(QStringLiteral("cannot read the inbox"), q.lastError()), std::nullopt;
+    q->addBindValue(limit);
+    q->addBindValue(offset);
+    if (!q->exec())
+        return fail(QStringLiteral("cannot read the inbox"), q->lastError()), std::nullopt;
     QList<Conversation> rows;
-    while (q.next())
-        rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                     q.value(3).toString(), q.value(4).toString(), fromMs(q.value(5)),
-                     q.value(6).toInt() != 0});
-    q.finish();
+    while (q->next())
+        rows.append({q->value(0).toString(), q->value(1).toString(), q->value(2).toString(),
+                     q->value(3).toString(), q->value(4).toString(), fromMs(q->value(5)),
+                     q->value(6).toInt() != 0});
+    q->finish();
     return rows;
 }
 

@@ -120,7 +120,7 @@ async function inbox(search, offset = 0) {
   const { status, body } = await api(`/api/inbox?${query}`);
   if (!session.user) return;
   const field = el('input', { type: 'search', id: 'search', value: search,
-    placeholder: 'Rechercher dans les messages des utilisateurs et leurs adresses' });
+    placeholder: 'Rechercher des mots dans les messages des utilisateurs et leurs adresses' });
   const form = el('form', { class: 'search', onsubmit: (event) => {
     event.preventDefault();
     location.hash = '#/?q=' + encodeURIComponent(field.value.trim());

@@ -31,3 +31,6 @@ UPDATE devices SET preview = substr((SELECT text FROM (
     ORDER BY at DESC LIMIT 1), 1, 200)
     WHERE last_activity IS NOT NULL;
 CREATE INDEX devices_inbox ON devices (attention, last_activity);
+-- Crash groups counted from indexes alone, not from every crash's row.
+CREATE INDEX crashes_group_devices ON crashes (signature, device, received);
+CREATE INDEX crashes_group_versions ON crashes (signature, version);

@@ -31,3 +31,12 @@ UPDATE devices SET preview = substr((SELECT text FROM (
     ORDER BY at DESC LIMIT 1), 1, 200)
     WHERE last_activity IS NOT NULL;
 CREATE INDEX devices_inbox ON devices (attention, last_activity);
+-- Crash groups counted from indexes alone, not from every crash's row.
+CREATE INDEX crashes_group_devices ON crashes (signature, device, received);
+CREATE INDEX crashes_group_versions ON crashes (signature, version);
+-- The console's search: the words of reports, replies and e-mail addresses, case and accents
+-- aside (the index only: the texts stay in reports).
+CREATE VIRTUAL TABLE reports_search USING fts5(text, email, content = '',
+    tokenize = 'unicode61 remove_diacritics 2');
+INSERT INTO reports_search (rowid, text, email)
+    SELECT id, text, COALESCE(email, '') FROM reports;
