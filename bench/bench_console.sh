@@ -61,8 +61,9 @@ UPDATE devices SET
     last_answer = (SELECT MAX(written) FROM maker_messages WHERE device = devices.id),
     email = (SELECT email FROM reports WHERE device = devices.id AND email IS NOT NULL
              ORDER BY received DESC LIMIT 1);
+-- A studio that keeps up: one conversation in fifty waits for an answer.
 UPDATE devices SET last_activity = MAX(last_user_message, last_answer),
-    attention = last_user_message > last_answer,
+    attention = CAST(substr(id, 8) AS INTEGER) % 50 = 0,
     preview = 'Le panneau affiche 42 % de processeur depuis la mise à jour';
 COMMIT;
 """)
@@ -78,7 +79,7 @@ echo "waiting: $(curl -s -H "Cookie: $cookie" "http://127.0.0.1:$port/api/sessio
 page() { # name, path
     echo "== $1: GET $2, ${seconds} s, 2 connections (two makers at once)"
     sleep 1 # what the previous page left in the queue is done
-    wrk -t2 -c2 -d"${seconds}s" --timeout 5s --latency -H "Cookie: $cookie" \
+    wrk -t1 -c2 -d"${seconds}s" --timeout 5s --latency -H "Cookie: $cookie" \
         "http://127.0.0.1:$port$2" | grep -E 'Requests/sec|Non-2xx|50%|99%|Socket errors'
 }
 page "the page itself" "/"
