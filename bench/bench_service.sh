@@ -29,7 +29,7 @@ serve() { # database URL; prints the port
         grep -q listening "$work/serve.out" 2>/dev/null && break
         sleep 0.1
     done
-    grep -o '[0-9]*$' "$work/serve.out"
+    sed -n 's/.*listening on http:\/\/127.0.0.1:\([0-9]*\).*/\1/p' "$work/serve.out"
 }
 stop() { kill "$(cat "$work/serve.pid")"; wait "$(cat "$work/serve.pid")" 2>/dev/null || true; }
 
