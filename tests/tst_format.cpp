@@ -11,53 +11,51 @@
 #include <cmath>
 #include <limits>
 
+namespace {
+
+constexpr double kGo = double(1ull << 30);
+
+} // namespace
+
 class TestFormat : public QObject {
     Q_OBJECT
 private slots:
-    void init()
+    void figures_data()
     {
-        m_store = std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("settings.json")));
-        for (const char* key :
-             {"VSShowCPU", "VSShowMemory", "VSShowNetwork", "VSShowBattery", "VSCompact"})
-            m_store->remove(QLatin1String(key));
-        VovirSettings::setStore(m_store.get());
-    }
-    void cleanup() { VovirSettings::setStore(nullptr); }
-
-    void percent_data()
-    {
+        QTest::addColumn<char>("kind"); // p: percent, g: gigabytes, r: rate
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("text");
-        QTest::newRow("zero") << 0.0 << "0 %";
-        QTest::newRow("rounds down") << 12.49 << "12 %";
-        QTest::newRow("half away from zero") << 23.5 << "24 %";
-        QTest::newRow("to a hundred") << 99.5 << "100 %";
-        QTest::newRow("not a number") << std::nan("") << "0 %";
-        QTest::newRow("infinite") << std::numeric_limits<double>::infinity() << "0 %";
+        const double nan = std::nan(""), infinity = std::numeric_limits<double>::infinity();
+        QTest::newRow("percent, rounds down") << 'p' << 12.49 << "12 %";
+        QTest::newRow("percent, half away from zero") << 'p' << 23.5 << "24 %";
+        QTest::newRow("percent, not a number") << 'p' << nan << "0 %";
+        QTest::newRow("percent, infinite") << 'p' << infinity << "0 %";
+        QTest::newRow("Go, whole") << 'g' << 16 * kGo << "16 Go";
+        QTest::newRow("Go, rounds to whole") << 'g' << 7.96 * kGo << "8 Go";
+        QTest::newRow("Go, one decimal") << 'g' << 7.9 * kGo << "7,9 Go";
+        QTest::newRow("Go, largest counter") << 'g' << -1.0 << "17179869184 Go";
+        QTest::newRow("rate, under one Ko") << 'r' << 1023.0 << "0 Ko";
+        QTest::newRow("rate, rounds half up") << 'r' << 1536.0 << "2 Ko";
+        QTest::newRow("rate, 1024 Ko stays Ko") << 'r' << 1023.6 * 1024 << "1024 Ko";
+        QTest::newRow("rate, Mo") << 'r' << 1.5 * 1024 * 1024 << "1,5 Mo";
+        QTest::newRow("rate, Go") << 'r' << 1024.0 * 1024 * 1024 << "1,00 Go";
+        // "%.1f" and "%.2f" give exact ties to the even digit.
+        QTest::newRow("rate, tie in Mo to even") << 'r' << 1.25 * 1024 * 1024 << "1,2 Mo";
+        QTest::newRow("rate, tie in Mo, odd below") << 'r' << 1.75 * 1024 * 1024 << "1,8 Mo";
+        QTest::newRow("rate, tie in Go to even") << 'r' << 1.125 * 1024 * kGo / 1024 << "1,12 Go";
+        QTest::newRow("rate, negative") << 'r' << -5000.0 << "0 Ko";
+        QTest::newRow("rate, not a number") << 'r' << nan << "0 Ko";
     }
-    void percent()
+    void figures()
     {
+        QFETCH(char, kind);
         QFETCH(double, value);
         QFETCH(QString, text);
-        QCOMPARE(VovirFormat::percent(value), text);
-    }
-
-    void gigabytes_data()
-    {
-        QTest::addColumn<quint64>("bytes");
-        QTest::addColumn<QString>("text");
-        const double g = double(1ull << 30);
-        QTest::newRow("zero") << quint64(0) << "0 Go";
-        QTest::newRow("whole") << quint64(16 * g) << "16 Go";
-        QTest::newRow("rounds to whole") << quint64(7.96 * g) << "8 Go";
-        QTest::newRow("one decimal") << quint64(7.9 * g) << "7,9 Go";
-        QTest::newRow("largest counter") << std::numeric_limits<quint64>::max() << "17179869184 Go";
-    }
-    void gigabytes()
-    {
-        QFETCH(quint64, bytes);
-        QFETCH(QString, text);
-        QCOMPARE(VovirFormat::gigabytes(bytes), text);
+        const quint64 bytes = value < 0 ? std::numeric_limits<quint64>::max() : quint64(value);
+        QCOMPARE(kind == 'p'   ? VovirFormat::percent(value)
+                 : kind == 'g' ? VovirFormat::gigabytes(bytes)
+                               : VovirFormat::rate(value),
+                 text);
     }
 
     // A locale whose decimal separator is not ASCII (Pashto writes U+066B) changes nothing.
@@ -72,108 +70,55 @@ private slots:
         QVERIFY(std::setlocale(LC_ALL, "ps_AF.UTF-8"));
         const bool arabicSeparator =
             static_cast<unsigned char>(*std::localeconv()->decimal_point) > 0x7f;
-        const QString memory = VovirFormat::gigabytes(quint64(7.9 * double(1ull << 30)));
+        const QString memory = VovirFormat::gigabytes(quint64(7.9 * kGo));
         std::setlocale(LC_ALL, "C");
         qunsetenv("LOCPATH");
         QVERIFY(arabicSeparator);
         QCOMPARE(memory, QStringLiteral("7,9 Go"));
     }
 
-    void rate_data()
-    {
-        QTest::addColumn<double>("bps");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("zero") << 0.0 << "0 Ko";
-        QTest::newRow("under one Ko") << 1023.0 << "0 Ko";
-        QTest::newRow("one Ko") << 1024.0 << "1 Ko";
-        QTest::newRow("rounds half up") << 1536.0 << "2 Ko";
-        QTest::newRow("1024 Ko stays Ko") << 1023.6 * 1024 << "1024 Ko";
-        QTest::newRow("Mo") << 1.5 * 1024 * 1024 << "1,5 Mo";
-        QTest::newRow("Go") << 1024.0 * 1024 * 1024 << "1,00 Go";
-        // "%.1f" and "%.2f" give exact ties to the even digit.
-        QTest::newRow("tie in Mo to even") << 1.25 * 1024 * 1024 << "1,2 Mo";
-        QTest::newRow("tie in Mo, odd below") << 1.75 * 1024 * 1024 << "1,8 Mo";
-        QTest::newRow("tie in Go to even") << 1.125 * 1024 * 1024 * 1024 << "1,12 Go";
-        QTest::newRow("negative") << -5000.0 << "0 Ko";
-        QTest::newRow("not a number") << std::nan("") << "0 Ko";
-    }
-    void rate()
-    {
-        QFETCH(double, bps);
-        QFETCH(QString, text);
-        QCOMPARE(VovirFormat::rate(bps), text);
-    }
-
-    void ratePerSec() { QCOMPARE(VovirFormat::ratePerSec(2048), QStringLiteral("2 Ko/s")); }
-
     void menuBarText_data()
     {
-        QTest::addColumn<bool>("cpu");
-        QTest::addColumn<bool>("memory");
-        QTest::addColumn<bool>("network");
-        QTest::addColumn<bool>("battery");
-        QTest::addColumn<bool>("compact");
-        QTest::addColumn<bool>("charging");
-        QTest::addColumn<bool>("hasBattery");
-        QTest::addColumn<QString>("text"); // null: absent
+        QTest::addColumn<QString>("shown"); // c cpu, m memory, n network, b battery, s short
+        QTest::addColumn<QString>("battery"); // "charging", "on battery" or "none"
+        QTest::addColumn<QString>("text");    // null: no line at all
         QTest::newRow("all, full, charging")
-            << true << true << true << true << false << true << true
+            << "cmnb" << "charging"
             << QString::fromUtf8("CPU 23 % · RAM 7,9 Go · ↓12 Ko/s ↑3 Ko/s · Bat ⚡85 %");
-        QTest::newRow("all, full, not charging")
-            << true << true << true << true << false << false << true
+        QTest::newRow("all, full, on battery")
+            << "cmnb" << "on battery"
             << QString::fromUtf8("CPU 23 % · RAM 7,9 Go · ↓12 Ko/s ↑3 Ko/s · Bat 85 %");
-        QTest::newRow("all, compact, charging")
-            << true << true << true << true << true << true << true
-            << QString::fromUtf8("23 % · 7,9 Go · ↓12 Ko · ⚡85 %");
-        QTest::newRow("only network, compact") << false << false << true << false << true << true
-                                               << true << QString::fromUtf8("↓12 Ko");
-        QTest::newRow("only cpu, full")
-            << true << false << false << false << false << false << true << "CPU 23 %";
-        QTest::newRow("all off") << false << false << false << false << true << true << true
-                                 << QString();
-        QTest::newRow("only battery, none present")
-            << false << false << false << true << true << false << false << QString();
-        QTest::newRow("battery without a battery")
-            << true << false << false << true << true << false << false << "23 %";
+        QTest::newRow("all, short, charging")
+            << "cmnbs" << "charging" << QString::fromUtf8("23 % · 7,9 Go · ↓12 Ko · ⚡85 %");
+        QTest::newRow("only network, short") << "ns" << "charging" << QString::fromUtf8("↓12 Ko");
+        QTest::newRow("all off") << "s" << "charging" << QString();
+        QTest::newRow("only battery, none present") << "bs" << "none" << QString();
+        QTest::newRow("battery without a battery") << "cbs" << "none" << "23 %";
     }
     void menuBarText()
     {
-        QFETCH(bool, cpu);
-        QFETCH(bool, memory);
-        QFETCH(bool, network);
-        QFETCH(bool, battery);
-        QFETCH(bool, compact);
-        QFETCH(bool, charging);
-        QFETCH(bool, hasBattery);
+        QFETCH(QString, shown);
+        QFETCH(QString, battery);
         QFETCH(QString, text);
-        VovirSettings::setShowCPU(cpu);
-        VovirSettings::setShowMemory(memory);
-        VovirSettings::setShowNetwork(network);
-        VovirSettings::setShowBattery(battery);
-        VovirSettings::setCompactFormat(compact);
-        VovirSnapshot s{23,          quint64(7.9 * double(1ull << 30)),
-                        16ull << 30, 12 * 1024.0,
-                        3 * 1024.0,  std::nullopt};
-        if (hasBattery)
-            s.battery = BatterySnapshot{85, charging, true, 412};
-        const std::optional<QString> result = VovirFormat::menuBarText(s);
-        if (text.isNull())
-            QVERIFY(!result.has_value());
-        else
-            QCOMPARE(result.value_or(QStringLiteral("<absent>")), text);
+        QTemporaryDir dir;
+        UserDefaults store(dir.filePath("settings.json"));
+        VovirSettings::setStore(&store);
+        VovirSettings::setShowCPU(shown.contains('c'));
+        VovirSettings::setShowMemory(shown.contains('m'));
+        VovirSettings::setShowNetwork(shown.contains('n'));
+        VovirSettings::setShowBattery(shown.contains('b'));
+        VovirSettings::setCompactFormat(shown.contains('s'));
+        VovirSnapshot s{23, quint64(7.9 * kGo), 16ull << 30, 12 * 1024.0, 3 * 1024.0, {}};
+        if (battery != "none")
+            s.battery = BatterySnapshot{85, battery == "charging", true, 412};
+        QCOMPARE(VovirFormat::menuBarText(s).value_or("<none>"), text.isNull() ? "<none>" : text);
+        // The guide that sizes the panel text is as wide as any line.
+        VovirSnapshot widest{100, 15ull << 30, 16ull << 30, 999 * 1024.0, 1023 * 1024.0,
+                             BatterySnapshot{100, true, true, 5}};
+        QVERIFY(VovirFormat::menuBarGuide().size() >=
+                VovirFormat::menuBarText(widest).value_or(QString()).size());
+        VovirSettings::setStore(nullptr);
     }
-
-    void guideIsAtLeastAsWideAsAnyLine()
-    {
-        VovirSettings::setCompactFormat(false);
-        VovirSnapshot s{100,          15ull << 30,   16ull << 30,
-                        999 * 1024.0, 1023 * 1024.0, BatterySnapshot{100, true, true, 5}};
-        QVERIFY(VovirFormat::menuBarGuide().size() >= VovirFormat::menuBarText(s)->size());
-    }
-
-private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<UserDefaults> m_store;
 };
 
 QTEST_GUILESS_MAIN(TestFormat)

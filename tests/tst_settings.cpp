@@ -4,96 +4,53 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+// What the settings read from whatever the file holds: a value of another kind, or out of
+// range, reads as the default and is never written back.
 class TestSettings : public QObject {
     Q_OBJECT
 private slots:
-    void init()
+    void readings_data()
     {
-        QFile::remove(path());
-        m_store = std::make_unique<UserDefaults>(path());
-        VovirSettings::setStore(m_store.get());
-    }
-    void cleanup() { VovirSettings::setStore(nullptr); }
-
-    void freshStoreReadsDefaults()
-    {
-        QVERIFY(VovirSettings::showCPU());
-        QVERIFY(VovirSettings::showMemory());
-        QVERIFY(VovirSettings::showNetwork());
-        QVERIFY(VovirSettings::showBattery());
-        QVERIFY(VovirSettings::compactFormat());
-        QCOMPARE(VovirSettings::intervalSeconds(), 3);
-        QVERIFY(!QFile::exists(path())); // nothing is written on first launch
-    }
-
-    void switchRoundTrip()
-    {
-        VovirSettings::setShowBattery(false);
-        QVERIFY(!VovirSettings::showBattery());
-        UserDefaults reopened(path());
-        QCOMPARE(reopened.object(QStringLiteral("VSShowBattery")), QVariant(false));
-        VovirSettings::setShowBattery(true);
-        QVERIFY(VovirSettings::showBattery());
-    }
-
-    void switchOfAnotherKindReadsOn_data()
-    {
-        QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<bool>("reads");
-        QTest::newRow("string") << QVariant(QStringLiteral("no")) << true;
-        QTest::newRow("array") << QVariant(QVariantList{false}) << true;
-        QTest::newRow("zero") << QVariant(qint64(0)) << false;
-        QTest::newRow("false") << QVariant(false) << false;
-    }
-    void switchOfAnotherKindReadsOn()
-    {
-        QFETCH(QVariant, stored);
-        QFETCH(bool, reads);
-        if (stored.typeId() == QMetaType::QString)
-            m_store->setString(QStringLiteral("VSShowNetwork"), stored.toString());
-        else if (stored.typeId() == QMetaType::QVariantList)
-            m_store->setArray(QStringLiteral("VSShowNetwork"), stored.toList());
-        else if (stored.typeId() == QMetaType::Bool)
-            m_store->setBool(QStringLiteral("VSShowNetwork"), stored.toBool());
-        else
-            m_store->setInteger(QStringLiteral("VSShowNetwork"), stored.toLongLong());
-        QCOMPARE(VovirSettings::showNetwork(), reads);
-    }
-
-    void interval_data()
-    {
-        QTest::addColumn<qint64>("stored");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("stored"); // invalid: nothing stored
         QTest::addColumn<qint64>("reads");
-        QTest::newRow("2") << qint64(2) << qint64(2);
-        QTest::newRow("5") << qint64(5) << qint64(5);
-        QTest::newRow("4") << qint64(4) << qint64(3);
-        QTest::newRow("1") << qint64(1) << qint64(3);
-        QTest::newRow("0") << qint64(0) << qint64(3);
-        QTest::newRow("-2") << qint64(-2) << qint64(3);
-        QTest::newRow("60") << qint64(60) << qint64(3);
+        QTest::newRow("no interval") << "VSInterval" << QVariant() << qint64(3);
+        QTest::newRow("interval 5") << "VSInterval" << QVariant(qint64(5)) << qint64(5);
+        QTest::newRow("interval 4") << "VSInterval" << QVariant(qint64(4)) << qint64(3);
+        QTest::newRow("interval -2") << "VSInterval" << QVariant(qint64(-2)) << qint64(3);
+        QTest::newRow("interval as text") << "VSInterval" << QVariant("5") << qint64(5);
+        QTest::newRow("interval, fast") << "VSInterval" << QVariant("fast") << qint64(3);
+        QTest::newRow("no switch") << "VSShowNetwork" << QVariant() << qint64(1);
+        QTest::newRow("switch as text") << "VSShowNetwork" << QVariant("no") << qint64(1);
+        QTest::newRow("switch as array")
+            << "VSShowNetwork" << QVariant(QVariantList{false}) << qint64(1);
+        QTest::newRow("switch as 0") << "VSShowNetwork" << QVariant(qint64(0)) << qint64(0);
+        QTest::newRow("switch off") << "VSShowNetwork" << QVariant(false) << qint64(0);
     }
-    void interval()
+    void readings()
     {
-        QFETCH(qint64, stored);
+        QFETCH(QString, key);
+        QFETCH(QVariant, stored);
         QFETCH(qint64, reads);
-        VovirSettings::setIntervalSeconds(stored);
-        QCOMPARE(VovirSettings::intervalSeconds(), reads);
-        // Reading never rewrites what is stored.
-        QCOMPARE(UserDefaults(path()).object(QStringLiteral("VSInterval")), QVariant(stored));
+        QTemporaryDir dir;
+        const QString path = dir.filePath("settings.json");
+        UserDefaults store(path);
+        VovirSettings::setStore(&store);
+        if (stored.typeId() == QMetaType::QString)
+            store.setString(key, stored.toString());
+        else if (stored.typeId() == QMetaType::QVariantList)
+            store.setArray(key, stored.toList());
+        else if (stored.typeId() == QMetaType::Bool)
+            store.setBool(key, stored.toBool());
+        else if (stored.isValid())
+            store.setInteger(key, stored.toLongLong());
+        QCOMPARE(key == "VSInterval" ? VovirSettings::intervalSeconds()
+                                     : qint64(VovirSettings::showNetwork()),
+                 reads);
+        QCOMPARE(QFile::exists(path), stored.isValid()); // reading writes nothing
+        QCOMPARE(UserDefaults(path).object(key), stored);
+        VovirSettings::setStore(nullptr);
     }
-
-    void nonNumericIntervalReadsDefault()
-    {
-        m_store->setString(QStringLiteral("VSInterval"), QStringLiteral("fast"));
-        QCOMPARE(VovirSettings::intervalSeconds(), 3);
-        m_store->setString(QStringLiteral("VSInterval"), QStringLiteral("5"));
-        QCOMPARE(VovirSettings::intervalSeconds(), 5);
-    }
-
-private:
-    QString path() const { return m_dir.filePath(QStringLiteral("settings.json")); }
-    QTemporaryDir m_dir;
-    std::unique_ptr<UserDefaults> m_store;
 };
 
 QTEST_GUILESS_MAIN(TestSettings)
