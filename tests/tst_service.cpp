@@ -41,12 +41,12 @@ QByteArray syncBody(const QString& device, std::optional<qint64> ack = std::null
 }
 
 int crash(const ServiceProcess& service, const QString& device, const QString& stack,
-          const QString& version = "1.0.0")
+          const QString& version = "1.0.0", const QString& message = "Signal 11")
 {
     return service
         .post("/api/crash.php", QJsonDocument(QJsonObject{{"d", device},
                                                           {"kind", "crash"},
-                                                          {"message", "Signal 11"},
+                                                          {"message", message},
                                                           {"stack", stack},
                                                           {"v", version},
                                                           {"os", "Debian GNU/Linux 12"}})
@@ -92,6 +92,18 @@ QStringList inboxOrder(const ServiceProcess& service, const ConsoleMaker& maker,
 class TestService : public QObject {
     Q_OBJECT
 
+    // One service shared by the rows of a table that do not disturb each other.
+    ServiceProcess& shared(const QString& table)
+    {
+        std::unique_ptr<ServiceProcess>& service = m_shared[table];
+        if (!service) {
+            service = std::make_unique<ServiceProcess>("sqlite");
+            service->start();
+        }
+        return *service;
+    }
+    std::map<QString, std::unique_ptr<ServiceProcess>> m_shared;
+
     void backends()
     {
         QTest::addColumn<QString>("backend");
@@ -109,6 +121,7 @@ class TestService : public QObject {
     }
 
 private slots:
+    void cleanupTestCase() { m_shared.clear(); }
     void initTestCase()
     {
         // The script always starts the cluster; a run without it tests half the service.
@@ -261,106 +274,148 @@ private slots:
         QFETCH(QString, second);
         QFETCH(QString, secondVersion);
         QFETCH(bool, together);
-        ServiceProcess service("sqlite");
-        QVERIFY(service.start());
-        QCOMPARE(crash(service, "DEV-A", first), 200);
-        QCOMPARE(crash(service, "DEV-A", second, secondVersion), 200);
+        // One service for the table, each row's crashes told apart by their message.
+        ServiceProcess& service = shared("crash groups");
+        const QString message = QTest::currentDataTag();
+        QCOMPARE(crash(service, "DEV-A", first, "1.0.0", message), 200);
+        QCOMPARE(crash(service, "DEV-A", second, secondVersion, message), 200);
         const QJsonArray groups =
             QJsonDocument::fromJson(service.command({"crashes", "--json"}).second).array();
-        QCOMPARE(groups.size(), together ? 1 : 2);
+        QCOMPARE(std::count_if(groups.begin(), groups.end(),
+                               [&](const QJsonValue& g) { return g["message"] == message; }),
+                 together ? 1 : 2);
     }
 
-    void badRequests_data()
+    // What the service and its console refuse, on one service: malformed or hostile requests
+    // to the public paths, and to the console what its page would never send (no session, no
+    // CSRF token, a form's body, another site's origin) or what `reply` refuses too.
+    void refusals_data()
     {
-        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("request"); // $S: the console session's cookie, $C: its token
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("byteByByte");
+        QTest::addColumn<bool>("console");
         auto post = [](const QByteArray& path, const QByteArray& body) {
-            return "POST " + path +
-                   " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: " +
+            return "POST " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: " +
                    QByteArray::number(body.size()) + "\r\n\r\n" + body;
         };
-        QTest::newRow("not JSON") << post("/api/sync.php", "<html>") << 400 << false;
-        QTest::newRow("an array") << post("/api/sync.php", "[]") << 400 << false;
-        QTest::newRow("missing os")
-            << post("/api/sync.php", j("{'d': 'X', 'v': '1'}")) << 400 << false;
-        QTest::newRow("m as a string")
-            << post("/api/sync.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'm': '3'}")) << 400
-            << false;
-        QTest::newRow("device as a number")
-            << post("/api/sync.php", j("{'d': 7, 'v': '1', 'os': 'L'}")) << 400 << false;
-        QTest::newRow("empty report")
-            << post("/api/report.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'text': '  '}")) << 400
-            << false;
-        QTest::newRow("email as a number")
-            << post("/api/report.php",
-                    j("{'d': 'X', 'v': '1', 'os': 'L', 'text': 'a', 'email': 1}"))
-            << 400 << false;
-        QTest::newRow("crash without stack")
-            << post("/api/crash.php",
-                    j("{'d': 'X', 'kind': 'crash', 'message': 'm', 'v': '1', 'os': 'L'}"))
-            << 400 << false;
+        auto row = [](const char* name, const QByteArray& request, int status, bool slow = false) {
+            QTest::newRow(name) << request << status << slow << false;
+        };
+        row("not JSON", post("/api/sync.php", "<html>"), 400);
+        row("an array", post("/api/sync.php", "[]"), 400);
+        row("missing os", post("/api/sync.php", j("{'d': 'X', 'v': '1'}")), 400);
+        row("m as a string", post("/api/sync.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'm': '3'}")),
+            400);
+        row("device as a number", post("/api/sync.php", j("{'d': 7, 'v': '1', 'os': 'L'}")), 400);
+        row("empty report",
+            post("/api/report.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'text': '  '}")), 400);
+        row("email as a number",
+            post("/api/report.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'text': 'a', 'email': 1}")),
+            400);
+        row("crash without stack",
+            post("/api/crash.php", j("{'d': 'X', 'kind': 'c', 'message': 'm', 'v': '1', 'os': 'L'}")),
+            400);
         // Ids the maker could not tell apart or type back.
         for (const char* id : {"A\\u0000B", "\\ud800", "AB\\u202eC", "A\\u0085B"})
-            QTest::newRow(qPrintable(QStringLiteral("device id %1").arg(id)))
-                << post("/api/sync.php",
-                        "{\"d\": \"" + QByteArray(id) + "\", \"v\": \"1\", \"os\": \"L\"}")
-                << 400 << false;
-        QTest::newRow("device id of 1000 characters")
-            << post("/api/sync.php",
-                    "{\"d\": \"" + QByteArray(1000, 'A') + "\", \"v\": \"1\", \"os\": \"L\"}")
-            << 400 << false;
+            row(qPrintable(QStringLiteral("device id %1").arg(id)),
+                post("/api/sync.php", "{\"d\": \"" + QByteArray(id) + "\", \"v\": \"1\", \"os\": \"L\"}"),
+                400);
+        row("device id of 1000 characters",
+            post("/api/sync.php", "{\"d\": \"" + QByteArray(1000, 'A') + "\", \"v\": \"1\", \"os\": \"L\"}"),
+            400);
         // Announced sizes are refused before a byte of the body is sent.
-        QTest::newRow("sync over 64 KiB")
-            << QByteArray("POST /api/sync.php HTTP/1.1\r\nHost: x\r\nContent-Length: 65537\r\n\r\n")
-            << 413 << false;
-        QTest::newRow("crash over 256 KiB")
-            << QByteArray(
-                   "POST /api/crash.php HTTP/1.1\r\nHost: x\r\nContent-Length: 262145\r\n\r\n")
-            << 413 << false;
-        QTest::newRow("a gigabyte")
-            << QByteArray(
-                   "POST /api/report.php HTTP/1.1\r\nHost: x\r\nContent-Length: 1073741824\r\n\r\n")
-            << 413 << false;
-        QTest::newRow("chunked, no length")
-            << QByteArray(
-                   "POST /api/sync.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n")
-            << 411 << false;
-        QTest::newRow("a head that never ends")
-            << QByteArray("POST /api/sync.php HTTP/1.1\r\nX: " + QByteArray(9000, 'a')) << 431
-            << false;
-        QTest::newRow("unknown path") << post("/api/other.php", "{}") << 404 << false;
+        const QByteArray head = "HTTP/1.1\r\nHost: x\r\nContent-Length: ";
+        row("sync over 64 KiB", "POST /api/sync.php " + head + "65537\r\n\r\n", 413);
+        row("crash over 256 KiB", "POST /api/crash.php " + head + "262145\r\n\r\n", 413);
+        row("a gigabyte", "POST /api/report.php " + head + "1073741824\r\n\r\n", 413);
+        row("chunked, no length",
+            "POST /api/sync.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n", 411);
+        row("a head that never ends", "POST /api/sync.php HTTP/1.1\r\nX: " + QByteArray(9000, 'a'),
+            431);
+        row("unknown path", post("/api/other.php", "{}"), 404);
         // However the head is cut, and whatever ends its lines, the limits hold.
-        const QByteArray oversized =
-            "POST /api/sync.php HTTP/1.1\r\nHost: x\r\nContent-Length: 200000\r\n\r\n";
-        QTest::newRow("a head cut byte by byte") << oversized << 413 << true;
-        QTest::newRow("lines ending in a bare LF")
-            << QByteArray(oversized).replace("\r\n", "\n") << 413 << false;
-        QTest::newRow("chunked, cut byte by byte")
-            << QByteArray("POST /api/report.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: "
-                          "chunked\r\n\r\n")
-            << 411 << true;
+        row("a head cut byte by byte", "POST /api/sync.php " + head + "200000\r\n\r\n", 413, true);
+        row("lines ending in a bare LF",
+            QByteArray("POST /api/sync.php " + head + "200000\r\n\r\n").replace("\r\n", "\n"), 413);
+        row("chunked, cut byte by byte",
+            "POST /api/report.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n", 411,
+            true);
         QByteArray fields;
         for (int i = 0; i < 65; ++i)
             fields += "X-" + QByteArray::number(i) + ": a\r\n";
-        QTest::newRow("65 header fields")
-            << QByteArray("POST /api/sync.php HTTP/1.1\r\n" + fields + "\r\n") << 431 << false;
-        QTest::newRow("GET on the sync path")
-            << QByteArray("GET /api/sync.php HTTP/1.1\r\nHost: x\r\n\r\n") << 405 << false;
+        row("65 header fields", "POST /api/sync.php HTTP/1.1\r\n" + fields + "\r\n", 431);
+        row("GET on the sync path", "GET /api/sync.php HTTP/1.1\r\nHost: x\r\n\r\n", 405);
+
+        auto console = [](const char* name, const QByteArray& method, const QByteArray& path,
+                          const QByteArray& body, const QByteArray& fields, int status) {
+            QTest::newRow(name) << method + ' ' + path + " HTTP/1.1\r\nHost: $H\r\nConnection: " +
+                                       "close\r\nContent-Length: " +
+                                       QByteArray::number(body.size()) + "\r\n" + fields +
+                                       "\r\n" + body
+                                << status << false << true;
+        };
+        const QByteArray json = "Content-Type: application/json\r\n";
+        const QByteArray signedIn = "$S$C" + json;
+        const QByteArray reply = j("{'device': 'DEV-A', 'text': 'Bonjour'}");
+        console("console: no session", "GET", "/api/inbox", {}, {}, 401);
+        console("console: a made-up session", "GET", "/api/inbox", {},
+                "Cookie: velmora_console=x\r\n", 401);
+        console("console: no CSRF token", "POST", "/api/reply", reply, "$S" + json, 403);
+        console("console: another site", "POST", "/api/reply", reply,
+                signedIn + "Origin: http://127.0.0.1:9\r\n", 403);
+        console("console: a form's body", "POST", "/api/reply", reply,
+                "$S$CContent-Type: text/plain\r\n", 403);
+        console("console: a blank answer", "POST", "/api/reply",
+                j("{'device': 'DEV-A', 'text': ' \\n '}"), signedIn, 400);
+        console("console: 4001 characters", "POST", "/api/reply",
+                "{\"device\": \"DEV-A\", \"text\": \"" + QByteArray(4001, 'a') + "\"}", signedIn,
+                400);
+        console("console: an unknown device", "POST", "/api/reply",
+                j("{'device': 'NOBODY', 'text': 'Bonjour'}"), signedIn, 404);
+        console("console: an answer", "POST", "/api/reply", reply, signedIn, 200);
+        console("console: retracting nothing", "POST", "/api/retract", j("{'id': 999}"), signedIn,
+                404);
+        console("console: handled, unknown", "POST", "/api/handled", j("{'device': 'NOBODY'}"),
+                signedIn, 404);
+        console("console: conversation, unknown", "GET", "/api/conversation?device=NOBODY", {},
+                "$S", 404);
+        console("console: crash group, unknown", "GET", "/api/crash?signature=x", {}, "$S", 404);
+        console("console: signed in from another site", "POST", "/api/login",
+                j("{'name': 'alice', 'password': 'un mot de passe sûr'}"),
+                json + "Origin: http://127.0.0.1:9\r\n", 403);
+        console("console: a body too large", "POST", "/api/reply", QByteArray(70 * 1024, ' '),
+                signedIn, 413);
     }
-    void badRequests()
+    void refusals()
     {
         QFETCH(QByteArray, request);
         QFETCH(int, status);
         QFETCH(bool, byteByByte);
-        ServiceProcess service("sqlite");
-        QVERIFY(service.start());
-        const ServiceProcess::Reply reply = service.send(request, {}, byteByByte);
+        QFETCH(bool, console);
+        ServiceProcess& service = shared("refusals");
+        static std::optional<ConsoleMaker> maker;
+        if (!maker) {
+            QCOMPARE(service.command({"console-user", "add", "alice"}, nullptr, {},
+                                     "un mot de passe sûr\n")
+                         .first,
+                     0);
+            QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 200);
+            maker = signIn(service, "alice", "un mot de passe sûr");
+            QVERIFY(maker);
+        }
+        request.replace("$S", maker->cookie)
+            .replace("$C", maker->csrf)
+            .replace("$H", "127.0.0.1:" + QByteArray::number(service.consolePort()));
+        const ServiceProcess::Reply reply =
+            service.send(request, {}, byteByByte, 10000, console ? service.consolePort() : 0);
         QCOMPARE(reply.status, status);
-        if (status == 400)
+        if (status == 400 && !console)
             QCOMPARE(object(reply.body), object(j("{'ok': false}")));
         if (status == 405)
             QVERIFY(reply.head.contains("\r\nAllow: POST"));
+        if (console && status != 413)
+            QVERIFY(reply.head.contains("Content-Security-Policy: default-src 'self'"));
         // The service is still there for the next one.
         QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 200);
     }
@@ -602,88 +657,6 @@ private slots:
             ::kill(pid, SIGCONT);
         QCOMPARE(stalled.status, 503);
         QTRY_COMPARE_WITH_TIMEOUT(service->send(head, syncBody("DEV-A")).status, 200, 10000);
-    }
-
-    // The console's API refuses what its page would never send: no session, no CSRF token, a
-    // form's body, another site's origin; and answers as the `reply` command does.
-    void consoleRefusals_data()
-    {
-        QTest::addColumn<QByteArray>("method");
-        QTest::addColumn<QByteArray>("path");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QByteArray>("fields"); // $S: the session's cookie, $C: its CSRF token
-        QTest::addColumn<int>("status");
-        const QByteArray json = "Content-Type: application/json\r\n";
-        const QByteArray reply = j("{'device': 'DEV-A', 'text': 'Bonjour'}");
-        QTest::newRow("no session") << QByteArray("GET") << QByteArray("/api/inbox")
-                                    << QByteArray() << QByteArray() << 401;
-        QTest::newRow("a made-up session") << QByteArray("GET") << QByteArray("/api/inbox")
-                                           << QByteArray()
-                                           << QByteArray("Cookie: velmora_console=x\r\n") << 401;
-        QTest::newRow("no CSRF token") << QByteArray("POST") << QByteArray("/api/reply") << reply
-                                       << "$S" + json << 403;
-        QTest::newRow("another site") << QByteArray("POST") << QByteArray("/api/reply") << reply
-                                      << "$S$C" + json + "Origin: http://127.0.0.1:9\r\n" << 403;
-        QTest::newRow("a form's body")
-            << QByteArray("POST") << QByteArray("/api/reply") << reply
-            << QByteArray("$S$CContent-Type: text/plain\r\n") << 403;
-        QTest::newRow("a blank answer") << QByteArray("POST") << QByteArray("/api/reply")
-                                        << j("{'device': 'DEV-A', 'text': ' \\n '}") << "$S$C" + json
-                                        << 400;
-        QTest::newRow("4001 characters")
-            << QByteArray("POST") << QByteArray("/api/reply")
-            << "{\"device\": \"DEV-A\", \"text\": \"" + QByteArray(4001, 'a') + "\"}" << "$S$C" + json
-            << 400;
-        QTest::newRow("an unknown device")
-            << QByteArray("POST") << QByteArray("/api/reply")
-            << j("{'device': 'NOBODY', 'text': 'Bonjour'}") << "$S$C" + json << 404;
-        QTest::newRow("an answer") << QByteArray("POST") << QByteArray("/api/reply") << reply
-                                   << "$S$C" + json << 200;
-        QTest::newRow("retracting nothing") << QByteArray("POST") << QByteArray("/api/retract")
-                                            << j("{'id': 999}") << "$S$C" + json << 404;
-        QTest::newRow("handled, unknown") << QByteArray("POST") << QByteArray("/api/handled")
-                                          << j("{'device': 'NOBODY'}") << "$S$C" + json << 404;
-        QTest::newRow("conversation, unknown")
-            << QByteArray("GET") << QByteArray("/api/conversation?device=NOBODY") << QByteArray()
-            << QByteArray("$S") << 404;
-        QTest::newRow("crash group, unknown")
-            << QByteArray("GET") << QByteArray("/api/crash?signature=x") << QByteArray()
-            << QByteArray("$S") << 404;
-        QTest::newRow("signed in from another site")
-            << QByteArray("POST") << QByteArray("/api/login")
-            << j("{'name': 'alice', 'password': 'un mot de passe sûr'}")
-            << json + "Origin: http://127.0.0.1:9\r\n" << 403;
-        QTest::newRow("a body too large")
-            << QByteArray("POST") << QByteArray("/api/reply") << QByteArray(70 * 1024, ' ')
-            << "$S$C" + json << 413;
-    }
-    void consoleRefusals()
-    {
-        QFETCH(QByteArray, method);
-        QFETCH(QByteArray, path);
-        QFETCH(QByteArray, body);
-        QFETCH(QByteArray, fields);
-        QFETCH(int, status);
-        // One service for the whole table: no row changes what another finds.
-        static std::unique_ptr<ServiceProcess> service;
-        static std::optional<ConsoleMaker> maker;
-        if (!service) {
-            service = std::make_unique<ServiceProcess>("sqlite");
-            QVERIFY(service->start());
-            QCOMPARE(service->command({"console-user", "add", "alice"}, nullptr, {},
-                                      "un mot de passe sûr\n")
-                         .first,
-                     0);
-            QCOMPARE(service->post("/api/sync.php", syncBody("DEV-A")).status, 200);
-            maker = signIn(*service, "alice", "un mot de passe sûr");
-        }
-        QVERIFY(maker);
-        fields.replace("$S", maker->cookie).replace("$C", maker->csrf);
-        const auto reply = service->console(method, path, body, fields);
-        QCOMPARE(reply.status, status);
-        if (status != 413)
-            QVERIFY2(reply.head.contains("Content-Security-Policy: default-src 'self'"),
-                     reply.head.constData());
     }
 
     // The inbox as the maker works through it: what needs an answer first, "handled" until
