@@ -85,41 +85,29 @@ private slots:
     void init() { fresh(); }
     void cleanupTestCase() { VovirSettings::setStore(nullptr); }
 
-    void emptyArchiveAndMarkingNothingWritesNothing()
+    // Shown messages are archived newest first, once each, fifty at most; nothing is written
+    // before there is something to keep.
+    void theArchive()
     {
-        QVERIFY(m_center->messageHistory().isEmpty());
         m_center->markMessageShown();
         QVERIFY(!QFile::exists(store().filePath()));
-    }
-
-    void archiveReadsBackNewestFirstAndCapsAt50()
-    {
         for (int id = 1; id <= 51; ++id) {
             m_center->pendingMessage = PendingMessage{id, QString("m%1").arg(id)};
             m_center->markMessageShown();
         }
+        m_center->pendingMessage = PendingMessage{51, "other text"};
+        m_center->markMessageShown();
         const QList<ArchivedMessage> history = m_center->messageHistory();
         QCOMPARE(history.size(), 50);
-        QCOMPARE(history.first().id, 51);
+        QCOMPARE(history.first().body, QString("m51"));
         QCOMPARE(history.last().id, 2);
         QVERIFY(!history.first().mine);
+        // Shown twice, listed twice: the shown list does not look for an earlier copy.
         const QVariantList shown = onDisk("VSShownMessages").toList();
         QCOMPARE(shown.size(), 50);
-        QCOMPARE(shown.first().toLongLong(), 2);
+        QCOMPARE(shown.first().toLongLong(), 3);
         QCOMPARE(onDisk("VSAckMessage").toLongLong(), 51);
         QVERIFY(!m_center->pendingMessage);
-    }
-
-    void aKnownIdIsNotArchivedTwice()
-    {
-        m_center->pendingMessage = PendingMessage{7, "first"};
-        m_center->markMessageShown();
-        m_center->pendingMessage = PendingMessage{7, "other text"};
-        m_center->markMessageShown();
-        QCOMPARE(m_center->messageHistory().size(), 1);
-        QCOMPARE(m_center->messageHistory().first().body, QString("first"));
-        // Shown twice, listed twice: the shown list does not look for an earlier copy.
-        QCOMPARE(onDisk("VSShownMessages").toList().size(), 2);
     }
 
     void ownMessagesOfTheSameSecondAreBothKept()
@@ -288,48 +276,42 @@ private slots:
         QVERIFY(!m_center->pendingMessage);
     }
 
-    void reportBody_data()
+    // A report's body, and what counts as accepted: 2xx with "ok": true, within the deadline.
+    void reports_data()
     {
+        QTest::addColumn<LoopbackHttpServer::Response>("response");
         QTest::addColumn<std::optional<QString>>("email");
-        QTest::addColumn<QJsonValue>("sent");
-        QTest::newRow("no e-mail") << std::optional<QString>() << QJsonValue(QJsonValue::Undefined);
-        QTest::newRow("empty e-mail")
-            << std::optional<QString>("") << QJsonValue(QJsonValue::Undefined);
-        QTest::newRow("spaces only") << std::optional<QString>("  ") << QJsonValue("  ");
-        QTest::newRow("an address") << std::optional<QString>("a@b.ch") << QJsonValue("a@b.ch");
+        QTest::addColumn<QJsonValue>("sent"); // the e-mail member sent
+        QTest::addColumn<bool>("ok");
+        using R = LoopbackHttpServer::Response;
+        using E = std::optional<QString>;
+        const QJsonValue none(QJsonValue::Undefined);
+        const R accepted{200, j("{'ok': true}")};
+        QTest::newRow("no e-mail") << accepted << E() << none << true;
+        QTest::newRow("empty e-mail") << accepted << E("") << none << true;
+        QTest::newRow("spaces only") << accepted << E("  ") << QJsonValue("  ") << true;
+        QTest::newRow("an address") << accepted << E("a@b.ch") << QJsonValue("a@b.ch") << true;
+        QTest::newRow("200 ok false") << R{200, j("{'ok': false}")} << E() << none << false;
+        QTest::newRow("500 ok true") << R{500, j("{'ok': true}")} << E() << none << false;
+        QTest::newRow("200 not JSON") << R{200, "merci"} << E() << none << false;
+        QTest::newRow("200 ok as a string") << R{200, j("{'ok': 'true'}")} << E() << none << false;
+        QTest::newRow("never answers") << R{200, {}, "application/json", true} << E() << none
+                                       << false;
     }
-    void reportBody()
+    void reports()
     {
+        QFETCH(LoopbackHttpServer::Response, response);
         QFETCH(std::optional<QString>, email);
         QFETCH(QJsonValue, sent);
-        m_server->respond("/api/report.php", {200, j("{'ok': true}")});
-        QCOMPARE(report("Ligne 1\nLigne 2", email), true);
+        QFETCH(bool, ok);
+        m_server->respond("/api/report.php", response);
+        QCOMPARE(report("Ligne 1\nLigne 2", email), ok);
         const QJsonObject body = bodyOf(m_server->requests().first());
         QCOMPARE(m_server->requests().first().path, QByteArray("/api/report.php"));
         QCOMPARE(body["text"].toString(), QString("Ligne 1\nLigne 2"));
         QCOMPARE(body["d"].toString(), store().stringValue("VSDeviceId"));
         QCOMPARE(body["os"].toString(), MessageCenter::osString());
         QCOMPARE(body.value("email"), sent);
-    }
-
-    void reportOutcome_data()
-    {
-        QTest::addColumn<LoopbackHttpServer::Response>("response");
-        QTest::addColumn<bool>("ok");
-        using R = LoopbackHttpServer::Response;
-        QTest::newRow("200 ok true") << R{200, j("{'ok': true}")} << true;
-        QTest::newRow("200 ok false") << R{200, j("{'ok': false}")} << false;
-        QTest::newRow("500 ok true") << R{500, j("{'ok': true}")} << false;
-        QTest::newRow("200 not JSON") << R{200, "merci"} << false;
-        QTest::newRow("200 ok as a string") << R{200, j("{'ok': 'true'}")} << false;
-        QTest::newRow("never answers") << R{200, {}, "application/json", true} << false;
-    }
-    void reportOutcome()
-    {
-        QFETCH(LoopbackHttpServer::Response, response);
-        QFETCH(bool, ok);
-        m_server->respond("/api/report.php", response);
-        QCOMPARE(report("x", std::nullopt), ok);
     }
 };
 
