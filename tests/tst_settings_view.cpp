@@ -36,53 +36,6 @@ QComboBox* comboNamed(QWidget* view, const QString& name)
 class TestSettingsView : public QObject {
     Q_OBJECT
 private slots:
-    void layout()
-    {
-        DelegateRig rig;
-        rig.delegate->buildMainWindow();
-        QWidget* view = rig.delegate->settingsView();
-        QCOMPARE(view->size(), QSize(430, 500));
-        const struct {
-            const char* text;
-            QPoint origin;
-        } boxes[] = {{"CPU", {40, 104}},
-                     {"Mémoire", {224, 104}},
-                     {"Réseau", {40, 132}},
-                     {"Batterie", {224, 132}},
-                     {"Installer les mises à jour automatiquement", {40, 258}},
-                     {"Icône dans la barre de menus (au lieu du Dock)", {40, 284}},
-                     {"Ouvrir à la connexion", {40, 310}}};
-        for (const auto& b : boxes) {
-            QCheckBox* box = findByText<QCheckBox>(view, QString::fromUtf8(b.text));
-            QVERIFY2(box, b.text);
-            QCOMPARE(box->pos(), b.origin);
-            QCOMPARE(box->size(), box->sizeHint()); // fitted
-        }
-        QComboBox* interval = comboNamed(view, QStringLiteral("Intervalle de rafraîchissement"));
-        QCOMPARE(interval->geometry(), QRect(310, 178, 80, 26));
-        QCOMPARE(interval->count(), 3);
-        QCOMPARE(interval->itemText(2), QStringLiteral("5 s"));
-        QComboBox* format = comboNamed(view, QStringLiteral("Format dans la barre de menus"));
-        QCOMPARE(format->geometry(), QRect(280, 208, 110, 26));
-        QPushButton* check =
-            findByText<QPushButton>(view, QString::fromUtf8("Rechercher des mises à jour…"));
-        QPushButton* report =
-            findByText<QPushButton>(view, QString::fromUtf8("Signaler un problème…"));
-        QCOMPARE(check->pos(), QPoint(24, 348));
-        QCOMPARE(report->pos(), QPoint(24 + check->width() + 10, 348)); // one line, 10 apart
-        QLabel* title = findByText<QLabel>(view, QString::fromUtf8("Réglages"));
-        QCOMPARE(title->x(), 54);
-        QVERIFY(std::abs(title->y() + title->height() / 2 - 60) <= 1);
-        QCOMPARE(title->font().pixelSize(), 20);
-        QLabel* version = findByText<QLabel>(view, QStringLiteral("VelmoraVovir v1.0.0"));
-        QVERIFY(version);
-        QCOMPARE(version->pos(), QPoint(24, 432));
-        QVERIFY(version->alignment() & Qt::AlignLeft);
-        QToolButton* back = view->findChild<QToolButton*>();
-        QCOMPARE(back->geometry(), QRect(18, 46, 28, 28));
-        QCOMPARE(back->toolTip(), QStringLiteral("Retour"));
-    }
-
     void controlsKeepTheDesignSizesWithALargeDesktopFont()
     {
         // A platform theme's 11 pt font, as on a stock desktop.
