@@ -232,26 +232,14 @@ private slots:
                  draftAfter.startsWith("Le graphe") ? QString("moi@exemple.ch") : QString());
     }
 
-    void messagesWindowLayout()
+    void messagesWindowList()
     {
         Conversation c;
         c.delegate().showMessages();
         QWidget* window = c.delegate().messagesWindow();
         QCOMPARE(window->windowTitle(), QString("Messages de Velmora Labs"));
-        QCOMPARE(window->size(), QSize(460, 520));
         QCOMPARE(c.listTexts(), QStringList{"Aucun message pour l'instant.\nLes réponses de "
                                             "Velmora Labs apparaîtront ici."});
-        auto* scroll = window->findChild<QScrollArea*>("messagesScroll");
-        QCOMPARE(scroll->geometry(), QRect(0, 0, 460, 416));
-        QLabel* empty = scroll->widget()->findChild<QLabel*>();
-        QCOMPARE(empty->y(), 60);
-        QCOMPARE(empty->x(), (460 - empty->width()) / 2);
-        QCOMPARE(c.delegate().replyField()->geometry(), QRect(22, 428, 416, 40));
-        QCOMPARE(c.delegate().replyField()->placeholderText(), QString("Écris ta réponse ici"));
-        auto* send = window->findChild<QPushButton*>();
-        QCOMPARE(send->text(), QString("Envoyer"));
-        QCOMPARE(send->geometry().right() + 1, 438);
-        QCOMPARE(send->geometry().bottom() + 1, 520 - 14);
 
         // Stored oldest first, listed newest first, with French dates.
         const QDateTime at(QDate(2026, 12, 5), QTime(14, 7));
@@ -333,11 +321,7 @@ private slots:
         QVERIFY(!button.isEmpty() && QRect(QPoint(0, 0), dialog.size()).contains(button));
         QCOMPARE(shown.size(), 4001); // 4,000 characters and the ellipsis
         QVERIFY(!shown.contains(QChar(0x202E)));
-    }
-
-    void alertTextsFromOutsideArePlainText()
-    {
-        MessageBoxPresenter presenter;
+        // A short text from outside is plain text too.
         QStringList formats;
         QTimer::singleShot(0, [&formats] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
