@@ -28,11 +28,6 @@ namespace {
 
 using R = LoopbackHttpServer::Response;
 
-// JSON written with single quotes, for readable tables.
-QByteArray j(const char* text)
-{
-    return QByteArray(text).replace('\'', '"');
-}
 const QByteArray kOffer = "{\"mid\": 7, \"msg\": \"Bonjour, c'est réparé.\"}";
 
 // The delegate over a rig, talking to a loopback service.

@@ -22,12 +22,6 @@ QVariantMap entry(const QVariant& id, const QVariant& body, bool mine = false)
     return {{"id", id}, {"body", body}, {"date", QDateTime::currentDateTime()}, {"mine", mine}};
 }
 
-// JSON written with single quotes, for readable tables.
-QByteArray j(const char* text)
-{
-    return QByteArray(text).replace('\'', '"');
-}
-
 QJsonObject bodyOf(const LoopbackHttpServer::Request& request)
 {
     return QJsonDocument::fromJson(request.body).object();

@@ -22,11 +22,6 @@
 
 namespace {
 
-QByteArray j(const char* text) // JSON written with single quotes, for readable tables
-{
-    return QByteArray(text).replace('\'', '"');
-}
-
 QJsonObject object(const QByteArray& body)
 {
     return QJsonDocument::fromJson(body).object();

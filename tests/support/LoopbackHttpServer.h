@@ -10,6 +10,12 @@
 #include <QTimer>
 #include <QUrl>
 
+// JSON written with single quotes, for readable tables.
+inline QByteArray j(const char* text)
+{
+    return QByteArray(text).replace('\'', '"');
+}
+
 // A small HTTP/1.1 server on 127.0.0.1 for the network tests: records every request and
 // answers each path with a canned response.
 class LoopbackHttpServer final : public QObject {
