@@ -130,13 +130,15 @@ private slots:
         const QString id = "0C9F5B1E-7A4D-4E8B-9D2C-3F6A1B0E5D47";
         QTest::newRow("two frames") << QByteArray("Signal 11\n---\nframe a\nframe b") << "Signal 11"
                                     << "frame a\nframe b" << id;
-        QTest::newRow("no separator") << QByteArray("just text\nmore") << "just text\nmore" << ""
-                                      << id;
+        QTest::newRow("no separator") << QByteArray("just text\nmore") << "just text\nmore"
+                                      << "" << id;
         QTest::newRow("extra pieces dropped")
-            << QByteArray("message\n---\nstack\n---\nmore text") << "message" << "stack" << id;
-        QTest::newRow("empty file") << QByteArray() << "" << "" << id;
-        QTest::newRow("no device id yet") << QByteArray("Signal 6\n---\nf") << "Signal 6" << "f"
-                                          << QString();
+            << QByteArray("message\n---\nstack\n---\nmore text") << "message"
+            << "stack" << id;
+        QTest::newRow("empty file") << QByteArray() << ""
+                                    << "" << id;
+        QTest::newRow("no device id yet") << QByteArray("Signal 6\n---\nf") << "Signal 6"
+                                          << "f" << QString();
         QTest::newRow("4 MiB, read in part")
             << "Signal 11\n---\n" + QByteArray(4 * 1024 * 1024, 'x') << "Signal 11"
             << QString(300 * 1024, 'x') << id;

@@ -72,10 +72,11 @@ private slots:
         QTest::addColumn<QString>("hint");
         QTest::newRow("charging") << QByteArray(kTaskBar) << 1 << "23 % | 0.23"
                                   << QString::fromUtf8("85 % | 412 cycles · en charge")
-                                  << QString::fromUtf8("Tes chiffres peuvent vivre en haut de l'écran");
-        QTest::newRow("discharging") << QByteArray(kTaskBar) << 2 << "23 % | 0.23"
-                                     << QString::fromUtf8("85 % | 412 cycles")
-                                     << QString::fromUtf8("Tes chiffres peuvent vivre en haut de l'écran");
+                                  << QString::fromUtf8(
+                                         "Tes chiffres peuvent vivre en haut de l'écran");
+        QTest::newRow("discharging")
+            << QByteArray(kTaskBar) << 2 << "23 % | 0.23" << QString::fromUtf8("85 % | 412 cycles")
+            << QString::fromUtf8("Tes chiffres peuvent vivre en haut de l'écran");
         QTest::newRow("no battery, in the panel")
             << QByteArray(kPanel) << 3 << "23 % | 0.23" << QString::fromUtf8("… | pas de batterie")
             << "Live dans la barre de menus, toutes les 3 s";
@@ -262,7 +263,7 @@ private slots:
         QCOMPARE(rig.panel.alive, inPanel ? 1 : 0);
         QCOMPARE(rig.delegate->menuBarCheckbox()->isChecked(), inPanel);
         QTRY_VERIFY(rig.delegate->mainWindow()->isVisible()); // a first launch shows it
-        rig.delegate->showOnboardingIfNeeded(); // never asked twice
+        rig.delegate->showOnboardingIfNeeded();               // never asked twice
         QCOMPARE(rig.alerts.shown.size(), 1);
     }
 
@@ -329,8 +330,8 @@ private slots:
         QCOMPARE(first.handOverToRunningInstance(200), SingleInstance::HandOver::NoneRunning);
         QVERIFY(first.listen());
         QSignalSpy shown(&first, &SingleInstance::activationRequested);
-        for (const QByteArray token : {QByteArray("gnome-shell/velmoravovir-7-x_TIME0"),
-                                       QByteArray("bad token\x01")}) {
+        for (const QByteArray token :
+             {QByteArray("gnome-shell/velmoravovir-7-x_TIME0"), QByteArray("bad token\x01")}) {
             qputenv("XDG_ACTIVATION_TOKEN", token);
             // Another process in real life; a thread stands in for it here.
             SingleInstance::HandOver result{};

@@ -89,7 +89,8 @@ private slots:
         QTest::newRow("no time elapsed")
             << QList<Reading>{start, {300, 900, 1'001'024, 500'000, 0}} << 50.0 << 0.0 << 0.0;
         QTest::newRow("0.2 s is too close, and becomes the baseline")
-            << QList<Reading>{start, {200, 800, 2'000'000, 500'000, 200},
+            << QList<Reading>{start,
+                              {200, 800, 2'000'000, 500'000, 200},
                               {200, 800, 3'000'000, 500'000, 500}}
             << 0.0 << 2'000'000.0 << 0.0;
     }
@@ -144,8 +145,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("meminfo");
         QTest::addColumn<quint64>("used");
-        QTest::newRow("total less available") << QByteArray("MemTotal: 4000 kB\nMemAvailable: 1000 kB\n")
-                                              << quint64(3000 * 1024);
+        QTest::newRow("total less available")
+            << QByteArray("MemTotal: 4000 kB\nMemAvailable: 1000 kB\n") << quint64(3000 * 1024);
         QTest::newRow("available above total reads as nothing in use")
             << QByteArray("MemTotal: 1000 kB\nMemAvailable: 2000 kB\n") << quint64(0);
         QTest::newRow("kernels before 3.14: free, buffers and cache")
@@ -185,7 +186,8 @@ private slots:
             << QStringList{"lo", "enx0a1b2c3d4e5f=pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0", "tun0"}
             << true << 1000.0 * 2;
         QTest::newRow("by name: eth, en and wl only")
-            << QStringList{"lo", "eth0", "enp3s0", "wlp2s0", "docker0", "veth1a2b", "tun0", "br-lan"}
+            << QStringList{"lo",      "eth0",     "enp3s0", "wlp2s0",
+                           "docker0", "veth1a2b", "tun0",   "br-lan"}
             << false << 1000.0 * (2 + 3 + 4);
     }
     void countedLinks()
@@ -225,59 +227,62 @@ private slots:
         // A mouse's battery sorts first but belongs to a device, not to the machine.
         const SupplyFiles mouse{{"type", "Battery"}, {"scope", "Device"}, {"capacity", "3"}};
         const SupplyFiles mains{{"type", "Mains"}, {"online", "1"}};
-        QTest::newRow("charging with cycles")
-            << Supplies{{"AAA-mouse", mouse},
-                        {"AC", mains},
-                        {"BAT1",
-                         {{"type", "Battery"},
-                          {"capacity", "85"},
-                          {"status", "Charging"},
-                          {"cycle_count", "412"}}}}
-            << qint64(85) << true << true << qint64(412);
+        QTest::newRow("charging with cycles") << Supplies{{"AAA-mouse", mouse},
+                                                          {"AC", mains},
+                                                          {"BAT1",
+                                                           {{"type", "Battery"},
+                                                            {"capacity", "85"},
+                                                            {"status", "Charging"},
+                                                            {"cycle_count", "412"}}}}
+                                              << qint64(85) << true << true << qint64(412);
         QTest::newRow("on battery")
             << Supplies{{"AC", {{"type", "Mains"}, {"online", "0"}}},
-                        {"BAT1", {{"type", "Battery"}, {"capacity", "40"}, {"status", "Discharging"}}}}
+                        {"BAT1",
+                         {{"type", "Battery"}, {"capacity", "40"}, {"status", "Discharging"}}}}
             << qint64(40) << false << false << qint64(0);
         QTest::newRow("full, no mains supply")
             << Supplies{{"BAT1", {{"type", "Battery"}, {"capacity", "100"}, {"status", "Full"}}}}
             << qint64(100) << false << true << qint64(0);
-        QTest::newRow("capacity from energy")
-            << Supplies{{"BAT1",
-                         {{"type", "Battery"},
-                          {"energy_now", "30000"},
-                          {"energy_full", "40000"},
-                          {"status", "Not charging"}}}}
-            << qint64(75) << false << true << qint64(0);
-        QTest::newRow("nothing readable but the type")
-            << Supplies{{"BAT1", {{"type", "Battery"}}}} << qint64(0) << false << false << qint64(0);
+        QTest::newRow("capacity from energy") << Supplies{{"BAT1",
+                                                           {{"type", "Battery"},
+                                                            {"energy_now", "30000"},
+                                                            {"energy_full", "40000"},
+                                                            {"status", "Not charging"}}}}
+                                              << qint64(75) << false << true << qint64(0);
+        QTest::newRow("nothing readable but the type") << Supplies{{"BAT1", {{"type", "Battery"}}}}
+                                                       << qint64(0) << false << false << qint64(0);
         // 20 Wh of 23.2 and 5.5 Wh of 24: 25.5 / 47.2 = 54.0 %, not the mean of 86 and 23.
-        QTest::newRow("two, one charging, in energy")
-            << Supplies{{"BAT0",
-                         {{"type", "Battery"},
-                          {"status", "Discharging"},
-                          {"capacity", "86"},
-                          {"energy_now", "20000000"},
-                          {"energy_full", "23200000"},
-                          {"cycle_count", "301"}}},
-                        {"BAT1",
-                         {{"type", "Battery"},
-                          {"status", "Charging"},
-                          {"capacity", "23"},
-                          {"energy_now", "5500000"},
-                          {"energy_full", "24000000"},
-                          {"cycle_count", "77"}}}}
-            << qint64(54) << true << true << qint64(301);
+        QTest::newRow("two, one charging, in energy") << Supplies{{"BAT0",
+                                                                   {{"type", "Battery"},
+                                                                    {"status", "Discharging"},
+                                                                    {"capacity", "86"},
+                                                                    {"energy_now", "20000000"},
+                                                                    {"energy_full", "23200000"},
+                                                                    {"cycle_count", "301"}}},
+                                                                  {"BAT1",
+                                                                   {{"type", "Battery"},
+                                                                    {"status", "Charging"},
+                                                                    {"capacity", "23"},
+                                                                    {"energy_now", "5500000"},
+                                                                    {"energy_full", "24000000"},
+                                                                    {"cycle_count", "77"}}}}
+                                                      << qint64(54) << true << true << qint64(301);
         // 3000 of 4000 mAh and 500 of 2000: 3500 / 6000 = 58.3 %.
-        QTest::newRow("two, in charge")
-            << Supplies{{"BAT0", {{"type", "Battery"}, {"charge_now", "3000000"}, {"charge_full", "4000000"}}},
-                        {"BAT1", {{"type", "Battery"}, {"charge_now", "500000"}, {"charge_full", "2000000"}}}}
-            << qint64(58) << false << false << qint64(0);
+        QTest::newRow("two, in charge") << Supplies{{"BAT0",
+                                                     {{"type", "Battery"},
+                                                      {"charge_now", "3000000"},
+                                                      {"charge_full", "4000000"}}},
+                                                    {"BAT1",
+                                                     {{"type", "Battery"},
+                                                      {"charge_now", "500000"},
+                                                      {"charge_full", "2000000"}}}}
+                                        << qint64(58) << false << false << qint64(0);
         QTest::newRow("two, only capacities: their mean")
             << Supplies{{"BAT0", {{"type", "Battery"}, {"capacity", "90"}}},
                         {"BAT1", {{"type", "Battery"}, {"capacity", "41"}}}}
             << qint64(66) << false << false << qint64(0);
-        QTest::newRow("only mains") << Supplies{{"AC", mains}} << qint64(-1) << false << false
-                                    << qint64(0);
+        QTest::newRow("only mains")
+            << Supplies{{"AC", mains}} << qint64(-1) << false << false << qint64(0);
     }
     void battery()
     {

@@ -79,21 +79,29 @@ private slots:
 
     void menuBarText_data()
     {
-        QTest::addColumn<QString>("shown"); // c cpu, m memory, n network, b battery, s short
+        QTest::addColumn<QString>("shown");   // c cpu, m memory, n network, b battery, s short
         QTest::addColumn<QString>("battery"); // "charging", "on battery" or "none"
         QTest::addColumn<QString>("text");    // null: no line at all
         QTest::newRow("all, full, charging")
-            << "cmnb" << "charging"
+            << "cmnb"
+            << "charging"
             << QString::fromUtf8("CPU 23 % · RAM 7,9 Go · ↓12 Ko/s ↑3 Ko/s · Bat ⚡85 %");
         QTest::newRow("all, full, on battery")
-            << "cmnb" << "on battery"
+            << "cmnb"
+            << "on battery"
             << QString::fromUtf8("CPU 23 % · RAM 7,9 Go · ↓12 Ko/s ↑3 Ko/s · Bat 85 %");
         QTest::newRow("all, short, charging")
-            << "cmnbs" << "charging" << QString::fromUtf8("23 % · 7,9 Go · ↓12 Ko · ⚡85 %");
-        QTest::newRow("only network, short") << "ns" << "charging" << QString::fromUtf8("↓12 Ko");
-        QTest::newRow("all off") << "s" << "charging" << QString();
-        QTest::newRow("only battery, none present") << "bs" << "none" << QString();
-        QTest::newRow("battery without a battery") << "cbs" << "none" << "23 %";
+            << "cmnbs"
+            << "charging" << QString::fromUtf8("23 % · 7,9 Go · ↓12 Ko · ⚡85 %");
+        QTest::newRow("only network, short") << "ns"
+                                             << "charging" << QString::fromUtf8("↓12 Ko");
+        QTest::newRow("all off") << "s"
+                                 << "charging" << QString();
+        QTest::newRow("only battery, none present") << "bs"
+                                                    << "none" << QString();
+        QTest::newRow("battery without a battery") << "cbs"
+                                                   << "none"
+                                                   << "23 %";
     }
     void menuBarText()
     {
@@ -113,8 +121,8 @@ private slots:
             s.battery = BatterySnapshot{85, battery == "charging", true, 412};
         QCOMPARE(VovirFormat::menuBarText(s).value_or("<none>"), text.isNull() ? "<none>" : text);
         // The guide that sizes the panel text is as wide as any line.
-        VovirSnapshot widest{100, 15ull << 30, 16ull << 30, 999 * 1024.0, 1023 * 1024.0,
-                             BatterySnapshot{100, true, true, 5}};
+        VovirSnapshot widest{100,          15ull << 30,   16ull << 30,
+                             999 * 1024.0, 1023 * 1024.0, BatterySnapshot{100, true, true, 5}};
         QVERIFY(VovirFormat::menuBarGuide().size() >=
                 VovirFormat::menuBarText(widest).value_or(QString()).size());
         VovirSettings::setStore(nullptr);

@@ -289,8 +289,8 @@ private slots:
         QTest::newRow("500 ok true") << R{500, j("{'ok': true}")} << E() << none << false;
         QTest::newRow("200 not JSON") << R{200, "merci"} << E() << none << false;
         QTest::newRow("200 ok as a string") << R{200, j("{'ok': 'true'}")} << E() << none << false;
-        QTest::newRow("never answers") << R{200, {}, "application/json", true} << E() << none
-                                       << false;
+        QTest::newRow("never answers")
+            << R{200, {}, "application/json", true} << E() << none << false;
     }
     void reports()
     {

@@ -59,10 +59,9 @@ struct ConsoleMaker {
 std::optional<ConsoleMaker> signIn(const ServiceProcess& service, const QByteArray& name,
                                    const QByteArray& password)
 {
-    const auto reply =
-        service.console("POST", "/api/login",
-                        "{\"name\": \"" + name + "\", \"password\": \"" + password + "\"}",
-                        "Content-Type: application/json\r\n");
+    const auto reply = service.console(
+        "POST", "/api/login", "{\"name\": \"" + name + "\", \"password\": \"" + password + "\"}",
+        "Content-Type: application/json\r\n");
     const qsizetype at = reply.head.indexOf("Set-Cookie: ");
     if (reply.status != 200 || at < 0)
         return std::nullopt;
@@ -76,7 +75,8 @@ QStringList inboxOrder(const ServiceProcess& service, const ConsoleMaker& maker,
                        const QByteArray& query = {})
 {
     QStringList order;
-    const QJsonObject inbox = object(service.console("GET", "/api/inbox" + query, {}, maker.cookie).body);
+    const QJsonObject inbox =
+        object(service.console("GET", "/api/inbox" + query, {}, maker.cookie).body);
     for (const QJsonValue row : inbox["conversations"].toArray())
         order << row["device"].toString() + (row["new"].toBool() ? "*" : "");
     return order;
@@ -291,7 +291,8 @@ private slots:
         QTest::addColumn<bool>("byteByByte");
         QTest::addColumn<bool>("console");
         auto post = [](const QByteArray& path, const QByteArray& body) {
-            return "POST " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: " +
+            return "POST " + path +
+                   " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: " +
                    QByteArray::number(body.size()) + "\r\n\r\n" + body;
         };
         auto row = [](const char* name, const QByteArray& request, int status, bool slow = false) {
@@ -309,15 +310,18 @@ private slots:
             post("/api/report.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'text': 'a', 'email': 1}")),
             400);
         row("crash without stack",
-            post("/api/crash.php", j("{'d': 'X', 'kind': 'c', 'message': 'm', 'v': '1', 'os': 'L'}")),
+            post("/api/crash.php",
+                 j("{'d': 'X', 'kind': 'c', 'message': 'm', 'v': '1', 'os': 'L'}")),
             400);
         // Ids the maker could not tell apart or type back.
         for (const char* id : {"A\\u0000B", "\\ud800", "AB\\u202eC", "A\\u0085B"})
             row(qPrintable(QStringLiteral("device id %1").arg(id)),
-                post("/api/sync.php", "{\"d\": \"" + QByteArray(id) + "\", \"v\": \"1\", \"os\": \"L\"}"),
+                post("/api/sync.php",
+                     "{\"d\": \"" + QByteArray(id) + "\", \"v\": \"1\", \"os\": \"L\"}"),
                 400);
         row("device id of 1000 characters",
-            post("/api/sync.php", "{\"d\": \"" + QByteArray(1000, 'A') + "\", \"v\": \"1\", \"os\": \"L\"}"),
+            post("/api/sync.php",
+                 "{\"d\": \"" + QByteArray(1000, 'A') + "\", \"v\": \"1\", \"os\": \"L\"}"),
             400);
         // Announced sizes are refused before a byte of the body is sent.
         const QByteArray head = "HTTP/1.1\r\nHost: x\r\nContent-Length: ";
@@ -346,8 +350,8 @@ private slots:
                           const QByteArray& body, const QByteArray& fields, int status) {
             QTest::newRow(name) << method + ' ' + path + " HTTP/1.1\r\nHost: $H\r\nConnection: " +
                                        "close\r\nContent-Length: " +
-                                       QByteArray::number(body.size()) + "\r\n" + fields +
-                                       "\r\n" + body
+                                       QByteArray::number(body.size()) + "\r\n" + fields + "\r\n" +
+                                       body
                                 << status << false << true;
         };
         const QByteArray json = "Content-Type: application/json\r\n";
@@ -391,10 +395,11 @@ private slots:
         ServiceProcess& service = shared("refusals");
         static std::optional<ConsoleMaker> maker;
         if (!maker) {
-            QCOMPARE(service.command({"console-user", "add", "alice"}, nullptr, {},
-                                     "un mot de passe sûr\n")
-                         .first,
-                     0);
+            QCOMPARE(
+                service
+                    .command({"console-user", "add", "alice"}, nullptr, {}, "un mot de passe sûr\n")
+                    .first,
+                0);
             QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 200);
             maker = signIn(service, "alice", "un mot de passe sûr");
             QVERIFY(maker);
@@ -665,22 +670,23 @@ private slots:
         QByteArray said;
         QCOMPARE(service->command({"console-user", "add", "alice"}, &said, {}, "court\n").first, 1);
         QVERIFY2(said.contains("10 to 1024 characters"), said.constData());
-        QCOMPARE(service->command({"console-user", "add", "alice"}, nullptr, {},
-                                  "un mot de passe sûr\n")
-                     .first,
-                 0);
+        QCOMPARE(
+            service->command({"console-user", "add", "alice"}, nullptr, {}, "un mot de passe sûr\n")
+                .first,
+            0);
         for (int attempt = 0; attempt < 5; ++attempt)
             QVERIFY(!signIn(*service, "alice", "pas le bon"));
         // Limited now, even with the right password.
-        QCOMPARE(service->console("POST", "/api/login",
-                                  j("{'name': 'alice', 'password': 'un mot de passe sûr'}"),
-                                  "Content-Type: application/json\r\n")
+        QCOMPARE(service
+                     ->console("POST", "/api/login",
+                               j("{'name': 'alice', 'password': 'un mot de passe sûr'}"),
+                               "Content-Type: application/json\r\n")
                      .status,
                  429);
-        QCOMPARE(service->command({"console-user", "add", "bob"}, nullptr, {},
-                                  "un autre mot de passe\n")
-                     .first,
-                 0);
+        QCOMPARE(
+            service->command({"console-user", "add", "bob"}, nullptr, {}, "un autre mot de passe\n")
+                .first,
+            0);
         const auto bob = signIn(*service, "bob", "un autre mot de passe");
         QVERIFY(bob);
 
@@ -748,24 +754,27 @@ private slots:
                          qPrintable(statement));
             }
         }
-        for (const QString& statement : QString(
+        for (const QString& statement :
+             QString(
                  "INSERT INTO schema_migrations VALUES (1, 0), (2, 0);"
-            "INSERT INTO devices (id, first_seen, last_seen, version, system, acked) VALUES "
-            "('DEV-A', 1, 50, '1', 'L', 0), ('DEV-B', 1, 50, '1', 'L', 0);"
-            "INSERT INTO reports (device, text, email, version, system, received, kind) VALUES "
-            "('DEV-A', 'Bonjour', 'ana@exemple.fr', '1', 'L', 10, 'report'), "
-            "('DEV-B', 'Salut', NULL, '1', 'L', 30, 'report');"
-            "INSERT INTO maker_messages (device, text, written) VALUES ('DEV-B', 'Merci', 40)")
+                 "INSERT INTO devices (id, first_seen, last_seen, version, system, acked) VALUES "
+                 "('DEV-A', 1, 50, '1', 'L', 0), ('DEV-B', 1, 50, '1', 'L', 0);"
+                 "INSERT INTO reports (device, text, email, version, system, received, kind) "
+                 "VALUES "
+                 "('DEV-A', 'Bonjour', 'ana@exemple.fr', '1', 'L', 10, 'report'), "
+                 "('DEV-B', 'Salut', NULL, '1', 'L', 30, 'report');"
+                 "INSERT INTO maker_messages (device, text, written) VALUES ('DEV-B', 'Merci', 40)")
                  .split(';'))
             QVERIFY(service.sql(statement));
         QVERIFY(service.start());
-        QCOMPARE(service.command({"console-user", "add", "alice"}, nullptr, {},
-                                 "un mot de passe sûr\n")
-                     .first,
-                 0);
+        QCOMPARE(
+            service.command({"console-user", "add", "alice"}, nullptr, {}, "un mot de passe sûr\n")
+                .first,
+            0);
         const auto alice = signIn(service, "alice", "un mot de passe sûr");
         QVERIFY(alice);
-        const QJsonObject inbox = object(service.console("GET", "/api/inbox", {}, alice->cookie).body);
+        const QJsonObject inbox =
+            object(service.console("GET", "/api/inbox", {}, alice->cookie).body);
         QCOMPARE(inboxOrder(service, *alice), QStringList({"DEV-A*", "DEV-B"}));
         QCOMPARE(inbox["conversations"][0]["email"].toString(), QString("ana@exemple.fr"));
         QCOMPARE(inbox["conversations"][1]["preview"].toString(), QString("Merci"));
@@ -773,20 +782,29 @@ private slots:
     }
 
     // New reports and crash groups are told to --notify-url; a receiver that never answers
-    // holds up nothing.
+    // holds up nothing. A console behind TLS marks its cookie Secure.
     void consoleNotifications()
     {
         LoopbackHttpServer receiver;
         receiver.respond("/hook", {204, {}});
         ServiceProcess service("sqlite");
-        QVERIFY(service.start({"--notify-url", receiver.url("/hook").toString()}));
+        QVERIFY(service.start(
+            {"--notify-url", receiver.url("/hook").toString(), "--console-behind-tls"}));
+        // Behind TLS, the session's cookie travels over HTTPS only.
+        QCOMPARE(service.command({"console-user", "add", "bob"}, nullptr, {}, "0123456789\n").first,
+                 0);
+        QVERIFY(service
+                    .console("POST", "/api/login", j("{'name': 'bob', 'password': '0123456789'}"),
+                             "Content-Type: application/json\r\n")
+                    .head.contains("HttpOnly; SameSite=Strict; Secure"));
         const QByteArray report = j("{'d': 'DEV-A', 'v': '1', 'os': 'L', 'text': 'x'}");
         QCOMPARE(service.post("/api/report.php", report).status, 200);
         QTRY_COMPARE_WITH_TIMEOUT(receiver.requests().size(), 1, 10000);
         QCOMPARE(object(receiver.requests()[0].body)["event"].toString(), QString("report"));
         QVERIFY(object(receiver.requests()[0].body)["text"].toString().contains("signalement"));
-        QCOMPARE(service.post("/api/report.php",
-                              j("{'d': 'DEV-A', 'v': '1', 'os': 'L', 'text': 'x', 'reply': true}"))
+        QCOMPARE(service
+                     .post("/api/report.php",
+                           j("{'d': 'DEV-A', 'v': '1', 'os': 'L', 'text': 'x', 'reply': true}"))
                      .status,
                  200);
         QCOMPARE(crash(service, "DEV-A", "a\nb"), 200);
@@ -799,13 +817,15 @@ private slots:
         ServiceProcess stuck("sqlite");
         QVERIFY(stuck.start({"--notify-url", silent.url("/hook").toString()}));
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(stuck.send("POST /api/report.php HTTP/1.1\r\nHost: x\r\nContent-Length: " +
-                                    QByteArray::number(report.size()) + "\r\n\r\n",
-                                report, false, 1500)
+            QCOMPARE(stuck
+                         .send("POST /api/report.php HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+                                   QByteArray::number(report.size()) + "\r\n\r\n",
+                               report, false, 1500)
                          .status,
                      200);
         QByteArray said;
-        QCOMPARE(service.command({"serve", "--notify-url", "http://192.0.2.1/hook"}, &said).first, 2);
+        QCOMPARE(service.command({"serve", "--notify-url", "http://192.0.2.1/hook"}, &said).first,
+                 2);
         QVERIFY2(said.contains("HTTPS, or HTTP to this machine"), said.constData());
     }
 

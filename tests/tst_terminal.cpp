@@ -35,13 +35,13 @@ private slots:
                               << QStringList{"Utilisation : velmoravovir"} << "";
         QTest::newRow("version") << QByteArray() << QStringList{"--version"} << 0
                                  << QStringList{"velmoravovir 1."} << "";
-        QTest::newRow("unknown option") << QByteArray() << QStringList{"--frobnicate"} << 2
-                                        << QStringList{""}
-                                        << "velmoravovir : option inconnue « --frobnicate »";
-        QTest::newRow("stray argument") << QByteArray() << QStringList{"now"} << 2
-                                        << QStringList{""} << "argument inattendu";
-        QTest::newRow("json alone") << QByteArray() << QStringList{"--json"} << 2
-                                    << QStringList{""} << "--json va avec";
+        QTest::newRow("unknown option")
+            << QByteArray() << QStringList{"--frobnicate"} << 2 << QStringList{""}
+            << "velmoravovir : option inconnue « --frobnicate »";
+        QTest::newRow("stray argument")
+            << QByteArray() << QStringList{"now"} << 2 << QStringList{""} << "argument inattendu";
+        QTest::newRow("json alone")
+            << QByteArray() << QStringList{"--json"} << 2 << QStringList{""} << "--json va avec";
         QTest::newRow("once and watch") << QByteArray() << QStringList{"--once", "--watch"} << 2
                                         << QStringList{""} << "ne vont pas ensemble";
         QTest::newRow("the panel line") << QByteArray() << QStringList{"--once"} << 0
@@ -51,16 +51,16 @@ private slots:
                               "VSShowBattery": false})")
             << QStringList{"--once"} << 0 << QStringList{""} << "";
         QTest::newRow("corrupt settings: one warning, the defaults")
-            << QByteArray("{ not json") << QStringList{"--once"} << 0
-            << QStringList{"0 % · 7,9 Go"} << "kept it as";
+            << QByteArray("{ not json") << QStringList{"--once"} << 0 << QStringList{"0 % · 7,9 Go"}
+            << "kept it as";
         QTest::newRow("the raw figures")
             << QByteArray() << QStringList{"--once", "--json"} << 0
-            << QStringList{"\"memTotal\":17179869184", "\"percent\":85", "\"isCharging\":true",
+            << QStringList{"\"memTotal\":17179869184",   "\"percent\":85",   "\"isCharging\":true",
                            "\"externalConnected\":true", "\"cycleCount\":0", "\"downBps\":0"}
             << "";
-        QTest::newRow("no battery in JSON") << QByteArray("no battery")
-                                            << QStringList{"--once", "--json"} << 0
-                                            << QStringList{"\"battery\":null"} << "";
+        QTest::newRow("no battery in JSON")
+            << QByteArray("no battery") << QStringList{"--once", "--json"} << 0
+            << QStringList{"\"battery\":null"} << "";
     }
     void oneShot()
     {

@@ -50,11 +50,11 @@ private slots:
         QTest::newRow("newer, by number not text")
             << feed(item("1.0.0") + item("1.10.0") + item("1.9.3")) << Outcome::NewerAvailable
             << "1.10.0";
-        QTest::newRow("equal, missing parts are zero") << feed(item("1.0")) << Outcome::UpToDate
-                                                       << "1.0";
+        QTest::newRow("equal, missing parts are zero")
+            << feed(item("1.0")) << Outcome::UpToDate << "1.0";
         QTest::newRow("older") << feed(item("0.9.1")) << Outcome::UpToDate << "0.9.1";
-        QTest::newRow("many parts") << feed(item("1.0.0.0.0.0.0.0.1")) << Outcome::NewerAvailable
-                                    << "1.0.0.0.0.0.0.0.1";
+        QTest::newRow("many parts")
+            << feed(item("1.0.0.0.0.0.0.0.1")) << Outcome::NewerAvailable << "1.0.0.0.0.0.0.0.1";
         QTest::newRow("enclosure attributes only")
             << feed("<item><enclosure url=\"https://e.example/x\" "
                     "sparkle:shortVersionString=\"2.0\"/></item>")
@@ -63,8 +63,8 @@ private slots:
             << feed(item("1.0.0-beta") + item("9.0") + item("10.0rc1") + item("11.0b"))
             << Outcome::NewerAvailable << "9.0";
         QTest::newRow("not xml") << R{200, "{\"version\": \"9\"}"} << Outcome::Failed << "";
-        QTest::newRow("truncated") << R{200, appcast(item("2.0")).left(120)} << Outcome::Failed
-                                   << "";
+        QTest::newRow("truncated")
+            << R{200, appcast(item("2.0")).left(120)} << Outcome::Failed << "";
         QTest::newRow("no items") << feed("") << Outcome::Failed << "";
         QTest::newRow("unparsable version") << feed(item("two")) << Outcome::Failed << "";
         QTest::newRow("unsafe link only")
@@ -75,15 +75,15 @@ private slots:
             << R{200, "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a \"aaaaaaaaaa\">"
                       "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]><rss>&b;</rss>"}
             << Outcome::Failed << "";
-        QTest::newRow("deeply nested") << R{200, QByteArray(10000, '<').replace('<', "<a>")}
-                                       << Outcome::Failed << "";
+        QTest::newRow("deeply nested")
+            << R{200, QByteArray(10000, '<').replace('<', "<a>")} << Outcome::Failed << "";
         QTest::newRow("unreachable") << R{0} << Outcome::Failed << "";
         QTest::newRow("server error") << R{500, appcast(item("9.0"))} << Outcome::Failed << "";
         QTest::newRow("too slow") << R{200, {}, "text/xml", true} << Outcome::Failed << "";
         QTest::newRow("huge") << feed(QByteArray(3 * 1024 * 1024, ' ') + item("9.0"))
                               << Outcome::Failed << "";
-        QTest::newRow("one byte at a time") << R{200, appcast(item("9.0")), "text/xml", false, 100}
-                                            << Outcome::Failed << "";
+        QTest::newRow("one byte at a time")
+            << R{200, appcast(item("9.0")), "text/xml", false, 100} << Outcome::Failed << "";
     }
     void feeds()
     {

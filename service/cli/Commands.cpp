@@ -3,10 +3,10 @@
 #include "CommandOutput.h"
 #include "ConsoleUsers.h"
 #include "MakerCommands.h"
-#include "console/ConsoleRoutes.h"
-#include "console/Notifier.h"
 #include "ServiceConfig.h"
 #include "TerminalText.h"
+#include "console/ConsoleRoutes.h"
+#include "console/Notifier.h"
 #include "http/RequestGuard.h"
 #include "http/ServiceRoutes.h"
 #include "store/Store.h"
@@ -23,10 +23,10 @@
 #include <QUrl>
 
 #include <csignal>
-#include <fcntl.h>
-#include <memory>
 #include <cstdio>
+#include <fcntl.h>
 #include <grp.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -206,10 +206,9 @@ int runCommand(const QStringList& arguments)
     const QStringList words = parser.positionalArguments();
     const QString command = words.value(0);
     // Each command and how many words it takes, itself included.
-    static const QHash<QString, qsizetype> known{{"serve", 1}, {"devices", 1}, {"conversation", 2},
-                                                 {"reply", 3}, {"retract", 2}, {"crashes", 1},
-                                                 {"crash", 2}, {"backup", 2},
-                                                 {"console-user", -1}};
+    static const QHash<QString, qsizetype> known{
+        {"serve", 1},   {"devices", 1}, {"conversation", 2}, {"reply", 3},        {"retract", 2},
+        {"crashes", 1}, {"crash", 2},   {"backup", 2},       {"console-user", -1}};
     if (!known.contains(command))
         return usage(command.isEmpty()
                          ? QStringLiteral("no command")

@@ -87,8 +87,8 @@ int ConsoleUsers::run(Store& store, const QStringList& words)
         return failure(store.lastError());
     if (action == QLatin1String("add")) {
         if (!hash->isEmpty())
-            return failure(QStringLiteral("%1 exists already: use console-user password %1")
-                               .arg(name));
+            return failure(
+                QStringLiteral("%1 exists already: use console-user password %1").arg(name));
         return setPassword(store, name, false);
     }
     if (hash->isEmpty())

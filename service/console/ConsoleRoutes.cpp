@@ -49,9 +49,8 @@ StoreCall::Answer refusal(const QString& message, Status status)
 }
 
 const QString kSignedOut = QStringLiteral("Session terminée : reconnectez-vous.");
-const StoreCall::Answer kForeign =
-    refusal(QStringLiteral("Requête refusée : elle ne vient pas de la console."),
-            Status::Forbidden);
+const StoreCall::Answer kForeign = refusal(
+    QStringLiteral("Requête refusée : elle ne vient pas de la console."), Status::Forbidden);
 
 // What a form or a link on another site cannot produce: a JSON body, and this console's origin
 // when the browser names one.
@@ -202,12 +201,10 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, bool behind
     file("/console.js", ":/console/console.js", "text/javascript; charset=utf-8");
     file("/console.css", ":/console/console.css", "text/css; charset=utf-8");
 
-    server.route("/api/login", Method::Post, [this](const Request& request, Responder&& r) {
-        login(request, std::move(r));
-    });
-    server.route("/api/logout", Method::Post, [this](const Request& request, Responder&& r) {
-        logout(request, std::move(r));
-    });
+    server.route("/api/login", Method::Post,
+                 [this](const Request& request, Responder&& r) { login(request, std::move(r)); });
+    server.route("/api/logout", Method::Post,
+                 [this](const Request& request, Responder&& r) { logout(request, std::move(r)); });
     server.route("/api/session", Method::Get, [this](const Request& request, Responder&& r) {
         const ConsoleSessions::Session* signedIn = session(request);
         const QByteArray csrf = signedIn ? signedIn->csrf : QByteArray();
@@ -218,8 +215,8 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, bool behind
     });
     server.route("/api/inbox", Method::Get, [this](const Request& request, Responder&& r) {
         const QString search = queryValue(request, QStringLiteral("q")).left(200).trimmed();
-        const int offset = qBound(0, queryValue(request, QStringLiteral("offset")).toInt(),
-                                  1000000);
+        const int offset =
+            qBound(0, queryValue(request, QStringLiteral("offset")).toInt(), 1000000);
         read(request, std::move(r), [search, offset](Store& store, const QString&) {
             return inbox(store, search, offset);
         });
@@ -342,10 +339,8 @@ void ConsoleRoutes::change(
         return writeJson(responder,
                          refusal(QStringLiteral("Requête illisible."), Status::BadRequest));
     withAccount(signedIn->user, std::move(responder),
-                [work = std::move(work), body = document.object()](Store& store,
-                                                                   const QString& user) {
-                    return work(store, user, body);
-                });
+                [work = std::move(work), body = document.object()](
+                    Store& store, const QString& user) { return work(store, user, body); });
 }
 
 void ConsoleRoutes::withAccount(const QString& user, Responder&& responder, Work work)

@@ -39,10 +39,10 @@ private:
     void login(const Request& request, Responder&& responder);
     void logout(const Request& request, Responder&& responder);
     void read(const Request& request, Responder&& responder, Work work);
-    void change(const Request& request, Responder&& responder,
-                std::function<std::optional<Answer>(Store&, const QString& user,
-                                                    const QJsonObject& body)>
-                    work);
+    void change(
+        const Request& request, Responder&& responder,
+        std::function<std::optional<Answer>(Store&, const QString& user, const QJsonObject& body)>
+            work);
     void withAccount(const QString& user, Responder&& responder, Work work);
     const ConsoleSessions::Session* session(const Request& request);
     QByteArray cookie(const QByteArray& token, bool ending) const;

@@ -6,9 +6,9 @@ QByteArray ConsoleSessions::open(const QString& user)
 {
     forgetExpired();
     if (m_sessions.size() >= kMaxSessions) // the oldest gives way
-        m_sessions.erase(std::min_element(
-            m_sessions.begin(), m_sessions.end(),
-            [](const Session& a, const Session& b) { return a.began < b.began; }));
+        m_sessions.erase(
+            std::min_element(m_sessions.begin(), m_sessions.end(),
+                             [](const Session& a, const Session& b) { return a.began < b.began; }));
     const QByteArray token = Passwords::randomToken(32);
     const qint64 now = m_clock.elapsed();
     m_sessions.insert(token, {user, Passwords::randomToken(32), now, now});

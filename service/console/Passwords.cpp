@@ -14,11 +14,10 @@ bool sodiumReady()
 QString hashWithCost(const QByteArray& password)
 {
     char out[crypto_pwhash_STRBYTES];
-    if (!sodiumReady() ||
-        crypto_pwhash_str_alg(out, password.constData(), size_t(password.size()),
-                              crypto_pwhash_OPSLIMIT_INTERACTIVE,
-                              crypto_pwhash_MEMLIMIT_INTERACTIVE,
-                              crypto_pwhash_ALG_ARGON2ID13) != 0)
+    if (!sodiumReady() || crypto_pwhash_str_alg(out, password.constData(), size_t(password.size()),
+                                                crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                                                crypto_pwhash_MEMLIMIT_INTERACTIVE,
+                                                crypto_pwhash_ALG_ARGON2ID13) != 0)
         return {};
     return QString::fromLatin1(out);
 }

@@ -38,8 +38,7 @@ public:
     // limitFor: the body limit of one of the service's paths (POST only), nothing elsewhere;
     // otherPathsLimit: the limit of any other path, whatever its method.
     explicit RequestGuard(std::function<std::optional<qint64>(const QByteArray& path)> limitFor,
-                          QObject* parent = nullptr,
-                          qint64 otherPathsLimit = kMaxUnknownPathBytes);
+                          QObject* parent = nullptr, qint64 otherPathsLimit = kMaxUnknownPathBytes);
 
 protected:
     void incomingConnection(qintptr descriptor) override;

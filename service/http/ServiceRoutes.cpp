@@ -1,14 +1,13 @@
 #include "ServiceRoutes.h"
 
-#include "service/ServiceContract.h"
-#include "store/Store.h"
 #include "StoreCall.h"
 #include "console/Notifier.h"
+#include "service/ServiceContract.h"
 #include "store/CrashSignature.h"
+#include "store/Store.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-
 
 namespace {
 
@@ -118,15 +117,16 @@ void ServiceRoutes::report(const QHttpServerRequest& request, Responder&& respon
         return writeJson(responder, kRefusal, Status::BadRequest);
     if (!m_reports.allow(report->device))
         return writeJson(responder, kRefusal, Status::TooManyRequests);
-    withStore(std::move(responder), [report = *report, notifier = m_notifier](
-                                        Store& store) -> std::optional<QJsonObject> {
-        if (!store.addReport(report.device, report.version, report.os, report.text, report.email,
-                             report.reply))
-            return std::nullopt;
-        if (notifier && !report.reply)
-            notifier->newReport(report.device);
-        return kAccepted;
-    });
+    withStore(
+        std::move(responder),
+        [report = *report, notifier = m_notifier](Store& store) -> std::optional<QJsonObject> {
+            if (!store.addReport(report.device, report.version, report.os, report.text,
+                                 report.email, report.reply))
+                return std::nullopt;
+            if (notifier && !report.reply)
+                notifier->newReport(report.device);
+            return kAccepted;
+        });
 }
 
 void ServiceRoutes::crash(const QHttpServerRequest& request, Responder&& responder)
@@ -138,15 +138,15 @@ void ServiceRoutes::crash(const QHttpServerRequest& request, Responder&& respond
         return writeJson(responder, kRefusal, Status::BadRequest);
     if (!m_crashes.allow(crash->device))
         return writeJson(responder, kRefusal, Status::TooManyRequests);
-    withStore(std::move(responder), [crash = *crash, notifier = m_notifier](
-                                        Store& store) -> std::optional<QJsonObject> {
-        bool newGroup = false;
-        if (!store.addCrash(crash.device, crash.kind, crash.message, crash.stack, crash.version,
-                            crash.os, notifier ? &newGroup : nullptr))
-            return std::nullopt;
-        if (newGroup)
-            notifier->newCrashGroup(crashSignature(crash.kind, crash.message, crash.stack,
-                                                   crash.version));
-        return kAccepted;
-    });
+    withStore(std::move(responder),
+              [crash = *crash, notifier = m_notifier](Store& store) -> std::optional<QJsonObject> {
+                  bool newGroup = false;
+                  if (!store.addCrash(crash.device, crash.kind, crash.message, crash.stack,
+                                      crash.version, crash.os, notifier ? &newGroup : nullptr))
+                      return std::nullopt;
+                  if (newGroup)
+                      notifier->newCrashGroup(
+                          crashSignature(crash.kind, crash.message, crash.stack, crash.version));
+                  return kAccepted;
+              });
 }

@@ -48,9 +48,8 @@ void StoreCall::run(StorePool& stores, QHttpServerResponder&& responder, Writer 
             // The journal keeps why (stderr under systemd).
             std::fprintf(stderr, "velmora-service: answered 503: %s\n",
                          store ? qPrintable(store->lastError()) : "no database connection");
-        QMetaObject::invokeMethod(network, [pending, answer] {
-            pending->answer(answer.value_or(kUnavailable));
-        });
+        QMetaObject::invokeMethod(
+            network, [pending, answer] { pending->answer(answer.value_or(kUnavailable)); });
     });
     QTimer::singleShot(kDeadlineMs, network, [pending] {
         if (pending->answered)

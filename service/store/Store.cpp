@@ -521,8 +521,8 @@ std::optional<qint64> Store::addMakerMessage(const QString& device, const QStrin
         QSqlQuery& q = prepared("add-maker-message",
                                 m_postgres ? insert + QStringLiteral(" RETURNING id") : insert);
         const auto byAccount = author.isEmpty() ? std::nullopt : std::optional(author);
-        for (const QVariant& v : {QVariant(device), QVariant(text), QVariant(now),
-                                  nullable(byAccount)})
+        for (const QVariant& v :
+             {QVariant(device), QVariant(text), QVariant(now), nullable(byAccount)})
             q.addBindValue(v);
         if (!q.exec())
             return fail(what, q.lastError());
@@ -554,9 +554,9 @@ Store::Retraction Store::retract(qint64 messageId)
                Retraction::Failed;
     if (q.numRowsAffected() == 1) {
         // The answer no longer counts: the user may be waiting again.
-        const QString lastAnswer = QStringLiteral(
-            "(SELECT MAX(written) FROM maker_messages WHERE device = devices.id "
-            "AND retracted IS NULL)");
+        const QString lastAnswer =
+            QStringLiteral("(SELECT MAX(written) FROM maker_messages WHERE device = devices.id "
+                           "AND retracted IS NULL)");
         return execute("retract-conversation",
                        QStringLiteral("UPDATE devices SET last_answer = %1, attention = CASE WHEN "
                                       "last_user_message > COALESCE(%1, 0) AND "

@@ -21,8 +21,7 @@ QString containing(const QString& text)
 
 } // namespace
 
-std::optional<QList<Store::Conversation>> Store::inbox(const QString& search, int offset,
-                                                       int limit)
+std::optional<QList<Store::Conversation>> Store::inbox(const QString& search, int offset, int limit)
 {
     if (!connect())
         return std::nullopt;
@@ -100,8 +99,9 @@ std::optional<Store::DeviceFacts> Store::deviceFacts(const QString& device)
         return fail(QStringLiteral("cannot read the device"), q.lastError()), std::nullopt;
     DeviceFacts facts;
     if (q.next())
-        facts = {q.value(0).toString(), fromMs(q.value(1)), fromMs(q.value(2)),
-                 q.value(3).toString(), q.value(4).toString(), {}, q.value(5).toInt() != 0};
+        facts = {q.value(0).toString(),  fromMs(q.value(1)),    fromMs(q.value(2)),
+                 q.value(3).toString(),  q.value(4).toString(), {},
+                 q.value(5).toInt() != 0};
     q.finish();
     if (facts.id.isEmpty())
         return facts;
@@ -148,8 +148,8 @@ bool Store::markHandled(const QString& device)
 
 bool Store::addConsoleUser(const QString& name, const QString& passwordHash, bool replace)
 {
-    const QString insert = QStringLiteral(
-        "INSERT INTO console_users (name, password_hash, created) VALUES (?, ?, ?)");
+    const QString insert =
+        QStringLiteral("INSERT INTO console_users (name, password_hash, created) VALUES (?, ?, ?)");
     return connect() &&
            execute(replace ? "console-user-replace" : "console-user-add",
                    replace ? insert + QStringLiteral(" ON CONFLICT (name) DO UPDATE SET "
@@ -169,8 +169,8 @@ std::optional<QString> Store::consoleUserHash(const QString& name)
 {
     if (!connect())
         return std::nullopt;
-    QSqlQuery& q = prepared("console-user",
-                            QStringLiteral("SELECT password_hash FROM console_users WHERE name = ?"));
+    QSqlQuery& q = prepared(
+        "console-user", QStringLiteral("SELECT password_hash FROM console_users WHERE name = ?"));
     q.addBindValue(name);
     if (!q.exec())
         return fail(QStringLiteral("cannot read the account"), q.lastError()), std::nullopt;

@@ -31,8 +31,8 @@ public:
         int status = 200;
         QByteArray body;
         QByteArray contentType = "application/octet-stream";
-        bool hang = false;   // never answer (for time-outs)
-        int trickleMs = 0;   // send the body one byte at a time, this far apart
+        bool hang = false;     // never answer (for time-outs)
+        int trickleMs = 0;     // send the body one byte at a time, this far apart
         QByteArray location{}; // a redirect's target
     };
 

@@ -149,8 +149,8 @@ public:
     Reply console(const QByteArray& method, const QByteArray& path, const QByteArray& body = {},
                   const QByteArray& fields = {}) const
     {
-        return send(method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                        QByteArray::number(m_consolePort) +
+        return send(method + ' ' + path +
+                        " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_consolePort) +
                         "\r\nConnection: close\r\nContent-Length: " +
                         QByteArray::number(body.size()) + "\r\n" + fields + "\r\n",
                     body, false, 10000, m_consolePort);
