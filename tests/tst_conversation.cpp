@@ -201,9 +201,9 @@ private slots:
         c.rig.alerts.reports << form;
         c.delegate().reportProblemPressed();
         if (result.isEmpty()) {
-            // Nothing was even started.
+            // Nothing was even started (an earlier test's sync may still be under way).
             for (QNetworkReply* reply : SharedNetwork::manager().findChildren<QNetworkReply*>())
-                QVERIFY(!reply->isRunning());
+                QVERIFY(reply->url().path() != "/api/report.php" || !reply->isRunning());
             QVERIFY(c.requestsTo("/api/report.php").isEmpty());
             QVERIFY(c.rig.alerts.shown.isEmpty());
         } else {
