@@ -176,12 +176,8 @@ private slots:
 
         panel.send("props");
         const QJsonObject props = jsonAfter(panel.waitFor("props"));
-        QCOMPARE(props.value("Id").toString(), QStringLiteral("velmoravovir"));
-        QCOMPARE(props.value("Category").toString(), QStringLiteral("SystemServices"));
         QCOMPARE(props.value("Status").toString(), QStringLiteral("Active"));
-        QCOMPARE(props.value("Title").toString(), QStringLiteral("VelmoraVovir"));
         QCOMPARE(props.value("ItemIsMenu").toBool(), true);
-        QCOMPARE(props.value("Menu").toString(), QStringLiteral("/MenuBar"));
         // Hosts that look icons up by name find the gauge in the announced folder.
         // Filled shapes in the colour class that Plasma paints with its panel's text colour
         // (GTK fills every shape of a symbolic icon, strokes too).
@@ -293,7 +289,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rig.delegate->mainWindow()->isVisible(), 5000);
     }
 
-    void registersAgainWhenThePanelRestarts()
+    void theItemsLifeOnTheBus()
     {
         DelegateRig rig(R"({"VSMenuBarMode": true})", QUrl("http://127.0.0.1:9/a.xml"), true);
         {
@@ -314,28 +310,20 @@ private slots:
         QVERIFY(second.waitFor("registered").endsWith("/StatusNotifierItem"));
         second.send("forget");
         QTRY_VERIFY_WITH_TIMEOUT(!rig.delegate->statusController().isShownByPanel(), 10000);
-        QVERIFY(second.waitFor("registered").endsWith("/StatusNotifierItem"));
+        const QString again = second.waitFor("registered");
+        QVERIFY(again.endsWith("/StatusNotifierItem"));
         QTRY_VERIFY(rig.delegate->statusController().isShownByPanel());
+        // Disabled, its connection closes and the watcher learns that the item is gone;
+        // enabled again, a fresh item with no label.
         rig.delegate->statusController().disable();
-    }
-
-    void disableThenEnableGivesAFreshItem()
-    {
-        PanelHost panel;
-        panel.waitFor("ready");
-        DelegateRig rig(R"({"VSMenuBarMode": true})", QUrl("http://127.0.0.1:9/a.xml"), true);
-        rig.delegate->statusController().enable(rig.delegate->statusMenu());
-        const QString first = panel.waitFor("registered");
-        rig.delegate->statusController().disable();
-        // Its connection closed: the watcher learns that the item is gone.
         QTRY_VERIFY_WITH_TIMEOUT(!QDBusConnection::sessionBus().interface()->isServiceRegistered(
-                                     first.section('/', 0, 0)),
+                                     again.section('/', 0, 0)),
                                  5000);
         rig.delegate->statusController().enable(rig.delegate->statusMenu());
-        const QString second = panel.waitFor("registered");
-        QVERIFY(second != first);
-        panel.send("props");
-        QCOMPARE(jsonAfter(panel.waitFor("props")).value("XAyatanaLabel").toString(), QString());
+        QVERIFY(second.waitFor("registered") != again);
+        second.send("props");
+        QCOMPARE(jsonAfter(second.waitFor("props")).value("XAyatanaLabel").toString(), QString());
+        rig.delegate->statusController().disable();
     }
 };
 
