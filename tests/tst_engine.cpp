@@ -173,10 +173,14 @@ private slots:
         QTest::addColumn<QStringList>("links"); // "name=device path", "name" for virtual
         QTest::addColumn<bool>("sysfs");
         QTest::addColumn<double>("down");
-        QTest::newRow("laptop: Wi-Fi and WWAN; Docker, veth, WireGuard and loopback skipped")
-            << QStringList{"lo",      "wlp2s0=pci0000:00/0000:00:1c.0/0000:02:00.0",
-                           "docker0", "veth1a2b3c",
-                           "wg0",     "wwan0=pci0000:00/0000:00:14.0/usb2/2-3/2-3:1.12"}
+        QTest::newRow("laptop: Wi-Fi and WWAN; Docker, veth, WireGuard, macvtap, loopback skipped")
+            << QStringList{"lo",
+                           "wlp2s0=pci0000:00/0000:00:1c.0/0000:02:00.0",
+                           "docker0",
+                           "veth1a2b3c",
+                           "wg0",
+                           "wwan0=pci0000:00/0000:00:14.0/usb2/2-3/2-3:1.12",
+                           "macvtap0=virtual"}
             << true << 1000.0 * (2 + 6);
         QTest::newRow("desktop: two ports under a bond and a VLAN count once")
             << QStringList{"lo", "enp1s0=pci0000:00/0000:00:1c.0/0000:01:00.0",

@@ -37,6 +37,7 @@ private slots:
         QTest::newRow("rate, under one Ko") << 'r' << 1023.0 << "0 Ko";
         QTest::newRow("rate, rounds half up") << 'r' << 1536.0 << "2 Ko";
         QTest::newRow("rate, 1024 Ko stays Ko") << 'r' << 1023.6 * 1024 << "1024 Ko";
+        QTest::newRow("rate, 1 Mo") << 'r' << 1024.0 * 1024 << "1,0 Mo";
         QTest::newRow("rate, Mo") << 'r' << 1.5 * 1024 * 1024 << "1,5 Mo";
         QTest::newRow("rate, Go") << 'r' << 1024.0 * 1024 * 1024 << "1,00 Go";
         // "%.1f" and "%.2f" give exact ties to the even digit.

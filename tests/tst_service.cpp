@@ -116,7 +116,12 @@ class TestService : public QObject {
     }
 
 private slots:
-    void cleanupTestCase() { m_shared.clear(); }
+    void cleanupTestCase()
+    {
+        m_shared.clear();
+        QCOMPARE(ServiceProcess::uncleanStops(), 0);
+    }
+    void cleanup() { QCOMPARE(ServiceProcess::uncleanStops(), 0); }
     void initTestCase()
     {
         // The script always starts the cluster; a run without it tests half the service.

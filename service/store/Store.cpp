@@ -52,6 +52,9 @@ Store::~Store()
 {
     if (m_connection.isEmpty())
         return;
+    // The kept statements go before their connection: a statement finalised after it would
+    // write into the driver that is gone.
+    m_prepared.clear();
     QSqlDatabase::database(m_connection, false).close();
     QSqlDatabase::removeDatabase(m_connection);
 }

@@ -1,12 +1,15 @@
 #include "StorePool.h"
 
+#include <QThreadStorage>
+
 #include <cstdio>
-#include <memory>
 
 namespace {
 
 // One store per worker thread: a Qt SQL connection is used by the thread that opened it only.
-thread_local std::unique_ptr<Store> t_store;
+// QThreadStorage closes it before its thread counts as finished, so the pool's end waits for
+// every store; a thread_local would close it while the process is already exiting.
+QThreadStorage<Store*> t_store;
 
 } // namespace
 
@@ -31,7 +34,7 @@ void StorePool::run(std::function<void(Store*)> work)
 
 Store* StorePool::storeOfThisThread()
 {
-    if (!t_store) {
+    if (!t_store.hasLocalData()) {
         QString error;
         std::optional<Store> opened = Store::open(m_url, &error, m_password);
         if (!opened) {
@@ -39,7 +42,7 @@ Store* StorePool::storeOfThisThread()
                          qPrintable(error));
             return nullptr;
         }
-        t_store = std::make_unique<Store>(std::move(*opened));
+        t_store.setLocalData(new Store(std::move(*opened)));
     }
-    return t_store.get();
+    return t_store.localData();
 }

@@ -14,7 +14,7 @@ import tempfile
 import threading
 
 from selenium import webdriver
-from selenium.common.exceptions import NoAlertPresentException
+from selenium.common.exceptions import NoAlertPresentException, StaleElementReferenceException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
@@ -109,7 +109,8 @@ def attacker_page(console):
 
 
 def run(rig, driver, screenshots):
-    wait = WebDriverWait(driver, 15)
+    # A page redrawn between finding an element and reading it is read again.
+    wait = WebDriverWait(driver, 15, ignored_exceptions=[StaleElementReferenceException])
     rig.application('report', HOSTILE, 'ana@exemple.fr')
     rig.application('report', BIDI)
     device = json.loads(rig.command('devices', '--json'))[0]['id']

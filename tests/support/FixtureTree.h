@@ -27,10 +27,11 @@ public:
 
     // A network link as sysfs shows it: /sys/class/net/NAME is a relative symbolic link to the
     // link's folder under /sys/devices ("virtual/net/NAME" for virtual links, else the device's
-    // path), and hardware links hold a "device" link to their device.
+    // path), and hardware links hold a "device" link to their device. A devicePath of
+    // "virtual" is a virtual link that holds one all the same (a macvtap over a port).
     void addNetLink(const QString& name, const QString& devicePath)
     {
-        const bool virtualLink = devicePath.isEmpty();
+        const bool virtualLink = devicePath.isEmpty() || devicePath == QLatin1String("virtual");
         const QString folder = virtualLink ? QStringLiteral("sys/devices/virtual/net/") + name
                                            : QStringLiteral("sys/devices/") + devicePath +
                                                  QStringLiteral("/net/") + name;
@@ -38,7 +39,7 @@ public:
         QDir().mkpath(m_dir.filePath(QStringLiteral("sys/class/net")));
         QFile::link(QStringLiteral("../../") + folder.mid(4),
                     m_dir.filePath(QStringLiteral("sys/class/net/") + name));
-        if (!virtualLink)
+        if (!devicePath.isEmpty())
             QFile::link(QStringLiteral("../../../") + devicePath.section('/', -1),
                         m_dir.filePath(folder + QStringLiteral("/device")));
         write(folder + QStringLiteral("/operstate"), "up\n");

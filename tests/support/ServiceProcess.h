@@ -91,6 +91,14 @@ public:
         m_server.terminate();
         if (!m_server.waitForFinished(5000))
             m_server.kill();
+        // Asked to stop, the service ends cleanly: a crash while closing counts against it.
+        if (m_server.exitStatus() != QProcess::NormalExit || m_server.exitCode() != 0)
+            ++uncleanStops();
+    }
+    static int& uncleanStops()
+    {
+        static int count = 0;
+        return count;
     }
     QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
 
