@@ -222,6 +222,8 @@ private slots:
         QTest::newRow("over 64 KiB") << R{200, huge} << false;
         QTest::newRow("never answers") << R{200, good, "application/json", true} << false;
         QTest::newRow("trickles") << R{200, good, "application/json", false, 100} << false;
+        QTest::newRow("cut short") << R{200, good, "application/json", false, 0, {}, true}
+                                   << false;
         // Redirects stay with the service: same scheme, host and port.
         QTest::newRow("redirected within the service")
             << R{307, {}, "text/plain", false, 0, "/api/moved.php"} << true;

@@ -34,6 +34,7 @@ public:
         bool hang = false;     // never answer (for time-outs)
         int trickleMs = 0;     // send the body one byte at a time, this far apart
         QByteArray location{}; // a redirect's target
+        bool cutShort = false; // announce twice the body, send it, and close
     };
 
     LoopbackHttpServer()
@@ -92,7 +93,9 @@ private:
             reply += "Content-Type: " + response.contentType + "\r\n";
             if (!response.location.isEmpty())
                 reply += "Location: " + response.location + "\r\n";
-            reply += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+            reply += "Content-Length: " +
+                     QByteArray::number(response.body.size() * (response.cutShort ? 2 : 1)) +
+                     "\r\n";
             reply += "Connection: close\r\n\r\n";
             if (response.trickleMs > 0) {
                 socket->write(reply);
