@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QLocalSocket>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -345,6 +346,13 @@ private slots:
                      token.contains(' ') ? QString() : QString::fromLatin1(token));
         }
         qunsetenv("XDG_ACTIVATION_TOKEN");
+        // What another program writes on the socket: a token that is none is not passed on.
+        QLocalSocket raw;
+        raw.connectToServer(name);
+        QVERIFY(raw.waitForConnected(5000));
+        raw.write("show bad\x01token\n");
+        QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 10000);
+        QCOMPARE(shown.takeFirst().first().toString(), QString());
         // Paused: this thread does not run its event loop meanwhile.
         SingleInstance::HandOver result{};
         bool tookOver = true;
