@@ -42,15 +42,21 @@ QString cardTexts(StatCardView* card)
            (card->subLabel() ? card->subLabel()->text() : QString::number(card->bar()->progress()));
 }
 
+sockaddr_un unixAddress(const QByteArray& path)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+    return address;
+}
+
 // A Unix socket bound at path with plain system calls, as another program would make it; -1
 // when it cannot be.
 int boundUnixSocket(const QByteArray& path)
 {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    const sockaddr_un address = unixAddress(path);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return -1;
     return fd;
 }
@@ -331,7 +337,7 @@ private slots:
         QCOMPARE(first.handOverToRunningInstance(200), SingleInstance::HandOver::NoneRunning);
         QVERIFY(first.listen());
         QSignalSpy shown(&first, &SingleInstance::activationRequested);
-        for (const QByteArray token :
+        for (const QByteArray& token :
              {QByteArray("gnome-shell/velmoravovir-7-x_TIME0"), QByteArray("bad token\x01")}) {
             qputenv("XDG_ACTIVATION_TOKEN", token);
             // Another process in real life; a thread stands in for it here.
@@ -418,10 +424,8 @@ private slots:
             if (::setgid(65534) != 0 || ::setuid(65534) != 0)
                 ::_exit(1);
             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::strncpy(address.sun_path, oursPath.constData(), sizeof address.sun_path - 1);
-            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            const sockaddr_un address = unixAddress(oursPath);
+            if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
                 ::_exit(2);
             [[maybe_unused]] ssize_t n = ::write(fd, "show\n", 5);
             char answer[8];

@@ -63,6 +63,13 @@ bool fromThisConsole(const QHttpServerRequest& request)
     return sameOrigin && request.value("Content-Type").startsWith("application/json");
 }
 
+// A change the session's own page made: from this console, with the session's CSRF token.
+bool provedBy(const QHttpServerRequest& request, const ConsoleSessions::Session& session)
+{
+    return fromThisConsole(request) &&
+           Passwords::sameToken(request.value(kCsrfHeader), session.csrf);
+}
+
 QByteArray sessionToken(const QHttpServerRequest& request)
 {
     for (const QByteArray& part : request.value("Cookie").split(';')) {
@@ -330,8 +337,7 @@ void ConsoleRoutes::change(
         return writeJson(responder, refusal(kSignedOut, Status::Unauthorized));
     // A page elsewhere can make the browser send the cookie (a form, an image), but can neither
     // read the token nor set a header on such a request.
-    if (!fromThisConsole(request) ||
-        !Passwords::sameToken(request.value(kCsrfHeader), signedIn->csrf))
+    if (!provedBy(request, *signedIn))
         return writeJson(responder, kForeign);
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(request.body(), &error);
@@ -409,8 +415,7 @@ void ConsoleRoutes::login(const Request& request, Responder&& responder)
 void ConsoleRoutes::logout(const Request& request, Responder&& responder)
 {
     if (const ConsoleSessions::Session* signedIn = session(request)) {
-        if (!fromThisConsole(request) ||
-            !Passwords::sameToken(request.value(kCsrfHeader), signedIn->csrf))
+        if (!provedBy(request, *signedIn))
             return writeJson(responder, kForeign);
         m_sessions.close(sessionToken(request));
     }

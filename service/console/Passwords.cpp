@@ -10,8 +10,10 @@ bool sodiumReady()
     return ready;
 }
 
+} // namespace
+
 // Interactive cost: 64 MiB and a few tenths of a second at most on a small server.
-QString hashWithCost(const QByteArray& password)
+QString Passwords::hash(const QByteArray& password)
 {
     char out[crypto_pwhash_STRBYTES];
     if (!sodiumReady() || crypto_pwhash_str_alg(out, password.constData(), size_t(password.size()),
@@ -22,17 +24,10 @@ QString hashWithCost(const QByteArray& password)
     return QString::fromLatin1(out);
 }
 
-} // namespace
-
-QString Passwords::hash(const QByteArray& password)
-{
-    return hashWithCost(password);
-}
-
 bool Passwords::matches(const QString& hashed, const QByteArray& password)
 {
     // Checked against a hash of the same cost when the account does not exist.
-    static const QString stand = hashWithCost(randomToken(16));
+    static const QString stand = hash(randomToken(16));
     const QByteArray text = (hashed.isEmpty() ? stand : hashed).toLatin1();
     const bool same = sodiumReady() && !text.isEmpty() &&
                       crypto_pwhash_str_verify(text.constData(), password.constData(),
