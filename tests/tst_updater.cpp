@@ -77,7 +77,7 @@ private slots:
             << Outcome::Failed << "";
         QTest::newRow("deeply nested")
             << R{200, QByteArray(10000, '<').replace('<', "<a>")} << Outcome::Failed << "";
-        QTest::newRow("unreachable") << R{0} << Outcome::Failed << "";
+        QTest::newRow("unreachable") << R{0, {}} << Outcome::Failed << "";
         QTest::newRow("server error") << R{500, appcast(item("9.0"))} << Outcome::Failed << "";
         QTest::newRow("too slow") << R{200, {}, "text/xml", true} << Outcome::Failed << "";
         QTest::newRow("huge") << feed(QByteArray(3 * 1024 * 1024, ' ') + item("9.0"))
