@@ -89,17 +89,11 @@ private slots:
         QFETCH(QString, message);
         const QString pending = m_dir->filePath("data/VelmoraVovir/pending-crash.txt");
         const int status = runChild(mode, pending);
-        QVERIFY2(WIFSIGNALED(status), "the child must end by a signal, not exit");
-        QCOMPARE(WTERMSIG(status), signal);
-        const QString text = QString::fromUtf8(readFile(pending));
-        const CrashReporter::PendingReport report = CrashReporter::splitPendingReport(text);
+        QVERIFY2(WIFSIGNALED(status) && WTERMSIG(status) == signal, "must end by its signal");
+        const auto report = CrashReporter::splitPendingReport(QString::fromUtf8(readFile(pending)));
         QCOMPARE(report.message, message);
-        QVERIFY(text.contains("\n---\n"));
-        const QStringList frames = report.stack.split('\n');
-        QVERIFY(!report.stack.isEmpty());
-        QVERIFY2(frames.size() <= CrashReporter::kMaxCapturedFrames,
-                 qPrintable(QString::number(frames.size())));
-        QVERIFY(!report.stack.endsWith('\n'));
+        QVERIFY(!report.stack.isEmpty() && !report.stack.endsWith('\n'));
+        QVERIFY(report.stack.count('\n') < CrashReporter::kMaxCapturedFrames);
         QVERIFY(!QFile::exists(pending + ".tmp"));
     }
 
@@ -156,22 +150,14 @@ private slots:
         CrashReporter::install({pending, m_dir->filePath("no-reports")});
         QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 10000);
         QTRY_VERIFY(!QFile::exists(pending)); // gone once the service has it
-        const LoopbackHttpServer::Request& request = m_server->requests().first();
-        QCOMPARE(request.method, QByteArray("POST"));
-        QCOMPARE(request.path, QByteArray("/api/crash.php"));
-        const QJsonObject body = QJsonDocument::fromJson(request.body).object();
-        QCOMPARE(body.size(), 6);
+        const QJsonObject body = QJsonDocument::fromJson(m_server->requests()[0].body).object();
         QCOMPARE(body.value("d").toString(), device.isEmpty() ? "?" : device);
         QVERIFY(device.isEmpty() != m_store->contains("VSDeviceId")); // never made here
         QCOMPARE(body.value("kind").toString(), QStringLiteral("crash"));
         QCOMPARE(body.value("message").toString(), message);
-        if (stack.size() > 1000)
-            QVERIFY(body.value("stack").toString().size() < stack.size());
-        else
-            QCOMPARE(body.value("stack").toString(), stack);
-        QCOMPARE(body.value("v").toString(), QStringLiteral("1.0.0"));
+        QCOMPARE(body.value("stack").toString().left(1000), stack.left(1000));
+        QVERIFY(body.value("stack").toString().size() <= qMax(1000, stack.size() - 1));
         QCOMPARE(body.value("os").toString(), AppInfo::systemDescription());
-        QVERIFY(!request.body.contains('\n') || request.body.count('\n') == 0); // compact
     }
 
     // Launch after launch with the same pending report: the service's answer at each one, and
@@ -277,71 +263,48 @@ private slots:
                 CrashReporter::kMaxErrorFrames);
     }
 
+    // Reports the system left of this program's crashes, either of its two programs, go once;
+    // other programs' reports, links, FIFOs and a date from a wrong clock do not.
     void systemReports()
     {
         const QString folder = m_dir->filePath("crash");
         const QString uid = QString::number(::getuid());
         const QDateTime t0 = QDateTime::currentDateTimeUtc().addDays(-3);
-        const QString apport = "_usr_bin_velmoravovir." + uid + ".crash";
-        writeFile(folder + "/" + apport,
-                  "ProblemType: Crash\nExecutablePath: /usr/bin/velmoravovir\nSignal: 11\n"
-                  "CoreDump: base64\n " +
-                      QByteArray(50000, 'A'),
+        writeFile(folder + "/_usr_bin_velmoravovir." + uid + ".crash",
+                  "ProblemType: Crash\nSignal: 11\nCoreDump: base64\n " + QByteArray(50000, 'A'),
                   t0);
+        writeFile(folder + "/_usr_libexec_velmoravovir-desktop." + uid + ".crash",
+                  "ProblemType: Crash\nSignal: 6\n", t0.addSecs(30));
         writeFile(folder + "/VelmoraVovir-2024-05-01-101010.ips",
-                  "Process: VelmoraVovir\n\n  Termination Reason: Namespace SIGNAL\n"
-                  "Exception Type: EXC_BAD_ACCESS\n",
+                  "Process: VelmoraVovir\n\n  Termination Reason: Namespace SIGNAL\n",
                   t0.addSecs(60));
         writeFile(folder + "/Velmora Vovir-plain.crash", "nothing telling here\n", t0.addSecs(120));
-        // Never read: other programs, other endings, links.
+        writeFile(folder + "/VelmoraVovir-future.crash", "Signal: 4\n",
+                  QDateTime(QDate(2099, 1, 1), QTime(0, 0), Qt::UTC));
         writeFile(folder + "/_usr_bin_other." + uid + ".crash", "Exception: other",
                   t0.addSecs(500));
         writeFile(folder + "/VelmoraVovir-2024.diag", "Exception: diag", t0.addSecs(500));
         QVERIFY(QFile::link(folder + "/_usr_bin_other." + uid + ".crash",
                             folder + "/VelmoraVovir-link.ips"));
-
-        CrashReporter::install({m_dir->filePath("none.txt"), folder});
-        QCOMPARE(uploadsInFlight(), 3);
-        QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 3, 10000);
-        QMap<QString, QJsonObject> byMessage;
-        for (const auto& r : m_server->requests()) {
-            const QJsonObject o = QJsonDocument::fromJson(r.body).object();
-            byMessage.insert(o.value("message").toString(), o);
-        }
-        QCOMPARE(byMessage.keys(), (QStringList{"  Termination Reason: Namespace SIGNAL",
-                                                "Rapport système macOS", "Signal: 11"}));
-        const QString cut = byMessage.value("Signal: 11").value("stack").toString();
-        QCOMPARE(cut.size(), CrashReporter::kMaxSystemReportChars);
-        QVERIFY(cut.startsWith("ProblemType: Crash\n"));
-        QCOMPARE(m_store->dateValue("VSLastCrashScan").toSecsSinceEpoch(),
-                 t0.addSecs(120).toSecsSinceEpoch());
-
-        // The next launch sends nothing again.
-        QTRY_COMPARE_WITH_TIMEOUT(uploadsInFlight(), 0, 15000);
-        CrashReporter::install({m_dir->filePath("none.txt"), folder});
-        QCOMPARE(uploadsInFlight(), 0);
-        QCOMPARE(m_store->dateValue("VSLastCrashScan").toSecsSinceEpoch(),
-                 t0.addSecs(120).toSecsSinceEpoch());
-    }
-
-    void reportsOfTheWindowProgramAndOddOnes()
-    {
-        const QString folder = m_dir->filePath("crash");
-        const QString uid = QString::number(::getuid());
-        const QDateTime t0 = QDateTime::currentDateTimeUtc().addDays(-1);
-        writeFile(folder + "/_usr_libexec_velmoravovir-desktop." + uid + ".crash",
-                  "ProblemType: Crash\nSignal: 6\n", t0);
-        // Dated 2099 by a wrong clock: neither sent nor allowed to hide later reports.
-        writeFile(folder + "/_usr_bin_velmoravovir." + uid + ".crash", "Signal: 11\n",
-                  QDateTime(QDate(2099, 1, 1), QTime(0, 0), Qt::UTC));
-        // A FIFO under a report's name is never opened for reading (it would block).
         QCOMPARE(mkfifo(QFile::encodeName(folder + "/VelmoraVovir-fifo.crash").constData(), 0600),
                  0);
-        CrashReporter::install({m_dir->filePath("none.txt"), folder});
-        QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 10000);
-        QCOMPARE(QJsonDocument::fromJson(m_server->requests().first().body)["message"].toString(),
-                 QString("Signal: 6"));
-        QCOMPARE(m_store->dateValue("VSLastCrashScan").toSecsSinceEpoch(), t0.toSecsSinceEpoch());
+
+        for (int launch = 0; launch < 2; ++launch) { // the next launch sends nothing again
+            CrashReporter::install({m_dir->filePath("none.txt"), folder});
+            QTRY_COMPARE_WITH_TIMEOUT(uploadsInFlight(), 0, 15000);
+            QCOMPARE(m_store->dateValue("VSLastCrashScan").toSecsSinceEpoch(),
+                     t0.addSecs(120).toSecsSinceEpoch());
+        }
+        QCOMPARE(m_server->requests().size(), 4);
+        QMap<QString, QString> stackByMessage;
+        for (const auto& r : m_server->requests())
+            stackByMessage.insert(QJsonDocument::fromJson(r.body)["message"].toString(),
+                                  QJsonDocument::fromJson(r.body)["stack"].toString());
+        QCOMPARE(stackByMessage.keys(),
+                 (QStringList{"  Termination Reason: Namespace SIGNAL", "Rapport système macOS",
+                              "Signal: 11", "Signal: 6"}));
+        QCOMPARE(stackByMessage["Signal: 11"].size(), CrashReporter::kMaxSystemReportChars);
+        QVERIFY(stackByMessage["Signal: 11"].startsWith("ProblemType: Crash\n"));
     }
 
     // A folder that is not there leaves the watermark alone; an empty one puts it far back.

@@ -28,24 +28,12 @@ public:
             m_database = QStringLiteral("sqlite:") + m_dir.filePath("service.sqlite");
         } else {
             static int serial = 0;
-            const QUrl admin(postgresUrl());
-            const QString name = QStringLiteral("velmora_%1_%2")
-                                     .arg(QCoreApplication::applicationPid())
-                                     .arg(++serial);
-            {
-                QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "admin");
-                db.setHostName(admin.host());
-                db.setPort(admin.port());
-                db.setUserName(admin.userName());
-                db.setDatabaseName("postgres");
-                if (db.open())
-                    QSqlQuery(db).exec("CREATE DATABASE " + name);
-                db.close();
-            }
-            QSqlDatabase::removeDatabase("admin");
-            QUrl url = admin;
-            url.setPath("/" + name);
+            QUrl url(postgresUrl());
+            url.setPath(QStringLiteral("/velmora_%1_%2")
+                            .arg(QCoreApplication::applicationPid())
+                            .arg(++serial));
             m_database = url.toString();
+            sql("CREATE DATABASE " + url.path().mid(1), true);
         }
     }
     ~ServiceProcess() { stop(); }
