@@ -222,8 +222,7 @@ private slots:
         QTest::newRow("over 64 KiB") << R{200, huge} << false;
         QTest::newRow("never answers") << R{200, good, "application/json", true} << false;
         QTest::newRow("trickles") << R{200, good, "application/json", false, 100} << false;
-        QTest::newRow("cut short") << R{200, good, "application/json", false, 0, {}, true}
-                                   << false;
+        QTest::newRow("cut short") << R{200, good, "application/json", false, 0, {}, true} << false;
         // Redirects stay with the service: same scheme, host and port.
         QTest::newRow("redirected within the service")
             << R{307, {}, "text/plain", false, 0, "/api/moved.php"} << true;
@@ -270,6 +269,35 @@ private slots:
         qputenv("VELMORA_SERVICE_URL", "http://127.0.0.1:9");
         sync();
         QVERIFY(!m_center->pendingMessage);
+    }
+
+    // The "os" member of every request, from os-release and the kernel's release.
+    void systemDescription_data()
+    {
+        QTest::addColumn<QByteArray>("osRelease");
+        QTest::addColumn<QString>("kernel");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("debian") << QByteArray("PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n"
+                                              "NAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\n")
+                                << "6.1.0-18-amd64"
+                                << "Debian GNU/Linux 12";
+        QTest::newRow("ubuntu single quotes")
+            << QByteArray("NAME='Ubuntu'\nVERSION_ID='24.04'\n") << "6.8.0"
+            << "Ubuntu 24.04";
+        QTest::newRow("rolling, no version")
+            << QByteArray("NAME=Arch Linux\nID=arch\n") << "6.9.1-arch1"
+            << "Arch Linux";
+        QTest::newRow("no os-release") << QByteArray() << "6.1.0-18-amd64"
+                                       << "Linux 6.1";
+        QTest::newRow("odd kernel") << QByteArray("garbage") << "5"
+                                    << "Linux 5";
+    }
+    void systemDescription()
+    {
+        QFETCH(QByteArray, osRelease);
+        QFETCH(QString, kernel);
+        QFETCH(QString, description);
+        QCOMPARE(AppInfo::systemDescriptionFrom(osRelease, kernel), description);
     }
 
     // A report's body, and what counts as accepted: 2xx with "ok": true, within the deadline.

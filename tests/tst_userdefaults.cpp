@@ -1,4 +1,5 @@
 #include "settings/UserDefaults.h"
+#include "settings/VovirSettings.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -79,6 +80,44 @@ private slots:
         QCOMPARE(store.boolValue("k"), asBool);
         QCOMPARE(store.integerValue("k"), asInteger);
         QCOMPARE(store.stringValue("k"), asString);
+    }
+
+    // The settings read from whatever the file holds: a value of another kind, or out of range,
+    // reads as the default and is never written back.
+    void settingsReadings_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QByteArray>("stored"); // empty: nothing stored
+        QTest::addColumn<qint64>("reads");
+        QTest::newRow("no interval") << "VSInterval" << QByteArray() << qint64(3);
+        QTest::newRow("interval 5") << "VSInterval" << QByteArray("5") << qint64(5);
+        QTest::newRow("interval 4") << "VSInterval" << QByteArray("4") << qint64(3);
+        QTest::newRow("interval -2") << "VSInterval" << QByteArray("-2") << qint64(3);
+        QTest::newRow("interval as text") << "VSInterval" << QByteArray("\"5\"") << qint64(5);
+        QTest::newRow("interval, fast") << "VSInterval" << QByteArray("\"fast\"") << qint64(3);
+        QTest::newRow("no switch") << "VSShowNetwork" << QByteArray() << qint64(1);
+        QTest::newRow("switch as text") << "VSShowNetwork" << QByteArray("\"no\"") << qint64(1);
+        QTest::newRow("switch as array") << "VSShowNetwork" << QByteArray("[false]") << qint64(1);
+        QTest::newRow("switch as 0") << "VSShowNetwork" << QByteArray("0") << qint64(0);
+        QTest::newRow("switch off") << "VSShowNetwork" << QByteArray("false") << qint64(0);
+    }
+    void settingsReadings()
+    {
+        QFETCH(QString, key);
+        QFETCH(QByteArray, stored);
+        QFETCH(qint64, reads);
+        const QByteArray text = "{\"" + key.toLatin1() + "\": " + stored + "}";
+        if (!stored.isEmpty())
+            writeFile(text);
+        UserDefaults store(path());
+        VovirSettings::setStore(&store);
+        QCOMPARE(key == "VSInterval" ? VovirSettings::intervalSeconds()
+                                     : qint64(VovirSettings::showNetwork()),
+                 reads);
+        VovirSettings::setStore(nullptr);
+        QFile file(path());
+        QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(),
+                 stored.isEmpty() ? QByteArray() : text); // reading writes nothing
     }
 
     void brokenFileIsKeptAside_data()
