@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -132,13 +133,13 @@ public:
             return {};
         return {answer.mid(9, 3).toInt(), answer.mid(end + 4), answer.left(end)};
     }
-    Reply post(const QByteArray& path, const QByteArray& body) const
+    Reply post(const QByteArray& path, const QByteArray& body, int timeoutMs = 10000) const
     {
         return send("POST " + path +
                         " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
                         "Content-Type: application/json\r\nContent-Length: " +
                         QByteArray::number(body.size()) + "\r\n\r\n",
-                    body);
+                    body, false, timeoutMs);
     }
 
     // A request to the maker's console, as its page sends them; fields: extra header lines.
@@ -211,6 +212,12 @@ public:
             *errors = process.readAllStandardError();
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                 process.readAllStandardOutput()};
+    }
+
+    // A command's output read as JSON.
+    QJsonDocument json(const QStringList& arguments) const
+    {
+        return QJsonDocument::fromJson(command(arguments).second);
     }
 
 private:
