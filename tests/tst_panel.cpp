@@ -275,7 +275,7 @@ private slots:
         const QStringList figures = DelegateRig::referenceFigureLines();
         QCOMPARE(opened(), figures + tail << "layouts:1");
         // The next sample at the next opening, and the maker's message when one waits.
-        rig.tree.writeStat(173, 0, 1027);
+        rig.tree.writeStat(173, 1027);
         rig.now += 1'000'000'000;
         rig.engine->sample();
         rig.messages.pendingMessage = PendingMessage{3, "x"};

@@ -15,7 +15,7 @@ private slots:
     void init()
     {
         m_tree = std::make_unique<FixtureTree>();
-        m_tree->writeStat(100, 100, 800);
+        m_tree->writeStat(200, 800);
         m_tree->writeMeminfo(16 * 1024 * 1024, quint64(16 * 1024 * 1024 - 7.9 * 1024 * 1024));
         m_tree->writeNetDev(0, 0);
         m_tree->writeSupply(QStringLiteral("BAT0"),

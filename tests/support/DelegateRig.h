@@ -73,7 +73,7 @@ struct DelegateRig {
 
     void writeBaseline()
     {
-        tree.writeStat(100, 0, 900);
+        tree.writeStat(100, 900);
         tree.writeMeminfo(16 * 1024 * 1024, 16 * 1024 * 1024 - 8283750);
         tree.writeNetDev(0, 0);
     }
@@ -108,7 +108,7 @@ struct DelegateRig {
                                       {"status", charging ? "Charging" : "Discharging"},
                                       {"cycle_count", "412"}});
         engine->start();
-        tree.writeStat(123, 0, 977);
+        tree.writeStat(123, 977);
         tree.writeNetDev(12 * 1024, 3 * 1024);
         now += 1'000'000'000;
         engine->sample();

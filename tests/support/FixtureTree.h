@@ -32,68 +32,54 @@ public:
     void addNetLink(const QString& name, const QString& devicePath)
     {
         const bool virtualLink = devicePath.isEmpty() || devicePath == QLatin1String("virtual");
-        const QString folder = virtualLink ? QStringLiteral("sys/devices/virtual/net/") + name
-                                           : QStringLiteral("sys/devices/") + devicePath +
-                                                 QStringLiteral("/net/") + name;
+        const QString folder = virtualLink
+                                   ? QString("sys/devices/virtual/net/") + name
+                                   : QString("sys/devices/") + devicePath + QString("/net/") + name;
         QDir().mkpath(m_dir.filePath(folder));
-        QDir().mkpath(m_dir.filePath(QStringLiteral("sys/class/net")));
-        QFile::link(QStringLiteral("../../") + folder.mid(4),
-                    m_dir.filePath(QStringLiteral("sys/class/net/") + name));
+        QDir().mkpath(m_dir.filePath(QString("sys/class/net")));
+        QFile::link(QString("../../") + folder.mid(4),
+                    m_dir.filePath(QString("sys/class/net/") + name));
         if (!devicePath.isEmpty())
-            QFile::link(QStringLiteral("../../../") + devicePath.section('/', -1),
-                        m_dir.filePath(folder + QStringLiteral("/device")));
-        write(folder + QStringLiteral("/operstate"), "up\n");
+            QFile::link(QString("../../../") + devicePath.section('/', -1),
+                        m_dir.filePath(folder + QString("/device")));
+        write(folder + QString("/operstate"), "up\n");
     }
 
     // /proc/net/dev with one line per interface: name, received and sent bytes.
     void writeNetDevLines(const QList<std::tuple<QByteArray, quint64, quint64>>& links)
     {
-        QByteArray text = "Inter-|   Receive\n face |bytes\n";
+        QByteArray text = "Inter-|   Receive                    |  Transmit\n"
+                          " face |bytes    packets errs drop ...|bytes    packets errs ...\n";
         for (const auto& [name, down, up] : links)
-            text += name + ": " + QByteArray::number(down) + " 0 0 0 0 0 0 0 " +
-                    QByteArray::number(up) + " 0 0 0 0 0 0 0\n";
-        write(QStringLiteral("proc/net/dev"), text);
+            text += "  " + name + ": " + QByteArray::number(down) + " 10 0 0 0 0 0 0 " +
+                    QByteArray::number(up) + " 10 0 0 0 0 0 0\n";
+        write("proc/net/dev", text);
+    }
+    // The loopback and one link.
+    void writeNetDev(quint64 down, quint64 up)
+    {
+        writeNetDevLines({{"lo", 9999, 9999}, {"eth0", down, up}});
     }
 
-    void writeStat(quint64 user, quint64 system, quint64 idle, quint64 nice = 0)
+    // Busy and idle ticks, in the total line and one processor's.
+    void writeStat(quint64 busy, quint64 idle)
     {
-        write(QStringLiteral("proc/stat"), QStringLiteral("cpu  %1 %2 %3 %4 0 0 0 0 0 0\n"
-                                                          "cpu0 %1 %2 %3 %4 0 0 0 0 0 0\n"
-                                                          "intr 1 2 3\n")
-                                               .arg(user)
-                                               .arg(nice)
-                                               .arg(system)
-                                               .arg(idle)
-                                               .toLatin1());
+        const QByteArray ticks = QByteArray::number(busy) + " 0 0 " + QByteArray::number(idle);
+        write("proc/stat",
+              "cpu  " + ticks + " 0 0 0 0 0 0\ncpu0 " + ticks + " 0 0 0 0 0 0\nintr 1\n");
     }
 
     void writeMeminfo(quint64 totalKb, quint64 availableKb)
     {
-        write(QStringLiteral("proc/meminfo"),
-              QStringLiteral("MemTotal:       %1 kB\nMemFree:         1000 kB\n"
-                             "MemAvailable:   %2 kB\nBuffers:          100 kB\n")
-                  .arg(totalKb)
-                  .arg(availableKb)
-                  .toLatin1());
-    }
-
-    void writeNetDev(quint64 down, quint64 up, const QByteArray& name = "eth0")
-    {
-        write(QStringLiteral("proc/net/dev"),
-              "Inter-|   Receive                                                |  Transmit\n"
-              " face |bytes    packets errs drop fifo frame compressed multicast|bytes    packets "
-              "errs drop fifo colls carrier compressed\n"
-              "    lo: 999999 10 0 0 0 0 0 0 999999 10 0 0 0 0 0 0\n"
-              "  " +
-                  name + ": " + QByteArray::number(down) + " 10 0 0 0 0 0 0 " +
-                  QByteArray::number(up) + " 10 0 0 0 0 0 0\n");
+        write("proc/meminfo", "MemTotal: " + QByteArray::number(totalKb) +
+                                  " kB\nMemFree: 1000 kB\nMemAvailable: " +
+                                  QByteArray::number(availableKb) + " kB\nBuffers: 100 kB\n");
     }
 
     void writeSupply(const QString& name, const QMap<QString, QByteArray>& files)
     {
         for (auto it = files.begin(); it != files.end(); ++it)
-            write(QStringLiteral("sys/class/power_supply/%1/%2").arg(name, it.key()),
-                  it.value() + '\n');
+            write("sys/class/power_supply/" + name + '/' + it.key(), it.value() + '\n');
     }
 
 private:
