@@ -24,7 +24,6 @@ public:
     struct Request {
         QByteArray method;
         QByteArray path;
-        QHash<QByteArray, QByteArray> headers; // lower-case names
         QByteArray body;
     };
     struct Response {
@@ -51,9 +50,6 @@ public:
     void respond(const QByteArray& path, const Response& response) { m_responses[path] = response; }
     const QList<Request>& requests() const { return m_requests; }
 
-signals:
-    void requestReceived();
-
 private:
     void accept()
     {
@@ -71,17 +67,13 @@ private:
         if (headerEnd < 0)
             return;
         Request request;
-        const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
-        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        const QList<QByteArray> first = buffer.left(buffer.indexOf("\r\n")).split(' ');
         request.method = first.value(0);
         request.path = first.value(1);
-        for (int i = 1; i < lines.size(); ++i) {
-            const int colon = lines[i].indexOf(':');
-            if (colon > 0)
-                request.headers.insert(lines[i].left(colon).trimmed().toLower(),
-                                       lines[i].mid(colon + 1).trimmed());
-        }
-        const int length = request.headers.value("content-length", "0").toInt();
+        const QByteArray head = buffer.left(headerEnd).toLower();
+        const int at = head.indexOf("\ncontent-length:");
+        const int length =
+            at < 0 ? 0 : head.mid(at + 16, head.indexOf('\r', at + 1) - at - 16).trimmed().toInt();
         if (buffer.size() < headerEnd + 4 + length)
             return; // the body is still arriving
         request.body = buffer.mid(headerEnd + 4, length);
@@ -105,7 +97,6 @@ private:
                 socket->disconnectFromHost();
             }
         }
-        emit requestReceived();
     }
 
     void trickle(QTcpSocket* socket, QByteArray rest, int intervalMs)
