@@ -47,40 +47,33 @@ public:
     }
     ~PanelHost()
     {
-        m_process.write("quit\n");
+        send("quit");
         if (!m_process.waitForFinished(5000))
             m_process.kill();
     }
     void send(const QByteArray& command) { m_process.write(command + '\n'); }
-    // The newest line beginning with prefix, waiting for it with a bound.
+    // The rest of the first unread line beginning with prefix, waiting for it with a bound;
+    // the lines before it are read too.
     QString waitFor(const QString& prefix, int timeoutMs = 10000)
     {
         QString found;
-        if (!QTest::qWaitFor([&] { return !(found = take(prefix)).isNull(); }, timeoutMs))
+        QTest::qWaitFor(
+            [&] {
+                while (m_process.canReadLine()) {
+                    const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
+                    if (line.startsWith(prefix))
+                        return !(found = line.mid(prefix.size()).trimmed()).isNull();
+                }
+                return false;
+            },
+            timeoutMs);
+        if (found.isNull())
             qWarning("the panel never said \"%s\"", qPrintable(prefix));
         return found;
     }
-    QProcess& process() { return m_process; }
 
 private:
-    QString take(const QString& prefix)
-    {
-        m_buffer += QString::fromUtf8(m_process.readAllStandardOutput());
-        QStringList lines = m_buffer.split('\n');
-        const QString partial = lines.takeLast();
-        for (int i = 0; i < lines.size(); ++i) {
-            if (lines[i].startsWith(prefix)) {
-                const QString line = lines[i];
-                lines = lines.mid(i + 1);
-                lines << partial;
-                m_buffer = lines.join('\n');
-                return line.mid(prefix.size()).trimmed();
-            }
-        }
-        return QString();
-    }
     QProcess m_process;
-    QString m_buffer;
 };
 
 QJsonObject jsonAfter(const QString& text)
@@ -99,24 +92,21 @@ private slots:
                  "run me under dbus-run-session: a private session bus is needed");
     }
 
+    // Whatever the window's text colour (unreadable on a dark panel), the symbolic grey.
     void theTrayFallbackDrawsTheGaugeInTheSymbolicGrey()
     {
         const QPalette original = QApplication::palette();
         QPalette dark = original;
-        dark.setColor(QPalette::WindowText,
-                      Qt::black); // the window's text, unreadable on a dark panel
+        dark.setColor(QPalette::WindowText, Qt::black);
         QApplication::setPalette(dark);
-        TrayIconStatusItem item;
-        const QImage image = item.icon().pixmap(22).toImage();
-        QColor ink;
-        for (int y = 0; y < image.height() && !ink.isValid(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                if (image.pixelColor(x, y).alpha() == 255) {
-                    ink = image.pixelColor(x, y);
-                    break;
-                }
-        QCOMPARE(ink.name(), QString("#bebebe"));
+        const QImage image = TrayIconStatusItem().icon().pixmap(22).toImage();
         QApplication::setPalette(original);
+        QSet<QString> inks;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixelColor(x, y).alpha() == 255)
+                    inks << image.pixelColor(x, y).name();
+        QCOMPARE(inks, QSet<QString>{"#bebebe"});
     }
 
     void launcherEntryCountAndADockArrivingLater()
@@ -127,9 +117,9 @@ private slots:
         badge.setCount(1);
         QTRY_COMPARE(listener.heard.size(), 1);
         QCOMPARE(listener.heard[0].first, QString("application://velmoravovir.desktop"));
+        QCOMPARE(listener.heard[0].second.value("count").typeId(), int(QMetaType::LongLong)); // "x"
         QCOMPARE(listener.heard[0].second.value("count").toLongLong(), 1);
-        QCOMPARE(listener.heard[0].second.value("count").typeId(), int(QMetaType::LongLong));
-        QCOMPARE(listener.heard[0].second.value("count-visible").toBool(), true);
+        QCOMPARE(listener.heard[0].second.value("count-visible"), QVariant(true));
         badge.setCount(0);
         QTRY_COMPARE(listener.heard.size(), 2);
         QCOMPARE(listener.heard[1].second.value("count-visible").toBool(), false);
@@ -176,8 +166,7 @@ private slots:
 
         panel.send("props");
         const QJsonObject props = jsonAfter(panel.waitFor("props"));
-        QCOMPARE(props.value("Status").toString(), QStringLiteral("Active"));
-        QCOMPARE(props.value("ItemIsMenu").toBool(), true);
+        QVERIFY(props.value("ItemIsMenu").toBool());
         // Hosts that look icons up by name find the gauge in the announced folder.
         // Filled shapes in the colour class that Plasma paints with its panel's text colour
         // (GTK fills every shape of a symbolic icon, strokes too).
@@ -187,8 +176,8 @@ private slots:
         const QByteArray svg = icon.readAll();
         QVERIFY(svg.contains("class=\"ColorScheme-Text\"") && svg.contains("currentColor"));
         QVERIFY(!svg.contains("stroke"));
-        QVERIFY(props.value("IconPixmapCount").toInt() > 0);
-        QVERIFY(props.value("IconPixmapBytesRight").toBool());
+        QVERIFY(props.value("IconPixmapCount").toInt() > 0 &&
+                props.value("IconPixmapBytesRight").toBool());
         QCOMPARE(props.value("XAyatanaLabel").toString(), label.section('|', 0, 0));
         QCOMPARE(props.value("ToolTipDescription").toString(), label.section('|', 0, 0));
 
