@@ -76,6 +76,12 @@ private:
     QProcess m_process;
 };
 
+QString jsonLines(const QStringList& lines)
+{
+    return QString::fromUtf8(
+        QJsonDocument(QJsonArray::fromStringList(lines)).toJson(QJsonDocument::Compact));
+}
+
 QJsonObject jsonAfter(const QString& text)
 {
     return QJsonDocument::fromJson(text.toUtf8()).object();
@@ -184,23 +190,14 @@ private slots:
         // The menu is brought up to date when the panel opens it, from the latest sample: new
         // texts, the same entries.
         panel.send("layout");
-        QString layout = panel.waitFor("layout");
-        QVERIFY(layout.startsWith("kept "));
-        QJsonArray items = QJsonDocument::fromJson(layout.section(' ', 1).toUtf8()).array();
-        QStringList seen;
-        for (const QJsonValue& v : items) {
-            const QJsonObject o = v.toObject();
-            seen << (o.value("type").toString() == "separator"
-                         ? QStringLiteral("---")
-                         : o.value("label").toString() +
-                               (o.value("enabled").toBool() ? "" : " (off)"));
-        }
-        QCOMPARE(seen, DelegateRig::referenceFigureLines() + DelegateRig::statusMenuTail());
+        const QString layout = panel.waitFor("layout");
+        QCOMPARE(layout, "kept " + jsonLines(DelegateRig::referenceFigureLines() +
+                                             DelegateRig::statusMenuTail()));
 
         // A click reaches its action: "Ouvrir VelmoraVovir…" shows the window.
         QVERIFY(!rig.delegate->mainWindow()->isVisible());
-        const int open = items.at(5).toObject().value("id").toInt();
-        panel.send("click " + QByteArray::number(open));
+        const QByteArray open = QString("Ouvrir VelmoraVovir…").toUtf8();
+        panel.send("click " + open);
         QCOMPARE(panel.waitFor("click"), QStringLiteral("ok"));
         QTRY_VERIFY_WITH_TIMEOUT(rig.delegate->mainWindow()->isVisible(), 5000);
 
@@ -208,7 +205,7 @@ private slots:
         // ids come back as errors. Every member is on the bus (Qt D-Bus drops those whose
         // types it cannot name).
         rig.delegate->mainWindow()->hide();
-        panel.send("groups " + QByteArray::number(open));
+        panel.send("groups " + open);
         QCOMPARE(panel.waitFor("groups"),
                  QStringLiteral("introspected:EventGroup,AboutToShowGroup,GetGroupProperties,"
                                 "ItemsPropertiesUpdated,LayoutUpdated eventGroupErrors:9999 "
@@ -219,10 +216,7 @@ private slots:
         panel.send("opened");
         QCOMPARE(panel.waitFor("opened"), QStringLiteral("ok"));
         panel.send("layout");
-        QCOMPARE(QJsonDocument::fromJson(panel.waitFor("layout").section(' ', 1).toUtf8())
-                     .array()
-                     .size(),
-                 items.size());
+        QCOMPARE(panel.waitFor("layout").section(' ', 1), layout.section(' ', 1));
 
         // Unknown ids and malformed calls are answered with errors, and so is Activate, so that
         // Plasma opens the menu on a left click; the item lives on.
@@ -252,17 +246,12 @@ private slots:
         const QStringList tail = DelegateRig::statusMenuTail();
         auto opened = [&panel] {
             panel.send("gnome-open");
-            const QString said = panel.waitFor("gnome-menu");
-            const qsizetype split = said.lastIndexOf(' ');
-            QStringList lines;
-            for (const QJsonValue& v : QJsonDocument::fromJson(said.left(split).toUtf8()).array())
-                lines << v.toString();
-            return lines << said.mid(split + 1);
+            return panel.waitFor("gnome-menu");
         };
-        QCOMPARE(opened(), QStringList(tail) << "layouts:1"); // before the first sample
+        QCOMPARE(opened(), jsonLines(tail) + " layouts:1"); // before the first sample
         rig.takeReferenceSample();
         const QStringList figures = DelegateRig::referenceFigureLines();
-        QCOMPARE(opened(), figures + tail << "layouts:1");
+        QCOMPARE(opened(), jsonLines(figures + tail) + " layouts:1");
         // The next sample at the next opening, and the maker's message when one waits.
         rig.tree.writeStat(173, 1027);
         rig.now += 1'000'000'000;
@@ -271,7 +260,8 @@ private slots:
         QStringList now = figures;
         now[0] = "CPU : 50 % (off)";
         now[2] = QString::fromUtf8("Réseau : ↓ 0 Ko/s · ↑ 0 Ko/s (off)");
-        QCOMPARE(opened(), now + QStringList{"Message de Velmora Labs"} + tail << "layouts:1");
+        QCOMPARE(opened(),
+                 jsonLines(now + QStringList{"Message de Velmora Labs"} + tail) + " layouts:1");
         QVERIFY(!rig.delegate->mainWindow()->isVisible());
         panel.send(QString::fromUtf8("gnome-click Ouvrir VelmoraVovir…").toUtf8());
         QCOMPARE(panel.waitFor("gnome-click"), QStringLiteral("ok"));

@@ -29,6 +29,14 @@ void say(const QString& line)
     std::fflush(stdout);
 }
 
+// An entry as a user reads it: "---" for a separator, "(off)" after one that cannot be chosen.
+QString shownEntry(const QVariantMap& p)
+{
+    return p.value("type").toString() == "separator"
+               ? QStringLiteral("---")
+               : p.value("label").toString() + (p.value("enabled", true).toBool() ? "" : " (off)");
+}
+
 } // namespace
 
 class Watcher final : public QObject, protected QDBusContext {
@@ -126,15 +134,9 @@ public:
         // What the item announced before its answers is now in the queue.
         QCoreApplication::processEvents();
         QJsonArray shown;
-        for (int id : order) {
-            const QVariantMap& p = props[id];
-            if (!p.value("visible", true).toBool())
-                continue;
-            shown.append(p.value("type").toString() == "separator"
-                             ? QStringLiteral("---")
-                             : p.value("label").toString() +
-                                   (p.value("enabled", true).toBool() ? "" : " (off)"));
-        }
+        for (int id : order)
+            if (props[id].value("visible", true).toBool())
+                shown.append(shownEntry(props[id]));
         call("Event", {0, QStringLiteral("closed"), QVariant::fromValue(QDBusVariant(0)), 0u});
         active = false;
         return QString::fromUtf8(QJsonDocument(shown).toJson(QJsonDocument::Compact));
@@ -186,18 +188,17 @@ public:
         else if (command == "layout")
             layout();
         else if (command == "click")
-            event(words.value(1).toInt(), "clicked", "click");
+            event(m_ids.value(line.section(' ', 1)), "clicked", "click");
         else if (command == "opened")
             event(0, "opened", "opened");
         else if (command == "bad")
             bad();
         else if (command == "groups")
-            groups(words.value(1).toInt());
+            groups(m_ids.value(line.section(' ', 1)));
         else if (command == "gnome-open") {
             const QString shown = gnome().open();
             say(QStringLiteral("gnome-menu %1 layouts:%2").arg(shown).arg(gnome().layoutsRead));
-        }
-        else if (command == "gnome-click")
+        } else if (command == "gnome-click")
             say(QStringLiteral("gnome-click ") +
                 (gnome().click(line.section(' ', 1)) ? "ok" : "missing"));
         else if (command == "drop")
@@ -269,13 +270,9 @@ private:
         const auto root = qdbus_cast<DBusMenuLayoutItem>(reply.arguments().value(1));
         QJsonArray items;
         for (const DBusMenuLayoutItem& child : root.children) {
-            if (!child.properties.value("visible", true).toBool())
-                continue;
-            QJsonObject item{{"id", child.id},
-                             {"type", child.properties.value("type", "standard").toString()},
-                             {"label", child.properties.value("label").toString()},
-                             {"enabled", child.properties.value("enabled", true).toBool()}};
-            items.append(item);
+            if (child.properties.value("visible", true).toBool())
+                items.append(shownEntry(child.properties));
+            m_ids.insert(child.properties.value("label").toString(), child.id);
         }
         say(QStringLiteral("layout %1 ")
                 .arg(shown.arguments().value(0).toBool() ? "rebuilt" : "kept") +
@@ -341,6 +338,7 @@ private:
     }
 
     Watcher& m_watcher;
+    QHash<QString, int> m_ids; // by label, from the last layout read
     std::unique_ptr<GnomeMenu> m_gnome;
     QString m_gnomeService;
 };
@@ -353,9 +351,9 @@ int main(int argc, char** argv)
     Watcher watcher;
     if (app.arguments().contains("--reader")) {
         // A real desktop's watcher holds the item: read its first item as that desktop would.
-        QDBusMessage get = QDBusMessage::createMethodCall(
-            "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-            "org.freedesktop.DBus.Properties", "Get");
+        QDBusMessage get = QDBusMessage::createMethodCall("org.kde.StatusNotifierWatcher",
+                                                          "/StatusNotifierWatcher",
+                                                          "org.freedesktop.DBus.Properties", "Get");
         get << QStringLiteral("org.kde.StatusNotifierWatcher")
             << QStringLiteral("RegisteredStatusNotifierItems");
         const QDBusMessage reply = bus.call(get, QDBus::Block, 5000);
