@@ -14,11 +14,8 @@
 #include <QTest>
 #include <QThread>
 
-#include <csignal>
-#include <cstring>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
+#include <QProcess>
+
 #include <unistd.h>
 
 namespace {
@@ -40,23 +37,18 @@ QString cardTexts(StatCardView* card)
            (card->subLabel() ? card->subLabel()->text() : QString::number(card->bar()->progress()));
 }
 
-sockaddr_un unixAddress(const QByteArray& path)
+// Python run as another program would (as "nobody" when root asks it), its lines on stdout.
+std::unique_ptr<QProcess> python(const QString& script, const QStringList& arguments,
+                                 bool asNobody = false)
 {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
-    return address;
-}
-
-// A Unix socket bound at path with plain system calls, as another program would make it; -1
-// when it cannot be.
-int boundUnixSocket(const QByteArray& path)
-{
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const sockaddr_un address = unixAddress(path);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return -1;
-    return fd;
+    auto process = std::make_unique<QProcess>();
+    const QStringList run = QStringList{"/usr/bin/python3", "-c", script} + arguments;
+    if (asNobody)
+        process->start("setpriv",
+                       QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + run);
+    else
+        process->start(run.first(), run.mid(1));
+    return process;
 }
 
 const char* const kTaskBar = R"({"VSMenuBarMode": false})";
@@ -350,7 +342,9 @@ private slots:
         QVERIFY(!tookOver);
 
         const QString stale = m_runtime.filePath("velmoravovir-stale.socket");
-        ::close(boundUnixSocket(QFile::encodeName(stale))); // bound, nobody listens
+        auto bound = python("import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])",
+                            {stale}); // bound, nobody listens
+        QVERIFY(bound->waitForFinished(10000) && bound->exitCode() == 0);
         SingleInstance copy(stale);
         QCOMPARE(copy.handOverToRunningInstance(300), SingleInstance::HandOver::NoneRunning);
         QVERIFY(copy.listen());
@@ -364,29 +358,15 @@ private slots:
         const QString name = QDir::temp().filePath(
             QStringLiteral("velmoravovir-foreign-%1").arg(QCoreApplication::applicationPid()));
         QFile::remove(name);
-        int ready[2];
-        QCOMPARE(::pipe(ready), 0);
-        const QByteArray path = QFile::encodeName(name); // nothing allocated after the fork
-        const pid_t other = ::fork();
-        if (other == 0) {
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-                ::_exit(1);
-            const int fd = boundUnixSocket(path);
-            if (fd < 0 || ::listen(fd, 4) != 0)
-                ::_exit(1);
-            [[maybe_unused]] ssize_t w = ::write(ready[1], "r", 1);
-            for (;;) {
-                const int client = ::accept(fd, nullptr, nullptr);
-                [[maybe_unused]] ssize_t n = ::write(client, "ok\n", 3);
-                ::close(client);
-            }
-        }
-        char c = 0;
-        QCOMPARE(::read(ready[0], &c, 1), 1);
-        SingleInstance copy(name);
-        QCOMPARE(copy.handOverToRunningInstance(1000), SingleInstance::HandOver::Foreign);
-        ::kill(other, SIGKILL);
-        ::waitpid(other, nullptr, 0);
+        auto other = python("import socket, sys\ns = socket.socket(socket.AF_UNIX)\n"
+                            "s.bind(sys.argv[1]); s.listen(4); print('ready', flush=True)\n"
+                            "while True: s.accept()[0].sendall(b'ok\\n')",
+                            {name}, true);
+        QVERIFY(other->waitForReadyRead(10000));
+        QCOMPARE(SingleInstance(name).handOverToRunningInstance(1000),
+                 SingleInstance::HandOver::Foreign);
+        other->kill();
+        other->waitForFinished();
         QFile::remove(name);
         // The other way round: our socket, reached by another user, shows nothing.
         const QString ours = m_runtime.filePath("velmoravovir-ours.socket");
@@ -395,23 +375,13 @@ private slots:
         QFile::setPermissions(m_runtime.path(), QFile::Permissions(0x7777));
         QFile::setPermissions(ours, QFile::Permissions(0x7777));
         QSignalSpy shown(&first, &SingleInstance::activationRequested);
-        const QByteArray oursPath = QFile::encodeName(ours);
-        const pid_t intruder = ::fork();
-        if (intruder == 0) {
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-                ::_exit(1);
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            const sockaddr_un address = unixAddress(oursPath);
-            if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-                ::_exit(2);
-            [[maybe_unused]] ssize_t n = ::write(fd, "show\n", 5);
-            char answer[8];
-            ::_exit(::read(fd, answer, sizeof answer) > 0 ? 3 : 0);
-        }
-        int status = 0;
-        while (::waitpid(intruder, &status, WNOHANG) == 0)
-            QTest::qWait(20);
-        QCOMPARE(WEXITSTATUS(status), 0);
+        auto intruder = python(
+            "import socket, sys\ns = socket.socket(socket.AF_UNIX)\n"
+            "s.connect(sys.argv[1]); s.sendall(b'show\\n')\n"
+            "try: answer = s.recv(8)\nexcept OSError: answer = b''\nsys.exit(3 if answer else 0)",
+            {ours}, true);
+        QTRY_VERIFY_WITH_TIMEOUT(intruder->state() == QProcess::NotRunning, 10000);
+        QVERIFY2(intruder->exitCode() == 0, intruder->readAllStandardError().constData());
         QCOMPARE(shown.count(), 0);
     }
 
