@@ -1,13 +1,21 @@
+// The views offscreen: the bar and the badge as drawn, the settings view as the user meets it.
+#include "support/DelegateRig.h"
+
 #include "views/BadgeImage.h"
+#include "views/LinkButton.h"
 #include "views/MiniBarView.h"
 #include "views/Palette.h"
-#include "views/StatCardView.h"
+#include "views/SeparatorLine.h"
 #include "views/SymbolButton.h"
-#include "views/Symbols.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
 #include <QTest>
+#include <QToolButton>
 
 #include <cmath>
 
@@ -24,12 +32,20 @@ int inkRed(const QImage& picture)
     return red;
 }
 
-void setAppearance(const QColor& window, const QColor& text)
+template <typename W> W* findByText(QWidget* view, const QString& text)
 {
-    QPalette palette = QApplication::palette();
-    palette.setColor(QPalette::Window, window);
-    palette.setColor(QPalette::WindowText, text);
-    QApplication::setPalette(palette);
+    for (W* w : view->findChildren<W*>())
+        if (w->text() == text)
+            return w;
+    return nullptr;
+}
+
+QComboBox* comboNamed(QWidget* view, const QString& name)
+{
+    for (QComboBox* c : view->findChildren<QComboBox*>())
+        if (c->accessibleName() == name)
+            return c;
+    return nullptr;
 }
 
 } // namespace
@@ -67,21 +83,6 @@ private slots:
         QVERIFY2(std::abs(drawn - width) <= 1, qPrintable(QString::number(drawn)));
     }
 
-    // An update without a progress or a second line leaves them as they were.
-    void cardUpdates()
-    {
-        StatCardView cpu(QStringLiteral("CPU"), true);
-        cpu.update(QStringLiteral("23 %"), QStringLiteral("ignored"), 0.23);
-        cpu.update(QStringLiteral("24 %"));
-        QCOMPARE(cpu.valueLabel()->text(), QStringLiteral("24 %"));
-        QCOMPARE(cpu.bar()->progress(), 0.23);
-        StatCardView memory(QStringLiteral("Mémoire"), false);
-        memory.update(QStringLiteral("7,9 Go"), QStringLiteral("sur 16 Go"), 0.5);
-        memory.update(QStringLiteral("8 Go"));
-        QCOMPARE(memory.subLabel()->text(), QStringLiteral("sur 16 Go"));
-        QVERIFY(hasTabularDigits(memory.valueLabel()->font())); // figures do not dance
-    }
-
     void badge_data()
     {
         QTest::addColumn<qint64>("count");
@@ -100,37 +101,212 @@ private slots:
         const QImage image = quotaBadgeImage(count, diameter).toImage();
         QCOMPARE(image.size(), QSize(int(diameter), int(diameter)));
         QCOMPARE(qAlpha(image.pixel(0, 0)), 0); // a disc, not a square
-        // The white text is centred on the disc.
-        int left = image.width(), right = -1, top = image.height(), bottom = -1;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                if (qRed(image.pixel(x, y)) > 220 && qBlue(image.pixel(x, y)) > 200) {
-                    left = std::min(left, x), right = std::max(right, x);
-                    top = std::min(top, y), bottom = std::max(bottom, y);
-                }
-        QVERIFY(right >= left);
-        QVERIFY(std::abs((left + right) / 2.0 - (diameter - 1) / 2) <= 1.5);
-        QVERIFY(std::abs((top + bottom) / 2.0 - (diameter - 1) / 2) <= 2.0);
     }
 
-    // Labels and symbol buttons are drawn again in the new colours when the desktop switches
-    // between light and dark.
-    void theAppearanceFollowsTheDesktop()
+    void controlsKeepTheDesignSizesWithALargeDesktopFont()
     {
-        const QPalette original = QApplication::palette();
+        // A platform theme's 11 pt font, as on a stock desktop.
+        const QFont original = QApplication::font();
+        QFont desktop = original;
+        desktop.setPointSizeF(11);
+        QApplication::setFont(desktop);
+        DelegateRig rig;
+        rig.delegate->buildMainWindow();
+        QWidget* view = rig.delegate->settingsView();
+        for (QAbstractButton* control : view->findChildren<QAbstractButton*>()) {
+            if (!control->text().isEmpty())
+                QVERIFY2(control->font().pixelSize() == 13 || control->text() == "velmoralabs.ch",
+                         qPrintable(control->text()));
+            QVERIFY2(control->geometry().right() < 430 - 14, qPrintable(control->text()));
+        }
+        for (QCheckBox* box : view->findChildren<QCheckBox*>())
+            QVERIFY2(box->geometry().right() < 406, qPrintable(box->text())); // inside its card
+        QApplication::setFont(original);
+    }
+
+    // A switch between light and dark draws the link, the separator, the labels and the symbol
+    // buttons again in the new colours (the new palette reaches them through the event loop).
+    void aSwitchToDarkRecolours()
+    {
+        DelegateRig rig;
+        rig.delegate->buildMainWindow();
+        QWidget* view = rig.delegate->settingsView();
+        auto* link = view->findChild<LinkButton*>();
+        auto* separator = view->findChild<SeparatorLine*>();
         std::unique_ptr<QLabel> label(
             makeLabel(QString(), 13, QFont::Normal, TextColor::of(vovirCyan())));
-        SymbolButton button(QStringLiteral("envelope.fill"), 15, QStringLiteral("Messages"));
-        setAppearance(QColor(20, 20, 20), Qt::red);
-        QVERIFY(isDarkAppearance(QApplication::palette()));
-        QTRY_COMPARE(label->palette().color(QPalette::WindowText), vovirCyan().dark);
-        QTRY_VERIFY(inkRed(button.icon().pixmap(15, 15).toImage()) > 200);
-        QApplication::setPalette(original);
-        QVERIFY(!isDarkAppearance(original));
-        QTRY_COMPARE(label->palette().color(QPalette::WindowText), vovirCyan().resolve(original));
-        QTRY_VERIFY(inkRed(button.icon().pixmap(15, 15).toImage()) < 100);
+        SymbolButton button("envelope.fill", 15, "Messages");
+        const QPalette original = QApplication::palette();
+        QPalette dark = original;
+        dark.setColor(QPalette::Window, QColor(30, 30, 30));
+        dark.setColor(QPalette::WindowText, Qt::red);
+        for (const QPalette& palette : {dark, original}) {
+            QApplication::setPalette(palette);
+            // The most coloured pixel of the link's text is the accent of the appearance.
+            auto ink = [link] {
+                const QImage text = link->grab().toImage();
+                QColor most(Qt::gray);
+                for (int y = 0; y < text.height(); ++y)
+                    for (int x = 0; x < text.width(); ++x)
+                        if (text.pixelColor(x, y).hsvSaturation() > most.hsvSaturation())
+                            most = text.pixelColor(x, y);
+                return most.name();
+            };
+            QTRY_COMPARE(ink(), velmoraMauve().resolve(palette).name());
+            // The text colour at 15 % over the window: never solid black or white.
+            const int window = palette.color(QPalette::Window).red();
+            const int expected =
+                qRound(window + 0.15 * (palette.color(QPalette::WindowText).red() - window));
+            QTRY_VERIFY(qAbs(separator->grab().toImage().pixelColor(0, 0).red() - expected) <= 3);
+            QTRY_COMPARE(label->palette().color(QPalette::WindowText),
+                         vovirCyan().resolve(palette));
+            QTRY_COMPARE(inkRed(button.icon().pixmap(15, 15).toImage()) > 200,
+                         isDarkAppearance(palette));
+        }
         QVERIFY(SymbolButton("no.such.symbol", 15, "Retour").icon().isNull());
-        QVERIFY(!applicationIconPixmap(92).isNull());
+    }
+
+    void initialValues_data()
+    {
+        QTest::addColumn<QByteArray>("store");
+        QTest::addColumn<QList<bool>>("metrics");
+        QTest::addColumn<QString>("interval");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<bool>("updates");
+        QTest::addColumn<bool>("panel");
+        QTest::newRow("fresh") << QByteArray() << QList<bool>{true, true, true, true} << "3 s"
+                               << "Compact" << false << false;
+        QTest::newRow("customised")
+            << QByteArray(R"({"VSShowMemory": false, "VSShowBattery": false, "VSInterval": 5,
+                             "VSCompact": false, "VSMenuBarMode": true,
+                             "VSAutomaticallyChecksForUpdates": true,
+                             "VSAutomaticallyDownloadsUpdates": true})")
+            << QList<bool>{true, false, true, false} << "5 s"
+            << "Complet" << true << true;
+        QTest::newRow("only one update flag")
+            << QByteArray(R"({"VSAutomaticallyChecksForUpdates": true, "VSInterval": 4})")
+            << QList<bool>{true, true, true, true} << "3 s"
+            << "Compact" << false << false;
+    }
+    void initialValues()
+    {
+        QFETCH(QByteArray, store);
+        QFETCH(QList<bool>, metrics);
+        QFETCH(QString, interval);
+        QFETCH(QString, format);
+        QFETCH(bool, updates);
+        QFETCH(bool, panel);
+        DelegateRig rig(store);
+        rig.delegate->buildMainWindow();
+        QWidget* view = rig.delegate->settingsView();
+        const char* names[] = {"CPU", "Mémoire", "Réseau", "Batterie"};
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(findByText<QCheckBox>(view, QString::fromUtf8(names[i]))->isChecked(),
+                     metrics[i]);
+        QCOMPARE(comboNamed(view, QStringLiteral("Intervalle de rafraîchissement"))->currentText(),
+                 interval);
+        QCOMPARE(comboNamed(view, QStringLiteral("Format dans la barre de menus"))->currentText(),
+                 format);
+        QCOMPARE(findByText<QCheckBox>(
+                     view, QString::fromUtf8("Installer les mises à jour automatiquement"))
+                     ->isChecked(),
+                 updates);
+        QCOMPARE(rig.delegate->menuBarCheckbox()->isChecked(), panel);
+        QVERIFY(!rig.delegate->loginCheckbox()->isChecked());
+    }
+
+    void actionsApplyAtOnce()
+    {
+        DelegateRig rig(R"({"VSMenuBarMode": true})");
+        rig.delegate->buildMainWindow();
+        rig.delegate->statusController().enable(rig.delegate->statusMenu());
+        rig.takeReferenceSample();
+        QWidget* view = rig.delegate->settingsView();
+
+        // Metrics: the panel text changes at the refresh the action makes.
+        for (const char* name : {"Mémoire", "Réseau", "Batterie"})
+            findByText<QCheckBox>(view, QString::fromUtf8(name))->click();
+        QVERIFY(!rig.store->boolValue("VSShowMemory"));
+        QCOMPARE(rig.panel.text, QStringLiteral("23 %"));
+        findByText<QCheckBox>(view, QStringLiteral("CPU"))->click();
+        QVERIFY(rig.panel.gauge); // nothing left to show
+        findByText<QCheckBox>(view, QStringLiteral("CPU"))->click();
+
+        // Format.
+        QComboBox* format = comboNamed(view, QStringLiteral("Format dans la barre de menus"));
+        format->setCurrentIndex(1);
+        rig.delegate->formatChanged(format);
+        QCOMPARE(rig.store->object("VSCompact"), QVariant(false));
+        QCOMPARE(rig.panel.text, QStringLiteral("CPU 23 %"));
+
+        // Interval: stored, the engine restarted at the new period, the hint names it.
+        QComboBox* interval = comboNamed(view, QStringLiteral("Intervalle de rafraîchissement"));
+        interval->setCurrentIndex(2);
+        rig.delegate->intervalChanged(interval);
+        QCOMPARE(rig.store->integerValue("VSInterval"), 5);
+        QCOMPARE(rig.engine->intervalMs(), 5000);
+        QVERIFY(rig.delegate->mainStatusLabel()->text().endsWith(QStringLiteral("toutes les 5 s")));
+
+        // Automatic updates set both flags alike.
+        QCheckBox* updates = findByText<QCheckBox>(
+            view, QString::fromUtf8("Installer les mises à jour automatiquement"));
+        updates->click();
+        QVERIFY(rig.updater->automaticallyChecksForUpdates());
+        QVERIFY(rig.updater->automaticallyDownloadsUpdates());
+    }
+
+    void loginItem()
+    {
+        DelegateRig rig;
+        rig.delegate->buildMainWindow();
+        QCheckBox* box = rig.delegate->loginCheckbox();
+        box->click();
+        const QString entry = rig.login->userEntryPath();
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.startsWith("[Desktop Entry]\nType=Application\n"));
+        QVERIFY(text.contains("\nExec=/usr/bin/velmoravovir\n"));
+        QVERIFY(text.contains("\nTryExec=/usr/bin/velmoravovir\n")); // no login start once removed
+        QVERIFY(rig.login->isEnabled());
+        box->click();
+        QVERIFY(!QFile::exists(entry));
+        QVERIFY(!rig.login->isEnabled());
+
+        // Changed elsewhere: the view reads the real state each time it opens.
+        QVERIFY(rig.login->setEnabled(true, nullptr));
+        rig.delegate->showSettings();
+        QVERIFY(box->isChecked());
+        QFile::remove(entry);
+        rig.delegate->showSettings();
+        QVERIFY(!box->isChecked());
+
+        // A system-wide entry is overridden by a hidden one of the user's.
+        QDir().mkpath(rig.home.filePath("xdg/autostart"));
+        QFile system(rig.home.filePath("xdg/autostart/velmoravovir.desktop"));
+        QVERIFY(system.open(QIODevice::WriteOnly));
+        system.write("[Desktop Entry]\nType=Application\nExec=velmoravovir\n");
+        system.close();
+        QVERIFY(rig.login->isEnabled());
+        QVERIFY(rig.login->setEnabled(false, nullptr));
+        QVERIFY(!rig.login->isEnabled());
+        QFile user(rig.login->userEntryPath());
+        QVERIFY(user.open(QIODevice::ReadOnly));
+        QVERIFY(user.readAll().contains("\nHidden=true\n"));
+        QDir(rig.home.filePath("xdg")).removeRecursively();
+        QDir(rig.home.filePath("config")).removeRecursively();
+        rig.delegate->showSettings();
+        // A file where the autostart folder should be: the entry cannot be written, even by root.
+        QDir().mkpath(rig.home.filePath("config"));
+        QFile blocker(rig.home.filePath("config/autostart"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        box->click();
+        QVERIFY(!box->isChecked());
+        QVERIFY(!rig.login->isEnabled());
+        QString error;
+        QVERIFY(!rig.login->setEnabled(true, &error));
+        QVERIFY(error.contains("autostart"));
     }
 };
 
