@@ -2,13 +2,12 @@
 // messages window, drawn offscreen, against a real HTTP server on loopback.
 #include "support/DelegateRig.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/TestKit.h"
 
 #include "service/SharedNetwork.h"
 #include "views/BadgeImage.h"
 
 #include <QApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
@@ -19,9 +18,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
-#include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
 #include <QToolButton>
 
 namespace {

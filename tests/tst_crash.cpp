@@ -4,16 +4,10 @@
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
 #include "support/LoopbackHttpServer.h"
+#include "support/TestKit.h"
 
-#include <QDir>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <csignal>
 #include <sys/resource.h>

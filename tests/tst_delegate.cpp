@@ -1,4 +1,5 @@
 #include "support/DelegateRig.h"
+#include "support/TestKit.h"
 
 #include "app/desktop/SingleInstance.h"
 #include "views/MiniBarView.h"
@@ -10,11 +11,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPushButton>
-#include <QSignalSpy>
-#include <QTest>
 #include <QThread>
-
-#include <QProcess>
 
 #include <unistd.h>
 

@@ -3,10 +3,9 @@
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
 #include "support/FixtureTree.h"
+#include "support/TestKit.h"
 
 #include <QElapsedTimer>
-#include <QSignalSpy>
-#include <QTest>
 
 namespace {
 

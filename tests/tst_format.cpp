@@ -1,11 +1,7 @@
 #include "format/VovirFormat.h"
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
-
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
+#include "support/TestKit.h"
 
 #include <clocale>
 #include <cmath>

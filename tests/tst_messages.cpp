@@ -6,14 +6,7 @@
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
 #include "support/LoopbackHttpServer.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRegularExpression>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include "support/TestKit.h"
 
 namespace {
 

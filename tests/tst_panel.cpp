@@ -1,6 +1,7 @@
 // The panel item on a private session bus (the test runs under dbus-run-session), with the
 // panel played by another process.
 #include "support/DelegateRig.h"
+#include "support/TestKit.h"
 
 #include "platform/DesktopPlatform.h"
 #include "platform/linux/badge/LauncherEntryBadge.h"
@@ -10,13 +11,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMainWindow>
-#include <QProcess>
-#include <QTest>
 
 namespace {
 

@@ -8,12 +8,7 @@
 #include "settings/VovirSettings.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/ServiceProcess.h"
-
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRegularExpression>
-#include <QTest>
+#include "support/TestKit.h"
 
 #include <algorithm>
 #include <csignal>

@@ -1,9 +1,5 @@
 #include "support/FixtureTree.h"
-
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTest>
+#include "support/TestKit.h"
 
 #include <csignal>
 #include <unistd.h>

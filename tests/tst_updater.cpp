@@ -1,8 +1,6 @@
 #include "support/DelegateRig.h"
 #include "support/LoopbackHttpServer.h"
-
-#include <QSignalSpy>
-#include <QTest>
+#include "support/TestKit.h"
 
 namespace {
 

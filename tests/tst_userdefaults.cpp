@@ -1,12 +1,6 @@
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
-
-#include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
+#include "support/TestKit.h"
 
 #include <cmath>
 #include <sys/stat.h>

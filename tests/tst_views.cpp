@@ -1,5 +1,6 @@
 // The views offscreen: the bar and the badge as drawn, the settings view as the user meets it.
 #include "support/DelegateRig.h"
+#include "support/TestKit.h"
 
 #include "views/BadgeImage.h"
 #include "views/LinkButton.h"
@@ -14,7 +15,6 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
-#include <QTest>
 #include <QToolButton>
 
 #include <cmath>

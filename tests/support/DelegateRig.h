@@ -10,9 +10,9 @@
 #include "settings/VovirSettings.h"
 #include "support/DesktopDoubles.h"
 #include "support/FixtureTree.h"
+#include "support/TestKit.h"
 
 #include <QStandardPaths>
-#include <QTemporaryDir>
 
 // A delegate over a fixture system, a temporary store and home, a recording panel and scripted
 // alerts: everything the desktop shell touches, owned by the test.

@@ -1,11 +1,8 @@
 #pragma once
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include "support/TestKit.h"
 #include <QList>
 #include <QString>
-#include <QTemporaryDir>
 #include <tuple>
 
 // A throw-away folder standing in for the root of a system: /proc and /sys files are written

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/TestKit.h"
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -7,7 +8,6 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTimer>
 #include <QUrl>
 
 // JSON written with single quotes, for readable tables.

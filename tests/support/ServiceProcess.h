@@ -1,13 +1,10 @@
 #pragma once
 
+#include "support/TestKit.h"
 #include <QByteArray>
-#include <QJsonDocument>
-#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QTest>
 #include <QUrl>
 
 #include <functional>
