@@ -46,72 +46,50 @@ private slots:
         QVERIFY(!store.dateValue("s").isValid());
     }
 
-    // Each reading of one stored value, as the file holds it.
-    void lenientReadings_data()
+    // One value as the file holds it, read by each typed reading of the store and by the
+    // settings (a value of another kind, or out of range, reads as the default); reading
+    // writes nothing back. The row reads "bool integer string | interval network".
+    void readings_data()
     {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<bool>("asBool");
-        QTest::addColumn<qint64>("asInteger");
-        QTest::addColumn<QString>("asString");
-        QTest::newRow("absent") << QByteArray() << false << qint64(0) << QString();
-        QTest::newRow("true") << QByteArray("true") << true << qint64(1) << QString();
-        QTest::newRow("integer") << QByteArray("5") << true << qint64(5) << "5";
-        QTest::newRow("numeric string") << QByteArray("\"12\"") << true << qint64(12) << "12";
-        QTest::newRow("word") << QByteArray("\"abc\"") << false << qint64(0) << "abc";
-        QTest::newRow("YES") << QByteArray("\"YES\"") << true << qint64(0) << "YES";
-        QTest::newRow("huge double") << QByteArray("1e300") << true << qint64(0) << "1e+300";
-        QTest::newRow("date") << QByteArray(R"({"$date": "2026-03-14T15:09:26.535Z"})") << false
-                              << qint64(0) << QString();
-    }
-    void lenientReadings()
-    {
-        QFETCH(QByteArray, stored);
-        QFETCH(bool, asBool);
-        QFETCH(qint64, asInteger);
-        QFETCH(QString, asString);
-        writeFile(stored.isEmpty() ? "{}" : "{\"k\": " + stored + "}");
-        UserDefaults store(path());
-        QCOMPARE(store.boolValue("k"), asBool);
-        QCOMPARE(store.integerValue("k"), asInteger);
-        QCOMPARE(store.stringValue("k"), asString);
-    }
-
-    // The settings read from whatever the file holds: a value of another kind, or out of range,
-    // reads as the default and is never written back.
-    void settingsReadings_data()
-    {
-        QTest::addColumn<QString>("key");
         QTest::addColumn<QByteArray>("stored"); // empty: nothing stored
-        QTest::addColumn<qint64>("reads");
-        QTest::newRow("no interval") << "VSInterval" << QByteArray() << qint64(3);
-        QTest::newRow("interval 5") << "VSInterval" << QByteArray("5") << qint64(5);
-        QTest::newRow("interval 4") << "VSInterval" << QByteArray("4") << qint64(3);
-        QTest::newRow("interval -2") << "VSInterval" << QByteArray("-2") << qint64(3);
-        QTest::newRow("interval as text") << "VSInterval" << QByteArray("\"5\"") << qint64(5);
-        QTest::newRow("interval, fast") << "VSInterval" << QByteArray("\"fast\"") << qint64(3);
-        QTest::newRow("no switch") << "VSShowNetwork" << QByteArray() << qint64(1);
-        QTest::newRow("switch as text") << "VSShowNetwork" << QByteArray("\"no\"") << qint64(1);
-        QTest::newRow("switch as array") << "VSShowNetwork" << QByteArray("[false]") << qint64(1);
-        QTest::newRow("switch as 0") << "VSShowNetwork" << QByteArray("0") << qint64(0);
-        QTest::newRow("switch off") << "VSShowNetwork" << QByteArray("false") << qint64(0);
+        QTest::addColumn<QString>("reads");
+        QTest::newRow("absent") << QByteArray() << "0 0  | 3 1";
+        QTest::newRow("true") << QByteArray("true") << "1 1  | 3 1";
+        QTest::newRow("false") << QByteArray("false") << "0 0  | 3 0";
+        QTest::newRow("5") << QByteArray("5") << "1 5 5 | 5 1";
+        QTest::newRow("4, not a choice") << QByteArray("4") << "1 4 4 | 3 1";
+        QTest::newRow("-2") << QByteArray("-2") << "1 -2 -2 | 3 1";
+        QTest::newRow("0") << QByteArray("0") << "0 0 0 | 3 0";
+        QTest::newRow("numeric string") << QByteArray("\"5\"") << "1 5 5 | 5 1";
+        QTest::newRow("word") << QByteArray("\"fast\"") << "0 0 fast | 3 1";
+        QTest::newRow("YES") << QByteArray("\"YES\"") << "1 0 YES | 3 1";
+        QTest::newRow("no") << QByteArray("\"no\"") << "0 0 no | 3 1";
+        QTest::newRow("huge double") << QByteArray("1e300") << "1 0 1e+300 | 3 1";
+        QTest::newRow("array") << QByteArray("[false]") << "0 0  | 3 1";
+        QTest::newRow("date") << QByteArray(R"({"$date": "2026-03-14T15:09:26.535Z"})")
+                              << "0 0  | 3 1";
     }
-    void settingsReadings()
+    void readings()
     {
-        QFETCH(QString, key);
         QFETCH(QByteArray, stored);
-        QFETCH(qint64, reads);
-        const QByteArray text = "{\"" + key.toLatin1() + "\": " + stored + "}";
+        QFETCH(QString, reads);
+        const QByteArray text = "{\"k\": " + stored + ", \"VSInterval\": " + stored +
+                                ", \"VSShowNetwork\": " + stored + "}";
         if (!stored.isEmpty())
             writeFile(text);
         UserDefaults store(path());
         VovirSettings::setStore(&store);
-        QCOMPARE(key == "VSInterval" ? VovirSettings::intervalSeconds()
-                                     : qint64(VovirSettings::showNetwork()),
+        QCOMPARE(QString("%1 %2 %3 | %4 %5")
+                     .arg(int(store.boolValue("k")))
+                     .arg(store.integerValue("k"))
+                     .arg(store.stringValue("k"))
+                     .arg(VovirSettings::intervalSeconds())
+                     .arg(int(VovirSettings::showNetwork())),
                  reads);
         VovirSettings::setStore(nullptr);
         QFile file(path());
         QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(),
-                 stored.isEmpty() ? QByteArray() : text); // reading writes nothing
+                 stored.isEmpty() ? QByteArray() : text);
     }
 
     void brokenFileIsKeptAside_data()
