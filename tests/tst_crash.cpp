@@ -147,7 +147,7 @@ private slots:
         const QJsonObject body = QJsonDocument::fromJson(m_server->requests()[0].body).object();
         QCOMPARE(body.value("d").toString(), device.isEmpty() ? "?" : device);
         QVERIFY(device.isEmpty() != m_store->contains("VSDeviceId")); // never made here
-        QCOMPARE(body.value("kind").toString(), QStringLiteral("crash"));
+        QCOMPARE(body.value("kind").toString(), QString("crash"));
         QCOMPARE(body.value("message").toString(), message);
         QCOMPARE(body.value("stack").toString().left(1000), stack.left(1000));
         QVERIFY(body.value("stack").toString().size() <= qMax(1000, stack.size() - 1));
@@ -238,12 +238,12 @@ private slots:
 
     void reportErrorSendsFifteenFrames()
     {
-        CrashReporter::reportError(QStringLiteral("disque plein"));
+        CrashReporter::reportError(QString("disque plein"));
         QTRY_COMPARE_WITH_TIMEOUT(m_server->requests().size(), 1, 10000);
         const QJsonObject body =
             QJsonDocument::fromJson(m_server->requests().first().body).object();
-        QCOMPARE(body.value("kind").toString(), QStringLiteral("error"));
-        QCOMPARE(body.value("message").toString(), QStringLiteral("disque plein"));
+        QCOMPARE(body.value("kind").toString(), QString("error"));
+        QCOMPARE(body.value("message").toString(), QString("disque plein"));
         QVERIFY(body.value("stack").toString().split('\n').size() <=
                 CrashReporter::kMaxErrorFrames);
     }

@@ -23,7 +23,7 @@ QStringList menuLines(QMenu* menu)
     QStringList lines;
     for (QAction* a : menu->actions())
         if (a->isVisible())
-            lines << (a->isSeparator() ? QStringLiteral("---")
+            lines << (a->isSeparator() ? QString("---")
                                        : a->text() + (a->isEnabled() ? "" : " (off)"));
     return lines;
 }
@@ -65,19 +65,18 @@ private slots:
         QTest::addColumn<QString>("batteryCard");
         QTest::addColumn<QString>("hint");
         QTest::newRow("charging") << QByteArray(kTaskBar) << 1 << "23 % | 0.23"
-                                  << QString::fromUtf8("85 % | 412 cycles · en charge")
+                                  << QString("85 % | 412 cycles · en charge")
                                   << QString::fromUtf8(
                                          "Tes chiffres peuvent vivre en haut de l'écran");
         QTest::newRow("discharging")
-            << QByteArray(kTaskBar) << 2 << "23 % | 0.23" << QString::fromUtf8("85 % | 412 cycles")
-            << QString::fromUtf8("Tes chiffres peuvent vivre en haut de l'écran");
+            << QByteArray(kTaskBar) << 2 << "23 % | 0.23" << QString("85 % | 412 cycles")
+            << QString("Tes chiffres peuvent vivre en haut de l'écran");
         QTest::newRow("no battery, in the panel")
-            << QByteArray(kPanel) << 3 << "23 % | 0.23" << QString::fromUtf8("… | pas de batterie")
+            << QByteArray(kPanel) << 3 << "23 % | 0.23" << QString("… | pas de batterie")
             << "Live dans la barre de menus, toutes les 3 s";
         QTest::newRow("before the first sample")
-            << QByteArray(R"({"VSMenuBarMode": true, "VSInterval": 5})") << 0
-            << QString::fromUtf8("… | 0") << QString::fromUtf8("… | ")
-            << "Live dans la barre de menus, toutes les 5 s";
+            << QByteArray(R"({"VSMenuBarMode": true, "VSInterval": 5})") << 0 << QString("… | 0")
+            << QString("… | ") << "Live dans la barre de menus, toutes les 5 s";
     }
     void mainWindow()
     {
@@ -94,8 +93,8 @@ private slots:
         QCOMPARE(cardTexts(rig.delegate->cpuCard()), cpuCard);
         QCOMPARE(cardTexts(rig.delegate->batCard()).trimmed(), batteryCard.trimmed());
         if (sample > 0) {
-            QCOMPARE(cardTexts(rig.delegate->memCard()), QStringLiteral("7,9 Go | sur 16 Go"));
-            QCOMPARE(cardTexts(rig.delegate->netCard()), QString::fromUtf8("↓ 12 Ko/s | ↑ 3 Ko/s"));
+            QCOMPARE(cardTexts(rig.delegate->memCard()), QString("7,9 Go | sur 16 Go"));
+            QCOMPARE(cardTexts(rig.delegate->netCard()), QString("↓ 12 Ko/s | ↑ 3 Ko/s"));
         }
         QCOMPARE(rig.delegate->mainStatusLabel()->text(), hint);
         const bool inPanel = AppDelegate::menuBarMode();
@@ -139,9 +138,8 @@ private slots:
         QTest::newRow("reference sample") << 1 << DelegateRig::referenceFigureLines() + tail;
         QTest::newRow("no battery")
             << 2
-            << QStringList{"CPU : 23 % (off)",
-                           QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
-                           QString::fromUtf8("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"), "---"} +
+            << QStringList{"CPU : 23 % (off)", QString("Mémoire : 7,9 Go sur 16 Go (off)"),
+                           QString("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"), "---"} +
                    tail;
     }
     void statusMenu()
@@ -167,27 +165,27 @@ private slots:
         PanelRecord record;
         StatusItemController controller(recordingFactory(record));
         QMenu first, second;
-        controller.setText(QStringLiteral("early")); // not remembered
+        controller.setText(QString("early")); // not remembered
         controller.enable(&first);
         QVERIFY(record.gauge && record.text.isEmpty());
-        controller.setText(QStringLiteral("23 %"));
+        controller.setText(QString("23 %"));
         controller.enable(&second); // only the menu changes
         QCOMPARE(record.created, 1);
-        QCOMPARE(record.text, QStringLiteral("23 %"));
+        QCOMPARE(record.text, QString("23 %"));
         QCOMPARE(record.menu.data(), &second);
         controller.setText(std::nullopt);
         QVERIFY(record.gauge);
         controller.disable();
         controller.disable();
         QCOMPARE(record.alive, 0);
-        controller.setText(QStringLiteral("ignored"));
+        controller.setText(QString("ignored"));
         controller.enable(&first);
         QCOMPARE(record.created, 2); // a fresh item, showing the gauge
         QVERIFY(record.gauge);
         StatusItemController none([] { return std::unique_ptr<StatusItemBackend>(); });
         none.enable(&first);
         QVERIFY(!none.isEnabled());
-        none.setText(QStringLiteral("x")); // no panel at all: nothing breaks
+        none.setText(QString("x")); // no panel at all: nothing breaks
     }
 
     // From the task bar to the panel with the settings' box, back with the window's button,
@@ -353,7 +351,7 @@ private slots:
         if (::geteuid() != 0)
             QSKIP("needs root to play another user");
         const QString name = QDir::temp().filePath(
-            QStringLiteral("velmoravovir-foreign-%1").arg(QCoreApplication::applicationPid()));
+            QString("velmoravovir-foreign-%1").arg(QCoreApplication::applicationPid()));
         QFile::remove(name);
         auto other = python("import socket, sys\ns = socket.socket(socket.AF_UNIX)\n"
                             "s.bind(sys.argv[1]); s.listen(4); print('ready', flush=True)\n"

@@ -53,8 +53,8 @@ private slots:
         m_tree->writeMeminfo(16 * 1024 * 1024, 8 * 1024 * 1024);
         m_tree->writeNetDev(1'000'000, 500'000);
         m_now = 0;
-        m_store = std::make_unique<UserDefaults>(m_dir.filePath(QStringLiteral("s.json")));
-        m_store->remove(QStringLiteral("VSInterval"));
+        m_store = std::make_unique<UserDefaults>(m_dir.filePath(QString("s.json")));
+        m_store->remove(QString("VSInterval"));
         VovirSettings::setStore(m_store.get());
     }
     void cleanup()

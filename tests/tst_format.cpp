@@ -71,7 +71,7 @@ private slots:
         std::setlocale(LC_ALL, "C");
         qunsetenv("LOCPATH");
         QVERIFY(arabicSeparator);
-        QCOMPARE(memory, QStringLiteral("7,9 Go"));
+        QCOMPARE(memory, QString("7,9 Go"));
     }
 
     void menuBarText_data()
@@ -81,17 +81,15 @@ private slots:
         QTest::addColumn<QString>("text");    // null: no line at all
         QTest::newRow("all, full, charging")
             << "cmnb"
-            << "charging"
-            << QString::fromUtf8("CPU 23 % · RAM 7,9 Go · ↓12 Ko/s ↑3 Ko/s · Bat ⚡85 %");
+            << "charging" << QString("CPU 23 % · RAM 7,9 Go · ↓12 Ko/s ↑3 Ko/s · Bat ⚡85 %");
         QTest::newRow("all, full, on battery")
             << "cmnb"
-            << "on battery"
-            << QString::fromUtf8("CPU 23 % · RAM 7,9 Go · ↓12 Ko/s ↑3 Ko/s · Bat 85 %");
+            << "on battery" << QString("CPU 23 % · RAM 7,9 Go · ↓12 Ko/s ↑3 Ko/s · Bat 85 %");
         QTest::newRow("all, short, charging")
             << "cmnbs"
-            << "charging" << QString::fromUtf8("23 % · 7,9 Go · ↓12 Ko · ⚡85 %");
+            << "charging" << QString("23 % · 7,9 Go · ↓12 Ko · ⚡85 %");
         QTest::newRow("only network, short") << "ns"
-                                             << "charging" << QString::fromUtf8("↓12 Ko");
+                                             << "charging" << QString("↓12 Ko");
         QTest::newRow("all off") << "s"
                                  << "charging" << QString();
         QTest::newRow("only battery, none present") << "bs"

@@ -162,7 +162,7 @@ private slots:
         // The live text, with the guide that reserves its widest width.
         rig.delegate->refreshVovirUI();
         const QString label = panel.waitFor("label");
-        QCOMPARE(label.section('|', 0, 0), QString::fromUtf8("23 % · 7,9 Go · ↓12 Ko · ⚡85 %"));
+        QCOMPARE(label.section('|', 0, 0), QString("23 % · 7,9 Go · ↓12 Ko · ⚡85 %"));
         QVERIFY(label.section('|', 1).size() >= label.section('|', 0, 0).size());
 
         panel.send("props");
@@ -193,7 +193,7 @@ private slots:
         QVERIFY(!rig.delegate->mainWindow()->isVisible());
         const QByteArray open = QString("Ouvrir VelmoraVovir…").toUtf8();
         panel.send("click " + open);
-        QCOMPARE(panel.waitFor("click"), QStringLiteral("ok"));
+        QCOMPARE(panel.waitFor("click"), QString("ok"));
         QTRY_VERIFY_WITH_TIMEOUT(rig.delegate->mainWindow()->isVisible(), 5000);
 
         // Panels that batch their calls: EventGroup clicks, AboutToShowGroup updates; unknown
@@ -209,14 +209,14 @@ private slots:
 
         // The "opened" event rebuilds too; the item count does not grow.
         panel.send("opened");
-        QCOMPARE(panel.waitFor("opened"), QStringLiteral("ok"));
+        QCOMPARE(panel.waitFor("opened"), QString("ok"));
         panel.send("layout");
         QCOMPARE(panel.waitFor("layout").section(' ', 1), layout.section(' ', 1));
 
         // Unknown ids and malformed calls are answered with errors, and so is Activate, so that
         // Plasma opens the menu on a left click; the item lives on.
         panel.send("bad");
-        QCOMPARE(panel.waitFor("bad"), QStringLiteral("5"));
+        QCOMPARE(panel.waitFor("bad"), QString("5"));
         rig.delegate->refreshVovirUI();
         QVERIFY(rig.delegate->statusController().isEnabled());
 
@@ -224,7 +224,7 @@ private slots:
         for (const char* key : {"VSShowCPU", "VSShowMemory", "VSShowNetwork", "VSShowBattery"})
             rig.store->setBool(QLatin1String(key), false);
         rig.delegate->refreshVovirUI();
-        QCOMPARE(panel.waitFor("label"), QStringLiteral("|"));
+        QCOMPARE(panel.waitFor("label"), QString("|"));
     }
 
     // GNOME's extension keeps entries by id, reads only their types when the layout changes and
@@ -254,12 +254,12 @@ private slots:
         rig.messages.pendingMessage = PendingMessage{3, "x"};
         QStringList now = figures;
         now[0] = "CPU : 50 % (off)";
-        now[2] = QString::fromUtf8("Réseau : ↓ 0 Ko/s · ↑ 0 Ko/s (off)");
+        now[2] = QString("Réseau : ↓ 0 Ko/s · ↑ 0 Ko/s (off)");
         QCOMPARE(opened(),
                  jsonLines(now + QStringList{"Message de Velmora Labs"} + tail) + " layouts:1");
         QVERIFY(!rig.delegate->mainWindow()->isVisible());
-        panel.send(QString::fromUtf8("gnome-click Ouvrir VelmoraVovir…").toUtf8());
-        QCOMPARE(panel.waitFor("gnome-click"), QStringLiteral("ok"));
+        panel.send(QString("gnome-click Ouvrir VelmoraVovir…").toUtf8());
+        QCOMPARE(panel.waitFor("gnome-click"), QString("ok"));
         QTRY_VERIFY_WITH_TIMEOUT(rig.delegate->mainWindow()->isVisible(), 5000);
     }
 

@@ -295,7 +295,7 @@ private slots:
             400);
         // Ids the maker could not tell apart or type back.
         for (const char* id : {"A\\u0000B", "\\ud800", "AB\\u202eC", "A\\u0085B"})
-            row(qPrintable(QStringLiteral("device id %1").arg(id)),
+            row(qPrintable(QString("device id %1").arg(id)),
                 post("/api/sync.php",
                      "{\"d\": \"" + QByteArray(id) + "\", \"v\": \"1\", \"os\": \"L\"}"),
                 400);

@@ -14,7 +14,7 @@ private slots:
         m_tree->writeStat(200, 800);
         m_tree->writeMeminfo(16 * 1024 * 1024, quint64(16 * 1024 * 1024 - 7.9 * 1024 * 1024));
         m_tree->writeNetDev(0, 0);
-        m_tree->writeSupply(QStringLiteral("BAT0"),
+        m_tree->writeSupply(QString("BAT0"),
                             {{"type", "Battery"}, {"capacity", "85"}, {"status", "Charging"}});
         m_config = std::make_unique<QTemporaryDir>();
     }
@@ -64,7 +64,7 @@ private slots:
         QFETCH(QStringList, stdoutHas);
         QFETCH(QString, stderrHas);
         if (settings == "no battery")
-            m_tree->remove(QStringLiteral("sys/class/power_supply/BAT0/type"));
+            m_tree->remove(QString("sys/class/power_supply/BAT0/type"));
         else if (!settings.isEmpty())
             writeSettings(settings);
         QProcess p;

@@ -103,11 +103,10 @@ private slots:
         QTest::newRow("newer, automatic") << appcast(item("1.1")) << false
                                           << "Une nouvelle version de VelmoraVovir est disponible";
         QTest::newRow("up to date, asked")
-            << appcast(item("1.0.0")) << true << QString::fromUtf8("VelmoraVovir est à jour");
+            << appcast(item("1.0.0")) << true << QString("VelmoraVovir est à jour");
         QTest::newRow("up to date, automatic") << appcast(item("1.0.0")) << false << "";
         QTest::newRow("broken, asked")
-            << QByteArray("<rss") << true
-            << QString::fromUtf8("La recherche de mises à jour a échoué");
+            << QByteArray("<rss") << true << QString("La recherche de mises à jour a échoué");
         QTest::newRow("broken, automatic") << QByteArray("<rss") << false << "";
     }
     void userIsToldInFrench()

@@ -203,12 +203,10 @@ private slots:
         for (int i = 0; i < 4; ++i)
             QCOMPARE(findByText<QCheckBox>(view, QString::fromUtf8(names[i]))->isChecked(),
                      metrics[i]);
-        QCOMPARE(comboNamed(view, QStringLiteral("Intervalle de rafraîchissement"))->currentText(),
+        QCOMPARE(comboNamed(view, QString("Intervalle de rafraîchissement"))->currentText(),
                  interval);
-        QCOMPARE(comboNamed(view, QStringLiteral("Format dans la barre de menus"))->currentText(),
-                 format);
-        QCOMPARE(findByText<QCheckBox>(
-                     view, QString::fromUtf8("Installer les mises à jour automatiquement"))
+        QCOMPARE(comboNamed(view, QString("Format dans la barre de menus"))->currentText(), format);
+        QCOMPARE(findByText<QCheckBox>(view, QString("Installer les mises à jour automatiquement"))
                      ->isChecked(),
                  updates);
         QCOMPARE(rig.delegate->menuBarCheckbox()->isChecked(), panel);
@@ -227,29 +225,29 @@ private slots:
         for (const char* name : {"Mémoire", "Réseau", "Batterie"})
             findByText<QCheckBox>(view, QString::fromUtf8(name))->click();
         QVERIFY(!rig.store->boolValue("VSShowMemory"));
-        QCOMPARE(rig.panel.text, QStringLiteral("23 %"));
-        findByText<QCheckBox>(view, QStringLiteral("CPU"))->click();
+        QCOMPARE(rig.panel.text, QString("23 %"));
+        findByText<QCheckBox>(view, QString("CPU"))->click();
         QVERIFY(rig.panel.gauge); // nothing left to show
-        findByText<QCheckBox>(view, QStringLiteral("CPU"))->click();
+        findByText<QCheckBox>(view, QString("CPU"))->click();
 
         // Format.
-        QComboBox* format = comboNamed(view, QStringLiteral("Format dans la barre de menus"));
+        QComboBox* format = comboNamed(view, QString("Format dans la barre de menus"));
         format->setCurrentIndex(1);
         rig.delegate->formatChanged(format);
         QCOMPARE(rig.store->object("VSCompact"), QVariant(false));
-        QCOMPARE(rig.panel.text, QStringLiteral("CPU 23 %"));
+        QCOMPARE(rig.panel.text, QString("CPU 23 %"));
 
         // Interval: stored, the engine restarted at the new period, the hint names it.
-        QComboBox* interval = comboNamed(view, QStringLiteral("Intervalle de rafraîchissement"));
+        QComboBox* interval = comboNamed(view, QString("Intervalle de rafraîchissement"));
         interval->setCurrentIndex(2);
         rig.delegate->intervalChanged(interval);
         QCOMPARE(rig.store->integerValue("VSInterval"), 5);
         QCOMPARE(rig.engine->intervalMs(), 5000);
-        QVERIFY(rig.delegate->mainStatusLabel()->text().endsWith(QStringLiteral("toutes les 5 s")));
+        QVERIFY(rig.delegate->mainStatusLabel()->text().endsWith(QString("toutes les 5 s")));
 
         // Automatic updates set both flags alike.
-        QCheckBox* updates = findByText<QCheckBox>(
-            view, QString::fromUtf8("Installer les mises à jour automatiquement"));
+        QCheckBox* updates =
+            findByText<QCheckBox>(view, QString("Installer les mises à jour automatiquement"));
         updates->click();
         QVERIFY(rig.updater->automaticallyChecksForUpdates());
         QVERIFY(rig.updater->automaticallyDownloadsUpdates());

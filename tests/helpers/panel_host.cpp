@@ -33,7 +33,7 @@ void say(const QString& line)
 QString shownEntry(const QVariantMap& p)
 {
     return p.value("type").toString() == "separator"
-               ? QStringLiteral("---")
+               ? QString("---")
                : p.value("label").toString() + (p.value("enabled", true).toBool() ? "" : " (off)");
 }
 
@@ -66,7 +66,7 @@ public slots:
     void RegisterStatusNotifierItem(const QString& item)
     {
         service = item.startsWith('/') ? message().service() : item;
-        path = item.startsWith('/') ? item : QStringLiteral("/StatusNotifierItem");
+        path = item.startsWith('/') ? item : QString("/StatusNotifierItem");
         say("registered " + entry());
         emit StatusNotifierItemRegistered(entry());
     }
@@ -128,7 +128,7 @@ public:
         else if (itemsStale)
             readProperties(order);
         itemsStale = false;
-        call("Event", {0, QStringLiteral("opened"), QVariant::fromValue(QDBusVariant(0)), 0u});
+        call("Event", {0, QString("opened"), QVariant::fromValue(QDBusVariant(0)), 0u});
         if (call("AboutToShow", {0}).arguments().value(0).toBool())
             readLayout();
         // What the item announced before its answers is now in the queue.
@@ -137,7 +137,7 @@ public:
         for (int id : order)
             if (props[id].value("visible", true).toBool())
                 shown.append(shownEntry(props[id]));
-        call("Event", {0, QStringLiteral("closed"), QVariant::fromValue(QDBusVariant(0)), 0u});
+        call("Event", {0, QString("closed"), QVariant::fromValue(QDBusVariant(0)), 0u});
         active = false;
         return QString::fromUtf8(QJsonDocument(shown).toJson(QJsonDocument::Compact));
     }
@@ -145,8 +145,8 @@ public:
     {
         for (int id : order)
             if (props[id].value("label").toString() == label)
-                return call("Event", {id, QStringLiteral("clicked"),
-                                      QVariant::fromValue(QDBusVariant(0)), 0u})
+                return call("Event",
+                            {id, QString("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u})
                            .type() == QDBusMessage::ReplyMessage;
         return false;
     }
@@ -197,10 +197,9 @@ public:
             groups(m_ids.value(line.section(' ', 1)));
         else if (command == "gnome-open") {
             const QString shown = gnome().open();
-            say(QStringLiteral("gnome-menu %1 layouts:%2").arg(shown).arg(gnome().layoutsRead));
+            say(QString("gnome-menu %1 layouts:%2").arg(shown).arg(gnome().layoutsRead));
         } else if (command == "gnome-click")
-            say(QStringLiteral("gnome-click ") +
-                (gnome().click(line.section(' ', 1)) ? "ok" : "missing"));
+            say(QString("gnome-click ") + (gnome().click(line.section(' ', 1)) ? "ok" : "missing"));
         else if (command == "drop")
             m_watcher.drop();
         else if (command == "forget")
@@ -241,7 +240,7 @@ private:
     void props()
     {
         const QDBusMessage reply = call("/StatusNotifierItem", "org.freedesktop.DBus.Properties",
-                                        "GetAll", {QStringLiteral("org.kde.StatusNotifierItem")});
+                                        "GetAll", {QString("org.kde.StatusNotifierItem")});
         if (reply.type() != QDBusMessage::ReplyMessage)
             return say("props error " + reply.errorMessage());
         const QVariantMap map = qdbus_cast<QVariantMap>(reply.arguments().value(0));
@@ -274,8 +273,7 @@ private:
                 items.append(shownEntry(child.properties));
             m_ids.insert(child.properties.value("label").toString(), child.id);
         }
-        say(QStringLiteral("layout %1 ")
-                .arg(shown.arguments().value(0).toBool() ? "rebuilt" : "kept") +
+        say(QString("layout %1 ").arg(shown.arguments().value(0).toBool() ? "rebuilt" : "kept") +
             QString::fromUtf8(QJsonDocument(items).toJson(QJsonDocument::Compact)));
     }
 
@@ -292,8 +290,8 @@ private:
         const QDBusMessage xml =
             call("/MenuBar", "org.freedesktop.DBus.Introspectable", "Introspect", {});
         const QString text = xml.arguments().value(0).toString();
-        const DBusMenuEventList events{{id, QStringLiteral("clicked"), QDBusVariant(0), 0u},
-                                       {9999, QStringLiteral("clicked"), QDBusVariant(0), 0u}};
+        const DBusMenuEventList events{{id, QString("clicked"), QDBusVariant(0), 0u},
+                                       {9999, QString("clicked"), QDBusVariant(0), 0u}};
         const QDBusMessage group =
             call("/MenuBar", "com.canonical.dbusmenu", "EventGroup", {QVariant::fromValue(events)});
         const QDBusMessage shown = call("/MenuBar", "com.canonical.dbusmenu", "AboutToShowGroup",
@@ -307,9 +305,9 @@ private:
         QStringList introspected;
         for (const char* member : {"EventGroup", "AboutToShowGroup", "GetGroupProperties",
                                    "ItemsPropertiesUpdated", "LayoutUpdated"})
-            if (text.contains(QStringLiteral("name=\"%1\"").arg(member)))
+            if (text.contains(QString("name=\"%1\"").arg(member)))
                 introspected << member;
-        say(QStringLiteral("groups introspected:%1 eventGroupErrors:%2 updated:%3 idErrors:%4")
+        say(QString("groups introspected:%1 eventGroupErrors:%2 updated:%3 idErrors:%4")
                 .arg(introspected.join(','),
                      group.type() == QDBusMessage::ReplyMessage ? ints(group.arguments().value(0))
                                                                 : group.errorName(),
@@ -323,18 +321,18 @@ private:
         int errors = 0;
         const QString menu = "com.canonical.dbusmenu";
         errors += call("/MenuBar", menu, "Event",
-                       {9999, QStringLiteral("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u})
+                       {9999, QString("clicked"), QVariant::fromValue(QDBusVariant(0)), 0u})
                       .type() == QDBusMessage::ErrorMessage;
-        errors += call("/MenuBar", menu, "GetProperty", {9999, QStringLiteral("label")}).type() ==
+        errors += call("/MenuBar", menu, "GetProperty", {9999, QString("label")}).type() ==
                   QDBusMessage::ErrorMessage;
         errors += call("/MenuBar", menu, "GetLayout", {4242, -1, QStringList()}).type() ==
                   QDBusMessage::ErrorMessage;
-        errors += call("/MenuBar", menu, "Event", {QStringLiteral("not an id")}).type() ==
+        errors += call("/MenuBar", menu, "Event", {QString("not an id")}).type() ==
                   QDBusMessage::ErrorMessage;
         errors +=
             call("/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", {1, 2}).type() ==
             QDBusMessage::ErrorMessage; // a valid call: no error
-        say(QStringLiteral("bad %1").arg(errors));
+        say(QString("bad %1").arg(errors));
     }
 
     Watcher& m_watcher;
@@ -354,8 +352,7 @@ int main(int argc, char** argv)
         QDBusMessage get = QDBusMessage::createMethodCall("org.kde.StatusNotifierWatcher",
                                                           "/StatusNotifierWatcher",
                                                           "org.freedesktop.DBus.Properties", "Get");
-        get << QStringLiteral("org.kde.StatusNotifierWatcher")
-            << QStringLiteral("RegisteredStatusNotifierItems");
+        get << QString("org.kde.StatusNotifierWatcher") << QString("RegisteredStatusNotifierItems");
         const QDBusMessage reply = bus.call(get, QDBus::Block, 5000);
         const QStringList items =
             qdbus_cast<QStringList>(reply.arguments().value(0).value<QDBusVariant>().variant());
@@ -364,7 +361,7 @@ int main(int argc, char** argv)
         watcher.service = slash < 0 ? item : item.left(slash);
         if (watcher.service.endsWith('@')) // GNOME's extension: ":1.42@/StatusNotifierItem"
             watcher.service.chop(1);
-        watcher.path = slash < 0 ? QStringLiteral("/StatusNotifierItem") : item.mid(slash);
+        watcher.path = slash < 0 ? QString("/StatusNotifierItem") : item.mid(slash);
         say("reading " + item);
     } else if (!bus.registerObject("/StatusNotifierWatcher", &watcher,
                                    QDBusConnection::ExportAllSlots |

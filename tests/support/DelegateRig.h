@@ -82,18 +82,14 @@ struct DelegateRig {
     // clickable) and the entries that always follow.
     static QStringList referenceFigureLines()
     {
-        return {"CPU : 23 % (off)", QString::fromUtf8("Mémoire : 7,9 Go sur 16 Go (off)"),
-                QString::fromUtf8("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"),
-                QString::fromUtf8("Batterie : 85 % · 412 cycles · en charge (off)"), "---"};
+        return {"CPU : 23 % (off)", QString("Mémoire : 7,9 Go sur 16 Go (off)"),
+                QString("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"),
+                QString("Batterie : 85 % · 412 cycles · en charge (off)"), "---"};
     }
     static QStringList statusMenuTail()
     {
-        return {QString::fromUtf8("Ouvrir VelmoraVovir…"),
-                "---",
-                QString::fromUtf8("Rechercher des mises à jour…"),
-                QString::fromUtf8("Signaler un problème…"),
-                "---",
-                "Quitter VelmoraVovir"};
+        return {QString("Ouvrir VelmoraVovir…"),  "---", QString("Rechercher des mises à jour…"),
+                QString("Signaler un problème…"), "---", "Quitter VelmoraVovir"};
     }
 
     // The sample of the reference table: 23 %, 7,9 Go of 16, 12 Ko/s down, 3 Ko/s up, and a

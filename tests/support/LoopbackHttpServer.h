@@ -44,7 +44,7 @@ public:
 
     QUrl url(const QString& path = {}) const
     {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
+        return QUrl(QString("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
     }
     QByteArray baseUrl() const { return url().toString().toLatin1(); }
     void respond(const QByteArray& path, const Response& response) { m_responses[path] = response; }

@@ -23,13 +23,12 @@ public:
     explicit ServiceProcess(const QString& backend)
     {
         if (backend == QLatin1String("sqlite")) {
-            m_database = QStringLiteral("sqlite:") + m_dir.filePath("service.sqlite");
+            m_database = QString("sqlite:") + m_dir.filePath("service.sqlite");
         } else {
             static int serial = 0;
             QUrl url(postgresUrl());
-            url.setPath(QStringLiteral("/velmora_%1_%2")
-                            .arg(QCoreApplication::applicationPid())
-                            .arg(++serial));
+            url.setPath(
+                QString("/velmora_%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial));
             m_database = url.toString();
             sql("CREATE DATABASE " + url.path().mid(1), true);
         }
@@ -86,7 +85,7 @@ public:
         static int count = 0;
         return count;
     }
-    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
+    QUrl url() const { return QUrl(QString("http://127.0.0.1:%1").arg(m_port)); }
 
     // One request on its own connection; head is sent as given, then body. byteByByte sends
     // one byte a segment, as a slow or hostile client cuts a request.
@@ -174,7 +173,7 @@ public:
                 db.setHostName(url.host());
                 db.setPort(url.port());
                 db.setUserName(url.userName());
-                db.setDatabaseName(onCluster ? QStringLiteral("postgres") : url.path().mid(1));
+                db.setDatabaseName(onCluster ? QString("postgres") : url.path().mid(1));
             }
             QSqlQuery query(db);
             if (db.open() && query.exec(statement))
