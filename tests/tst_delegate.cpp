@@ -56,7 +56,7 @@ const char* const kPanel = R"({"VSMenuBarMode": true})";
 class TestDelegate : public QObject {
     Q_OBJECT
 private slots:
-    // The window's cards, button and hint for each sample and mode.
+    // The window's cards and hint for each sample and mode, and what closing it does.
     void mainWindow_data()
     {
         QTest::addColumn<QByteArray>("settings");
@@ -66,8 +66,7 @@ private slots:
         QTest::addColumn<QString>("hint");
         QTest::newRow("charging") << QByteArray(kTaskBar) << 1 << "23 % | 0.23"
                                   << QString("85 % | 412 cycles · en charge")
-                                  << QString::fromUtf8(
-                                         "Tes chiffres peuvent vivre en haut de l'écran");
+                                  << QString("Tes chiffres peuvent vivre en haut de l'écran");
         QTest::newRow("discharging")
             << QByteArray(kTaskBar) << 2 << "23 % | 0.23" << QString("85 % | 412 cycles")
             << QString("Tes chiffres peuvent vivre en haut de l'écran");
@@ -103,30 +102,17 @@ private slots:
         QVERIFY(window->minimumSize() == window->maximumSize() &&
                 !window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
         QCOMPARE(window->isVisible(), !inPanel); // the panel mode builds it hidden
-    }
-
-    // Closing the window quits in task-bar mode only; the same window comes back.
-    void closingTheWindow_data()
-    {
-        QTest::addColumn<bool>("inPanel");
-        QTest::newRow("task bar") << false;
-        QTest::newRow("panel") << true;
-    }
-    void closingTheWindow()
-    {
-        QFETCH(bool, inPanel);
-        DelegateRig rig(inPanel ? kPanel : kTaskBar);
-        rig.delegate->buildMainWindow();
+        // Closing it quits in task-bar mode only; the same window comes back.
         rig.delegate->showMainWindow();
         QSignalSpy quit(rig.delegate.get(), &AppDelegate::quitRequested);
-        QVERIFY(rig.delegate->mainWindow()->close());
+        QVERIFY(window->close());
         // Let the delegate's own check run, then one more turn for anything it queued.
         QTest::qWait(0);
         QCoreApplication::processEvents();
         QCOMPARE(quit.count(), inPanel ? 0 : 1);
         QCOMPARE(rig.delegate->applicationShouldTerminateAfterLastWindowClosed(), !inPanel);
         rig.delegate->showMainWindow();
-        QVERIFY(rig.delegate->mainWindow()->isVisible());
+        QVERIFY(window->isVisible());
     }
 
     void statusMenu_data()
@@ -239,22 +225,28 @@ private slots:
         QCOMPARE(rig.alerts.shown.size(), 1);
     }
 
-    // A later launch: VELMORA_DEBUG_SETTINGS=1 exactly opens the settings; everything starts,
-    // and stops at the end.
+    // A later launch in panel mode: everything starts, and stops at the end;
+    // VELMORA_DEBUG_SETTINGS=1 exactly opens the settings; with no panel to show the item, the
+    // window opens after a grace time and says why, and a panel that comes later takes the item.
     void laterLaunch_data()
     {
-        QTest::addColumn<QByteArray>("value");
-        QTest::addColumn<bool>("opens");
-        QTest::newRow("1") << QByteArray("1") << true;
-        QTest::newRow("true") << QByteArray("true") << false;
-        QTest::newRow("space 1") << QByteArray(" 1") << false;
+        QTest::addColumn<QByteArray>("debugSettings");
+        QTest::addColumn<bool>("panelShowsIt");
+        QTest::addColumn<bool>("opens"); // the settings
+        QTest::newRow("a panel shows the item") << QByteArray() << true << false;
+        QTest::newRow("no panel within the grace time") << QByteArray() << false << false;
+        QTest::newRow("debug settings 1") << QByteArray("1") << true << true;
+        QTest::newRow("debug settings true") << QByteArray("true") << true << false;
+        QTest::newRow("debug settings space 1") << QByteArray(" 1") << true << false;
     }
     void laterLaunch()
     {
-        QFETCH(QByteArray, value);
+        QFETCH(QByteArray, debugSettings);
+        QFETCH(bool, panelShowsIt);
         QFETCH(bool, opens);
-        qputenv("VELMORA_DEBUG_SETTINGS", value);
+        qputenv("VELMORA_DEBUG_SETTINGS", debugSettings);
         DelegateRig rig(R"({"VSOnboarded": true, "VSMenuBarMode": true})");
+        rig.panel.shownByPanel = panelShowsIt;
         rig.delegate->applicationDidFinishLaunching();
         qunsetenv("VELMORA_DEBUG_SETTINGS");
         QCOMPARE(!rig.delegate->settingsView()->isHidden(), opens);
@@ -263,24 +255,6 @@ private slots:
         QVERIFY(rig.alerts.shown.isEmpty());
         QVERIFY(rig.engine->isRunning());
         QVERIFY(QDir(rig.home.filePath("data")).exists()); // crash capture is armed
-        rig.delegate->applicationWillTerminate();
-        QVERIFY(!rig.engine->isRunning());
-    }
-
-    // In panel mode with no panel to show the item, the window opens after a grace time and
-    // says why; a panel that comes later takes the item.
-    void noPanelToShowTheItem_data()
-    {
-        QTest::addColumn<bool>("panelShowsIt");
-        QTest::newRow("a panel shows the item") << true;
-        QTest::newRow("no panel within the grace time") << false;
-    }
-    void noPanelToShowTheItem()
-    {
-        QFETCH(bool, panelShowsIt);
-        DelegateRig rig(R"({"VSOnboarded": true, "VSMenuBarMode": true})");
-        rig.panel.shownByPanel = panelShowsIt;
-        rig.delegate->applicationDidFinishLaunching();
         QVERIFY(!rig.delegate->mainWindow()->isVisible());
         QTRY_VERIFY(rig.delegate->panelGraceOver());
         QCOMPARE(rig.delegate->mainWindow()->isVisible(), !panelShowsIt);
@@ -289,6 +263,8 @@ private slots:
         rig.panel.shownByPanel = true;
         rig.delegate->refreshVovirUI();
         QVERIFY(rig.delegate->mainStatusLabel()->text().startsWith("Live dans la barre"));
+        rig.delegate->applicationWillTerminate();
+        QVERIFY(!rig.engine->isRunning());
     }
 
     // A second copy hands over to the first with its activation token (Wayland lets the
