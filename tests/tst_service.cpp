@@ -270,101 +270,79 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("byteByByte");
         QTest::addColumn<bool>("console");
-        auto post = [](const QByteArray& path, const QByteArray& body) {
-            return "POST " + path +
-                   " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: " +
-                   QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        // A whole request as written, or one to TARGET ("METHOD PATH") with its body; the rows
+        // named "console: …" go to the console's port.
+        auto raw = [](const char* name, const QByteArray& request, int status, bool slow = false) {
+            QTest::newRow(name) << request << status << slow
+                                << QByteArray(name).startsWith("console");
         };
-        auto row = [](const char* name, const QByteArray& request, int status, bool slow = false) {
-            QTest::newRow(name) << request << status << slow << false;
+        auto row = [&raw](const char* name, const QByteArray& target, const QByteArray& body,
+                          int status, const QByteArray& fields = {}) {
+            raw(name,
+                target + " HTTP/1.1\r\nHost: $H\r\nConnection: close\r\nContent-Length: " +
+                    QByteArray::number(body.size()) + "\r\n" + fields + "\r\n" + body,
+                status);
         };
-        row("not JSON", post("/api/sync.php", "<html>"), 400);
-        row("an array", post("/api/sync.php", "[]"), 400);
-        row("missing os", post("/api/sync.php", j("{'d': 'X', 'v': '1'}")), 400);
-        row("m as a string", post("/api/sync.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'm': '3'}")),
-            400);
-        row("device as a number", post("/api/sync.php", j("{'d': 7, 'v': '1', 'os': 'L'}")), 400);
-        row("empty report",
-            post("/api/report.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'text': '  '}")), 400);
-        row("email as a number",
-            post("/api/report.php", j("{'d': 'X', 'v': '1', 'os': 'L', 'text': 'a', 'email': 1}")),
-            400);
-        row("crash without stack",
-            post("/api/crash.php",
-                 j("{'d': 'X', 'kind': 'c', 'message': 'm', 'v': '1', 'os': 'L'}")),
-            400);
+        const QByteArray sync = "POST /api/sync.php", report = "POST /api/report.php";
+        row("not JSON", sync, "<html>", 400);
+        row("an array", sync, "[]", 400);
+        row("missing os", sync, j("{'d': 'X', 'v': '1'}"), 400);
+        row("m as a string", sync, j("{'d': 'X', 'v': '1', 'os': 'L', 'm': '3'}"), 400);
+        row("device as a number", sync, j("{'d': 7, 'v': '1', 'os': 'L'}"), 400);
+        row("empty report", report, j("{'d': 'X', 'v': '1', 'os': 'L', 'text': '  '}"), 400);
+        row("email as a number", report,
+            j("{'d': 'X', 'v': '1', 'os': 'L', 'text': 'a', 'email': 1}"), 400);
+        row("crash without stack", "POST /api/crash.php",
+            j("{'d': 'X', 'kind': 'c', 'message': 'm', 'v': '1', 'os': 'L'}"), 400);
         // Ids the maker could not tell apart or type back.
-        for (const char* id : {"A\\u0000B", "\\ud800", "AB\\u202eC", "A\\u0085B"})
-            row(qPrintable(QString("device id %1").arg(id)),
-                post("/api/sync.php",
-                     "{\"d\": \"" + QByteArray(id) + "\", \"v\": \"1\", \"os\": \"L\"}"),
-                400);
-        row("device id of 1000 characters",
-            post("/api/sync.php",
-                 "{\"d\": \"" + QByteArray(1000, 'A') + "\", \"v\": \"1\", \"os\": \"L\"}"),
-            400);
-        // Announced sizes are refused before a byte of the body is sent.
+        for (const QByteArray& id : QByteArrayList{"A\\u0000B", "\\ud800", "AB\\u202eC",
+                                                   "A\\u0085B", QByteArray(1000, 'A')})
+            row(qPrintable("device id " + id.left(12)), sync,
+                "{\"d\": \"" + id + "\", \"v\": \"1\", \"os\": \"L\"}", 400);
+        row("unknown path", "POST /api/other.php", "{}", 404);
+        row("GET on the sync path", "GET /api/sync.php", {}, 405);
+        // Announced sizes are refused before a byte of the body is sent, however the head is cut
+        // and whatever ends its lines.
         const QByteArray head = "HTTP/1.1\r\nHost: x\r\nContent-Length: ";
-        row("sync over 64 KiB", "POST /api/sync.php " + head + "65537\r\n\r\n", 413);
-        row("crash over 256 KiB", "POST /api/crash.php " + head + "262145\r\n\r\n", 413);
-        row("a gigabyte", "POST /api/report.php " + head + "1073741824\r\n\r\n", 413);
-        row("chunked, no length",
-            "POST /api/sync.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n", 411);
-        row("a head that never ends", "POST /api/sync.php HTTP/1.1\r\nX: " + QByteArray(9000, 'a'),
-            431);
-        row("unknown path", post("/api/other.php", "{}"), 404);
-        // However the head is cut, and whatever ends its lines, the limits hold.
-        row("a head cut byte by byte", "POST /api/sync.php " + head + "200000\r\n\r\n", 413, true);
-        row("lines ending in a bare LF",
-            QByteArray("POST /api/sync.php " + head + "200000\r\n\r\n").replace("\r\n", "\n"), 413);
-        row("chunked, cut byte by byte",
-            "POST /api/report.php HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n", 411,
-            true);
+        raw("sync over 64 KiB", sync + ' ' + head + "65537\r\n\r\n", 413);
+        raw("crash over 256 KiB", "POST /api/crash.php " + head + "262145\r\n\r\n", 413);
+        raw("a gigabyte", report + ' ' + head + "1073741824\r\n\r\n", 413);
+        raw("a head cut byte by byte", sync + ' ' + head + "200000\r\n\r\n", 413, true);
+        raw("lines ending in a bare LF",
+            QByteArray(sync + ' ' + head + "200000\r\n\r\n").replace("\r\n", "\n"), 413);
+        const QByteArray chunked = " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
+        raw("chunked, no length", sync + chunked, 411);
+        raw("chunked, cut byte by byte", report + chunked, 411, true);
+        raw("a head that never ends", sync + " HTTP/1.1\r\nX: " + QByteArray(9000, 'a'), 431);
         QByteArray fields;
         for (int i = 0; i < 65; ++i)
             fields += "X-" + QByteArray::number(i) + ": a\r\n";
-        row("65 header fields", "POST /api/sync.php HTTP/1.1\r\n" + fields + "\r\n", 431);
-        row("GET on the sync path", "GET /api/sync.php HTTP/1.1\r\nHost: x\r\n\r\n", 405);
+        raw("65 header fields", sync + " HTTP/1.1\r\n" + fields + "\r\n", 431);
 
-        auto console = [](const char* name, const QByteArray& method, const QByteArray& path,
-                          const QByteArray& body, const QByteArray& fields, int status) {
-            QTest::newRow(name) << method + ' ' + path + " HTTP/1.1\r\nHost: $H\r\nConnection: " +
-                                       "close\r\nContent-Length: " +
-                                       QByteArray::number(body.size()) + "\r\n" + fields + "\r\n" +
-                                       body
-                                << status << false << true;
-        };
-        const QByteArray json = "Content-Type: application/json\r\n";
-        const QByteArray signedIn = "$S$C" + json;
-        const QByteArray reply = j("{'device': 'DEV-A', 'text': 'Bonjour'}");
-        console("console: no session", "GET", "/api/inbox", {}, {}, 401);
-        console("console: a made-up session", "GET", "/api/inbox", {},
-                "Cookie: velmora_console=x\r\n", 401);
-        console("console: no CSRF token", "POST", "/api/reply", reply, "$S" + json, 403);
-        console("console: another site", "POST", "/api/reply", reply,
-                signedIn + "Origin: http://127.0.0.1:9\r\n", 403);
-        console("console: a form's body", "POST", "/api/reply", reply,
-                "$S$CContent-Type: text/plain\r\n", 403);
-        console("console: a blank answer", "POST", "/api/reply",
-                j("{'device': 'DEV-A', 'text': ' \\n '}"), signedIn, 400);
-        console("console: 4001 characters", "POST", "/api/reply",
-                "{\"device\": \"DEV-A\", \"text\": \"" + QByteArray(4001, 'a') + "\"}", signedIn,
-                400);
-        console("console: an unknown device", "POST", "/api/reply",
-                j("{'device': 'NOBODY', 'text': 'Bonjour'}"), signedIn, 404);
-        console("console: an answer", "POST", "/api/reply", reply, signedIn, 200);
-        console("console: retracting nothing", "POST", "/api/retract", j("{'id': 999}"), signedIn,
-                404);
-        console("console: handled, unknown", "POST", "/api/handled", j("{'device': 'NOBODY'}"),
-                signedIn, 404);
-        console("console: conversation, unknown", "GET", "/api/conversation?device=NOBODY", {},
-                "$S", 404);
-        console("console: crash group, unknown", "GET", "/api/crash?signature=x", {}, "$S", 404);
-        console("console: signed in from another site", "POST", "/api/login",
-                j("{'name': 'alice', 'password': 'un mot de passe sûr'}"),
-                json + "Origin: http://127.0.0.1:9\r\n", 403);
-        console("console: a body too large", "POST", "/api/reply", QByteArray(70 * 1024, ' '),
-                signedIn, 413);
+        const QByteArray json = "Content-Type: application/json\r\n", signedIn = "$S$C" + json;
+        const QByteArray answer = j("{'device': 'DEV-A', 'text': 'Bonjour'}");
+        const QByteArray elsewhere = "Origin: http://127.0.0.1:9\r\n", reply = "POST /api/reply";
+        row("console: no session", "GET /api/inbox", {}, 401);
+        row("console: a made-up session", "GET /api/inbox", {}, 401,
+            "Cookie: velmora_console=x\r\n");
+        row("console: no CSRF token", reply, answer, 403, "$S" + json);
+        row("console: another site", reply, answer, 403, signedIn + elsewhere);
+        row("console: a form's body", reply, answer, 403, "$S$CContent-Type: text/plain\r\n");
+        row("console: a blank answer", reply, j("{'device': 'DEV-A', 'text': ' \\n '}"), 400,
+            signedIn);
+        row("console: 4001 characters", reply,
+            "{\"device\": \"DEV-A\", \"text\": \"" + QByteArray(4001, 'a') + "\"}", 400, signedIn);
+        row("console: an unknown device", reply, j("{'device': 'NOBODY', 'text': 'Bonjour'}"), 404,
+            signedIn);
+        row("console: an answer", reply, answer, 200, signedIn);
+        row("console: a body too large", reply, QByteArray(70 * 1024, ' '), 413, signedIn);
+        row("console: retracting nothing", "POST /api/retract", j("{'id': 999}"), 404, signedIn);
+        row("console: handled, unknown", "POST /api/handled", j("{'device': 'NOBODY'}"), 404,
+            signedIn);
+        row("console: conversation, unknown", "GET /api/conversation?device=NOBODY", {}, 404, "$S");
+        row("console: crash group, unknown", "GET /api/crash?signature=x", {}, 404, "$S");
+        row("console: signed in from another site", "POST /api/login",
+            j("{'name': 'alice', 'password': 'un mot de passe sûr'}"), 403, json + elsewhere);
     }
     void refusals()
     {
