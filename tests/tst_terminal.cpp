@@ -14,7 +14,7 @@ private slots:
         m_tree->writeStat(200, 800);
         m_tree->writeMeminfo(16 * 1024 * 1024, quint64(16 * 1024 * 1024 - 7.9 * 1024 * 1024));
         m_tree->writeNetDev(0, 0);
-        m_tree->writeSupply(QString("BAT0"),
+        m_tree->writeSupply("BAT0",
                             {{"type", "Battery"}, {"capacity", "85"}, {"status", "Charging"}});
         m_config = std::make_unique<QTemporaryDir>();
     }
@@ -27,34 +27,28 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QStringList>("stdoutHas"); // {""}: nothing at all
         QTest::addColumn<QString>("stderrHas");
-        QTest::newRow("help") << QByteArray() << QStringList{"--help"} << 0
-                              << QStringList{"Utilisation : velmoravovir"} << "";
-        QTest::newRow("version") << QByteArray() << QStringList{"--version"} << 0
-                                 << QStringList{"velmoravovir 1."} << "";
-        QTest::newRow("unknown option")
-            << QByteArray() << QStringList{"--frobnicate"} << 2 << QStringList{""}
-            << "velmoravovir : option inconnue « --frobnicate »";
-        QTest::newRow("json alone")
-            << QByteArray() << QStringList{"--json"} << 2 << QStringList{""} << "--json va avec";
-        QTest::newRow("once and watch") << QByteArray() << QStringList{"--once", "--watch"} << 2
-                                        << QStringList{""} << "ne vont pas ensemble";
-        QTest::newRow("the panel line") << QByteArray() << QStringList{"--once"} << 0
-                                        << QStringList{"0 % · 7,9 Go · ↓0 Ko · ⚡85 %\n"} << "";
-        QTest::newRow("no metric chosen")
-            << QByteArray(R"({"VSShowCPU": false, "VSShowMemory": false, "VSShowNetwork": false,
-                              "VSShowBattery": false})")
-            << QStringList{"--once"} << 0 << QStringList{""} << "";
-        QTest::newRow("corrupt settings: one warning, the defaults")
-            << QByteArray("{ not json") << QStringList{"--once"} << 0 << QStringList{"0 % · 7,9 Go"}
-            << "kept it as";
-        QTest::newRow("the raw figures")
-            << QByteArray() << QStringList{"--once", "--json"} << 0
-            << QStringList{"\"memTotal\":17179869184",   "\"percent\":85",   "\"isCharging\":true",
-                           "\"externalConnected\":true", "\"cycleCount\":0", "\"downBps\":0"}
-            << "";
-        QTest::newRow("no battery in JSON")
-            << QByteArray("no battery") << QStringList{"--once", "--json"} << 0
-            << QStringList{"\"battery\":null"} << "";
+        auto row = [](const char* name, const QByteArray& settings, const QString& arguments,
+                      int code, const QString& out, const QString& err = {}) {
+            QTest::newRow(name) << settings << arguments.split(' ') << code << out.split('|')
+                                << err;
+        };
+        row("help", {}, "--help", 0, "Utilisation : velmoravovir");
+        row("version", {}, "--version", 0, "velmoravovir 1.");
+        row("unknown option", {}, "--frobnicate", 2, "",
+            "velmoravovir : option inconnue « --frobnicate »");
+        row("json alone", {}, "--json", 2, "", "--json va avec");
+        row("once and watch", {}, "--once --watch", 2, "", "ne vont pas ensemble");
+        row("the panel line", {}, "--once", 0, "0 % · 7,9 Go · ↓0 Ko · ⚡85 %\n");
+        row("no metric chosen",
+            R"({"VSShowCPU": false, "VSShowMemory": false, "VSShowNetwork": false,
+                "VSShowBattery": false})",
+            "--once", 0, "");
+        row("corrupt settings: one warning, the defaults", "{ not json", "--once", 0,
+            "0 % · 7,9 Go", "kept it as");
+        row("the raw figures", {}, "--once --json", 0,
+            R"("memTotal":17179869184|"percent":85|"isCharging":true|"externalConnected":true|)"
+            R"("cycleCount":0|"downBps":0)");
+        row("no battery in JSON", "no battery", "--once --json", 0, R"("battery":null)");
     }
     void oneShot()
     {
