@@ -79,24 +79,18 @@ private slots:
         QTest::addColumn<QString>("shown");   // c cpu, m memory, n network, b battery, s short
         QTest::addColumn<QString>("battery"); // "charging", "on battery" or "none"
         QTest::addColumn<QString>("text");    // null: no line at all
-        QTest::newRow("all, full, charging")
-            << "cmnb"
-            << "charging" << QString("CPU 23 % · RAM 7,9 Go · ↓12 Ko/s ↑3 Ko/s · Bat ⚡85 %");
-        QTest::newRow("all, full, on battery")
-            << "cmnb"
-            << "on battery" << QString("CPU 23 % · RAM 7,9 Go · ↓12 Ko/s ↑3 Ko/s · Bat 85 %");
-        QTest::newRow("all, short, charging")
-            << "cmnbs"
-            << "charging" << QString("23 % · 7,9 Go · ↓12 Ko · ⚡85 %");
-        QTest::newRow("only network, short") << "ns"
-                                             << "charging" << QString("↓12 Ko");
-        QTest::newRow("all off") << "s"
-                                 << "charging" << QString();
-        QTest::newRow("only battery, none present") << "bs"
-                                                    << "none" << QString();
-        QTest::newRow("battery without a battery") << "cbs"
-                                                   << "none"
-                                                   << "23 %";
+        auto row = [](const char* name, const char* shown, const char* battery, const char* text) {
+            QTest::newRow(name) << shown << battery << (text ? QString(text) : QString());
+        };
+        row("all, full, charging", "cmnb", "charging",
+            "CPU 23 % · RAM 7,9 Go · ↓12 Ko/s ↑3 Ko/s · Bat ⚡85 %");
+        row("all, full, on battery", "cmnb", "on battery",
+            "CPU 23 % · RAM 7,9 Go · ↓12 Ko/s ↑3 Ko/s · Bat 85 %");
+        row("all, short, charging", "cmnbs", "charging", "23 % · 7,9 Go · ↓12 Ko · ⚡85 %");
+        row("only network, short", "ns", "charging", "↓12 Ko");
+        row("all off", "s", "charging", nullptr);
+        row("only battery, none present", "bs", "none", nullptr);
+        row("battery without a battery", "cbs", "none", "23 %");
     }
     void menuBarText()
     {
