@@ -115,21 +115,17 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("stack");
         QTest::addColumn<QString>("device"); // empty: none made yet, the report says "?"
-        const QString id = "0C9F5B1E-7A4D-4E8B-9D2C-3F6A1B0E5D47";
-        QTest::newRow("two frames") << QByteArray("Signal 11\n---\nframe a\nframe b") << "Signal 11"
-                                    << "frame a\nframe b" << id;
-        QTest::newRow("no separator") << QByteArray("just text\nmore") << "just text\nmore"
-                                      << "" << id;
-        QTest::newRow("extra pieces dropped")
-            << QByteArray("message\n---\nstack\n---\nmore text") << "message"
-            << "stack" << id;
-        QTest::newRow("empty file") << QByteArray() << ""
-                                    << "" << id;
-        QTest::newRow("no device id yet") << QByteArray("Signal 6\n---\nf") << "Signal 6"
-                                          << "f" << QString();
-        QTest::newRow("4 MiB, read in part")
-            << "Signal 11\n---\n" + QByteArray(4 * 1024 * 1024, 'x') << "Signal 11"
-            << QString(300 * 1024, 'x') << id;
+        auto row = [](const char* name, const QByteArray& file, const QString& message,
+                      const QString& stack, const QString& device = "0C9F5B1E-7A4D-4E8B") {
+            QTest::newRow(name) << file << message << stack << device;
+        };
+        row("two frames", "Signal 11\n---\nframe a\nframe b", "Signal 11", "frame a\nframe b");
+        row("no separator", "just text\nmore", "just text\nmore", "");
+        row("extra pieces dropped", "message\n---\nstack\n---\nmore text", "message", "stack");
+        row("empty file", "", "", "");
+        row("no device id yet", "Signal 6\n---\nf", "Signal 6", "f", QString());
+        row("4 MiB, read in part", "Signal 11\n---\n" + QByteArray(4 * 1024 * 1024, 'x'),
+            "Signal 11", QString(300 * 1024, 'x'));
     }
     void splitting()
     {
