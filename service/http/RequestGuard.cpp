@@ -1,7 +1,6 @@
 #include "RequestGuard.h"
 
 #include <QTcpSocket>
-#include <QTimer>
 
 namespace {
 
@@ -39,6 +38,22 @@ RequestGuard::RequestGuard(std::function<std::optional<qint64>(const QByteArray&
     : QTcpServer(parent), m_limitFor(std::move(limitFor)), m_otherPathsLimit(otherPathsLimit)
 {
     setListenBacklogSize(kMaxConnections);
+    m_clock.start();
+    m_sweep.setInterval(kSweepMs);
+    connect(&m_sweep, &QTimer::timeout, this, &RequestGuard::sweep);
+}
+
+void RequestGuard::sweep()
+{
+    const qint64 now = m_clock.elapsed();
+    QList<QTcpSocket*> late;
+    for (auto it = m_progress.cbegin(); it != m_progress.cend(); ++it)
+        if (now - it->lastActivity > kIdleMs || (it->headDue > 0 && now > it->headDue))
+            late << it.key();
+    for (QTcpSocket* socket : late)
+        socket->abort(); // forgets it
+    if (m_progress.isEmpty())
+        m_sweep.stop();
 }
 
 void RequestGuard::incomingConnection(qintptr descriptor)
@@ -63,22 +78,12 @@ void RequestGuard::incomingConnection(qintptr descriptor)
         return;
     }
     ++m_perAddress[peer];
-    auto* idle = new QTimer(socket);
-    idle->setSingleShot(true);
-    idle->setInterval(kIdleMs);
-    connect(idle, &QTimer::timeout, socket, &QTcpSocket::abort);
-    idle->start();
-    auto* deadline = new QTimer(socket);
-    deadline->setSingleShot(true);
-    deadline->setInterval(kHeadDeadlineMs);
-    connect(deadline, &QTimer::timeout, socket, &QTcpSocket::abort);
-    deadline->start(); // the first head is due from the start
-    m_progress.insert(socket, {peer, {}, 0, deadline});
+    const qint64 now = m_clock.elapsed();
+    m_progress.insert(socket, {peer, {}, 0, now, now + kHeadDeadlineMs}); // a head is due at once
+    if (!m_sweep.isActive())
+        m_sweep.start();
     // Connected before the HTTP server's own handler, so it sees the bytes first.
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket, idle] {
-        idle->start();
-        inspect(socket);
-    });
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { inspect(socket); });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] { forget(socket); });
     connect(socket, &QObject::destroyed, this,
             [this, socket] { forget(static_cast<QTcpSocket*>(socket)); });
@@ -101,6 +106,8 @@ void RequestGuard::inspect(QTcpSocket* socket)
     auto it = m_progress.find(socket);
     if (it == m_progress.end())
         return;
+    const qint64 now = m_clock.elapsed();
+    it->lastActivity = now;
     // The server reads everything available after us, so each call sees only new bytes; a head
     // cut into several segments is put together here.
     const QByteArray data = socket->peek(socket->bytesAvailable());
@@ -111,7 +118,7 @@ void RequestGuard::inspect(QTcpSocket* socket)
             it->bodyLeft -= seen;
             at += seen;
             if (it->bodyLeft == 0)
-                it->headDeadline->start(); // the next request's head
+                it->headDue = now + kHeadDeadlineMs; // the next request's head
             continue;
         }
         const qsizetype before = it->head.size();
@@ -129,10 +136,8 @@ void RequestGuard::inspect(QTcpSocket* socket)
         }
         at += end + terminator - before;
         it->head.clear();
-        if (it->bodyLeft == 0)
-            it->headDeadline->start();
-        else
-            it->headDeadline->stop(); // the body is watched by the idle timer
+        // The next head is due now; a body is watched by the idle limit.
+        it->headDue = it->bodyLeft == 0 ? now + kHeadDeadlineMs : 0;
     }
 }
 

@@ -1,14 +1,15 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <functional>
 #include <optional>
 
 class QTcpSocket;
-class QTimer;
 
 // The listening socket in front of the HTTP server. It reads each request's head, however the
 // bytes are cut into segments, before the server sees them, and turns away without reading
@@ -32,6 +33,8 @@ public:
     // One device syncs over one connection; more from one address is an attack on the others'
     // share. A reverse proxy on this machine (127.0.0.1, ::1) limits per client itself.
     static constexpr int kMaxConnectionsPerAddress = 64;
+    // How often the time limits are checked: they hold to within this.
+    static constexpr int kSweepMs = 500;
     // Bodies sent to paths the service does not answer (404 anyway).
     static constexpr qint64 kMaxUnknownPathBytes = 4 * 1024;
 
@@ -46,11 +49,15 @@ protected:
 private:
     struct Progress {
         QHostAddress peer;
-        QByteArray head;     // the current head so far
-        qint64 bodyLeft = 0; // bytes of the current body not yet seen
-        QTimer* headDeadline = nullptr;
+        QByteArray head;         // the current head so far
+        qint64 bodyLeft = 0;     // bytes of the current body not yet seen
+        qint64 lastActivity = 0; // on m_clock, in ms
+        qint64 headDue = 0;      // when the current head must be whole; 0 while a body comes
     };
     void inspect(QTcpSocket* socket);
+    // Closes the connections past a limit in time. One timer for all: a timer per connection,
+    // started again at every read, costs a search through every live timer each time.
+    void sweep();
     // What to answer to a complete head (status 0: let it through, its body length in bodyLeft).
     int judge(const QByteArray& head, Progress& progress, QByteArray* extraHeaders) const;
     void refuse(QTcpSocket* socket, int status, const QByteArray& extraHeaders = {});
@@ -60,4 +67,6 @@ private:
     qint64 m_otherPathsLimit;
     QHash<QTcpSocket*, Progress> m_progress;
     QHash<QHostAddress, int> m_perAddress;
+    QElapsedTimer m_clock;
+    QTimer m_sweep; // runs while there are connections
 };

@@ -4,13 +4,67 @@
 #include "store/StorePool.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <atomic>
 #include <cstdio>
+#include <deque>
 #include <memory>
+
+namespace {
+
+// Calls not yet answered, by when they are due. Every call has the same deadline, so they come
+// due in the order they were made; one timer checks the oldest while there are any. A timer per
+// call would cost a search through every live timer (thousands under load) at each start and
+// at each firing.
+class Deadlines {
+public:
+    explicit Deadlines(QObject* thread)
+    {
+        m_clock.start();
+        m_check = new QTimer(thread);
+        m_check->setInterval(kCheckMs);
+        QObject::connect(m_check, &QTimer::timeout, m_check, [this] { check(); });
+    }
+    // onTime: answers the call if it is still waiting; run on the timer's thread.
+    void add(std::weak_ptr<void> call, std::function<void()> onTime)
+    {
+        m_waiting.push_back(
+            {m_clock.elapsed() + StoreCall::kDeadlineMs, std::move(call), std::move(onTime)});
+        if (!m_check->isActive())
+            m_check->start();
+    }
+
+private:
+    // The deadline holds to within this.
+    static constexpr int kCheckMs = 50;
+    struct Waiting {
+        qint64 due;
+        std::weak_ptr<void> call; // gone once answered and let go
+        std::function<void()> onTime;
+    };
+    void check()
+    {
+        const qint64 now = m_clock.elapsed();
+        while (!m_waiting.empty() &&
+               (m_waiting.front().call.expired() || m_waiting.front().due <= now)) {
+            const Waiting late = std::move(m_waiting.front());
+            m_waiting.pop_front();
+            if (!late.call.expired())
+                late.onTime();
+        }
+        if (m_waiting.empty())
+            m_check->stop();
+    }
+    QElapsedTimer m_clock;
+    QTimer* m_check;
+    std::deque<Waiting> m_waiting;
+};
+
+} // namespace
 
 void StoreCall::run(StorePool& stores, QHttpServerResponder&& responder, Writer write,
                     std::function<std::optional<Answer>(Store&)> work)
@@ -51,13 +105,16 @@ void StoreCall::run(StorePool& stores, QHttpServerResponder&& responder, Writer 
         QMetaObject::invokeMethod(
             network, [pending, answer] { pending->answer(answer.value_or(kUnavailable)); });
     });
-    QTimer::singleShot(kDeadlineMs, network, [pending] {
-        if (pending->answered)
+    // Made on the first call, on the network thread; its timer goes with the application.
+    static Deadlines deadlines(network);
+    deadlines.add(pending, [weak = std::weak_ptr<Pending>(pending)] {
+        const auto late = weak.lock();
+        if (!late || late->answered)
             return;
         std::fprintf(stderr,
                      "velmora-service: answered 503: the database did not answer "
                      "within %d ms\n",
                      kDeadlineMs);
-        pending->answer(kUnavailable);
+        late->answer(kUnavailable);
     });
 }
