@@ -1,12 +1,14 @@
 // Runs a command, lets it start, then measures its steady state: processor time over a window
 // and peak resident memory. Start-up ends at the first line the command prints on stdout, or
 // after --settle seconds when it prints nothing (a window); the window opens --warmup seconds
-// later, once first-use costs (symbol binding, caches) are paid.
+// later, once first-use costs (symbol binding, caches) are paid. Wakeups are the times its
+// threads slept and were woken.
 //   bench_process [--seconds 60] [--settle 3] [--warmup 5] -- command args...
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QThread>
 
@@ -27,6 +29,33 @@ double cpuSeconds(qint64 pid)
         if (f.open(QIODevice::ReadOnly))
             total += double(f.readAll().split(' ').value(0).toLongLong()) / 1e9;
     }
+    return total;
+}
+
+// Times each of the process's threads was put to sleep and woken again, by thread: the
+// context switches it gave up the processor for (a mostly idle program wakes once per switch).
+QMap<QString, long long> wakeups(qint64 pid)
+{
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    QMap<QString, long long> byThread;
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f(tasks.filePath(tid + QStringLiteral("/status")));
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : f.readAll().split('\n'))
+                if (line.startsWith("voluntary_ctxt_switches:"))
+                    byThread.insert(tid, line.mid(24).trimmed().toLongLong());
+    }
+    return byThread;
+}
+
+// The wakeups between two readings of the threads alive at both (one that ends takes its
+// count with it; one that starts counts from zero).
+long long wakeupsBetween(const QMap<QString, long long>& before,
+                         const QMap<QString, long long>& after)
+{
+    long long total = 0;
+    for (auto it = after.cbegin(); it != after.cend(); ++it)
+        total += it.value() - before.value(it.key(), 0);
     return total;
 }
 
@@ -91,6 +120,7 @@ int main(int argc, char** argv)
         p.readAllStandardOutput();
     }
     const double cpu0 = cpuSeconds(pid);
+    const auto wakeups0 = wakeups(pid);
     QElapsedTimer window;
     window.start();
     while (window.elapsed() < seconds * 1000LL && p.state() == QProcess::Running) {
@@ -98,6 +128,7 @@ int main(int argc, char** argv)
         p.readAllStandardOutput();
     }
     const double cpu1 = cpuSeconds(pid);
+    const auto wakeups1 = wakeups(pid);
     const double wall = double(window.elapsed()) / 1000;
     const long hwm = statusKb(pid, "VmHWM:"), rss = statusKb(pid, "VmRSS:");
     ::kill(pid_t(pid), SIGTERM);
@@ -107,6 +138,8 @@ int main(int argc, char** argv)
     std::printf("window              : %8.1f s\n", wall);
     std::printf("processor time      : %8.3f s = %.4f %% of one core\n", cpu1 - cpu0,
                 (cpu1 - cpu0) / wall * 100);
+    std::printf("wakeups             : %8.2f /s\n",
+                double(wakeupsBetween(wakeups0, wakeups1)) / wall);
     std::printf("resident now / peak : %8.1f / %.1f MB\n", double(rss) / 1024, double(hwm) / 1024);
     return 0;
 }

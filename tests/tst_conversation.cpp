@@ -165,19 +165,16 @@ private slots:
         QTest::addColumn<QString>("draftAfter"); // what the next dialog opens on
         const ReportForm typed{"\n  Le graphe gèle.\nDepuis hier.  \n", "moi@exemple.ch"};
         const QString sent = "Le graphe gèle.\nDepuis hier.";
+        auto row = [](const char* name, std::optional<ReportForm> form, R answer,
+                      const QString& result, const QString& draftAfter) {
+            QTest::newRow(name) << form << answer << result << draftAfter;
+        };
         // Every row starts with an earlier report that did not go through.
-        QTest::newRow("cancel keeps the draft") << std::optional<ReportForm>() << R{} << ""
-                                                << "Ancien brouillon";
-        QTest::newRow("blank throws the draft away")
-            << std::optional<ReportForm>(ReportForm{" \n\t", ""}) << R{} << ""
-            << "";
-        QTest::newRow("sent") << std::optional<ReportForm>(typed) << R{200, j("{'ok': true}")}
-                              << "Merci !"
-                              << "";
-        QTest::newRow("refused") << std::optional<ReportForm>(typed) << R{200, j("{'ok': false}")}
-                                 << "Envoi impossible" << sent;
-        QTest::newRow("no answer") << std::optional<ReportForm>(typed)
-                                   << R{200, {}, "text/plain", true} << "Envoi impossible" << sent;
+        row("cancel keeps the draft", std::nullopt, R{}, "", "Ancien brouillon");
+        row("blank throws the draft away", ReportForm{" \n\t", ""}, R{}, "", "");
+        row("sent", typed, R{200, j("{'ok': true}")}, "Merci !", "");
+        row("refused", typed, R{200, j("{'ok': false}")}, "Envoi impossible", sent);
+        row("no answer", typed, R{200, {}, "text/plain", true}, "Envoi impossible", sent);
     }
     void problemReport()
     {

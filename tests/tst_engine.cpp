@@ -169,26 +169,21 @@ private slots:
         QTest::addColumn<QStringList>("links"); // "name=device path", "name" for virtual
         QTest::addColumn<bool>("sysfs");
         QTest::addColumn<double>("down");
-        QTest::newRow("laptop: Wi-Fi and WWAN; Docker, veth, WireGuard, macvtap, loopback skipped")
-            << QStringList{"lo",
-                           "wlp2s0=pci0000:00/0000:00:1c.0/0000:02:00.0",
-                           "docker0",
-                           "veth1a2b3c",
-                           "wg0",
-                           "wwan0=pci0000:00/0000:00:14.0/usb2/2-3/2-3:1.12",
-                           "macvtap0=virtual"}
-            << true << 1000.0 * (2 + 6);
-        QTest::newRow("desktop: two ports under a bond and a VLAN count once")
-            << QStringList{"lo", "enp1s0=pci0000:00/0000:00:1c.0/0000:01:00.0",
-                           "enp2s0=pci0000:00/0000:00:1c.1/0000:02:00.0", "bond0", "bond0.100"}
-            << true << 1000.0 * (2 + 3);
-        QTest::newRow("USB-tethered phone with an unusual name")
-            << QStringList{"lo", "enx0a1b2c3d4e5f=pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0", "tun0"}
-            << true << 1000.0 * 2;
-        QTest::newRow("by name: eth, en and wl only")
-            << QStringList{"lo",      "eth0",     "enp3s0", "wlp2s0",
-                           "docker0", "veth1a2b", "tun0",   "br-lan"}
-            << false << 1000.0 * (2 + 3 + 4);
+        auto row = [](const char* name, const QString& links, bool sysfs, double down) {
+            QTest::newRow(name) << links.split(' ') << sysfs << down;
+        };
+        row("laptop: Wi-Fi and WWAN; Docker, veth, WireGuard, macvtap, loopback skipped",
+            "lo wlp2s0=pci0000:00/0000:00:1c.0/0000:02:00.0 docker0 veth1a2b3c wg0 "
+            "wwan0=pci0000:00/0000:00:14.0/usb2/2-3/2-3:1.12 macvtap0=virtual",
+            true, 1000.0 * (2 + 6));
+        row("desktop: two ports under a bond and a VLAN count once",
+            "lo enp1s0=pci0000:00/0000:00:1c.0/0000:01:00.0 "
+            "enp2s0=pci0000:00/0000:00:1c.1/0000:02:00.0 bond0 bond0.100",
+            true, 1000.0 * (2 + 3));
+        row("USB-tethered phone with an unusual name",
+            "lo enx0a1b2c3d4e5f=pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0 tun0", true, 1000.0 * 2);
+        row("by name: eth, en and wl only", "lo eth0 enp3s0 wlp2s0 docker0 veth1a2b tun0 br-lan",
+            false, 1000.0 * (2 + 3 + 4));
     }
     void countedLinks()
     {

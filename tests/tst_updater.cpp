@@ -33,43 +33,40 @@ private slots:
         QTest::addColumn<QString>("version");
         using R = LoopbackHttpServer::Response;
         auto feed = [](const QByteArray& items) { return R{200, appcast(items), "text/xml"}; };
-        QTest::newRow("newer, by number not text")
-            << feed(item("1.0.0") + item("1.10.0") + item("1.9.3")) << Outcome::NewerAvailable
-            << "1.10.0";
-        QTest::newRow("equal, missing parts are zero")
-            << feed(item("1.0")) << Outcome::UpToDate << "1.0";
-        QTest::newRow("older") << feed(item("0.9.1")) << Outcome::UpToDate << "0.9.1";
-        QTest::newRow("many parts")
-            << feed(item("1.0.0.0.0.0.0.0.1")) << Outcome::NewerAvailable << "1.0.0.0.0.0.0.0.1";
-        QTest::newRow("enclosure attributes only")
-            << feed("<item><enclosure url=\"https://e.example/x\" "
-                    "sparkle:shortVersionString=\"2.0\"/></item>")
-            << Outcome::NewerAvailable << "2.0";
-        QTest::newRow("betas and letters skipped")
-            << feed(item("1.0.0-beta") + item("9.0") + item("10.0rc1") + item("11.0b"))
-            << Outcome::NewerAvailable << "9.0";
-        QTest::newRow("not xml") << R{200, "{\"version\": \"9\"}"} << Outcome::Failed << "";
-        QTest::newRow("truncated")
-            << R{200, appcast(item("2.0")).left(120)} << Outcome::Failed << "";
-        QTest::newRow("no items") << feed("") << Outcome::Failed << "";
-        QTest::newRow("unparsable version") << feed(item("two")) << Outcome::Failed << "";
-        QTest::newRow("unsafe link only")
-            << feed("<item><sparkle:shortVersionString>3.0</sparkle:shortVersionString>"
-                    "<link>javascript:alert(1)</link></item>")
-            << Outcome::Failed << "";
-        QTest::newRow("entity expansion")
-            << R{200, "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a \"aaaaaaaaaa\">"
-                      "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]><rss>&b;</rss>"}
-            << Outcome::Failed << "";
-        QTest::newRow("deeply nested")
-            << R{200, QByteArray(10000, '<').replace('<', "<a>")} << Outcome::Failed << "";
-        QTest::newRow("unreachable") << R{0, {}} << Outcome::Failed << "";
-        QTest::newRow("server error") << R{500, appcast(item("9.0"))} << Outcome::Failed << "";
-        QTest::newRow("too slow") << R{200, {}, "text/xml", true} << Outcome::Failed << "";
-        QTest::newRow("huge") << feed(QByteArray(3 * 1024 * 1024, ' ') + item("9.0"))
-                              << Outcome::Failed << "";
-        QTest::newRow("one byte at a time")
-            << R{200, appcast(item("9.0")), "text/xml", false, 100} << Outcome::Failed << "";
+        auto row = [](const char* name, const R& response, const QString& version = {}) {
+            const Outcome outcome = version.isEmpty()         ? Outcome::Failed
+                                    : version.startsWith('+') ? Outcome::NewerAvailable
+                                                              : Outcome::UpToDate;
+            QTest::newRow(name) << response << outcome << QString(version).remove('+');
+        };
+        // "+": a newer version, offered; otherwise the version found, not newer; none: a failure.
+        row("newer, by number not text", feed(item("1.0.0") + item("1.10.0") + item("1.9.3")),
+            "+1.10.0");
+        row("equal, missing parts are zero", feed(item("1.0")), "1.0");
+        row("older", feed(item("0.9.1")), "0.9.1");
+        row("many parts", feed(item("1.0.0.0.0.0.0.0.1")), "+1.0.0.0.0.0.0.0.1");
+        row("enclosure attributes only",
+            feed("<item><enclosure url=\"https://e.example/x\" "
+                 "sparkle:shortVersionString=\"2.0\"/></item>"),
+            "+2.0");
+        row("betas and letters skipped",
+            feed(item("1.0.0-beta") + item("9.0") + item("10.0rc1") + item("11.0b")), "+9.0");
+        row("not xml", R{200, "{\"version\": \"9\"}"});
+        row("truncated", R{200, appcast(item("2.0")).left(120)});
+        row("no items", feed(""));
+        row("unparsable version", feed(item("two")));
+        row("unsafe link only",
+            feed("<item><sparkle:shortVersionString>3.0</sparkle:shortVersionString>"
+                 "<link>javascript:alert(1)</link></item>"));
+        row("entity expansion",
+            R{200, "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a \"aaaaaaaaaa\">"
+                   "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]><rss>&b;</rss>"});
+        row("deeply nested", R{200, QByteArray(10000, '<').replace('<', "<a>")});
+        row("unreachable", R{0, {}});
+        row("server error", R{500, appcast(item("9.0"))});
+        row("too slow", R{200, {}, "text/xml", true});
+        row("huge", feed(QByteArray(3 * 1024 * 1024, ' ') + item("9.0")));
+        row("one byte at a time", R{200, appcast(item("9.0")), "text/xml", false, 100});
     }
     void feeds()
     {
