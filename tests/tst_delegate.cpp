@@ -89,6 +89,13 @@ private slots:
         if (sample > 0)
             rig.takeReferenceSample(sample != 3, sample == 1);
         rig.delegate->refreshVovirUI();
+        const bool inPanel = AppDelegate::menuBarMode();
+        // A fixed size, and no maximize button even where Qt draws the frame (Wayland).
+        QMainWindow* window = rig.delegate->mainWindow();
+        QVERIFY(window->minimumSize() == window->maximumSize() &&
+                !window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+        QCOMPARE(window->isVisible(), !inPanel); // the panel mode builds it hidden
+        rig.delegate->showMainWindow();          // and brings it up to date as it shows it
         QCOMPARE(cardTexts(rig.delegate->cpuCard()), cpuCard);
         QCOMPARE(cardTexts(rig.delegate->batCard()).trimmed(), batteryCard.trimmed());
         if (sample > 0) {
@@ -96,14 +103,7 @@ private slots:
             QCOMPARE(cardTexts(rig.delegate->netCard()), QString("↓ 12 Ko/s | ↑ 3 Ko/s"));
         }
         QCOMPARE(rig.delegate->mainStatusLabel()->text(), hint);
-        const bool inPanel = AppDelegate::menuBarMode();
-        // A fixed size, and no maximize button even where Qt draws the frame (Wayland).
-        QMainWindow* window = rig.delegate->mainWindow();
-        QVERIFY(window->minimumSize() == window->maximumSize() &&
-                !window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-        QCOMPARE(window->isVisible(), !inPanel); // the panel mode builds it hidden
         // Closing it quits in task-bar mode only; the same window comes back.
-        rig.delegate->showMainWindow();
         QSignalSpy quit(rig.delegate.get(), &AppDelegate::quitRequested);
         QVERIFY(window->close());
         // Let the delegate's own check run, then one more turn for anything it queued.
@@ -261,7 +261,8 @@ private slots:
         QCOMPARE(rig.delegate->mainStatusLabel()->text().startsWith("Aucun panneau"),
                  !panelShowsIt);
         rig.panel.shownByPanel = true;
-        rig.delegate->refreshVovirUI();
+        rig.delegate->refreshVovirUI(); // the next tick, with the window on screen
+        rig.delegate->showMainWindow(); // or as it comes on screen
         QVERIFY(rig.delegate->mainStatusLabel()->text().startsWith("Live dans la barre"));
         rig.delegate->applicationWillTerminate();
         QVERIFY(!rig.engine->isRunning());

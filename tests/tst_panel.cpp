@@ -52,7 +52,7 @@ public:
     QString waitFor(const QString& prefix, int timeoutMs = 10000)
     {
         QString found;
-        QTest::qWaitFor(
+        (void)QTest::qWaitFor(
             [&] {
                 while (m_process.canReadLine()) {
                     const QString line = QString::fromUtf8(m_process.readLine()).trimmed();

@@ -217,6 +217,7 @@ private slots:
     {
         DelegateRig rig(R"({"VSMenuBarMode": true})");
         rig.delegate->buildMainWindow();
+        rig.delegate->showMainWindow();
         rig.delegate->statusController().enable(rig.delegate->statusMenu());
         rig.takeReferenceSample();
         QWidget* view = rig.delegate->settingsView();

@@ -127,6 +127,10 @@ bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() const
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
 {
+    // A hidden window is not kept up to date (refreshVovirUI): it is brought up to date as it
+    // is shown, however it comes back.
+    if (watched == m_mainWindow && event->type() == QEvent::Show)
+        refreshVovirUI();
     if (watched == m_mainWindow && event->type() == QEvent::Close) {
         // Once the close has gone through: quit when no window of ours is left open.
         QTimer::singleShot(0, this, [this] {

@@ -162,6 +162,7 @@ private:
     QMainWindow* m_mainWindow = nullptr;
     QPushButton* m_mainButton = nullptr;
     QLabel* m_mainStatusLabel = nullptr;
+    std::optional<bool> m_statusStyledForPanel; // the mode the hint's colour and font are for
     QCheckBox* m_loginCheckbox = nullptr;
     QPointer<StatCardView> m_cpuCard;
     QPointer<StatCardView> m_memCard;

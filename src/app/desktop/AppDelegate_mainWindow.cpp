@@ -101,6 +101,7 @@ QWidget* AppDelegate::buildMainView()
     connect(m_mainButton, &QPushButton::clicked, this, &AppDelegate::vovirPressed);
     m_mainStatusLabel = makeLabel(QStringLiteral("Tes chiffres peuvent vivre en haut de l'écran"),
                                   13, QFont::Normal, TextColor::of(LabelTone::Tertiary));
+    m_statusStyledForPanel = false;
 
     auto* column = new QWidget;
     auto* layout = new QVBoxLayout(column);

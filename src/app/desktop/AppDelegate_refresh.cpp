@@ -8,11 +8,19 @@
 #include "views/StatCardView.h"
 
 #include <QLabel>
+#include <QMainWindow>
 #include <QPushButton>
 
 void AppDelegate::refreshVovirUI()
 {
-    if (const std::optional<VovirSnapshot>& s = m_engine->snapshot()) {
+    const std::optional<VovirSnapshot>& s = m_engine->snapshot();
+    if (s)
+        m_statusController.setText(VovirFormat::menuBarText(*s));
+    // The window's figures and hint only while it is on screen: in the panel mode it stays
+    // hidden all day, and it is brought up to date as it is shown (eventFilter).
+    if (!m_mainWindow || !m_mainWindow->isVisible())
+        return;
+    if (s) {
         // Not clamped here: the bar clamps when it draws.
         m_cpuCard->update(VovirFormat::percent(s->cpuPercent), std::nullopt, s->cpuPercent / 100.0);
         m_memCard->update(VovirFormat::gigabytes(s->memUsed),
@@ -27,7 +35,6 @@ void AppDelegate::refreshVovirUI()
         } else {
             m_batCard->update(QStringLiteral("\u2026"), QStringLiteral("pas de batterie"));
         }
-        m_statusController.setText(VovirFormat::menuBarText(*s));
     }
 
     const bool inPanel = menuBarMode();
@@ -41,8 +48,13 @@ void AppDelegate::refreshVovirUI()
             : inPanel ? QStringLiteral("Live dans la barre de menus, toutes les %1 s")
                             .arg(VovirSettings::intervalSeconds())
                       : QStringLiteral("Tes chiffres peuvent vivre en haut de l'écran"));
-        setLabelColor(m_mainStatusLabel,
-                      inPanel ? TextColor::of(vovirCyan()) : TextColor::of(LabelTone::Tertiary));
-        m_mainStatusLabel->setFont(systemFont(13, inPanel ? QFont::DemiBold : QFont::Normal));
+        // Styled again only when the mode changes: a new palette and font at every tick would
+        // cost more than the rest of the window's refresh.
+        if (m_statusStyledForPanel != inPanel) {
+            m_statusStyledForPanel = inPanel;
+            setLabelColor(m_mainStatusLabel, inPanel ? TextColor::of(vovirCyan())
+                                                     : TextColor::of(LabelTone::Tertiary));
+            m_mainStatusLabel->setFont(systemFont(13, inPanel ? QFont::DemiBold : QFont::Normal));
+        }
     }
 }
