@@ -121,7 +121,8 @@ private slots:
         c.rig.messages.pendingMessage = PendingMessage{3, "x"};
         QMenu* menu = c.delegate().statusMenu();
         c.delegate().menuWillOpen(menu);
-        QAction* first = *std::find_if(menu->actions().begin(), menu->actions().end(),
+        const QList<QAction*> actions = menu->actions();
+        QAction* first = *std::find_if(actions.begin(), actions.end(),
                                        [](QAction* a) { return a->isVisible(); });
         QCOMPARE(first->text(), QString("Message de Velmora Labs"));
         first->trigger();
