@@ -666,13 +666,14 @@ private slots:
             QVERIFY(file.open(QIODevice::ReadOnly));
             script += QString::fromUtf8(file.readAll()).remove(QRegularExpression("--[^\n]*"));
         }
-        script += "INSERT INTO schema_migrations VALUES (1, 0), (2, 0);"
-                  "INSERT INTO devices (id, first_seen, last_seen, version, system, acked) VALUES "
-                  "('DEV-A', 1, 50, '1', 'L', 0), ('DEV-B', 1, 50, '1', 'L', 0);"
-                  "INSERT INTO reports (device, text, email, version, system, received, kind) "
-                  "VALUES ('DEV-A', 'Bonjour', 'ana@exemple.fr', '1', 'L', 10, 'report'), "
-                  "('DEV-B', 'Salut', NULL, '1', 'L', 30, 'report');"
-                  "INSERT INTO maker_messages (device, text, written) VALUES ('DEV-B', 'Merci', 40)";
+        script +=
+            "INSERT INTO schema_migrations VALUES (1, 0), (2, 0);"
+            "INSERT INTO devices (id, first_seen, last_seen, version, system, acked) VALUES "
+            "('DEV-A', 1, 50, '1', 'L', 0), ('DEV-B', 1, 50, '1', 'L', 0);"
+            "INSERT INTO reports (device, text, email, version, system, received, kind) "
+            "VALUES ('DEV-A', 'Bonjour', 'ana@exemple.fr', '1', 'L', 10, 'report'), "
+            "('DEV-B', 'Salut', NULL, '1', 'L', 30, 'report');"
+            "INSERT INTO maker_messages (device, text, written) VALUES ('DEV-B', 'Merci', 40)";
         for (const QString& statement : script.split(';'))
             QVERIFY2(statement.trimmed().isEmpty() || service.sql(statement),
                      qPrintable(statement));
