@@ -3,8 +3,8 @@
 # terminal line (--watch), the panel item with the window hidden, and the window shown. The
 # panel is played by the test helper on a private session bus; every run reads this machine's
 # own /proc and /sys and talks to no server. Each is measured once past its start-up (35 s, so
-# that the thread of the launch's look-up of the service has ended). Prints processor time,
-# wakeups and their ratios to --watch. Usage: bench/bench_panel.sh [SECONDS]
+# that the thread of the launch's look-up of the service has ended). Prints processor time (in
+# all and by thread), wakeups and their ratios to --watch. Usage: bench/bench_panel.sh [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
@@ -32,7 +32,7 @@ for _ in $(seq 50); do grep -q ready "$work/panel.log" && break; sleep 0.1; done
 measure() { # name, then the command
     local name="$1"; shift
     "$build/bench/bench_process" --seconds "$seconds" --settle 3 --warmup 35 -- "$@" > "$work/$name.txt"
-    echo "== $name"; grep -E 'processor time|wakeups|resident' "$work/$name.txt"
+    echo "== $name"; grep -E 'processor time|by thread|wakeups|resident' "$work/$name.txt"
 }
 home true;  measure watch "$build/src/velmoravovir" --watch
 home true;  measure panel "$build/src/velmoravovir-desktop"

@@ -1,8 +1,8 @@
 // Runs a command, lets it start, then measures its steady state: processor time over a window
-// and peak resident memory. Start-up ends at the first line the command prints on stdout, or
-// after --settle seconds when it prints nothing (a window); the window opens --warmup seconds
-// later, once first-use costs (symbol binding, caches) are paid. Wakeups are the times its
-// threads slept and were woken.
+// (in all and by thread) and peak resident memory. Start-up ends at the first line the command
+// prints on stdout, or after --settle seconds when it prints nothing (a window); the window opens
+// --warmup seconds later, once first-use costs (symbol binding, caches) are paid. Wakeups are the
+// times its threads slept and were woken.
 //   bench_process [--seconds 60] [--settle 3] [--warmup 5] -- command args...
 #include <QCoreApplication>
 #include <QDir>
@@ -18,18 +18,36 @@
 
 namespace {
 
-// Processor time of all the process's threads, in seconds, from the scheduler's nanosecond
-// accounting (the tick counters of /proc/PID/stat are too coarse for a mostly idle program).
-double cpuSeconds(qint64 pid)
+// Processor time of each of the process's threads, in seconds, by thread id, from the
+// scheduler's nanosecond accounting (the tick counters of /proc/PID/stat are too coarse for a
+// mostly idle program), with the thread's name.
+struct ThreadTime {
+    QString name;
+    double seconds = 0;
+};
+QMap<QString, ThreadTime> threadTimes(qint64 pid)
 {
     const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    double total = 0;
+    QMap<QString, ThreadTime> byThread;
     for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile f(tasks.filePath(tid + QStringLiteral("/schedstat")));
-        if (f.open(QIODevice::ReadOnly))
-            total += double(f.readAll().split(' ').value(0).toLongLong()) / 1e9;
+        QFile times(tasks.filePath(tid + QStringLiteral("/schedstat")));
+        QFile name(tasks.filePath(tid + QStringLiteral("/comm")));
+        if (times.open(QIODevice::ReadOnly) && name.open(QIODevice::ReadOnly))
+            byThread.insert(tid, {QString::fromUtf8(name.readAll()).trimmed(),
+                                  double(times.readAll().split(' ').value(0).toLongLong()) / 1e9});
     }
-    return total;
+    return byThread;
+}
+
+// The processor time between two readings, by thread name, of the threads alive at the second
+// (one that starts counts from zero).
+QMap<QString, double> timeBetween(const QMap<QString, ThreadTime>& before,
+                                  const QMap<QString, ThreadTime>& after)
+{
+    QMap<QString, double> byName;
+    for (auto it = after.cbegin(); it != after.cend(); ++it)
+        byName[it->name] += it->seconds - before.value(it.key()).seconds;
+    return byName;
 }
 
 // Times each of the process's threads was put to sleep and woken again, by thread: the
@@ -119,7 +137,7 @@ int main(int argc, char** argv)
         p.waitForReadyRead(100);
         p.readAllStandardOutput();
     }
-    const double cpu0 = cpuSeconds(pid);
+    const auto cpu0 = threadTimes(pid);
     const auto wakeups0 = wakeups(pid);
     QElapsedTimer window;
     window.start();
@@ -127,7 +145,7 @@ int main(int argc, char** argv)
         p.waitForReadyRead(200);
         p.readAllStandardOutput();
     }
-    const double cpu1 = cpuSeconds(pid);
+    const QMap<QString, double> cpu = timeBetween(cpu0, threadTimes(pid));
     const auto wakeups1 = wakeups(pid);
     const double wall = double(window.elapsed()) / 1000;
     const long hwm = statusKb(pid, "VmHWM:"), rss = statusKb(pid, "VmRSS:");
@@ -136,8 +154,15 @@ int main(int argc, char** argv)
     if (firstLineMs >= 0)
         std::printf("first line after    : %8.0f ms\n", firstLineMs);
     std::printf("window              : %8.1f s\n", wall);
-    std::printf("processor time      : %8.3f s = %.4f %% of one core\n", cpu1 - cpu0,
-                (cpu1 - cpu0) / wall * 100);
+    double total = 0;
+    QStringList threads;
+    for (auto it = cpu.cbegin(); it != cpu.cend(); ++it) {
+        total += it.value();
+        threads << QStringLiteral("%1 %2 s").arg(it.key()).arg(it.value(), 0, 'f', 6);
+    }
+    std::printf("processor time      : %10.6f s = %.4f %% of one core\n", total,
+                total / wall * 100);
+    std::printf("by thread           : %s\n", qPrintable(threads.join(QStringLiteral(", "))));
     std::printf("wakeups             : %8.2f /s\n",
                 double(wakeupsBetween(wakeups0, wakeups1)) / wall);
     std::printf("resident now / peak : %8.1f / %.1f MB\n", double(rss) / 1024, double(hwm) / 1024);

@@ -245,14 +245,16 @@ private slots:
     }
 
     // Reports the system left of this program's crashes, either of its two programs, go once;
-    // other programs' reports, links, FIFOs and a date from a wrong clock do not.
+    // other programs' and other users' reports, links, FIFOs and a date from a wrong clock do not.
     void systemReports()
     {
         const QString folder = m_dir->filePath("crash");
         const QString uid = QString::number(::getuid());
         const QDateTime t0 = QDateTime::currentDateTimeUtc().addDays(-3);
+        // Longer than what is scanned, which ends in the middle of a character.
         writeFile(folder + "/_usr_bin_velmoravovir." + uid + ".crash",
-                  "ProblemType: Crash\nSignal: 11\nCoreDump: base64\n " + QByteArray(50000, 'A'),
+                  "ProblemType: Crash\nSignal: 11\nCoreDump: base64\n A" +
+                      QString("é").repeated(150000).toUtf8(),
                   t0);
         writeFile(folder + "/_usr_libexec_velmoravovir-desktop." + uid + ".crash",
                   "ProblemType: Crash\nSignal: 6\n", t0.addSecs(30));
@@ -264,6 +266,8 @@ private slots:
                   QDateTime(QDate(2099, 1, 1), QTime(0, 0), Qt::UTC));
         writeFile(folder + "/_usr_bin_other." + uid + ".crash", "Exception: other",
                   t0.addSecs(500));
+        writeFile(folder + "/_usr_bin_velmoravovir." + QString::number(::getuid() + 1) + ".crash",
+                  "Exception: another user's", t0.addSecs(500));
         writeFile(folder + "/VelmoraVovir-2024.diag", "Exception: diag", t0.addSecs(500));
         QVERIFY(QFile::link(folder + "/_usr_bin_other." + uid + ".crash",
                             folder + "/VelmoraVovir-link.ips"));

@@ -359,30 +359,36 @@ private slots:
 
     void socketNamePerUserAndDisplay_data()
     {
-        QTest::addColumn<bool>("privateRuntime");
+        QTest::addColumn<bool>("privateRuntime"); // only its owner may enter it
+        QTest::addColumn<bool>("ours");
         QTest::addColumn<QByteArray>("display");
-        QTest::addColumn<QString>("name"); // {runtime} stands for the runtime folder
+        QTest::addColumn<QString>("name"); // {runtime}: the runtime folder, {uid}: the user's id
         QTest::newRow("X display")
-            << true << QByteArray(":0") << "{runtime}/velmoravovir-_0.socket";
-        QTest::newRow("Wayland") << true << QByteArray("wayland-1")
+            << true << true << QByteArray(":0") << "{runtime}/velmoravovir-_0.socket";
+        QTest::newRow("Wayland") << true << true << QByteArray("wayland-1")
                                  << "{runtime}/velmoravovir-wayland_1.socket";
         QTest::newRow("no display")
-            << true << QByteArray() << "{runtime}/velmoravovir-nodisplay.socket";
+            << true << true << QByteArray() << "{runtime}/velmoravovir-nodisplay.socket";
         QTest::newRow("runtime folder open to others")
-            << false << QByteArray(":1") << "velmoravovir-1000-_1";
+            << false << true << QByteArray(":1") << "velmoravovir-{uid}-_1";
+        QTest::newRow("another user's runtime folder")
+            << true << false << QByteArray(":1") << "velmoravovir-{uid}-_1";
     }
     void socketNamePerUserAndDisplay()
     {
         QFETCH(bool, privateRuntime);
+        QFETCH(bool, ours);
         QFETCH(QByteArray, display);
         QFETCH(QString, name);
         QTemporaryDir runtime;
         QFile::Permissions owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
         QFile::setPermissions(runtime.path(),
                               privateRuntime ? owner : owner | QFile::ReadOther | QFile::ExeOther);
-        const uint uid = privateRuntime ? ::getuid() : 1000;
+        const uint uid = ::getuid() + (ours ? 0 : 1);
         QCOMPARE(SingleInstance::nameFor(QFile::encodeName(runtime.path()), display, uid),
-                 QString(name).replace("{runtime}", runtime.path()));
+                 QString(name)
+                     .replace("{runtime}", runtime.path())
+                     .replace("{uid}", QString::number(uid)));
     }
 
 private:

@@ -82,6 +82,9 @@ private slots:
             << QList<Reading>{start, {300, 900, 2'000'000, 100, 1000}} << 50.0 << 0.0 << 0.0;
         QTest::newRow("busy ticks alone going back")
             << QList<Reading>{start, {150, 1000, 1'000'000, 500'000, 1000}} << 0.0 << 0.0 << 0.0;
+        // The kernel lets iowait, counted idle, go back: more busy ticks than ticks in all.
+        QTest::newRow("idle ticks alone going back")
+            << QList<Reading>{start, {300, 750, 1'000'000, 500'000, 1000}} << 100.0 << 0.0 << 0.0;
         QTest::newRow("no time elapsed")
             << QList<Reading>{start, {300, 900, 1'001'024, 500'000, 0}} << 50.0 << 0.0 << 0.0;
         QTest::newRow("0.2 s is too close, and becomes the baseline")
@@ -228,8 +231,9 @@ private slots:
         QTest::newRow("on battery")
             << "AC: type=Mains, online=0; BAT1: type=Battery, capacity=40, status=Discharging"
             << qint64(40) << false << false << qint64(0);
-        QTest::newRow("full, no mains supply") << "BAT1: type=Battery, capacity=100, status=Full"
-                                               << qint64(100) << false << true << qint64(0);
+        QTest::newRow("full past 100, no mains supply")
+            << "BAT1: type=Battery, capacity=104, status=Full" << qint64(100) << false << true
+            << qint64(0);
         QTest::newRow("capacity from energy")
             << "BAT1: type=Battery, energy_now=30000, energy_full=40000, status=Not charging"
             << qint64(75) << false << true << qint64(0);
@@ -246,9 +250,10 @@ private slots:
             << "BAT0: type=Battery, charge_now=3000000, charge_full=4000000; "
                "BAT1: type=Battery, charge_now=500000, charge_full=2000000"
             << qint64(58) << false << false << qint64(0);
-        QTest::newRow("two, only capacities: their mean")
-            << "BAT0: type=Battery, capacity=90; BAT1: type=Battery, capacity=41" << qint64(66)
-            << false << false << qint64(0);
+        QTest::newRow("two, energy on one only: the mean of capacities")
+            << "BAT0: type=Battery, capacity=90, energy_now=45, energy_full=100; "
+               "BAT1: type=Battery, capacity=41"
+            << qint64(66) << false << false << qint64(0);
         QTest::newRow("only mains")
             << "AC: type=Mains, online=1" << qint64(-1) << false << false << qint64(0);
     }

@@ -233,6 +233,21 @@ private slots:
             QCOMPARE(m_center->pendingMessage->body, QString("Bonjour <b>toi</b>"));
     }
 
+    // An exchange whose asker is gone before it ends calls nothing: a second one, with the same
+    // deadline but a living asker, tells when the first has ended.
+    void anAskerGoneHearsNothing()
+    {
+        m_server->respond("/api/sync.php", {200, {}, "application/json", true});
+        bool heard = false, ended = false;
+        auto asker = std::make_unique<QObject>();
+        ServiceExchange::post("/api/sync.php", {}, 300, asker.get(),
+                              [&heard](auto) { heard = true; });
+        ServiceExchange::post("/api/sync.php", {}, 300, this, [&ended](auto) { ended = true; });
+        asker.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 5000);
+        QVERIFY(!heard);
+    }
+
     void aShownMessageIsNotOfferedAgainAndALaterOneReplacesThePending()
     {
         m_server->respond("/api/sync.php", {200, j("{'mid': 7, 'msg': 'sept'}")});

@@ -43,6 +43,7 @@ private slots:
         row("newer, by number not text", feed(item("1.0.0") + item("1.10.0") + item("1.9.3")),
             "+1.10.0");
         row("equal, missing parts are zero", feed(item("1.0")), "1.0");
+        row("equal, trailing zeros", feed(item("1.0.0.0")), "1.0.0.0");
         row("older", feed(item("0.9.1")), "0.9.1");
         row("many parts", feed(item("1.0.0.0.0.0.0.0.1")), "+1.0.0.0.0.0.0.0.1");
         row("enclosure attributes only",
@@ -55,12 +56,14 @@ private slots:
         row("truncated", R{200, appcast(item("2.0")).left(120)});
         row("no items", feed(""));
         row("unparsable version", feed(item("two")));
-        row("unsafe link only",
+        row("unsafe links only",
             feed("<item><sparkle:shortVersionString>3.0</sparkle:shortVersionString>"
-                 "<link>javascript:alert(1)</link></item>"));
+                 "<link>javascript:alert(1)</link></item><item><sparkle:shortVersionString>3.1"
+                 "</sparkle:shortVersionString><link>file://velmoralabs.example/x</link></item>"));
         row("entity expansion",
             R{200, "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a \"aaaaaaaaaa\">"
-                   "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]><rss>&b;</rss>"});
+                   "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]>" +
+                       appcast("&b;" + item("9.0"))});
         row("deeply nested", R{200, QByteArray(10000, '<').replace('<', "<a>")});
         row("unreachable", R{0, {}});
         row("server error", R{500, appcast(item("9.0"))});
