@@ -251,9 +251,10 @@ private slots:
         const QString folder = m_dir->filePath("crash");
         const QString uid = QString::number(::getuid());
         const QDateTime t0 = QDateTime::currentDateTimeUtc().addDays(-3);
-        // Longer than what is scanned, which ends in the middle of a character.
+        // Longer than what is scanned, which ends in the middle of a character, and with a byte
+        // that is no UTF-8 (a log it quotes): still a report.
         writeFile(folder + "/_usr_bin_velmoravovir." + uid + ".crash",
-                  "ProblemType: Crash\nSignal: 11\nCoreDump: base64\n A" +
+                  "ProblemType: Crash\nSignal: 11\nCoreDump: base64\n \xff" +
                       QString("é").repeated(150000).toUtf8(),
                   t0);
         writeFile(folder + "/_usr_libexec_velmoravovir-desktop." + uid + ".crash",

@@ -310,9 +310,13 @@ private slots:
         raw("sync over 64 KiB", sync + ' ' + head + "65537\r\n\r\n", 413);
         raw("crash over 256 KiB", "POST /api/crash.php " + head + "262145\r\n\r\n", 413);
         raw("a gigabyte", report + ' ' + head + "1073741824\r\n\r\n", 413);
-        // Lengths that contradict each other (a smuggled request) or themselves.
-        raw("two different lengths", sync + ' ' + head + "2\r\nContent-Length: 3\r\n\r\n{}", 400);
-        raw("a negative length", sync + ' ' + head + "-2\r\n\r\n{}", 400);
+        // Two lengths, the way to smuggle a request past a proxy: refused, even when the first is
+        // right.
+        const QByteArray valid = syncBody("DEV-A");
+        raw("two different lengths",
+            sync + ' ' + head + QByteArray::number(valid.size()) +
+                "\r\nContent-Length: " + QByteArray::number(valid.size() + 5) + "\r\n\r\n" + valid,
+            400);
         raw("a head cut byte by byte", sync + ' ' + head + "200000\r\n\r\n", 413, true);
         raw("lines ending in a bare LF",
             QByteArray(sync + ' ' + head + "200000\r\n\r\n").replace("\r\n", "\n"), 413);
