@@ -18,63 +18,48 @@
 
 namespace {
 
-// Processor time of each of the process's threads, in seconds, by thread id, from the
-// scheduler's nanosecond accounting (the tick counters of /proc/PID/stat are too coarse for a
-// mostly idle program), with the thread's name.
-struct ThreadTime {
+// What each of the process's threads has used so far, by thread id, with its name: processor
+// time in seconds, from the scheduler's nanosecond accounting (the tick counters of
+// /proc/PID/stat are too coarse for a mostly idle program), and wakeups, the context switches
+// it gave up the processor for (a mostly idle program wakes once per switch).
+struct ThreadUse {
     QString name;
     double seconds = 0;
+    long long wakeups = 0;
 };
-QMap<QString, ThreadTime> threadTimes(qint64 pid)
+QMap<QString, ThreadUse> threadUse(qint64 pid)
 {
     const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    QMap<QString, ThreadTime> byThread;
+    QMap<QString, ThreadUse> byThread;
     for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile times(tasks.filePath(tid + QStringLiteral("/schedstat")));
         QFile name(tasks.filePath(tid + QStringLiteral("/comm")));
-        if (times.open(QIODevice::ReadOnly) && name.open(QIODevice::ReadOnly))
-            byThread.insert(tid, {QString::fromUtf8(name.readAll()).trimmed(),
-                                  double(times.readAll().split(' ').value(0).toLongLong()) / 1e9});
+        QFile status(tasks.filePath(tid + QStringLiteral("/status")));
+        if (!times.open(QIODevice::ReadOnly) || !name.open(QIODevice::ReadOnly) ||
+            !status.open(QIODevice::ReadOnly))
+            continue;
+        ThreadUse use{QString::fromUtf8(name.readAll()).trimmed(),
+                      double(times.readAll().split(' ').value(0).toLongLong()) / 1e9};
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:"))
+                use.wakeups = line.mid(24).trimmed().toLongLong();
+        byThread.insert(tid, use);
     }
     return byThread;
 }
 
-// The processor time between two readings, by thread name, of the threads alive at the second
-// (one that starts counts from zero).
-QMap<QString, double> timeBetween(const QMap<QString, ThreadTime>& before,
-                                  const QMap<QString, ThreadTime>& after)
+// The use between two readings, by thread name, of the threads alive at the second (one that
+// ends takes its use with it; one that starts counts from zero).
+QMap<QString, ThreadUse> useBetween(const QMap<QString, ThreadUse>& before,
+                                    const QMap<QString, ThreadUse>& after)
 {
-    QMap<QString, double> byName;
-    for (auto it = after.cbegin(); it != after.cend(); ++it)
-        byName[it->name] += it->seconds - before.value(it.key()).seconds;
+    QMap<QString, ThreadUse> byName;
+    for (auto it = after.cbegin(); it != after.cend(); ++it) {
+        ThreadUse& use = byName[it->name];
+        use.seconds += it->seconds - before.value(it.key()).seconds;
+        use.wakeups += it->wakeups - before.value(it.key()).wakeups;
+    }
     return byName;
-}
-
-// Times each of the process's threads was put to sleep and woken again, by thread: the
-// context switches it gave up the processor for (a mostly idle program wakes once per switch).
-QMap<QString, long long> wakeups(qint64 pid)
-{
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    QMap<QString, long long> byThread;
-    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile f(tasks.filePath(tid + QStringLiteral("/status")));
-        if (f.open(QIODevice::ReadOnly))
-            for (const QByteArray& line : f.readAll().split('\n'))
-                if (line.startsWith("voluntary_ctxt_switches:"))
-                    byThread.insert(tid, line.mid(24).trimmed().toLongLong());
-    }
-    return byThread;
-}
-
-// The wakeups between two readings of the threads alive at both (one that ends takes its
-// count with it; one that starts counts from zero).
-long long wakeupsBetween(const QMap<QString, long long>& before,
-                         const QMap<QString, long long>& after)
-{
-    long long total = 0;
-    for (auto it = after.cbegin(); it != after.cend(); ++it)
-        total += it.value() - before.value(it.key(), 0);
-    return total;
 }
 
 long statusKb(qint64 pid, const char* key)
@@ -137,16 +122,14 @@ int main(int argc, char** argv)
         p.waitForReadyRead(100);
         p.readAllStandardOutput();
     }
-    const auto cpu0 = threadTimes(pid);
-    const auto wakeups0 = wakeups(pid);
+    const QMap<QString, ThreadUse> before = threadUse(pid);
     QElapsedTimer window;
     window.start();
     while (window.elapsed() < seconds * 1000LL && p.state() == QProcess::Running) {
         p.waitForReadyRead(200);
         p.readAllStandardOutput();
     }
-    const QMap<QString, double> cpu = timeBetween(cpu0, threadTimes(pid));
-    const auto wakeups1 = wakeups(pid);
+    const QMap<QString, ThreadUse> used = useBetween(before, threadUse(pid));
     const double wall = double(window.elapsed()) / 1000;
     const long hwm = statusKb(pid, "VmHWM:"), rss = statusKb(pid, "VmRSS:");
     ::kill(pid_t(pid), SIGTERM);
@@ -154,17 +137,17 @@ int main(int argc, char** argv)
     if (firstLineMs >= 0)
         std::printf("first line after    : %8.0f ms\n", firstLineMs);
     std::printf("window              : %8.1f s\n", wall);
-    double total = 0;
+    double busy = 0;
+    long long wakeups = 0;
     QStringList threads;
-    for (auto it = cpu.cbegin(); it != cpu.cend(); ++it) {
-        total += it.value();
-        threads << QStringLiteral("%1 %2 s").arg(it.key()).arg(it.value(), 0, 'f', 6);
+    for (auto it = used.cbegin(); it != used.cend(); ++it) {
+        busy += it->seconds;
+        wakeups += it->wakeups;
+        threads << QStringLiteral("%1 %2 s").arg(it.key()).arg(it->seconds, 0, 'f', 6);
     }
-    std::printf("processor time      : %10.6f s = %.4f %% of one core\n", total,
-                total / wall * 100);
+    std::printf("processor time      : %10.6f s = %.4f %% of one core\n", busy, busy / wall * 100);
     std::printf("by thread           : %s\n", qPrintable(threads.join(QStringLiteral(", "))));
-    std::printf("wakeups             : %8.2f /s\n",
-                double(wakeupsBetween(wakeups0, wakeups1)) / wall);
+    std::printf("wakeups             : %8.2f /s\n", double(wakeups) / wall);
     std::printf("resident now / peak : %8.1f / %.1f MB\n", double(rss) / 1024, double(hwm) / 1024);
     return 0;
 }
