@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
@@ -218,8 +219,13 @@ void StatusNotifierItem::setLabel(const QString& label, const QString& guide)
         return;
     m_label = label;
     m_guide = guide;
-    emit XAyatanaNewLabel(m_label, m_guide);
-    emit NewToolTip();
+    // Sent as messages built here rather than emitted: Qt's relay of an exported signal looks
+    // its parameters up again and hands them to the bus thread as variants, at every tick.
+    const QString path = QString::fromLatin1(kItemPath);
+    const QString interface = QStringLiteral("org.kde.StatusNotifierItem");
+    m_bus.send(QDBusMessage::createSignal(path, interface, QStringLiteral("XAyatanaNewLabel"))
+               << m_label << m_guide);
+    m_bus.send(QDBusMessage::createSignal(path, interface, QStringLiteral("NewToolTip")));
 }
 
 void StatusNotifierItem::showText(const QString& text, const QString& guide)
