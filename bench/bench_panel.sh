@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# The application's cost per tick in its three ways of running, side by side in one run: the
-# terminal line (--watch), the panel item with the window hidden, and the window shown. The
-# panel is played by the test helper on a private session bus; every run reads this machine's
-# own /proc and /sys and talks to no server. Each is measured once past its start-up (35 s, so
-# that the thread of the launch's look-up of the service has ended). Prints processor time (in
-# all and by thread), wakeups and their ratios to --watch. Usage: bench/bench_panel.sh [SECONDS]
+# The application's cost per tick in its three ways of running: the terminal line (--watch), the
+# panel item with the window hidden, and the window shown. The three run side by side, each on a
+# private session bus and in a home of its own, so that the machine's changes of speed (large on
+# a virtual machine, and what made runs one after the other disagree) reach all three alike. The
+# panel is played by the test helper; every run reads this machine's own /proc and /sys and talks
+# to no server. Each is measured once past its start-up (35 s, so that the thread of the launch's
+# look-up of the service has ended), in each of ROUNDS rounds. Prints processor time (in all and
+# by thread), wakeups, each round's ratios to --watch and their medians.
+# Usage: bench/bench_panel.sh [SECONDS] [ROUNDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds="${1:-60}"
+seconds="${1:-60}" rounds="${2:-3}"
 build="$(pwd)/build"
 for program in src/velmoravovir src/velmoravovir-desktop tests/panel_host bench/bench_process; do
     [ -x "$build/$program" ] || { echo "build first: scripts/build.sh ($program is missing)" >&2; exit 1; }
@@ -15,33 +18,45 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-cat > "$work/run.sh" <<'RUN'
+# One way of running on its own bus: FOLDER IN_PANEL COMMAND... A home that opens in the mode
+# asked, never asks, talks to nobody.
+cat > "$work/one.sh" <<'ONE'
 set -euo pipefail
-build="$1" seconds="$2" work="$3"
-# One home per run, opening in the mode asked, never asking, talking to nobody.
-home() {
-    rm -rf "$work/home"; mkdir -p "$work/home/.config/VelmoraVovir" "$work/run"; chmod 700 "$work/run"
-    echo "{\"VSOnboarded\": true, \"VSMenuBarMode\": $1, \"VSInterval\": 2}" \
-        > "$work/home/.config/VelmoraVovir/settings.json"
-}
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
-export XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen
+build="$1" seconds="$2" dir="$3" inPanel="$4"; shift 4
+mkdir -p "$dir/home/.config/VelmoraVovir" "$dir/run"; chmod 700 "$dir/run"
+echo "{\"VSOnboarded\": true, \"VSMenuBarMode\": $inPanel, \"VSInterval\": 2}" \
+    > "$dir/home/.config/VelmoraVovir/settings.json"
+export HOME="$dir/home" XDG_CONFIG_HOME="$dir/home/.config" XDG_DATA_HOME="$dir/home/.local/share"
+export XDG_CACHE_HOME="$dir/home/.cache" XDG_RUNTIME_DIR="$dir/run" QT_QPA_PLATFORM=offscreen
 export VELMORA_SERVICE_URL=http://127.0.0.1:9 VELMORA_UPDATE_FEED_URL=http://127.0.0.1:9/a.xml
-"$build/tests/panel_host" > "$work/panel.log" 2>&1 < <(sleep infinity) &
-for _ in $(seq 50); do grep -q ready "$work/panel.log" && break; sleep 0.1; done
-measure() { # name, then the command
-    local name="$1"; shift
-    "$build/bench/bench_process" --seconds "$seconds" --settle 3 --warmup 35 -- "$@" > "$work/$name.txt"
-    echo "== $name"; grep -E 'processor time|by thread|wakeups|resident' "$work/$name.txt"
-}
-home true;  measure watch "$build/src/velmoravovir" --watch
-home true;  measure panel "$build/src/velmoravovir-desktop"
-grep -q registered "$work/panel.log" || { echo "the item never reached the panel" >&2; exit 1; }
-home false; measure window "$build/src/velmoravovir-desktop"
-ratio() { awk -v a="$(awk '/processor time/ { print $4 }' "$work/$1.txt")" \
-              -v b="$(awk '/processor time/ { print $4 }' "$work/watch.txt")" \
-              -v c="$(awk '/wakeups/ { print $3 }' "$work/$1.txt")" \
-              -v n="$1" 'BEGIN { printf "%s: %.2f x --watch in processor time, %.2f wakeups/s\n", n, a / b, c }'; }
-ratio panel; ratio window
-RUN
-dbus-run-session -- bash "$work/run.sh" "$build" "$seconds" "$work"
+"$build/tests/panel_host" > "$dir/panel.log" 2>&1 < <(sleep infinity) &
+for _ in $(seq 50); do grep -q ready "$dir/panel.log" && break; sleep 0.1; done
+"$build/bench/bench_process" --seconds "$seconds" --settle 3 --warmup 35 -- "$@" > "$dir/figures.txt"
+ONE
+
+figure() { awk -v key="$2" '$0 ~ key { print $(key == "wakeups" ? 3 : 4) }' "$1/figures.txt"; }
+for round in $(seq "$rounds"); do
+    r="$work/$round"
+    dbus-run-session -- bash "$work/one.sh" "$build" "$seconds" "$r/watch" true \
+        "$build/src/velmoravovir" --watch & watch=$!
+    dbus-run-session -- bash "$work/one.sh" "$build" "$seconds" "$r/panel" true \
+        "$build/src/velmoravovir-desktop" & panel=$!
+    dbus-run-session -- bash "$work/one.sh" "$build" "$seconds" "$r/window" false \
+        "$build/src/velmoravovir-desktop" & window=$!
+    wait "$watch" && wait "$panel" && wait "$window" || { echo "round $round failed" >&2; exit 1; }
+    grep -q registered "$r/panel/panel.log" || { echo "the item never reached the panel" >&2; exit 1; }
+    echo "== round $round"
+    for name in watch panel window; do
+        echo "-- $name"; grep -E 'processor time|by thread|wakeups|resident' "$r/$name/figures.txt"
+    done
+    for name in panel window; do
+        awk -v n="$name" -v a="$(figure "$r/$name" 'processor time')" \
+            -v b="$(figure "$r/watch" 'processor time')" -v c="$(figure "$r/$name" wakeups)" \
+            'BEGIN { printf "%s: %.2f x --watch in processor time, %.2f wakeups/s\n", n, a / b, c }' |
+            tee -a "$work/ratios.txt"
+    done
+done
+median() { grep "^$1:" "$work/ratios.txt" | awk '{ print $2 }' | sort -n |
+           awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+echo "== median of $rounds rounds"
+echo "panel: $(median panel) x --watch, window: $(median window) x --watch"
