@@ -222,7 +222,7 @@ void StatusNotifierItem::setLabel(const QString& label, const QString& guide)
     // Sent as messages built here rather than emitted: Qt's relay of an exported signal looks
     // its parameters up again and hands them to the bus thread as variants, at every tick.
     const QString path = QString::fromLatin1(kItemPath);
-    const QString interface = QStringLiteral("org.kde.StatusNotifierItem");
+    const QString interface = QString::fromLatin1(kItemInterface);
     m_bus.send(QDBusMessage::createSignal(path, interface, QStringLiteral("XAyatanaNewLabel"))
                << m_label << m_guide);
     m_bus.send(QDBusMessage::createSignal(path, interface, QStringLiteral("NewToolTip")));

@@ -40,6 +40,7 @@ class StatusNotifierItem final : public QObject, public StatusItemBackend, prote
 public:
     static constexpr const char* kWatcherService = "org.kde.StatusNotifierWatcher";
     static constexpr const char* kItemPath = "/StatusNotifierItem";
+    static constexpr const char* kItemInterface = "org.kde.StatusNotifierItem";
     static constexpr const char* kMenuPath = "/MenuBar";
 
     // The item takes a session-bus connection of its own: it registers by object path, as the
@@ -81,6 +82,8 @@ public slots:
     void Scroll(int delta, const QString& orientation);
 
 signals:
+    // Declared for the interface's introspection. The label and the tooltip's news go out as
+    // messages built in setLabel, not through Qt's relay of these.
     void NewTitle();
     void NewIcon();
     void NewAttentionIcon();
