@@ -148,6 +148,10 @@ private slots:
         const QString label = panel.waitFor("label");
         QCOMPARE(label.section('|', 0, 0), QString("23 % · 7,9 Go · ↓12 Ko · ⚡85 %"));
         QVERIFY(label.section('|', 1).size() >= label.section('|', 0, 0).size());
+        // No tooltip news for a host that has never read the tooltip (the label's signal comes
+        // after them).
+        panel.send("tooltip-news");
+        QCOMPARE(panel.waitFor("tooltip-news"), QString("0"));
 
         panel.send("props");
         const QJsonObject props = jsonAfter(panel.waitFor("props"));
@@ -209,6 +213,9 @@ private slots:
             rig.store->setBool(QLatin1String(key), false);
         rig.delegate->refreshVovirUI();
         QCOMPARE(panel.waitFor("label"), QString("|"));
+        // Read once above: the one change since is told.
+        panel.send("tooltip-news");
+        QCOMPARE(panel.waitFor("tooltip-news"), QString("1"));
     }
 
     // GNOME's extension keeps entries by id, reads only their types when the layout changes and

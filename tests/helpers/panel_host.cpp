@@ -48,6 +48,7 @@ class Watcher final : public QObject, protected QDBusContext {
 public:
     QString service; // the item's connection
     QString path;
+    int toolTipNews = 0;
     bool hostRegistered() const { return true; }
     int protocolVersion() const { return 0; }
     QString entry() const { return service.isEmpty() ? QString() : service + path; }
@@ -75,6 +76,7 @@ public slots:
     {
         say("label " + label + "|" + guide);
     }
+    void onToolTip() { ++toolTipNews; }
 
 signals:
     void StatusNotifierItemRegistered(const QString& item);
@@ -200,6 +202,8 @@ public:
             say(QString("gnome-menu %1 layouts:%2").arg(shown).arg(gnome().layoutsRead));
         } else if (command == "gnome-click")
             say(QString("gnome-click ") + (gnome().click(line.section(' ', 1)) ? "ok" : "missing"));
+        else if (command == "tooltip-news")
+            say(QString("tooltip-news %1").arg(m_watcher.toolTipNews));
         else if (command == "drop")
             m_watcher.drop();
         else if (command == "forget")
@@ -373,6 +377,8 @@ int main(int argc, char** argv)
     }
     bus.connect(QString(), "/StatusNotifierItem", "org.kde.StatusNotifierItem", "XAyatanaNewLabel",
                 &watcher, SLOT(onLabel(QString, QString)));
+    bus.connect(QString(), "/StatusNotifierItem", "org.kde.StatusNotifierItem", "NewToolTip",
+                &watcher, SLOT(onToolTip()));
     Host host(watcher);
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QByteArray pending;

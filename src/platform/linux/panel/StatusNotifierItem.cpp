@@ -210,6 +210,7 @@ void StatusNotifierItem::setMenu(QMenu* menu)
 
 SniToolTip StatusNotifierItem::toolTip() const
 {
+    m_toolTipRead = true;
     return {iconName(), {}, title(), m_label};
 }
 
@@ -223,9 +224,16 @@ void StatusNotifierItem::setLabel(const QString& label, const QString& guide)
     // its parameters up again and hands them to the bus thread as variants, at every tick.
     const QString path = QString::fromLatin1(kItemPath);
     const QString interface = QString::fromLatin1(kItemInterface);
+    // The tooltip's news only while some host reads the tooltip: each message wakes the bus
+    // thread, and GNOME's extension, which takes the label from its signal, never reads it. A
+    // host that reads it on this signal (Plasma) keeps it coming; one that reads it later gets
+    // the text of that moment.
+    if (m_toolTipRead) {
+        m_toolTipRead = false;
+        m_bus.send(QDBusMessage::createSignal(path, interface, QStringLiteral("NewToolTip")));
+    }
     m_bus.send(QDBusMessage::createSignal(path, interface, QStringLiteral("XAyatanaNewLabel"))
                << m_label << m_guide);
-    m_bus.send(QDBusMessage::createSignal(path, interface, QStringLiteral("NewToolTip")));
 }
 
 void StatusNotifierItem::showText(const QString& text, const QString& guide)

@@ -110,6 +110,7 @@ private:
     QString m_iconThemePath;
     QString m_label;
     QString m_guide;
+    mutable bool m_toolTipRead = false; // since the last NewToolTip
     bool m_loggedFailure = false;
     bool m_registered = false;
     int m_attempts = 0; // registrations the watcher dropped in a row
