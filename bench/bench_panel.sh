@@ -34,7 +34,8 @@ for _ in $(seq 50); do grep -q ready "$dir/panel.log" && break; sleep 0.1; done
 "$build/bench/bench_process" --seconds "$seconds" --settle 3 --warmup 35 -- "$@" > "$dir/figures.txt"
 ONE
 
-figure() { awk -v key="$2" '$0 ~ key { print $(key == "wakeups" ? 3 : 4) }' "$1/figures.txt"; }
+# The number after the colon of a line of figures: FOLDER KEY.
+figure() { awk -F: -v key="$2" '$1 ~ key { print $2 + 0 }' "$1/figures.txt"; }
 for round in $(seq "$rounds"); do
     r="$work/$round"
     dbus-run-session -- bash "$work/one.sh" "$build" "$seconds" "$r/watch" true \
