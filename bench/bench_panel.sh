@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The application's cost per tick in its three ways of running: the terminal line (--watch), the
-# panel item with the window hidden, and the window shown. The three run side by side, each on a
+# panel item with the window hidden, and the window shown; and, as the panel's floor, the same
+# ticks as --watch in the GUI toolkit's event loop (bench_loop). They run side by side, each on a
 # private session bus and in a home of its own, so that the machine's changes of speed (large on
-# a virtual machine, and what made runs one after the other disagree) reach all three alike. The
+# a virtual machine, and what made runs one after the other disagree) reach them all alike. The
 # panel is played by the test helper; every run reads this machine's own /proc and /sys and talks
 # to no server. Each is measured once past its start-up (35 s, so that the thread of the launch's
 # look-up of the service has ended), in each of ROUNDS rounds. Prints processor time (in all and
@@ -12,7 +13,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}" rounds="${2:-3}"
 build="$(pwd)/build"
-for program in src/velmoravovir src/velmoravovir-desktop tests/panel_host bench/bench_process; do
+for program in src/velmoravovir src/velmoravovir-desktop tests/panel_host bench/bench_process \
+    bench/bench_loop; do
     [ -x "$build/$program" ] || { echo "build first: scripts/build.sh ($program is missing)" >&2; exit 1; }
 done
 work=$(mktemp -d)
@@ -44,13 +46,16 @@ for round in $(seq "$rounds"); do
         "$build/src/velmoravovir-desktop" & panel=$!
     dbus-run-session -- bash "$work/one.sh" "$build" "$seconds" "$r/window" false \
         "$build/src/velmoravovir-desktop" & window=$!
-    wait "$watch" && wait "$panel" && wait "$window" || { echo "round $round failed" >&2; exit 1; }
+    dbus-run-session -- bash "$work/one.sh" "$build" "$seconds" "$r/loop" true \
+        "$build/bench/bench_loop" & loop=$!
+    wait "$watch" && wait "$panel" && wait "$window" && wait "$loop" ||
+        { echo "round $round failed" >&2; exit 1; }
     grep -q registered "$r/panel/panel.log" || { echo "the item never reached the panel" >&2; exit 1; }
     echo "== round $round"
-    for name in watch panel window; do
+    for name in watch panel window loop; do
         echo "-- $name"; grep -E 'processor time|by thread|wakeups|resident' "$r/$name/figures.txt"
     done
-    for name in panel window; do
+    for name in panel window loop; do
         awk -v n="$name" -v a="$(figure "$r/$name" 'processor time')" \
             -v b="$(figure "$r/watch" 'processor time')" -v c="$(figure "$r/$name" wakeups)" \
             'BEGIN { printf "%s: %.2f x --watch in processor time, %.2f wakeups/s\n", n, a / b, c }' |
@@ -60,4 +65,5 @@ done
 median() { grep "^$1:" "$work/ratios.txt" | awk '{ print $2 }' | sort -n |
            awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 echo "== median of $rounds rounds"
-echo "panel: $(median panel) x --watch, window: $(median window) x --watch"
+echo "panel: $(median panel) x --watch, window: $(median window) x --watch," \
+    "toolkit's loop alone: $(median loop) x --watch"
