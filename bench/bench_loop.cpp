@@ -1,22 +1,15 @@
-// The floor under the panel mode: the engine's ticks and the live line, as --watch does them,
-// but in the GUI toolkit's event loop (QApplication), with no item, window or bus. Measured
-// beside --watch by bench_panel.sh, it tells what the toolkit alone costs per tick.
+// The floor under the panel mode: --watch itself (the terminal mode, its ticks and its line), run
+// in the GUI toolkit's event loop (QApplication), with no item, window or bus. Measured beside
+// --watch by bench_panel.sh, it tells what the toolkit alone costs per tick.
+#include "app/terminal/TerminalMode.h"
 #include "engine/VovirEngine.h"
-#include "format/VovirFormat.h"
 
 #include <QApplication>
-
-#include <cstdio>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("VelmoraVovir"));
-    VovirEngine& engine = VovirEngine::shared();
-    engine.onUpdate = [](const VovirSnapshot& snapshot) {
-        std::puts(VovirFormat::menuBarText(snapshot).value_or(QString()).toUtf8().constData());
-        std::fflush(stdout);
-    };
-    engine.start();
-    return app.exec();
+    TerminalMode terminal(VovirEngine::shared(), TerminalMode::Repeat::Watch, false);
+    return terminal.run();
 }
