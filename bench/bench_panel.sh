@@ -38,18 +38,17 @@ ONE
 
 # The number after the colon of a line of figures: FOLDER KEY.
 figure() { awk -F: -v key="$2" '$1 ~ key { print $2 + 0 }' "$1/figures.txt"; }
+# The runs of a round: NAME IN_PANEL PROGRAM [ARGUMENT], the program in the build folder.
+runs=("watch true src/velmoravovir --watch" "panel true src/velmoravovir-desktop"
+      "window false src/velmoravovir-desktop" "loop true bench/bench_loop")
 for round in $(seq "$rounds"); do
-    r="$work/$round"
-    dbus-run-session -- bash "$work/one.sh" "$build" "$seconds" "$r/watch" true \
-        "$build/src/velmoravovir" --watch & watch=$!
-    dbus-run-session -- bash "$work/one.sh" "$build" "$seconds" "$r/panel" true \
-        "$build/src/velmoravovir-desktop" & panel=$!
-    dbus-run-session -- bash "$work/one.sh" "$build" "$seconds" "$r/window" false \
-        "$build/src/velmoravovir-desktop" & window=$!
-    dbus-run-session -- bash "$work/one.sh" "$build" "$seconds" "$r/loop" true \
-        "$build/bench/bench_loop" & loop=$!
-    wait "$watch" && wait "$panel" && wait "$window" && wait "$loop" ||
-        { echo "round $round failed" >&2; exit 1; }
+    r="$work/$round" pids=()
+    for run in "${runs[@]}"; do
+        read -r name inPanel program arguments <<< "$run"
+        dbus-run-session -- bash "$work/one.sh" "$build" "$seconds" "$r/$name" "$inPanel" \
+            "$build/$program" $arguments & pids+=($!)
+    done
+    for pid in "${pids[@]}"; do wait "$pid" || { echo "round $round failed" >&2; exit 1; }; done
     grep -q registered "$r/panel/panel.log" || { echo "the item never reached the panel" >&2; exit 1; }
     echo "== round $round"
     for name in watch panel window loop; do
