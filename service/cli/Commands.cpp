@@ -9,6 +9,7 @@
 #include "console/Notifier.h"
 #include "http/RequestGuard.h"
 #include "http/ServiceRoutes.h"
+#include "http/TrustedProxies.h"
 #include "store/Store.h"
 #include "store/StorePool.h"
 
@@ -34,8 +35,9 @@ namespace {
 
 const char* const kUsage =
     "usage: velmora-service serve [--listen ADDRESS:PORT] [--database URL]\n"
-    "           [--console-listen ADDRESS:PORT] [--console-behind-tls] [--notify-url URL]\n"
-    "       velmora-service backup FILE [--database URL]\n"
+    "           [--console-listen ADDRESS:PORT] [--console-behind-tls] [--console-origin URL]\n"
+    "           [--trusted-proxies ADDRESSES] [--notify-url URL]\n"
+    "       velmora-service backup FILE|- [--database URL]\n"
     "       velmora-service devices [--json] [--database URL]\n"
     "       velmora-service conversation DEVICE [--json] [--database URL]\n"
     "       velmora-service reply DEVICE TEXT [--database URL]\n"
@@ -50,10 +52,12 @@ const char* const kUsage =
     "     postgresql://user@host[:port]/dbname[?sslmode=verify-full&...]\n"
     "Every command also takes --config FILE (default: /etc/velmora-service/velmora-service.conf\n"
     "when it exists, or VELMORA_SERVICE_CONFIG): listen, database, database-password-file,\n"
-    "console-listen, console-behind-tls, notify-url; options given here win.\n"
+    "console-listen, console-behind-tls, console-origin, trusted-proxies, notify-url; options\n"
+    "given here win.\n"
     "The console (default 127.0.0.1:8081) is the maker's web inbox; reach it through an SSH\n"
     "tunnel or a reverse proxy with TLS, never on the public address. --notify-url: an HTTPS\n"
-    "address (or HTTP on loopback) told of new reports and crash groups.\n";
+    "address (or HTTP on loopback) told of new reports and crash groups. --trusted-proxies:\n"
+    "the reverse proxies (addresses or ADDRESS/BITS) whose X-Forwarded-For names the client.\n";
 
 int usage(const QString& message)
 {
@@ -92,21 +96,42 @@ QString urlOf(const QTcpServer& server)
     return QStringLiteral("http://%1:%2").arg(host).arg(server.serverPort());
 }
 
+// A setting's value and what to call it in an error: the option, or the file's key and line.
+struct Setting {
+    QString value;
+    QString name;
+};
+
 struct ServeOptions {
-    QString listen;
-    QString consoleListen;
+    Setting listen;
+    Setting consoleListen;
     bool consoleBehindTls = false;
-    QString notifyUrl;
+    Setting consoleOrigin;
+    Setting trustedProxies;
+    Setting notifyUrl;
 };
 
 int serve(Store& store, const ServeOptions& options)
 {
-    const auto address = parseAddress(options.listen);
+    const auto address = parseAddress(options.listen.value);
     if (!address)
-        return usage(QStringLiteral("--listen takes ADDRESS:PORT, e.g. 127.0.0.1:8080"));
-    const auto consoleAddress = parseAddress(options.consoleListen);
+        return usage(options.listen.name + QStringLiteral(" takes ADDRESS:PORT, e.g. 127.0.0.1:8080"));
+    const auto consoleAddress = parseAddress(options.consoleListen.value);
     if (!consoleAddress)
-        return usage(QStringLiteral("--console-listen takes ADDRESS:PORT, e.g. 127.0.0.1:8081"));
+        return usage(options.consoleListen.name +
+                     QStringLiteral(" takes ADDRESS:PORT, e.g. 127.0.0.1:8081"));
+    QString error;
+    const std::optional<TrustedProxies> proxies =
+        TrustedProxies::parse(options.trustedProxies.value, &error);
+    if (!proxies)
+        return usage(options.trustedProxies.name + QStringLiteral(": ") + error);
+    const QUrl origin = QUrl(options.consoleOrigin.value).adjusted(QUrl::StripTrailingSlash);
+    if (!options.consoleOrigin.value.isEmpty() &&
+        (!origin.isValid() || origin.host().isEmpty() || !origin.path().isEmpty() ||
+         (origin.scheme() != QLatin1String("https") && origin.scheme() != QLatin1String("http"))))
+        return usage(options.consoleOrigin.name +
+                     QStringLiteral(" takes the console's address as a browser shows it, "
+                                    "e.g. https://console.example.org"));
     if (consoleAddress->second != 0 && consoleAddress->second == address->second)
         return usage(QStringLiteral("the console needs a port of its own, not the public one"));
     if (!consoleAddress->first.isLoopback())
@@ -114,29 +139,32 @@ int serve(Store& store, const ServeOptions& options)
                    "behind a firewall and a reverse proxy with TLS\n",
                    stderr);
     std::unique_ptr<Notifier> notifier;
-    if (!options.notifyUrl.isEmpty()) {
-        const QUrl url(options.notifyUrl);
+    if (!options.notifyUrl.value.isEmpty()) {
+        const QUrl url(options.notifyUrl.value);
         if (const auto problem = Notifier::problemWith(url))
-            return usage(*problem);
+            return usage(options.notifyUrl.name + QStringLiteral(": ") + *problem);
         notifier = std::make_unique<Notifier>(url);
     }
     StorePool stores(store.url(), store.password(), store.isPostgres());
     QHttpServer server;
-    ServiceRoutes routes(server, stores, notifier.get());
+    ServiceRoutes routes(server, stores, notifier.get(), *proxies);
     auto* guard = new RequestGuard(&ServiceRoutes::bodyLimit, &server);
     if (!guard->listen(address->first, address->second))
         return failure(
-            QStringLiteral("cannot listen on %1: %2").arg(options.listen, guard->errorString()));
+            QStringLiteral("cannot listen on %1: %2").arg(options.listen.value, guard->errorString()));
     server.bind(guard);
     // The console's own server: its requests never share a socket or a limit with the
     // public ones.
     QHttpServer consoleServer;
-    ConsoleRoutes console(consoleServer, stores, options.consoleBehindTls);
+    ConsoleRoutes console(consoleServer, stores,
+                          {options.consoleBehindTls,
+                           origin.isEmpty() ? QString() : origin.toString(QUrl::FullyEncoded),
+                           *proxies});
     auto* consoleGuard = new RequestGuard([](const QByteArray&) { return std::nullopt; },
                                           &consoleServer, ConsoleRoutes::kMaxBodyBytes);
     if (!consoleGuard->listen(consoleAddress->first, consoleAddress->second))
         return failure(QStringLiteral("cannot listen on %1 for the console: %2")
-                           .arg(options.consoleListen, consoleGuard->errorString()));
+                           .arg(options.consoleListen.value, consoleGuard->errorString()));
     consoleServer.bind(consoleGuard);
     out(QStringLiteral("velmora-service: listening on %1\nvelmora-service: console on %2\n")
             .arg(urlOf(*guard), urlOf(*consoleGuard)));
@@ -194,9 +222,13 @@ int runCommand(const QStringList& arguments)
     const QCommandLineOption consoleBehindTls(QStringLiteral("console-behind-tls"));
     const QCommandLineOption notifyUrl(QStringLiteral("notify-url"), QString(),
                                        QStringLiteral("url"));
+    const QCommandLineOption consoleOrigin(QStringLiteral("console-origin"), QString(),
+                                           QStringLiteral("url"));
+    const QCommandLineOption trustedProxies(QStringLiteral("trusted-proxies"), QString(),
+                                            QStringLiteral("addresses"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
-    parser.addOptions(
-        {listen, database, configFile, json, consoleListen, consoleBehindTls, notifyUrl, help});
+    parser.addOptions({listen, database, configFile, json, consoleListen, consoleBehindTls,
+                       consoleOrigin, trustedProxies, notifyUrl, help});
     if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (parser.isSet(help)) {
@@ -255,16 +287,19 @@ int runCommand(const QStringList& arguments)
             return failure(store->lastError());
         auto pick = [&](const QCommandLineOption& option, const QString& configured,
                         const QString& fallback) {
-            return parser.isSet(option)    ? parser.value(option)
-                   : !configured.isEmpty() ? configured
-                                           : fallback;
+            const QString name = option.names().constFirst();
+            if (parser.isSet(option))
+                return Setting{parser.value(option), QStringLiteral("--") + name};
+            if (!configured.isEmpty())
+                return Setting{configured, config->where(name)};
+            return Setting{fallback, QStringLiteral("--") + name};
         };
-        const QString tls = config->consoleBehindTls.toLower();
         return serve(*store,
                      {pick(listen, config->listen, QStringLiteral("127.0.0.1:8080")),
                       pick(consoleListen, config->consoleListen, QStringLiteral("127.0.0.1:8081")),
-                      parser.isSet(consoleBehindTls) || tls == QLatin1String("yes") ||
-                          tls == QLatin1String("true"),
+                      parser.isSet(consoleBehindTls) || config->consoleBehindTls,
+                      pick(consoleOrigin, config->consoleOrigin, QString()),
+                      pick(trustedProxies, config->trustedProxies, QString()),
                       pick(notifyUrl, config->notifyUrl, QString())});
     }
     if (command == QLatin1String("console-user"))

@@ -82,21 +82,21 @@ int ConsoleUsers::run(Store& store, const QStringList& words)
     if (words.size() != 3 || !actions.contains(action) || !valid.match(name).hasMatch())
         return failure(QStringLiteral("console-user takes add, password or remove and a NAME of "
                                       "1 to 64 letters, digits, '.', '_' or '-'; or list"));
-    const auto hash = store.consoleUserHash(name);
-    if (!hash)
+    const auto account = store.consoleAccount(name);
+    if (!account)
         return failure(store.lastError());
     if (action == QLatin1String("add")) {
-        if (!hash->isEmpty())
+        if (!account->hash.isEmpty())
             return failure(
                 QStringLiteral("%1 exists already: use console-user password %1").arg(name));
         return setPassword(store, name, false);
     }
-    if (hash->isEmpty())
+    if (account->hash.isEmpty())
         return failure(QStringLiteral("no console account %1").arg(name));
     if (action == QLatin1String("password"))
         return setPassword(store, name, true);
     if (!store.removeConsoleUser(name))
         return failure(store.lastError());
-    out(QStringLiteral("%1 removed; its sessions end at their next request\n").arg(name));
+    out(QStringLiteral("%1 removed; its sessions have ended\n").arg(name));
     return 0;
 }

@@ -181,10 +181,11 @@ int retract(Store& store, const QString& messageId)
         out(QStringLiteral("message %1 taken back\n").arg(id));
         return 0;
     case Store::Retraction::Unknown:
-        return failure(QStringLiteral("no message %1 still queued or offered").arg(id));
-    case Store::Retraction::AlreadyRead:
-        return failure(
-            QStringLiteral("message %1 was already read on its device, or taken back").arg(id));
+        return failure(QStringLiteral("no message %1").arg(id));
+    case Store::Retraction::AlreadyOffered:
+        return failure(QStringLiteral("message %1 was already delivered to its device, or taken "
+                                      "back: it can no longer be taken back")
+                           .arg(id));
     case Store::Retraction::Failed:
         break;
     }

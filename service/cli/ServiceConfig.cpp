@@ -3,10 +3,32 @@
 #include <QFile>
 #include <QStringList>
 
+namespace {
+
+// The usual spellings of a yes or a no; nothing for anything else.
+std::optional<bool> yesOrNo(const QString& value)
+{
+    static const QStringList yes{"yes", "true", "on", "1", "oui"}, no{"no", "false", "off", "0",
+                                                                       "non"};
+    if (yes.contains(value.toLower()))
+        return true;
+    if (no.contains(value.toLower()))
+        return false;
+    return std::nullopt;
+}
+
+} // namespace
+
+QString ServiceConfig::where(const QString& key) const
+{
+    return QStringLiteral("%1, line %2: %3").arg(m_path).arg(m_lines.value(key)).arg(key);
+}
+
 std::optional<ServiceConfig> ServiceConfig::read(const QString& path, bool explicitlyGiven,
                                                  QString* error)
 {
     ServiceConfig config;
+    config.m_path = path;
     QFile file(path);
     if (!file.exists() && !explicitlyGiven)
         return config;
@@ -18,11 +40,14 @@ std::optional<ServiceConfig> ServiceConfig::read(const QString& path, bool expli
                                                         : file.errorString());
         return std::nullopt;
     }
+    QString consoleBehindTls;
     const QHash<QString, QString*> keys{{"listen", &config.listen},
                                         {"database", &config.database},
                                         {"database-password-file", &config.databasePasswordFile},
                                         {"console-listen", &config.consoleListen},
-                                        {"console-behind-tls", &config.consoleBehindTls},
+                                        {"console-behind-tls", &consoleBehindTls},
+                                        {"console-origin", &config.consoleOrigin},
+                                        {"trusted-proxies", &config.trustedProxies},
                                         {"notify-url", &config.notifyUrl}};
     int number = 0;
     for (const QString& raw : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
@@ -33,14 +58,25 @@ std::optional<ServiceConfig> ServiceConfig::read(const QString& path, bool expli
         const qsizetype equals = line.indexOf(QLatin1Char('='));
         const QString key = line.left(equals).trimmed();
         if (equals < 0 || !keys.contains(key)) {
-            *error =
-                QStringLiteral("%1, line %2: expected one of %3 = VALUE")
-                    .arg(path)
-                    .arg(number)
-                    .arg(QStringList(keys.keyBegin(), keys.keyEnd()).join(QStringLiteral(", ")));
+            QStringList names(keys.keyBegin(), keys.keyEnd());
+            names.sort();
+            *error = QStringLiteral("%1, line %2: expected one of %3 = VALUE")
+                         .arg(path)
+                         .arg(number)
+                         .arg(names.join(QStringLiteral(", ")));
             return std::nullopt;
         }
         *keys.value(key) = line.mid(equals + 1).trimmed();
+        config.m_lines.insert(key, number);
+    }
+    if (!consoleBehindTls.isEmpty()) {
+        const std::optional<bool> behindTls = yesOrNo(consoleBehindTls);
+        if (!behindTls) {
+            *error = QStringLiteral("%1 takes yes or no, not \"%2\"")
+                         .arg(config.where(QStringLiteral("console-behind-tls")), consoleBehindTls);
+            return std::nullopt;
+        }
+        config.consoleBehindTls = *behindTls;
     }
     return config;
 }

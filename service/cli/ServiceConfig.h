@@ -14,11 +14,20 @@ struct ServiceConfig {
     QString database;             // sqlite:PATH or postgresql://…
     QString databasePasswordFile; // PostgreSQL's password, kept out of the process list
     QString consoleListen;        // the maker's console: ADDRESS:PORT
-    QString consoleBehindTls;     // "yes": the console is reached over HTTPS only
+    bool consoleBehindTls = false; // the console is reached over HTTPS only
+    QString consoleOrigin;        // the console's public address, behind a reverse proxy
+    QString trustedProxies;       // addresses whose X-Forwarded-For is believed
     QString notifyUrl;            // where new reports and crash groups are told
+
+    // Where a key's value was read ("FILE, line N: key"), for errors about that value.
+    QString where(const QString& key) const;
 
     // The file at path; an absent default file is an empty configuration, anything else
     // unreadable or malformed is an error (said in *error).
     static std::optional<ServiceConfig> read(const QString& path, bool explicitlyGiven,
                                              QString* error);
+
+private:
+    QString m_path;
+    QHash<QString, int> m_lines;
 };

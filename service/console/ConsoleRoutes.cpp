@@ -3,10 +3,13 @@
 #include "Passwords.h"
 #include "store/Store.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QHttpServerResponse>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPointer>
+#include <QTcpSocket>
 #include <QUrlQuery>
 
 namespace {
@@ -49,25 +52,37 @@ StoreCall::Answer refusal(const QString& message, Status status)
 }
 
 const QString kSignedOut = QStringLiteral("Session terminée : reconnectez-vous.");
+const QString kWrongPassword = QStringLiteral("Nom ou mot de passe incorrect.");
 const StoreCall::Answer kForeign = refusal(
     QStringLiteral("Requête refusée : elle ne vient pas de la console."), Status::Forbidden);
 
-// What a form or a link on another site cannot produce: a JSON body, and this console's origin
-// when the browser names one.
-bool fromThisConsole(const QHttpServerRequest& request)
+const StoreCall::Answer kUnreadable =
+    refusal(QStringLiteral("Requête illisible."), Status::BadRequest);
+// PostgreSQL cannot keep U+0000 in a text, and no name, id or answer has one.
+const StoreCall::Answer kNul = refusal(
+    QStringLiteral("Requête refusée : elle contient un caractère nul."), Status::BadRequest);
+
+bool hasNul(const QJsonValue& value)
 {
-    const QByteArray origin = request.value("Origin");
-    const QByteArray host = request.value("Host");
-    const bool sameOrigin =
-        origin.isEmpty() || origin == "http://" + host || origin == "https://" + host;
-    return sameOrigin && request.value("Content-Type").startsWith("application/json");
+    if (value.isString())
+        return value.toString().contains(QChar(u'\0'));
+    if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        for (auto it = object.begin(); it != object.end(); ++it)
+            if (it.key().contains(QChar(u'\0')) || hasNul(it.value()))
+                return true;
+    }
+    if (value.isArray())
+        for (const QJsonValue item : value.toArray())
+            if (hasNul(item))
+                return true;
+    return false;
 }
 
-// A change the session's own page made: from this console, with the session's CSRF token.
-bool provedBy(const QHttpServerRequest& request, const ConsoleSessions::Session& session)
+// Kept in the database as a hash: what the database holds cannot be used as a cookie.
+QByteArray tokenHash(const QByteArray& token)
 {
-    return fromThisConsole(request) &&
-           Passwords::sameToken(request.value(kCsrfHeader), session.csrf);
+    return QCryptographicHash::hash(token, QCryptographicHash::Sha256).toHex();
 }
 
 QByteArray sessionToken(const QHttpServerRequest& request)
@@ -194,8 +209,8 @@ std::optional<StoreCall::Answer> crashGroup(Store& store, const QString& signatu
 
 } // namespace
 
-ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, bool behindTls)
-    : m_stores(stores), m_behindTls(behindTls)
+ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, Options options)
+    : m_stores(stores), m_options(std::move(options))
 {
     using Method = QHttpServerRequest::Method;
     auto file = [&](const char* path, const char* resource, const char* type) {
@@ -213,28 +228,26 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, bool behind
     server.route("/api/logout", Method::Post,
                  [this](const Request& request, Responder&& r) { logout(request, std::move(r)); });
     server.route("/api/session", Method::Get, [this](const Request& request, Responder&& r) {
-        const ConsoleSessions::Session* signedIn = session(request);
-        const QByteArray csrf = signedIn ? signedIn->csrf : QByteArray();
-        read(request, std::move(r), [csrf](Store&, const QString& user) {
-            return Answer{{{QStringLiteral("user"), user},
-                           {QStringLiteral("csrf"), QString::fromLatin1(csrf)}}};
+        read(request, std::move(r), [](Store&, const Session& session) {
+            return Answer{{{QStringLiteral("user"), session.name},
+                           {QStringLiteral("csrf"), QString::fromLatin1(session.csrf)}}};
         });
     });
     server.route("/api/inbox", Method::Get, [this](const Request& request, Responder&& r) {
         const QString search = queryValue(request, QStringLiteral("q")).left(200).trimmed();
         const int offset =
             qBound(0, queryValue(request, QStringLiteral("offset")).toInt(), 1000000);
-        read(request, std::move(r), [search, offset](Store& store, const QString&) {
+        read(request, std::move(r), [search, offset](Store& store, const Session&) {
             return inbox(store, search, offset);
         });
     });
     server.route("/api/conversation", Method::Get, [this](const Request& request, Responder&& r) {
         const QString device = queryValue(request, QStringLiteral("device"));
         read(request, std::move(r),
-             [device](Store& store, const QString&) { return conversation(store, device); });
+             [device](Store& store, const Session&) { return conversation(store, device); });
     });
     server.route("/api/crashes", Method::Get, [this](const Request& request, Responder&& r) {
-        read(request, std::move(r), [](Store& store, const QString&) -> std::optional<Answer> {
+        read(request, std::move(r), [](Store& store, const Session&) -> std::optional<Answer> {
             const auto groups = store.crashGroups();
             if (!groups)
                 return std::nullopt;
@@ -247,11 +260,11 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, bool behind
     server.route("/api/crash", Method::Get, [this](const Request& request, Responder&& r) {
         const QString signature = queryValue(request, QStringLiteral("signature"));
         read(request, std::move(r),
-             [signature](Store& store, const QString&) { return crashGroup(store, signature); });
+             [signature](Store& store, const Session&) { return crashGroup(store, signature); });
     });
     server.route("/api/reply", Method::Post, [this](const Request& request, Responder&& r) {
         change(request, std::move(r),
-               [](Store& store, const QString& user,
+               [](Store& store, const Session& session,
                   const QJsonObject& body) -> std::optional<Answer> {
                    const QString device = body.value(QStringLiteral("device")).toString();
                    const QString text = body.value(QStringLiteral("text")).toString();
@@ -259,7 +272,7 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, bool behind
                        return refusal(*problem, Status::BadRequest);
                    if (!store.deviceExists(device))
                        return refusal(QStringLiteral("Appareil inconnu."), Status::NotFound);
-                   const auto id = store.addMakerMessage(device, text, user);
+                   const auto id = store.addMakerMessage(device, text, session.name);
                    if (!id)
                        return std::nullopt;
                    return Answer{{{QStringLiteral("id"), *id}}};
@@ -267,12 +280,12 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, bool behind
     });
     server.route("/api/retract", Method::Post, [this](const Request& request, Responder&& r) {
         change(request, std::move(r),
-               [](Store& store, const QString&, const QJsonObject& body) -> std::optional<Answer> {
+               [](Store& store, const Session&, const QJsonObject& body) -> std::optional<Answer> {
                    switch (store.retract(body.value(QStringLiteral("id")).toInteger())) {
                    case Store::Retraction::Done:
                        return Answer{};
-                   case Store::Retraction::AlreadyRead:
-                       return refusal(QStringLiteral("L'appareil a déjà reçu cette réponse : "
+                   case Store::Retraction::AlreadyOffered:
+                       return refusal(QStringLiteral("Réponse déjà transmise à l'appareil : "
                                                      "elle ne peut plus être retirée."),
                                       Status::Conflict);
                    case Store::Retraction::Unknown:
@@ -285,7 +298,7 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, bool behind
     });
     server.route("/api/handled", Method::Post, [this](const Request& request, Responder&& r) {
         change(request, std::move(r),
-               [](Store& store, const QString&, const QJsonObject& body) -> std::optional<Answer> {
+               [](Store& store, const Session&, const QJsonObject& body) -> std::optional<Answer> {
                    const QString device = body.value(QStringLiteral("device")).toString();
                    if (!store.deviceExists(device))
                        return refusal(QStringLiteral("Appareil inconnu."), Status::NotFound);
@@ -309,58 +322,72 @@ void ConsoleRoutes::page(const QString& file, const QByteArray& type, Responder&
     write(responder, type, *found, Status::Ok);
 }
 
-const ConsoleSessions::Session* ConsoleRoutes::session(const Request& request)
+bool ConsoleRoutes::fromThisConsole(const Request& request) const
 {
-    return m_sessions.find(sessionToken(request));
+    // What a form or a link on another site cannot produce: a JSON body, and this console's
+    // origin when the browser names one.
+    const QByteArray origin = request.value("Origin");
+    bool sameOrigin = origin.isEmpty();
+    if (!sameOrigin && !m_options.origin.isEmpty()) {
+        sameOrigin = origin == m_options.origin.toUtf8();
+    } else if (!sameOrigin) {
+        const QByteArray host = request.value("Host");
+        sameOrigin = origin == "http://" + host || origin == "https://" + host;
+    }
+    return sameOrigin && request.value("Content-Type").startsWith("application/json");
 }
 
 QByteArray ConsoleRoutes::cookie(const QByteArray& token, bool ending) const
 {
     return QByteArray(kCookieName) + '=' + token + "; Path=/; HttpOnly; SameSite=Strict" +
-           (ending ? "; Max-Age=0" : "") + (m_behindTls ? "; Secure" : "");
+           (ending ? "; Max-Age=0" : "") + (m_options.behindTls ? "; Secure" : "");
 }
 
 void ConsoleRoutes::read(const Request& request, Responder&& responder, Work work)
 {
-    const ConsoleSessions::Session* signedIn = session(request);
-    if (!signedIn)
-        return writeJson(responder, refusal(kSignedOut, Status::Unauthorized));
-    withAccount(signedIn->user, std::move(responder), std::move(work));
+    if (request.query().toString(QUrl::FullyDecoded).contains(QChar(u'\0')))
+        return writeJson(responder, kNul);
+    withSession(request, std::move(responder), std::nullopt, std::move(work));
 }
 
 void ConsoleRoutes::change(
     const Request& request, Responder&& responder,
-    std::function<std::optional<Answer>(Store&, const QString&, const QJsonObject&)> work)
+    std::function<std::optional<Answer>(Store&, const Session&, const QJsonObject&)> work)
 {
-    const ConsoleSessions::Session* signedIn = session(request);
-    if (!signedIn)
-        return writeJson(responder, refusal(kSignedOut, Status::Unauthorized));
     // A page elsewhere can make the browser send the cookie (a form, an image), but can neither
     // read the token nor set a header on such a request.
-    if (!provedBy(request, *signedIn))
+    if (!fromThisConsole(request))
         return writeJson(responder, kForeign);
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(request.body(), &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
-        return writeJson(responder,
-                         refusal(QStringLiteral("Requête illisible."), Status::BadRequest));
-    withAccount(signedIn->user, std::move(responder),
+        return writeJson(responder, kUnreadable);
+    if (hasNul(document.object()))
+        return writeJson(responder, kNul);
+    withSession(request, std::move(responder), request.value(kCsrfHeader),
                 [work = std::move(work), body = document.object()](
-                    Store& store, const QString& user) { return work(store, user, body); });
+                    Store& store, const Session& session) { return work(store, session, body); });
 }
 
-void ConsoleRoutes::withAccount(const QString& user, Responder&& responder, Work work)
+void ConsoleRoutes::withSession(const Request& request, Responder&& responder,
+                                std::optional<QByteArray> proof, Work work)
 {
+    const QByteArray token = sessionToken(request);
+    if (token.isEmpty())
+        return writeJson(responder, refusal(kSignedOut, Status::Unauthorized));
     StoreCall::run(
         m_stores, std::move(responder),
         [](Responder& r, const Answer& answer) { writeJson(r, answer); },
-        [user, work = std::move(work)](Store& store) -> std::optional<Answer> {
-            const auto hash = store.consoleUserHash(user);
-            if (!hash)
+        [hash = tokenHash(token), proof, work = std::move(work)](
+            Store& store) -> std::optional<Answer> {
+            const auto session = store.consoleSession(hash, kSessions);
+            if (!session)
                 return std::nullopt;
-            if (hash->isEmpty()) // the account was removed meanwhile
+            if (session->name.isEmpty())
                 return refusal(kSignedOut, Status::Unauthorized);
-            std::optional<Answer> answer = work(store, user);
+            if (proof && !Passwords::sameToken(*proof, session->csrf))
+                return kForeign;
+            std::optional<Answer> answer = work(store, *session);
             if (!answer || answer->status != Status::Ok)
                 return answer;
             // What waits, shown on every page.
@@ -378,47 +405,109 @@ void ConsoleRoutes::login(const Request& request, Responder&& responder)
     if (!fromThisConsole(request))
         return writeJson(responder, kForeign);
     const QJsonObject body = QJsonDocument::fromJson(request.body()).object();
+    if (hasNul(body))
+        return writeJson(responder, kNul);
     const QString name = body.value(QStringLiteral("name")).toString();
     const QByteArray password = body.value(QStringLiteral("password")).toString().toUtf8();
     if (name.isEmpty() || name.size() > 64 || password.size() > Passwords::kMaxLength)
-        return writeJson(responder, refusal(QStringLiteral("Nom ou mot de passe incorrect."),
-                                            Status::Unauthorized));
-    // Both limits take a try: a guesser from many addresses meets the account's, one from
-    // a single address guessing many accounts meets the address's.
-    const bool addressAllowed = m_loginsPerAddress.allow(request.remoteAddress().toString());
-    if (!addressAllowed || !m_loginsPerAccount.allow(name))
-        return writeJson(responder,
-                         refusal(QStringLiteral("Trop de tentatives : réessayez dans quelques "
-                                                "minutes."),
-                                 Status::TooManyRequests));
+        return writeJson(responder, refusal(kWrongPassword, Status::Unauthorized));
+    const QString address = m_options.proxies.clientOf(request).toString();
+    // The limits and the account in one database call; the password's check, which takes
+    // tenths of a second, then runs in threads of its own.
     StoreCall::run(
         m_stores, std::move(responder),
-        [this, name](Responder& r, const Answer& answer) {
+        [this, name, password](Responder& r, const Answer& answer) {
             if (answer.status != Status::Ok)
                 return writeJson(r, answer);
-            const QByteArray token = m_sessions.open(name);
-            QJsonObject body = answer.body;
-            body.insert(QStringLiteral("csrf"), QString::fromLatin1(m_sessions.find(token)->csrf));
-            writeJson(r, {body, Status::Ok}, {{"Set-Cookie", cookie(token, false)}});
+            checkPassword(name, answer.body.value(QStringLiteral("stamp")).toString(),
+                          answer.body.value(QStringLiteral("hash")).toString(), password,
+                          std::move(r));
         },
-        [name, password](Store& store) -> std::optional<Answer> {
-            const auto hash = store.consoleUserHash(name);
-            if (!hash)
+        [name, address](Store& store) -> std::optional<Answer> {
+            // Both limits take a try: a guesser from many addresses meets the account's (per
+            // address, so the maker elsewhere is never locked out), one from a single address
+            // guessing many accounts meets the address's.
+            auto allowed = store.take(QStringLiteral("sign-in from ") + address,
+                                      kLoginsPerAddress);
+            if (allowed && *allowed)
+                allowed = store.take(QStringLiteral("sign-in to %1 from %2").arg(name, address),
+                                     kLoginsPerAccount);
+            if (!allowed)
                 return std::nullopt;
-            if (!Passwords::matches(*hash, password))
-                return refusal(QStringLiteral("Nom ou mot de passe incorrect."),
-                               Status::Unauthorized);
-            return Answer{{{QStringLiteral("user"), name}}};
+            if (!*allowed)
+                return refusal(QStringLiteral("Trop de tentatives : réessayez dans quelques "
+                                              "minutes."),
+                               Status::TooManyRequests);
+            const auto account = store.consoleAccount(name);
+            if (!account)
+                return std::nullopt;
+            return Answer{{{QStringLiteral("hash"), account->hash},
+                           {QStringLiteral("stamp"), account->stamp}}};
+        });
+}
+
+void ConsoleRoutes::checkPassword(const QString& name, const QString& stamp, const QString& hash,
+                                  const QByteArray& password, Responder&& responder)
+{
+    // Kept on this (the network) thread until the check is done; the client may leave meanwhile.
+    const QPointer<QTcpSocket> socket = responder.socket();
+    auto waiting = std::make_shared<Responder>(std::move(responder));
+    const bool started = m_passwords.check(hash, password, [=, this](bool ok) {
+        if (!socket)
+            return;
+        if (!ok)
+            return writeJson(*waiting, refusal(kWrongPassword, Status::Unauthorized));
+        openSession(name, stamp, std::move(*waiting));
+    });
+    if (!started)
+        writeJson(*waiting, refusal(QStringLiteral("Trop de connexions en cours : réessayez dans "
+                                                   "un instant."),
+                                    Status::ServiceUnavailable));
+}
+
+void ConsoleRoutes::openSession(const QString& name, const QString& stamp, Responder&& responder)
+{
+    const QByteArray token = Passwords::randomToken(32);
+    const QByteArray csrf = Passwords::randomToken(32);
+    StoreCall::run(
+        m_stores, std::move(responder),
+        [this, token](Responder& r, const Answer& answer) {
+            writeJson(r, answer,
+                      answer.status == Status::Ok
+                          ? Headers{{"Set-Cookie", cookie(token, false)}}
+                          : Headers{});
+        },
+        [name, stamp, hash = tokenHash(token), csrf](Store& store) -> std::optional<Answer> {
+            if (!store.openConsoleSession(hash, name, stamp, csrf, kSessions))
+                return std::nullopt;
+            return Answer{{{QStringLiteral("user"), name},
+                           {QStringLiteral("csrf"), QString::fromLatin1(csrf)}}};
         });
 }
 
 void ConsoleRoutes::logout(const Request& request, Responder&& responder)
 {
-    if (const ConsoleSessions::Session* signedIn = session(request)) {
-        if (!provedBy(request, *signedIn))
-            return writeJson(responder, kForeign);
-        m_sessions.close(sessionToken(request));
-    }
-    writeJson(responder, Answer{{{QStringLiteral("ok"), true}}},
-              {{"Set-Cookie", cookie(QByteArray(), true)}});
+    const QByteArray token = sessionToken(request);
+    const Headers ended{{"Set-Cookie", cookie(QByteArray(), true)}};
+    if (token.isEmpty())
+        return writeJson(responder, Answer{{{QStringLiteral("ok"), true}}}, ended);
+    if (!fromThisConsole(request))
+        return writeJson(responder, kForeign);
+    StoreCall::run(
+        m_stores, std::move(responder),
+        [ended](Responder& r, const Answer& answer) {
+            writeJson(r, answer, answer.status == Status::Ok ? ended : Headers{});
+        },
+        [hash = tokenHash(token), proof = request.value(kCsrfHeader)](
+            Store& store) -> std::optional<Answer> {
+            const auto session = store.consoleSession(hash, kSessions);
+            if (!session)
+                return std::nullopt;
+            // Whoever can send the cookie cannot end the session without its token.
+            if (!session->name.isEmpty() && !Passwords::sameToken(proof, session->csrf))
+                return kForeign;
+            if (!store.closeConsoleSession(hash))
+                return std::nullopt;
+            return Answer{{{QStringLiteral("ok"), true}}};
+        });
 }

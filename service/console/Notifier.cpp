@@ -9,13 +9,13 @@
 std::optional<QString> Notifier::problemWith(const QUrl& url)
 {
     if (!url.isValid() || url.host().isEmpty())
-        return QStringLiteral("--notify-url takes an address such as https://chat.example/hook");
+        return QStringLiteral("takes an address such as https://chat.example/hook");
     const QHostAddress host(url.host());
     const bool local =
         url.host() == QLatin1String("localhost") || (!host.isNull() && host.isLoopback());
     if (url.scheme() == QLatin1String("https") || (url.scheme() == QLatin1String("http") && local))
         return std::nullopt;
-    return QStringLiteral("--notify-url must be HTTPS, or HTTP to this machine (loopback): "
+    return QStringLiteral("must be HTTPS, or HTTP to this machine (loopback): "
                           "reports must not cross the network in clear");
 }
 

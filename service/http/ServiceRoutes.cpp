@@ -5,6 +5,7 @@
 #include "service/ServiceContract.h"
 #include "store/CrashSignature.h"
 #include "store/Store.h"
+#include "store/StorePool.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,9 +29,18 @@ bool fits(const QString& text, qsizetype limit)
     return text.size() <= limit;
 }
 
-// A device id the maker can read and type back: printable characters only, no control, format
-// (bidi, zero-width) or lone surrogate, which would print alike for different ids.
-bool isDeviceId(const QString& id)
+// PostgreSQL cannot keep U+0000 in a text, and nothing that reads one needs it: dropped from
+// what clients write, wherever it is.
+void dropNul(std::initializer_list<QString*> texts)
+{
+    for (QString* text : texts)
+        text->remove(QChar(u'\0'));
+}
+
+// An id (a device's, a request's) the maker can read and type back: printable characters only,
+// no NUL or other control, format (bidi, zero-width) or lone surrogate, which would print alike
+// for different ids.
+bool isIdentifier(const QString& id)
 {
     if (id.isEmpty() || !fits(id, ServiceRoutes::kMaxShortText))
         return false;
@@ -47,6 +57,21 @@ bool isDeviceId(const QString& id)
     return true;
 }
 
+// Whether a request is within its address's limit and its device's, in the database that all
+// instances share; the address's first, so that one refused there takes nothing from a device.
+std::optional<bool> withinLimits(Store& store, const QString& what, const QHostAddress& address,
+                                 Store::Limit perAddress, const QString& device,
+                                 Store::Limit perDevice)
+{
+    const auto byAddress = store.take(what + QStringLiteral(" from ") + address.toString(),
+                                      perAddress);
+    if (!byAddress || !*byAddress)
+        return byAddress;
+    return store.take(what + QStringLiteral(" of ") + device, perDevice);
+}
+
+const StoreCall::Answer kTooMany{kRefusal, Status::TooManyRequests};
+
 } // namespace
 
 std::optional<qint64> ServiceRoutes::bodyLimit(const QByteArray& path)
@@ -60,9 +85,18 @@ std::optional<qint64> ServiceRoutes::bodyLimit(const QByteArray& path)
     return std::nullopt;
 }
 
-ServiceRoutes::ServiceRoutes(QHttpServer& server, StorePool& stores, Notifier* notifier)
-    : m_stores(stores), m_notifier(notifier)
+ServiceRoutes::ServiceRoutes(QHttpServer& server, StorePool& stores, Notifier* notifier,
+                             TrustedProxies proxies)
+    : m_stores(stores), m_notifier(notifier), m_proxies(std::move(proxies))
 {
+    m_forgetLimits.setInterval(10 * 60 * 1000);
+    m_forgetLimits.callOnTimeout([this] {
+        m_stores.run([](Store* store) {
+            if (store)
+                store->forgetIdleLimits(kLimitIdleMs);
+        });
+    });
+    m_forgetLimits.start();
     using Method = QHttpServerRequest::Method;
     server.route(ServiceContract::kSyncPath, Method::Post,
                  [this](const QHttpServerRequest& request, Responder&& responder) {
@@ -79,74 +113,92 @@ ServiceRoutes::ServiceRoutes(QHttpServer& server, StorePool& stores, Notifier* n
 }
 
 void ServiceRoutes::withStore(Responder&& responder,
-                              std::function<std::optional<QJsonObject>(Store&)> work)
+                              std::function<std::optional<StoreCall::Answer>(Store&)> work)
 {
     StoreCall::run(
         m_stores, std::move(responder),
         [](Responder& responder, const StoreCall::Answer& answer) {
             writeJson(responder, answer.body, answer.status);
         },
-        [work = std::move(work)](Store& store) -> std::optional<StoreCall::Answer> {
-            if (std::optional<QJsonObject> body = work(store))
-                return StoreCall::Answer{*body};
-            return std::nullopt;
-        });
+        std::move(work));
 }
 
 void ServiceRoutes::sync(const QHttpServerRequest& request, Responder&& responder)
 {
-    const auto sync = ServiceContract::syncRequestFrom(request.body());
-    if (!sync || !isDeviceId(sync->device) || !fits(sync->version, kMaxShortText) ||
+    auto sync = ServiceContract::syncRequestFrom(request.body());
+    if (!sync || !isIdentifier(sync->device) || !fits(sync->version, kMaxShortText) ||
         !fits(sync->os, kMaxShortText))
         return writeJson(responder, kRefusal, Status::BadRequest);
-    withStore(std::move(responder), [sync = *sync](Store& store) -> std::optional<QJsonObject> {
-        const auto offer = store.sync(sync.device, sync.version, sync.os, sync.ack);
-        if (!offer)
-            return std::nullopt;
-        return ServiceContract::toJson(ServiceContract::SyncAnswer{offer->id, offer->text});
-    });
+    dropNul({&sync->version, &sync->os});
+    withStore(std::move(responder),
+              [sync = *sync](Store& store) -> std::optional<StoreCall::Answer> {
+                  const auto offer = store.sync(sync.device, sync.version, sync.os, sync.ack);
+                  if (!offer)
+                      return std::nullopt;
+                  return StoreCall::Answer{ServiceContract::toJson(
+                      ServiceContract::SyncAnswer{offer->id, offer->text})};
+              });
 }
 
 void ServiceRoutes::report(const QHttpServerRequest& request, Responder&& responder)
 {
-    const auto report = ServiceContract::reportRequestFrom(request.body());
-    if (!report || !isDeviceId(report->device) || report->text.trimmed().isEmpty() ||
+    auto report = ServiceContract::reportRequestFrom(request.body());
+    if (!report || !isIdentifier(report->device) || report->text.trimmed().isEmpty() ||
         !fits(report->version, kMaxShortText) || !fits(report->os, kMaxShortText) ||
         !fits(report->text, kMaxReportText) ||
-        !fits(report->email.value_or(QString()), kMaxShortText))
+        !fits(report->email.value_or(QString()), kMaxShortText) ||
+        (!report->request.isEmpty() && !isIdentifier(report->request)))
         return writeJson(responder, kRefusal, Status::BadRequest);
-    if (!m_reports.allow(report->device))
-        return writeJson(responder, kRefusal, Status::TooManyRequests);
-    withStore(
-        std::move(responder),
-        [report = *report, notifier = m_notifier](Store& store) -> std::optional<QJsonObject> {
-            if (!store.addReport(report.device, report.version, report.os, report.text,
-                                 report.email, report.reply))
-                return std::nullopt;
-            if (notifier && !report.reply)
-                notifier->newReport(report.device);
-            return kAccepted;
-        });
+    if (report->email)
+        dropNul({&*report->email});
+    dropNul({&report->version, &report->os, &report->text});
+    withStore(std::move(responder),
+              [report = *report, notifier = m_notifier,
+               address = m_proxies.clientOf(request)](
+                  Store& store) -> std::optional<StoreCall::Answer> {
+                  const auto allowed = withinLimits(store, QStringLiteral("report"), address,
+                                                    kReportsPerAddress, report.device,
+                                                    kReportsPerDevice);
+                  if (!allowed)
+                      return std::nullopt;
+                  if (!*allowed)
+                      return kTooMany;
+                  bool stored = false;
+                  if (!store.addReport(report.device, report.version, report.os, report.text,
+                                       report.email, report.reply, report.request, &stored))
+                      return std::nullopt;
+                  if (notifier && stored && !report.reply)
+                      notifier->newReport(report.device);
+                  return StoreCall::Answer{kAccepted};
+              });
 }
 
 void ServiceRoutes::crash(const QHttpServerRequest& request, Responder&& responder)
 {
-    const auto crash = ServiceContract::crashRequestFrom(request.body());
-    if (!crash || !isDeviceId(crash->device) || !fits(crash->kind, kMaxShortText) ||
+    auto crash = ServiceContract::crashRequestFrom(request.body());
+    if (!crash || !isIdentifier(crash->device) || !fits(crash->kind, kMaxShortText) ||
         !fits(crash->version, kMaxShortText) || !fits(crash->os, kMaxShortText) ||
-        !fits(crash->message, kMaxCrashText) || !fits(crash->stack, kMaxCrashText))
+        !fits(crash->message, kMaxCrashText) || !fits(crash->stack, kMaxCrashText) ||
+        (!crash->request.isEmpty() && !isIdentifier(crash->request)))
         return writeJson(responder, kRefusal, Status::BadRequest);
-    if (!m_crashes.allow(crash->device))
-        return writeJson(responder, kRefusal, Status::TooManyRequests);
+    dropNul({&crash->kind, &crash->message, &crash->stack, &crash->version, &crash->os});
     withStore(std::move(responder),
-              [crash = *crash, notifier = m_notifier](Store& store) -> std::optional<QJsonObject> {
+              [crash = *crash, notifier = m_notifier, address = m_proxies.clientOf(request)](
+                  Store& store) -> std::optional<StoreCall::Answer> {
+                  const auto allowed = withinLimits(store, QStringLiteral("crash"), address,
+                                                    kCrashesPerAddress, crash.device,
+                                                    kCrashesPerDevice);
+                  if (!allowed)
+                      return std::nullopt;
+                  if (!*allowed)
+                      return kTooMany;
                   bool newGroup = false;
                   if (!store.addCrash(crash.device, crash.kind, crash.message, crash.stack,
-                                      crash.version, crash.os, notifier ? &newGroup : nullptr))
+                                      crash.version, crash.os, &newGroup, crash.request))
                       return std::nullopt;
-                  if (newGroup)
+                  if (notifier && newGroup)
                       notifier->newCrashGroup(
                           crashSignature(crash.kind, crash.message, crash.stack, crash.version));
-                  return kAccepted;
+                  return StoreCall::Answer{kAccepted};
               });
 }

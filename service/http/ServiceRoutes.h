@@ -1,8 +1,11 @@
 #pragma once
 
-#include "RateLimiter.h"
+#include "StoreCall.h"
+#include "TrustedProxies.h"
+#include "store/Store.h"
 
 #include <QHttpServer>
+#include <QTimer>
 #include <QHttpServerResponder>
 #include <QJsonObject>
 
@@ -23,28 +26,36 @@ public:
     static constexpr qsizetype kMaxShortText = 200;
     static constexpr qsizetype kMaxReportText = 20000;
     static constexpr qsizetype kMaxCrashText = 200000;
-    // A person writes a few reports an hour; a crash loop sends one per launch.
-    static constexpr int kReportBurst = 10;
-    static constexpr qint64 kReportPeriodMs = 60 * 1000;
-    static constexpr int kCrashBurst = 20;
-    static constexpr qint64 kCrashPeriodMs = 30 * 1000;
+    // A person writes a few reports an hour; a crash loop sends one per launch. Per device:
+    // 10 reports at once, then one a minute; 20 crashes at once, then one every 30 s. Per
+    // address, since a device id is whatever the client says: three times as many at once,
+    // refilled three times as fast (several devices behind one address).
+    static constexpr Store::Limit kReportsPerDevice{10, 60 * 1000};
+    static constexpr Store::Limit kReportsPerAddress{30, 20 * 1000};
+    static constexpr Store::Limit kCrashesPerDevice{20, 30 * 1000};
+    static constexpr Store::Limit kCrashesPerAddress{60, 10 * 1000};
+    // A bucket unused this long is full again and is forgotten.
+    static constexpr qint64 kLimitIdleMs = 3600 * 1000;
 
     // The body limit of one of the three paths, nothing for any other.
     static std::optional<qint64> bodyLimit(const QByteArray& path);
 
-    // notifier: told of new reports and crash groups, when given.
-    ServiceRoutes(QHttpServer& server, StorePool& stores, Notifier* notifier = nullptr);
+    // notifier: told of new reports and crash groups, when given; proxies: whose
+    // X-Forwarded-For names the client.
+    ServiceRoutes(QHttpServer& server, StorePool& stores, Notifier* notifier = nullptr,
+                  TrustedProxies proxies = {});
 
 private:
     using Responder = QHttpServerResponder;
     void sync(const QHttpServerRequest& request, Responder&& responder);
     void report(const QHttpServerRequest& request, Responder&& responder);
     void crash(const QHttpServerRequest& request, Responder&& responder);
-    // Runs work on a database connection and answers its body with 200 (503: see StoreCall).
-    void withStore(Responder&& responder, std::function<std::optional<QJsonObject>(Store&)> work);
+    // Runs work on a database connection and answers it (503: see StoreCall).
+    void withStore(Responder&& responder,
+                   std::function<std::optional<StoreCall::Answer>(Store&)> work);
 
     StorePool& m_stores;
     Notifier* m_notifier;
-    RateLimiter m_reports{kReportBurst, kReportPeriodMs};
-    RateLimiter m_crashes{kCrashBurst, kCrashPeriodMs};
+    TrustedProxies m_proxies;
+    QTimer m_forgetLimits;
 };

@@ -350,12 +350,14 @@ bool Store::recordDevice(const QString& device, const QString& version, const QS
 }
 
 bool Store::execute(std::string_view key, const QString& sql, const QVariantList& values,
-                    const QString& what)
+                    const QString& what, int* affected)
 {
     QSqlQuery& q = prepared(key, sql);
     for (const QVariant& v : values)
         q.addBindValue(v);
     const bool done = q.exec();
+    if (affected)
+        *affected = done ? q.numRowsAffected() : 0;
     const QSqlError error = q.lastError();
     q.finish();
     return done || fail(what, error);
@@ -419,21 +421,29 @@ std::optional<Store::Offer> Store::sync(const QString& device, const QString& ve
 }
 
 bool Store::addReport(const QString& device, const QString& version, const QString& system,
-                      const QString& text, const std::optional<QString>& email, bool reply)
+                      const QString& text, const std::optional<QString>& email, bool reply,
+                      const QString& request, bool* stored)
 {
     if (!connect())
         return false;
     const qint64 now = nowMs();
     const QString what = QStringLiteral("cannot store the report");
-    return inTransaction(what, [&] {
-        return recordDevice(device, version, system, 0) &&
-               execute("add-report",
-                       QStringLiteral("INSERT INTO reports (device, text, email, version, system, "
-                                      "received, kind) VALUES (?, ?, ?, ?, ?, ?, ?)"),
-                       {device, text, nullable(email), version, system, now,
-                        reply ? QStringLiteral("reply") : QStringLiteral("report")},
-                       what) &&
-               (m_postgres ||
+    int added = 0;
+    const bool done = inTransaction(what, [&] {
+        if (!recordDevice(device, version, system, 0) ||
+            !execute("add-report",
+                     QStringLiteral("INSERT INTO reports (device, text, email, version, system, "
+                                    "received, kind, request) VALUES (?, ?, ?, ?, ?, ?, ?, ?) "
+                                    "ON CONFLICT (device, request) WHERE request IS NOT NULL "
+                                    "DO NOTHING"),
+                     {device, text, nullable(email), version, system, now,
+                      reply ? QStringLiteral("reply") : QStringLiteral("report"),
+                      nullable(request.isEmpty() ? std::nullopt : std::optional(request))},
+                     what, &added))
+            return false;
+        if (added == 0) // a retry of one already stored
+            return true;
+        return (m_postgres ||
                 execute("index-report",
                         QStringLiteral("INSERT INTO reports_search (rowid, text, email) "
                                        "VALUES (last_insert_rowid(), ?, ?)"),
@@ -445,32 +455,45 @@ bool Store::addReport(const QString& device, const QString& version, const QStri
                                       "email = COALESCE(?, email) WHERE id = ?"),
                        {now, now, previewOf(text), nullable(email), device}, what);
     });
+    if (stored)
+        *stored = done && added > 0;
+    return done;
 }
 
 bool Store::addCrash(const QString& device, const QString& kind, const QString& message,
                      const QString& stack, const QString& version, const QString& system,
-                     bool* newGroup)
+                     bool* newGroup, const QString& request)
 {
     if (!connect())
         return false;
-    // "?" is a crash from before the device had an identifier: no device to know.
-    if (device != QLatin1String("?") && !recordDevice(device, version, system, 0))
-        return false;
+    const qint64 now = nowMs();
     const QString signature = crashSignature(kind, message, stack, version);
-    if (newGroup) {
-        QSqlQuery& known =
-            prepared("crash-known", QStringLiteral("SELECT 1 FROM crashes WHERE signature = ?"));
-        known.addBindValue(signature);
-        if (!known.exec())
-            return fail(QStringLiteral("cannot look for the crash group"), known.lastError());
-        *newGroup = !known.next();
-        known.finish();
-    }
-    return execute("add-crash",
-                   QStringLiteral("INSERT INTO crashes (device, kind, message, stack, version, "
-                                  "system, signature, received) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
-                   {device, kind, message, stack, version, system, signature, nowMs()},
-                   QStringLiteral("cannot store the crash"));
+    const QString what = QStringLiteral("cannot store the crash");
+    int added = 0, opened = 0;
+    const bool done = inTransaction(what, [&] {
+        // "?" is a crash from before the device had an identifier: no device to know.
+        if (device != QLatin1String("?") && !recordDevice(device, version, system, 0))
+            return false;
+        if (!execute("add-crash",
+                     QStringLiteral("INSERT INTO crashes (device, kind, message, stack, version, "
+                                    "system, signature, received, request) VALUES (?, ?, ?, ?, ?, "
+                                    "?, ?, ?, ?) ON CONFLICT (device, request) WHERE request IS "
+                                    "NOT NULL DO NOTHING"),
+                     {device, kind, message, stack, version, system, signature, now,
+                      nullable(request.isEmpty() ? std::nullopt : std::optional(request))},
+                     what, &added))
+            return false;
+        // The group's row is made once: of instances storing its first crashes at once, one
+        // inserts it and the others wait for it, then find it there.
+        return added == 0 ||
+               execute("add-crash-group",
+                       QStringLiteral("INSERT INTO crash_groups (signature, first_seen) VALUES "
+                                      "(?, ?) ON CONFLICT (signature) DO NOTHING"),
+                       {signature, now}, what, &opened);
+    });
+    if (newGroup)
+        *newGroup = done && opened > 0;
+    return done;
 }
 
 bool Store::deviceExists(const QString& device)
@@ -546,10 +569,11 @@ Store::Retraction Store::retract(qint64 messageId)
         return Retraction::Failed;
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery q(db);
-    // One statement, so that a sync acknowledging it meanwhile cannot slip in between.
+    // One statement, so that a sync offering it meanwhile cannot slip in between: an answer
+    // offered may already be on the device's screen.
     q.prepare(QStringLiteral(
         "UPDATE maker_messages SET retracted = ? WHERE id = ? AND retracted IS NULL "
-        "AND id > (SELECT d.acked FROM devices d WHERE d.id = maker_messages.device)"));
+        "AND offered IS NULL"));
     q.addBindValue(nowMs());
     q.addBindValue(messageId);
     if (!q.exec())
@@ -576,7 +600,7 @@ Store::Retraction Store::retract(qint64 messageId)
     if (!exists.exec())
         return fail(QStringLiteral("cannot look for the message"), exists.lastError()),
                Retraction::Failed;
-    return exists.next() ? Retraction::AlreadyRead : Retraction::Unknown;
+    return exists.next() ? Retraction::AlreadyOffered : Retraction::Unknown;
 }
 
 bool Store::forEachDevice(const std::function<void(const Device&)>& take)

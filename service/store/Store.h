@@ -90,7 +90,7 @@ public:
         qint64 id = 0;
         QString text;
     };
-    enum class Retraction { Done, Unknown, AlreadyRead, Failed };
+    enum class Retraction { Done, Unknown, AlreadyOffered, Failed };
 
     // What the application shows of one message: a longer answer could never be read whole,
     // and a blank one is never shown, so neither may be queued.
@@ -119,19 +119,23 @@ public:
     // acknowledged (id 0 when none); nothing when the database fails.
     std::optional<Offer> sync(const QString& device, const QString& version, const QString& system,
                               std::optional<qint64> ack);
-    // A report or a crash makes its device known, as a sync does.
+    // A report or a crash makes its device known, as a sync does. request: the sender's id of
+    // this request (empty: none); a retry of a request already stored is stored no more, and
+    // stored, when given, says whether this one was.
     bool addReport(const QString& device, const QString& version, const QString& system,
-                   const QString& text, const std::optional<QString>& email, bool reply = false);
-    // newGroup, when given, tells whether this crash opened a new group.
+                   const QString& text, const std::optional<QString>& email, bool reply = false,
+                   const QString& request = QString(), bool* stored = nullptr);
+    // newGroup, when given, tells whether this crash opened a new group: true for one crash
+    // only, however many instances store crashes of that group at once.
     bool addCrash(const QString& device, const QString& kind, const QString& message,
                   const QString& stack, const QString& version, const QString& system,
-                  bool* newGroup = nullptr);
+                  bool* newGroup = nullptr, const QString& request = QString());
     // The new message's id; nothing when the device is unknown, the text refused by
     // makerTextProblem() or the database fails.
     // author: the console account that wrote it; empty from the command line.
     std::optional<qint64> addMakerMessage(const QString& device, const QString& text,
                                           const QString& author = QString());
-    // Takes back a maker message that its device has not acknowledged yet.
+    // Takes back a maker message that was not offered to its device yet.
     Retraction retract(qint64 messageId);
 
     // Waiting for an answer first, then by last visit.
@@ -157,12 +161,44 @@ public:
     std::optional<QList<DeviceCrash>> crashesOfDevice(const QString& device);
     // Out of the waiting ones until the user writes again.
     bool markHandled(const QString& device);
-    // Console accounts; a password is only ever kept as its hash.
+    // Console accounts; a password is only ever kept as its hash. Each password, and each new
+    // account of a name, gets a new stamp: the sessions opened under the old one end.
     bool addConsoleUser(const QString& name, const QString& passwordHash, bool replace);
     bool removeConsoleUser(const QString& name);
-    // The account's hash: empty when there is no such account, nothing when the database fails.
-    std::optional<QString> consoleUserHash(const QString& name);
+    struct ConsoleAccount {
+        QString hash; // empty: no such account
+        QString stamp;
+    };
+    std::optional<ConsoleAccount> consoleAccount(const QString& name);
     std::optional<QStringList> consoleUsers();
+
+    // State that every instance on this database shares (StoreShared.cpp).
+    // A token bucket per key: `burst` requests at once, then one every periodMs. Whether one
+    // more request may pass (and it is counted); nothing when the database fails.
+    struct Limit {
+        int burst;
+        qint64 periodMs;
+    };
+    std::optional<bool> take(const QString& key, Limit limit);
+    // Buckets not used for this long are full again: forgotten.
+    bool forgetIdleLimits(qint64 idleMs);
+    // Console sessions, by a hash of their token. A session ends when unused for idleMs,
+    // lifetimeMs after it began, at logout, or when its account's stamp changes.
+    struct SessionRules {
+        qint64 idleMs;
+        qint64 lifetimeMs;
+        int most; // beyond this many, the oldest give way
+    };
+    bool openConsoleSession(const QByteArray& tokenHash, const QString& name, const QString& stamp,
+                            const QByteArray& csrf, const SessionRules& rules);
+    struct ConsoleSession {
+        QString name; // empty: no live session
+        QByteArray csrf;
+    };
+    // The live session, kept alive by this use.
+    std::optional<ConsoleSession> consoleSession(const QByteArray& tokenHash,
+                                                 const SessionRules& rules);
+    bool closeConsoleSession(const QByteArray& tokenHash);
 
 private:
     explicit Store(QString connectionName);
@@ -175,8 +211,9 @@ private:
     QList<CrashGroup> readGroups(QSqlQuery& q);
     bool readVersions(CrashGroup& group);
     // Runs a kept statement with these values; what says what failed.
+    // affected, when given, gets the count of rows it changed.
     bool execute(std::string_view key, const QString& sql, const QVariantList& values,
-                 const QString& what);
+                 const QString& what, int* affected = nullptr);
     // Both sides of a write, or neither.
     bool inTransaction(const QString& what, const std::function<bool()>& steps);
 

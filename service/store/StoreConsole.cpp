@@ -3,6 +3,7 @@
 #include "Store.h"
 #include "StoreValues.h"
 
+#include <QRandomGenerator>
 #include <QRegularExpression>
 
 using namespace StoreValues;
@@ -148,35 +149,45 @@ bool Store::markHandled(const QString& device)
 
 bool Store::addConsoleUser(const QString& name, const QString& passwordHash, bool replace)
 {
-    const QString insert =
-        QStringLiteral("INSERT INTO console_users (name, password_hash, created) VALUES (?, ?, ?)");
+    const QString insert = QStringLiteral(
+        "INSERT INTO console_users (name, password_hash, created, stamp) VALUES (?, ?, ?, ?)");
+    const QString stamp = QString::number(QRandomGenerator::system()->generate64(), 36);
     return connect() &&
            execute(replace ? "console-user-replace" : "console-user-add",
                    replace ? insert + QStringLiteral(" ON CONFLICT (name) DO UPDATE SET "
-                                                     "password_hash = excluded.password_hash")
+                                                     "password_hash = excluded.password_hash, "
+                                                     "stamp = excluded.stamp")
                            : insert,
-                   {name, passwordHash, nowMs()}, QStringLiteral("cannot save the account"));
+                   {name, passwordHash, nowMs(), stamp}, QStringLiteral("cannot save the account"));
 }
 
 bool Store::removeConsoleUser(const QString& name)
 {
-    return connect() && execute("console-user-remove",
-                                QStringLiteral("DELETE FROM console_users WHERE name = ?"), {name},
-                                QStringLiteral("cannot remove the account"));
+    const QString what = QStringLiteral("cannot remove the account");
+    return connect() && inTransaction(what, [&] {
+               return execute("console-user-remove",
+                              QStringLiteral("DELETE FROM console_users WHERE name = ?"), {name},
+                              what) &&
+                      execute("console-user-sessions",
+                              QStringLiteral("DELETE FROM console_sessions WHERE name = ?"), {name},
+                              what);
+           });
 }
 
-std::optional<QString> Store::consoleUserHash(const QString& name)
+std::optional<Store::ConsoleAccount> Store::consoleAccount(const QString& name)
 {
     if (!connect())
         return std::nullopt;
-    QSqlQuery& q = prepared(
-        "console-user", QStringLiteral("SELECT password_hash FROM console_users WHERE name = ?"));
+    QSqlQuery& q = prepared("console-user", QStringLiteral("SELECT password_hash, stamp FROM "
+                                                           "console_users WHERE name = ?"));
     q.addBindValue(name);
     if (!q.exec())
         return fail(QStringLiteral("cannot read the account"), q.lastError()), std::nullopt;
-    const QString hash = q.next() ? q.value(0).toString() : QString();
+    ConsoleAccount account;
+    if (q.next())
+        account = {q.value(0).toString(), q.value(1).toString()};
     q.finish();
-    return hash;
+    return account;
 }
 
 std::optional<QStringList> Store::consoleUsers()

@@ -173,7 +173,7 @@ async function conversation(device) {
       el('span', { class: 'meta', text: dateText(m.at) }),
       !maker && m.email ? el('span', { class: 'meta' }, visibleText(m.email)) : null,
       maker ? el('span', { class: 'tag state', text: STATE[m.state] ?? m.state }) : null);
-    if (maker && (m.state === 'queued' || m.state === 'offered'))
+    if (maker && m.state === 'queued') // once offered, it may be on the screen
       line.append(' ', el('button', { type: 'button', class: 'retract', text: 'Retirer',
         onclick: async () => {
           const answer = await api('/api/retract', { id: m.id });

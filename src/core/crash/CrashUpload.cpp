@@ -61,7 +61,7 @@ void send(const QString& kind, const QString& message, const QString& stack,
     if (device.isEmpty())
         device = QStringLiteral("?");
     const ServiceContract::CrashRequest body{
-        device, kind, message, stack, AppInfo::version(), AppInfo::systemDescription()};
+        device, kind, message, stack, AppInfo::version(), AppInfo::systemDescription(), {}};
     std::function<void(std::optional<ServiceExchange::Answer>)> answered;
     if (done)
         answered = [done](std::optional<ServiceExchange::Answer> answer) {

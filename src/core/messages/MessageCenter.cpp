@@ -6,6 +6,7 @@
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
 
+#include <QJsonDocument>
 #include <QUuid>
 
 namespace {
@@ -186,23 +187,30 @@ void MessageCenter::checkWithServer(std::function<void()> done)
 void MessageCenter::reportProblem(const QString& text, const std::optional<QString>& email,
                                   std::function<void(bool)> done)
 {
-    upload({deviceId(), AppInfo::version(), osString(), text, email}, std::move(done));
+    upload({deviceId(), AppInfo::version(), osString(), text, email, false, {}}, std::move(done));
 }
 
 void MessageCenter::sendReply(const QString& text, std::function<void(bool)> done)
 {
-    upload({deviceId(), AppInfo::version(), osString(), text, std::nullopt, true}, std::move(done));
+    upload({deviceId(), AppInfo::version(), osString(), text, std::nullopt, true, {}},
+           std::move(done));
 }
 
-void MessageCenter::upload(const ServiceContract::ReportRequest& request,
-                           std::function<void(bool)> done)
+void MessageCenter::upload(ServiceContract::ReportRequest request, std::function<void(bool)> done)
 {
+    const QByteArray content = QJsonDocument(ServiceContract::toJson(request)).toJson();
+    QString& id = m_unconfirmed[content];
+    if (id.isEmpty())
+        id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    request.request = id;
     ServiceExchange::post(
         ServiceContract::kReportPath, ServiceContract::toJson(request), m_reportDeadlineMs, this,
-        [done](std::optional<ServiceExchange::Answer> answer) {
+        [this, done, content](std::optional<ServiceExchange::Answer> answer) {
             bool ok = false;
             if (answer && answer->status == 200)
                 ok = ServiceContract::reportAnswerFrom(answer->body).value_or(false);
+            if (ok)
+                m_unconfirmed.remove(content);
             if (done)
                 done(ok);
         });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -82,8 +83,12 @@ signals:
 
 private:
     void archive(qint64 id, const QString& body);
-    void upload(const ServiceContract::ReportRequest& request, std::function<void(bool)> done);
+    void upload(ServiceContract::ReportRequest request, std::function<void(bool)> done);
     static UserDefaults& store();
     int m_syncDeadlineMs = kSyncDeadlineMs;
     int m_reportDeadlineMs = kReportDeadlineMs;
+    // Reports and replies not known to have arrived, by what they say: the same text sent again
+    // goes with the same request id, so that one the service stored after all (its answer
+    // lost) is stored once.
+    QHash<QByteArray, QString> m_unconfirmed;
 };

@@ -76,14 +76,30 @@ QJsonObject toJson(const ReportRequest& request)
         object.insert(QStringLiteral("email"), *request.email);
     if (request.reply)
         object.insert(QStringLiteral("reply"), true);
+    if (!request.request.isEmpty())
+        object.insert(QStringLiteral("r"), request.request);
     return object;
 }
 
 QJsonObject toJson(const CrashRequest& request)
 {
-    return {{QStringLiteral("d"), request.device},        {QStringLiteral("kind"), request.kind},
-            {QStringLiteral("message"), request.message}, {QStringLiteral("stack"), request.stack},
-            {QStringLiteral("v"), request.version},       {QStringLiteral("os"), request.os}};
+    QJsonObject object{
+        {QStringLiteral("d"), request.device},        {QStringLiteral("kind"), request.kind},
+        {QStringLiteral("message"), request.message}, {QStringLiteral("stack"), request.stack},
+        {QStringLiteral("v"), request.version},       {QStringLiteral("os"), request.os}};
+    if (!request.request.isEmpty())
+        object.insert(QStringLiteral("r"), request.request);
+    return object;
+}
+
+// "r", optional: a string when present (older applications send none).
+static bool readRequestId(const QJsonObject& object, QString* id)
+{
+    if (!object.contains(QStringLiteral("r")))
+        return true;
+    const std::optional<QString> value = stringMember(object, QStringLiteral("r"));
+    *id = value.value_or(QString());
+    return value.has_value();
 }
 
 std::optional<SyncRequest> syncRequestFrom(const QByteArray& body)
@@ -131,6 +147,8 @@ std::optional<ReportRequest> reportRequestFrom(const QByteArray& body)
             return std::nullopt;
         request.reply = reply.toBool();
     }
+    if (!readRequestId(*object, &request.request))
+        return std::nullopt;
     return request;
 }
 
@@ -143,7 +161,8 @@ std::optional<CrashRequest> crashRequestFrom(const QByteArray& body)
                                           {"message", &request.message},
                                           {"stack", &request.stack},
                                           {"v", &request.version},
-                                          {"os", &request.os}}))
+                                          {"os", &request.os}}) ||
+        !readRequestId(*object, &request.request))
         return std::nullopt;
     return request;
 }

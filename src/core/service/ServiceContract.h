@@ -33,6 +33,7 @@ struct ReportRequest {
     QString text;
     std::optional<QString> email; // only when given and not empty
     bool reply = false;           // "reply": true for an answer typed in the messages window
+    QString request; // "r": the same for every try of one report, so a retry is stored once
 };
 
 struct CrashRequest {
@@ -42,6 +43,7 @@ struct CrashRequest {
     QString stack;
     QString version;
     QString os;
+    QString request; // "r", as in a report
 };
 
 QJsonObject toJson(const SyncRequest& request);
