@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -63,12 +64,13 @@ struct ConsoleMaker {
     QByteArray changes() const { return cookie + csrf + "Content-Type: application/json\r\n"; }
 };
 
+// fields: extra header lines (an origin, the address a proxy saw).
 std::optional<ConsoleMaker> signIn(const ServiceProcess& service, const QByteArray& name,
-                                   const QByteArray& password)
+                                   const QByteArray& password, const QByteArray& fields = {})
 {
     const auto reply = service.console(
         "POST", "/api/login", "{\"name\": \"" + name + "\", \"password\": \"" + password + "\"}",
-        "Content-Type: application/json\r\n");
+        "Content-Type: application/json\r\n" + fields);
     const qsizetype at = reply.head.indexOf("Set-Cookie: ");
     if (reply.status != 200 || at < 0)
         return std::nullopt;
@@ -113,11 +115,11 @@ class TestService : public QObject {
         QTest::newRow("postgresql") << "postgresql";
     }
     // The running service of the current row.
-    std::unique_ptr<ServiceProcess> started()
+    std::unique_ptr<ServiceProcess> started(const QStringList& extra = {})
     {
         QFETCH(QString, backend);
         auto service = std::make_unique<ServiceProcess>(backend);
-        if (!service->start())
+        if (!service->start(extra))
             return nullptr;
         return service;
     }
@@ -203,8 +205,20 @@ private slots:
         QCOMPARE(device()["answersNotPickedUp"].toInteger(), 1);
         QCOMPARE(report(*service, "DEV-A", "Merci", {}, true), 200);
         QCOMPARE(device()["waitingForAnswer"].toBool(), true);
+        // Sent again after its answer was lost: stored once. A NUL, which PostgreSQL cannot
+        // keep, is dropped from texts wherever it is.
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(service->post("/api/report.php",
+                                   j("{'d': 'DEV-A', 'v': '1.0.0', 'os': 'L\\u0000', 'text': "
+                                     "'Encore\\u0000 ?', 'r': 'R-1'}"))
+                         .status,
+                     200);
+        QCOMPARE(service->post("/api/sync.php", j("{'d': 'DEV-A', 'v': '1\\u0000', 'os': 'L'}"))
+                     .status,
+                 200);
         const QJsonArray talk = service->json({"conversation", "DEV-A", "--json"}).array();
-        QCOMPARE(talk.size(), 3);
+        QCOMPARE(talk.size(), 4);
+        QCOMPARE(talk[3]["text"].toString(), QString("Encore ?"));
         QCOMPARE(talk[0]["email"].toString() + talk[0]["text"].toString(),
                  QString("moi@exemple.chÇa gèle"));
         QCOMPARE(talk[1]["from"].toString() + talk[2]["kind"].toString(), QString("makerreply"));
@@ -213,10 +227,18 @@ private slots:
         QCOMPARE(crash(*service, "DEV-C", "velmoravovir(+0x1c) [0x7f01]"), 200);
         QCOMPARE(crash(*service, "DEV-A", "velmoravovir(+0x1c) [0x7f99]"), 200);
         QCOMPARE(crash(*service, "?", "velmoravovir(+0x1c) [0x7f01]"), 200);
+        const QByteArray retried = j("{'d': 'DEV-A', 'kind': 'crash', 'message': 'Signal 11', "
+                                     "'stack': 'velmoravovir(+0x1c) [0x7f42]', 'v': '1.0.0', "
+                                     "'os': 'L', 'r': 'C-1'}");
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(service->post("/api/crash.php", retried).status, 200);
+        QByteArray said;
         QCOMPARE(service->json({"devices", "--json"}).array().size(), 2);
+        QCOMPARE(service->command({"devices"}, &said).first, 0);
+        QCOMPARE(said, QByteArray()); // no notice from the database at each command
         const QJsonArray groups = service->json({"crashes", "--json"}).array();
         QCOMPARE(groups.size(), 1);
-        QCOMPARE(groups[0]["count"].toInteger(), 3);
+        QCOMPARE(groups[0]["count"].toInteger(), 4);
         QCOMPARE(groups[0]["devices"].toInteger(), 3);
         const QString signature = groups[0]["signature"].toString();
         QCOMPARE(service->json({"crash", signature, "--json"})["deviceList"].toArray().size(), 3);
@@ -354,6 +376,12 @@ private slots:
         row("console: crash group, unknown", "GET /api/crash?signature=x", {}, 404, "$S");
         row("console: signed in from another site", "POST /api/login",
             j("{'name': 'alice', 'password': 'un mot de passe sûr'}"), 403, json + elsewhere);
+        // U+0000 in a name, an id or an answer: refused at the door, not by the database.
+        row("console: a NUL in an answer", reply, j("{'device': 'DEV-A', 'text': 'a\\u0000'}"),
+            400, signedIn);
+        row("console: a NUL in a search", "GET /api/inbox?q=a%00", {}, 400, "$S");
+        row("console: a NUL in a name", "POST /api/login", j("{'name': 'a\\u0000', 'password': 'x'}"),
+            400, json);
     }
     void refusals()
     {
@@ -385,15 +413,39 @@ private slots:
         QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 200);
     }
 
-    void aFloodingDeviceIsSlowedDownAlone()
+    // A device that floods is slowed down alone, and so is an address that makes up device ids:
+    // the address a trusted proxy names (not what the client wrote before it), nobody else's.
+    void floodsAreSlowedDown()
     {
-        ServiceProcess& service = shared("flood");
-        QList<int> statuses;
-        for (int i = 0; i < 12; ++i)
-            statuses << report(service, "FLOOD", "x");
-        QCOMPARE(statuses.count(200), 10);
-        QCOMPARE(statuses.last(), 429);
-        QCOMPARE(report(service, "CALM", "x"), 200);
+        ServiceProcess proxied("sqlite"), direct("sqlite");
+        QVERIFY(proxied.start({"--trusted-proxies", "127.0.0.1"}) && direct.start());
+        auto statuses = [](const ServiceProcess& service, int count, const QByteArray& address,
+                           const QString& device) {
+            QList<int> list;
+            for (int i = 0; i < count; ++i)
+                list << service
+                            .post("/api/report.php",
+                                  QJsonDocument(QJsonObject{{"d", device.contains('%') ? device.arg(i) : device},
+                                                            {"v", "1"},
+                                                            {"os", "L"},
+                                                            {"text", "x"}})
+                                      .toJson(),
+                                  10000, "X-Forwarded-For: 10.9.9.9, " + address + "\r\n")
+                            .status;
+            return list;
+        };
+        QCOMPARE(statuses(proxied, 12, "192.0.2.1", "FLOOD").count(200), 10);
+        QCOMPARE(statuses(proxied, 1, "192.0.2.1", "CALM"), QList<int>{200});
+        const QList<int> madeUp = statuses(proxied, 31, "192.0.2.2", "MADE-UP-%1");
+        QCOMPARE(madeUp.count(200), 30);
+        QCOMPARE(madeUp.last(), 429);
+        QCOMPARE(statuses(proxied, 1, "192.0.2.3", "MADE-UP-X"), QList<int>{200});
+        // Without a trusted proxy, the header names nothing: one address, one limit.
+        QList<int> named;
+        for (int i = 0; i < 31; ++i)
+            named += statuses(direct, 1, "192.0.2." + QByteArray::number(i),
+                              QString("OTHER-%1").arg(i));
+        QCOMPARE(named.count(200), 30);
     }
 
     // 1,100 connections from one address that send a byte and wait (slowloris), more than
@@ -437,17 +489,17 @@ private slots:
     void makerCommands()
     {
         ServiceProcess& service = shared("maker commands");
-        QCOMPARE(report(service, "DEV-A", "rouge \x1b[31m ici\u202e\u0085"), 200);
+        QCOMPARE(report(service, "DEV-A", "rouge \x1b[31m ici\u202e\u0085\tfin"), 200);
         QCOMPARE(service.post("/api/sync.php", syncBody("DEV-A")).status, 200);
         const auto talk = service.command({"conversation", "DEV-A"});
         QCOMPARE(talk.first, 0);
         QVERIFY(!talk.second.contains('\x1b'));
-        QVERIFY(talk.second.contains("rouge \\x1b[31m ici\\u202e\\x85"));
+        QVERIFY(talk.second.contains("rouge \\x1b[31m ici\\u202e\\x85\tfin")); // a tab is harmless
         // As JSON too: nothing raw that the terminal would act on, the same text read back.
         const QByteArray json = service.command({"conversation", "DEV-A", "--json"}).second;
         QVERIFY(!json.contains("\xe2\x80\xae") && !json.contains("\xc2\x85"));
         QCOMPARE(QJsonDocument::fromJson(json)[0]["text"].toString(),
-                 "rouge \x1b[31m ici\u202e\u0085");
+                 "rouge \x1b[31m ici\u202e\u0085\tfin");
         QVERIFY(talk.second.contains("  user report\n"));
         // Ids as makers copy them: lower case, or the first 8 characters or more.
         for (const char* id :
@@ -499,13 +551,51 @@ private slots:
             service.command({"devices", "--config", config("databse = sqlite:/x\n")}, &said).first,
             1);
         QVERIFY2(said.contains("line 1: expected one of"), said.constData());
+        // Yes and no as people write them; a value that is neither, or unusable, is named by
+        // the file's key and line.
+        QCOMPARE(service.command({"serve", "--config", config("console-behind-tls = peut-être\n")},
+                                 &said)
+                     .first,
+                 1);
+        QVERIFY2(said.contains("line 1: console-behind-tls takes yes or no"), said.constData());
+        QCOMPARE(service.command({"serve", "--config",
+                                  config("database = " + service.database().toUtf8() +
+                                         "\nconsole-behind-tls = oui\nlisten = nowhere\n")},
+                                 &said)
+                     .first,
+                 2);
+        QVERIFY2(said.contains("line 3: listen takes ADDRESS:PORT"), said.constData());
+        // PostgreSQL not up yet (at boot): serve waits for it, and says so.
+        QProcess waiting;
+        waiting.start(VELMORA_SERVICE_BIN, {"serve", "--database", "postgresql://x@127.0.0.1:9/x"});
+        QVERIFY(QTest::qWaitFor(
+            [&] { return waiting.readAllStandardError().contains("trying again in"); }, 10000));
+        QCOMPARE(waiting.state(), QProcess::Running);
+        waiting.kill();
+        waiting.waitForFinished();
 
-        // A copy of the database while the service runs, readable on its own; never over a file.
+        // A copy of the live database, by root where the service's user may not write (a
+        // folder of root's), mode 0640, or to standard output; never over a file. Put back in
+        // place, it is the database as it was.
+        const QString file = service.database().mid(7);
+        if (::getuid() == 0)
+            QVERIFY(::chown(qPrintable(file), 65534, 65534) == 0 &&
+                    ::chown(qPrintable(QFileInfo(file).absolutePath()), 65534, 65534) == 0);
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                      QFile::ExeOwner));
         const QString copy = dir.filePath("copy.sqlite");
         QCOMPARE(service.command({"backup", copy}).first, 0);
-        QCOMPARE(service.command({"devices", "--database", "sqlite:" + copy}).second.left(5),
-                 QByteArray("DEV-A"));
+        struct stat copied {};
+        QVERIFY(::stat(qPrintable(copy), &copied) == 0 && (copied.st_mode & 0777) == 0640);
+        QVERIFY(service.command({"backup", "-"}).second.startsWith("SQLite format 3"));
         QCOMPARE(service.command({"backup", copy}).first, 1);
+        QCOMPARE(service.post("/api/sync.php", syncBody("DEV-B")).status, 200);
+        service.stop();
+        QVERIFY(QFile::remove(file) && QFile::copy(copy, file));
+        QFile::remove(file + "-wal");
+        QFile::remove(file + "-shm");
+        QVERIFY(service.start());
+        QCOMPARE(service.json({"devices", "--json"}).array().size(), 1);
 
         // Written by a later version: this one refuses it, and says why.
         QVERIFY(service.sql("INSERT INTO schema_migrations (version, applied) VALUES (999, 0)"));
@@ -608,15 +698,34 @@ private slots:
     void consoleInbox_data() { backends(); }
     void consoleInbox()
     {
-        auto service = started();
+        auto service = started({"--trusted-proxies", "127.0.0.1"});
         QVERIFY(service);
         QByteArray said;
         QCOMPARE(addMaker(*service, "alice", "court", &said), 1);
         QVERIFY2(said.contains("10 to 1024 characters"), said.constData());
         QCOMPARE(addMaker(*service, "alice", "un mot de passe sûr"), 0);
+        // Guesses from one address lock the account there only, never for the maker elsewhere.
+        const QByteArray guesser = "X-Forwarded-For: 198.51.100.1\r\n";
         for (int attempt = 0; attempt < 5; ++attempt)
-            QVERIFY(!signIn(*service, "alice", "pas le bon"));
-        QVERIFY(!signIn(*service, "alice", "un mot de passe sûr")); // limited now
+            QVERIFY(!signIn(*service, "alice", "pas le bon", guesser));
+        QVERIFY(!signIn(*service, "alice", "un mot de passe sûr", guesser)); // limited now
+        QVERIFY(signIn(*service, "alice", "un mot de passe sûr", "X-Forwarded-For: 198.51.100.2\r\n"));
+        // Twenty sign-ins at once, within the limits, hold up no sync: passwords are checked
+        // beside the database, not in its place.
+        std::vector<std::unique_ptr<QTcpSocket>> tries;
+        for (int i = 0; i < 20; ++i) {
+            const QByteArray body = "{\"name\": \"x" + QByteArray::number(i % 4) +
+                                    "\", \"password\": \"pas le bon\"}";
+            tries.push_back(std::make_unique<QTcpSocket>());
+            tries.back()->connectToHost(QHostAddress::LocalHost, service->consolePort());
+            QVERIFY(tries.back()->waitForConnected(5000));
+            tries.back()->write("POST /api/login HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                                "application/json\r\nX-Forwarded-For: 192.0.2." +
+                                QByteArray::number(i % 2) + "\r\nContent-Length: " +
+                                QByteArray::number(body.size()) + "\r\n\r\n" + body);
+            QVERIFY(tries.back()->waitForBytesWritten(5000));
+        }
+        QCOMPARE(service->post("/api/sync.php", syncBody("DEV-S"), 1900).status, 200);
         QCOMPARE(addMaker(*service, "bob", "un autre mot de passe"), 0);
         const auto bob = signIn(*service, "bob", "un autre mot de passe");
         QVERIFY(bob);
@@ -657,8 +766,16 @@ private slots:
         QCOMPARE(service->console("GET", "/api/inbox", {}, bob->cookie).status, 401);
         const auto again = signIn(*service, "bob", "un autre mot de passe");
         QVERIFY(again);
-        QCOMPARE(service->command({"console-user", "remove", "bob"}).first, 0);
+        QCOMPARE(service->command({"console-user", "password", "bob"}, nullptr, {},
+                                  "encore un autre mot\n")
+                     .first,
+                 0);
         QCOMPARE(service->console("GET", "/api/inbox", {}, again->cookie).status, 401);
+        const auto third = signIn(*service, "bob", "encore un autre mot");
+        QVERIFY(third);
+        QCOMPARE(service->command({"console-user", "remove", "bob"}).first, 0);
+        QCOMPARE(addMaker(*service, "bob", "encore un autre mot"), 0); // the name, made again
+        QCOMPARE(service->console("GET", "/api/inbox", {}, third->cookie).status, 401);
     }
 
     // A database written before the console: its conversations are in the inbox as they
@@ -706,14 +823,19 @@ private slots:
         LoopbackHttpServer receiver;
         receiver.respond("/hook", {204, {}});
         ServiceProcess service("sqlite");
-        QVERIFY(service.start(
-            {"--notify-url", receiver.url("/hook").toString(), "--console-behind-tls"}));
-        // Behind TLS, the session's cookie travels over HTTPS only.
+        QVERIFY(service.start({"--notify-url", receiver.url("/hook").toString(),
+                               "--console-behind-tls", "--console-origin",
+                               "https://console.example.org"}));
+        // Behind TLS, the session's cookie travels over HTTPS only; behind a proxy that
+        // rewrites Host, the origin is the console's public one.
         QCOMPARE(addMaker(service, "bob", "0123456789"), 0);
-        QVERIFY(service
-                    .console("POST", "/api/login", j("{'name': 'bob', 'password': '0123456789'}"),
-                             "Content-Type: application/json\r\n")
-                    .head.contains("HttpOnly; SameSite=Strict; Secure"));
+        auto login = [&](const QByteArray& origin) {
+            return service.console("POST", "/api/login",
+                                   j("{'name': 'bob', 'password': '0123456789'}"),
+                                   "Content-Type: application/json\r\nOrigin: " + origin + "\r\n");
+        };
+        QVERIFY(login("https://console.example.org").head.contains("HttpOnly; SameSite=Strict; Secure"));
+        QCOMPARE(login("http://127.0.0.1:" + QByteArray::number(service.consolePort())).status, 403);
         QCOMPARE(report(service, "DEV-A", "x"), 200);
         QTRY_COMPARE_WITH_TIMEOUT(receiver.requests().size(), 1, 10000);
         QCOMPARE(object(receiver.requests()[0].body)["event"].toString(), QString("report"));
@@ -724,13 +846,16 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(receiver.requests().size(), 2, 10000);
         QCOMPARE(object(receiver.requests()[1].body)["event"].toString(), QString("crash-group"));
 
-        LoopbackHttpServer silent;
-        silent.respond("/hook", {200, {}, {}, true});
+        // A receiver that trickles its answer, a byte every 2 s, is given up after 5 s all the
+        // same: the next notification goes out.
+        LoopbackHttpServer slow;
+        slow.respond("/hook", {200, QByteArray(100, 'x'), "application/json", false, 2000});
         ServiceProcess stuck("sqlite");
-        QVERIFY(stuck.start({"--notify-url", silent.url("/hook").toString()}));
+        QVERIFY(stuck.start({"--notify-url", slow.url("/hook").toString()}));
         const QByteArray body = j("{'d': 'D', 'v': '1', 'os': 'L', 'text': 'x'}");
         for (int i = 0; i < 3; ++i)
             QCOMPARE(stuck.post("/api/report.php", body, 1500).status, 200);
+        QTRY_COMPARE_WITH_TIMEOUT(slow.requests().size(), 2, 15000);
         QByteArray said;
         QCOMPARE(service.command({"serve", "--notify-url", "http://192.0.2.1/hook"}, &said).first,
                  2);

@@ -2,6 +2,7 @@
 
 #include "CommandOutput.h"
 #include "ConsoleUsers.h"
+#include "DatabaseFile.h"
 #include "MakerCommands.h"
 #include "ServiceConfig.h"
 #include "TerminalText.h"
@@ -15,12 +16,14 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QHttpServer>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QThread>
 #include <QUrl>
 
 #include <csignal>
@@ -58,6 +61,9 @@ const char* const kUsage =
     "tunnel or a reverse proxy with TLS, never on the public address. --notify-url: an HTTPS\n"
     "address (or HTTP on loopback) told of new reports and crash groups. --trusted-proxies:\n"
     "the reverse proxies (addresses or ADDRESS/BITS) whose X-Forwarded-For names the client.\n";
+
+// How long serve waits for a database that is not up yet.
+constexpr qint64 kWaitForDatabaseMs = 60 * 1000;
 
 int usage(const QString& message)
 {
@@ -184,28 +190,6 @@ int serve(Store& store, const ServeOptions& options)
     return QCoreApplication::exec();
 }
 
-// Root running a maker's command on the service's SQLite file becomes the file's owner first:
-// files SQLite creates beside it (the write-ahead log) must stay the service's to write.
-bool actAsTheDatabaseOwner(const QString& url)
-{
-    if (::geteuid() != 0 || !url.startsWith(QLatin1String("sqlite:")))
-        return true;
-    struct stat info {};
-    if (::stat(QFile::encodeName(url.mid(7)).constData(), &info) != 0 || info.st_uid == 0)
-        return true;
-    return ::setgroups(0, nullptr) == 0 && ::setgid(info.st_gid) == 0 && ::setuid(info.st_uid) == 0;
-}
-
-int backup(Store& store, const QString& file)
-{
-    if (QFileInfo::exists(file))
-        return failure(QStringLiteral("%1 exists already: give a new file").arg(file));
-    if (!store.backup(file))
-        return failure(store.lastError());
-    out(QStringLiteral("backed up into %1\n").arg(file));
-    return 0;
-}
-
 } // namespace
 
 int runCommand(const QStringList& arguments)
@@ -273,10 +257,28 @@ int runCommand(const QStringList& arguments)
                                .arg(config->databasePasswordFile, file.errorString()));
         password = QString::fromUtf8(file.readLine(4096)).trimmed();
     }
-    if (!actAsTheDatabaseOwner(url))
+    if (command == QLatin1String("backup"))
+        return DatabaseFile::backup(url, password, words[1]);
+    if (!DatabaseFile::actAsItsOwner(url))
         return failure(QStringLiteral("cannot act as the owner of %1").arg(url));
 
     std::optional<Store> store = Store::open(url, &error, password);
+    // At boot PostgreSQL may come up after the service: serve waits for it a while, trying
+    // again less and less often, rather than fail at once and be given up by systemd.
+    QElapsedTimer waited;
+    waited.start();
+    for (int pause = 500; !store && command == QLatin1String("serve") &&
+                          !url.startsWith(QLatin1String("sqlite:")) &&
+                          error.startsWith(Store::kCannotConnect) &&
+                          waited.elapsed() + pause <= kWaitForDatabaseMs;
+         pause = qMin(pause * 2, 10000)) {
+        std::fprintf(stderr, "velmora-service: %s; trying again in %.1f s\n",
+                     qPrintable(terminalSafe(error)), pause / 1000.0);
+        QThread::msleep(pause);
+        store.reset(); // a store is moved, never assigned
+        if (auto again = Store::open(url, &error, password))
+            store.emplace(std::move(*again));
+    }
     if (!store)
         return failure(error);
 
@@ -304,8 +306,6 @@ int runCommand(const QStringList& arguments)
     }
     if (command == QLatin1String("console-user"))
         return ConsoleUsers::run(*store, words);
-    if (command == QLatin1String("backup"))
-        return backup(*store, words[1]);
     if (command == QLatin1String("devices"))
         return MakerCommands::devices(*store, asJson);
     if (command == QLatin1String("conversation"))

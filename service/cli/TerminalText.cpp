@@ -30,6 +30,8 @@ QString terminalSafe(const QString& text, const QString& indent)
         const char16_t u = c.unicode();
         if (u == '\n')
             out += QLatin1Char('\n') + indent;
+        else if (u == '\t') // moves the cursor on, never back: harmless, and errors carry them
+            out += c;
         else if (u < 0x20 || isC1(u))
             out += escaped(u, 2, "\\x");
         else if (isBidiControl(u))

@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QNetworkReply>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -67,13 +68,22 @@ void Notifier::sendNext()
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     request.setTransferTimeout(kTimeoutMs);
     QNetworkReply* reply = m_network.post(request, m_queue.dequeue());
+    // The transfer's time-out counts from the last byte: a receiver trickling its answer would
+    // hold every later notification. kTimeoutMs is the whole post's.
+    QTimer::singleShot(kTimeoutMs, reply, [reply] {
+        if (reply->isRunning())
+            reply->abort();
+    });
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (reply->error() != QNetworkReply::NoError || status / 100 != 2)
-            std::fprintf(stderr, "velmora-service: notification dropped: %s\n",
-                         reply->error() != QNetworkReply::NoError
-                             ? qPrintable(reply->errorString())
-                             : qPrintable(QStringLiteral("the receiver answered %1").arg(status)));
+            std::fprintf(
+                stderr, "velmora-service: notification dropped: %s\n",
+                reply->error() == QNetworkReply::OperationCanceledError
+                    ? qPrintable(QStringLiteral("no whole answer within %1 s").arg(kTimeoutMs / 1000))
+                : reply->error() != QNetworkReply::NoError
+                    ? qPrintable(reply->errorString())
+                    : qPrintable(QStringLiteral("the receiver answered %1").arg(status)));
         reply->deleteLater();
         m_sending = false;
         sendNext();

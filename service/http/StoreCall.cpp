@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <deque>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -64,6 +65,28 @@ private:
     std::deque<Waiting> m_waiting;
 };
 
+// Why a request was answered 503, on standard error (the journal under systemd): at most once a
+// second, with how many more there were since, so that a database down under load does not
+// write a line per request. From any thread.
+void say503(const QString& why)
+{
+    static std::mutex lock;
+    static QElapsedTimer last;
+    static qint64 unsaid = 0;
+    const std::lock_guard guard(lock);
+    if (last.isValid() && last.elapsed() < 1000) {
+        ++unsaid;
+        return;
+    }
+    last.start();
+    if (unsaid > 0)
+        std::fprintf(stderr, "velmora-service: answered 503: %s (and %lld more since the last "
+                     "line)\n", qPrintable(why), static_cast<long long>(unsaid));
+    else
+        std::fprintf(stderr, "velmora-service: answered 503: %s\n", qPrintable(why));
+    unsaid = 0;
+}
+
 } // namespace
 
 void StoreCall::run(StorePool& stores, QHttpServerResponder&& responder, Writer write,
@@ -99,9 +122,7 @@ void StoreCall::run(StorePool& stores, QHttpServerResponder&& responder, Writer 
             return;
         std::optional<Answer> answer = store ? work(*store) : std::nullopt;
         if (!answer)
-            // The journal keeps why (stderr under systemd).
-            std::fprintf(stderr, "velmora-service: answered 503: %s\n",
-                         store ? qPrintable(store->lastError()) : "no database connection");
+            say503(store ? store->lastError() : QStringLiteral("no database connection"));
         QMetaObject::invokeMethod(
             network, [pending, answer] { pending->answer(answer.value_or(kUnavailable)); });
     });
@@ -111,10 +132,7 @@ void StoreCall::run(StorePool& stores, QHttpServerResponder&& responder, Writer 
         const auto late = weak.lock();
         if (!late || late->answered)
             return;
-        std::fprintf(stderr,
-                     "velmora-service: answered 503: the database did not answer "
-                     "within %d ms\n",
-                     kDeadlineMs);
+        say503(QStringLiteral("the database did not answer within %1 ms").arg(kDeadlineMs));
         late->answer(kUnavailable);
     });
 }

@@ -92,7 +92,9 @@ std::optional<Store> Store::open(const QString& url, QString* error, const QStri
         // libpq's own options (sslmode, sslrootcert, target_session_attrs…) from the query.
         QStringList options{QStringLiteral("connect_timeout=5"),
                             QStringLiteral("application_name=velmora-service"),
-                            QStringLiteral("options='-c statement_timeout=%1 -c lock_timeout=%2'")
+                            // Notices ("already exists, skipping") are no news.
+                            QStringLiteral("options='-c statement_timeout=%1 -c lock_timeout=%2 "
+                                           "-c client_min_messages=warning'")
                                 .arg(kPostgresStatementMs)
                                 .arg(kPostgresLockMs)};
         static const QRegularExpression keyword(QStringLiteral("^[a-z_]+$"));
@@ -132,7 +134,7 @@ bool Store::connect()
     if (db.isOpen())
         return true;
     if (!db.open())
-        return fail(QStringLiteral("cannot open the database"));
+        return fail(kCannotConnect);
     if (!m_postgres) {
         // WAL: readers (the maker's commands) never block the service's writes.
         // NORMAL: in WAL mode a power cut may lose the last commits, never the file's integrity.
@@ -229,8 +231,7 @@ bool Store::migrate()
 bool Store::backup(const QString& file)
 {
     if (m_postgres) {
-        m_error = QStringLiteral("a PostgreSQL database is backed up with its own tool: "
-                                 "pg_dump --format=custom --file=FILE DBNAME");
+        m_error = QStringLiteral("only a SQLite database is copied here");
         return false;
     }
     if (!connect())

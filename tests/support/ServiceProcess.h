@@ -129,12 +129,14 @@ public:
             return {};
         return {answer.mid(9, 3).toInt(), answer.mid(end + 4), answer.left(end)};
     }
-    Reply post(const QByteArray& path, const QByteArray& body, int timeoutMs = 10000) const
+    // fields: extra header lines ("X-Forwarded-For: …\r\n").
+    Reply post(const QByteArray& path, const QByteArray& body, int timeoutMs = 10000,
+               const QByteArray& fields = {}) const
     {
         return send("POST " + path +
                         " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
                         "Content-Type: application/json\r\nContent-Length: " +
-                        QByteArray::number(body.size()) + "\r\n\r\n",
+                        QByteArray::number(body.size()) + "\r\n" + fields + "\r\n",
                     body, false, timeoutMs);
     }
 
