@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Sync throughput of velmora-service with 100,000 known devices, on SQLite and on PostgreSQL:
 # wrk on loopback, bounded in time, each request from one of the seeded devices at random.
-# Prints requests per second and latency percentiles. Usage: bench/bench_service.sh [SECONDS]
+# Prints requests per second and latency percentiles.
+# Usage: bench/bench_service.sh [SECONDS] [SERVICE_BINARY] (another build's, to compare)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-10}"
-service=build/service/velmora-service
+service="${2:-build/service/velmora-service}"
 [ -x "$service" ] || { echo "build first: scripts/build.sh" >&2; exit 1; }
 command -v wrk >/dev/null || { echo "wrk is missing: apt-get install wrk" >&2; exit 1; }
 work=$(mktemp -d)

@@ -329,6 +329,12 @@ private slots:
         QCOMPARE(body["text"].toString(), QString("Ligne 1\nLigne 2"));
         QCOMPARE(body["d"].toString(), store().stringValue("VSDeviceId"));
         QCOMPARE(body.value("email"), sent);
+        // Sent again, it keeps its request id until it is known to have arrived (the service
+        // stores a retry once); after that, the same text is a new report.
+        m_server->respond("/api/report.php", {200, j("{'ok': true}")});
+        QCOMPARE(report("Ligne 1\nLigne 2", email), true);
+        QVERIFY(!body["r"].toString().isEmpty());
+        QCOMPARE(bodyOf(m_server->requests()[1])["r"] == body["r"], !ok);
     }
 };
 

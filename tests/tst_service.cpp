@@ -418,7 +418,8 @@ private slots:
     void floodsAreSlowedDown()
     {
         ServiceProcess proxied("sqlite"), direct("sqlite");
-        QVERIFY(proxied.start({"--trusted-proxies", "127.0.0.1"}) && direct.start());
+        QVERIFY(proxied.start({"--trusted-proxies", "127.0.0.1"}) &&
+                direct.start({"--trusted-proxies", "192.0.2.99"}));
         auto statuses = [](const ServiceProcess& service, int count, const QByteArray& address,
                            const QString& device) {
             QList<int> list;
@@ -440,7 +441,8 @@ private slots:
         QCOMPARE(madeUp.count(200), 30);
         QCOMPARE(madeUp.last(), 429);
         QCOMPARE(statuses(proxied, 1, "192.0.2.3", "MADE-UP-X"), QList<int>{200});
-        // Without a trusted proxy, the header names nothing: one address, one limit.
+        // From a client that is not a trusted proxy, the header names nothing: one address, one
+        // limit.
         QList<int> named;
         for (int i = 0; i < 31; ++i)
             named += statuses(direct, 1, "192.0.2." + QByteArray::number(i),

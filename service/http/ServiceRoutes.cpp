@@ -59,12 +59,17 @@ bool isIdentifier(const QString& id)
 
 // Whether a request is within its address's limit and its device's, in the database that all
 // instances share; the address's first, so that one refused there takes nothing from a device.
+// Without trusted-proxies, a client on this machine is taken for a reverse proxy that limits
+// its clients itself (the shipped nginx site does), as before the setting existed: one address
+// for all of them would refuse them all together.
 std::optional<bool> withinLimits(Store& store, const QString& what, const QHostAddress& address,
-                                 Store::Limit perAddress, const QString& device,
+                                 bool proxiesNamed, Store::Limit perAddress, const QString& device,
                                  Store::Limit perDevice)
 {
-    const auto byAddress = store.take(what + QStringLiteral(" from ") + address.toString(),
-                                      perAddress);
+    const auto byAddress =
+        address.isLoopback() && !proxiesNamed
+            ? std::optional(true)
+            : store.take(what + QStringLiteral(" from ") + address.toString(), perAddress);
     if (!byAddress || !*byAddress)
         return byAddress;
     return store.take(what + QStringLiteral(" of ") + device, perDevice);
@@ -153,11 +158,11 @@ void ServiceRoutes::report(const QHttpServerRequest& request, Responder&& respon
         dropNul({&*report->email});
     dropNul({&report->version, &report->os, &report->text});
     withStore(std::move(responder),
-              [report = *report, notifier = m_notifier,
-               address = m_proxies.clientOf(request)](
+              [report = *report, notifier = m_notifier, address = m_proxies.clientOf(request),
+               proxiesNamed = !m_proxies.isEmpty()](
                   Store& store) -> std::optional<StoreCall::Answer> {
                   const auto allowed = withinLimits(store, QStringLiteral("report"), address,
-                                                    kReportsPerAddress, report.device,
+                                                    proxiesNamed, kReportsPerAddress, report.device,
                                                     kReportsPerDevice);
                   if (!allowed)
                       return std::nullopt;
@@ -183,10 +188,11 @@ void ServiceRoutes::crash(const QHttpServerRequest& request, Responder&& respond
         return writeJson(responder, kRefusal, Status::BadRequest);
     dropNul({&crash->kind, &crash->message, &crash->stack, &crash->version, &crash->os});
     withStore(std::move(responder),
-              [crash = *crash, notifier = m_notifier, address = m_proxies.clientOf(request)](
+              [crash = *crash, notifier = m_notifier, address = m_proxies.clientOf(request),
+               proxiesNamed = !m_proxies.isEmpty()](
                   Store& store) -> std::optional<StoreCall::Answer> {
                   const auto allowed = withinLimits(store, QStringLiteral("crash"), address,
-                                                    kCrashesPerAddress, crash.device,
+                                                    proxiesNamed, kCrashesPerAddress, crash.device,
                                                     kCrashesPerDevice);
                   if (!allowed)
                       return std::nullopt;

@@ -22,6 +22,7 @@ public:
     // address in X-Forwarded-For that is not one (what a client wrote there itself comes
     // before what its proxies added, and is never reached).
     QHostAddress clientOf(const QHttpServerRequest& request) const;
+    bool isEmpty() const { return m_networks.isEmpty(); }
 
 private:
     bool trusts(const QHostAddress& address) const;

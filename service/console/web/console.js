@@ -74,7 +74,7 @@ async function api(path, body) {
   const answer = { status: response.status, body: await response.json().catch(() => ({})) };
   if (typeof answer.body.waiting === 'number') showWaiting(answer.body.waiting);
   if (answer.status === 401 && path !== '/api/login') showLogin();
-  if (answer.status === 503) answer.body.error = 'La base de données ne répond pas : réessayez.';
+  if (answer.status === 503 && !answer.body?.error) answer.body.error = 'La base de données ne répond pas : réessayez.';
   return answer;
 }
 
