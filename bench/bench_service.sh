@@ -5,23 +5,10 @@
 # Usage: bench/bench_service.sh [SECONDS] [SERVICE_BINARY] (another build's, to compare)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds="${1:-10}"
-service="${2:-build/service/velmora-service}"
-[ -x "$service" ] || { echo "build first: scripts/build.sh" >&2; exit 1; }
-command -v wrk >/dev/null || { echo "wrk is missing: apt-get install wrk" >&2; exit 1; }
-work=$(mktemp -d)
+. bench/service-bench.sh "$@"
 trap 'tests/helpers/postgres-cluster.sh stop "$work/pg-url"; rm -rf "$work"' EXIT
-
 # Each request a device of the seeded range, about one in a hundred with a message waiting.
-cat > "$work/sync.lua" <<'LUA'
-wrk.method = "POST"
-wrk.headers["Content-Type"] = "application/json"
-request = function()
-  local body = string.format('{"d":"DEVICE-%06d","v":"1.0.0","os":"Debian GNU/Linux 12"}',
-                             math.random(0, 99999))
-  return wrk.format(nil, "/api/sync.php", nil, body)
-end
-LUA
+sync_script 100000
 
 serve() { # database URL; prints the port
     "$service" serve --listen 127.0.0.1:0 --console-listen 127.0.0.1:0 --database "$1" > "$work/serve.out" 2>&1 &

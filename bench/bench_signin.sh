@@ -6,22 +6,9 @@
 # Usage: bench/bench_signin.sh [SECONDS] [SERVICE_BINARY]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds="${1:-10}"
-service="${2:-build/service/velmora-service}"
-[ -x "$service" ] || { echo "build first: scripts/build.sh" >&2; exit 1; }
-command -v wrk >/dev/null || { echo "wrk is missing: apt-get install wrk" >&2; exit 1; }
-work=$(mktemp -d)
+. bench/service-bench.sh "$@"
 trap 'kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null; rm -rf "$work"' EXIT
-
-cat > "$work/sync.lua" <<'LUA'
-wrk.method = "POST"
-wrk.headers["Content-Type"] = "application/json"
-request = function()
-  local body = string.format('{"d":"DEVICE-%06d","v":"1.0.0","os":"Debian GNU/Linux 12"}',
-                             math.random(0, 9999))
-  return wrk.format(nil, "/api/sync.php", nil, body)
-end
-LUA
+sync_script 10000
 
 "$service" serve --listen 127.0.0.1:0 --console-listen 127.0.0.1:0 --trusted-proxies 127.0.0.1 \
     --database "sqlite:$work/bench.sqlite" > "$work/serve.out" 2>&1 &

@@ -57,24 +57,6 @@ bool isIdentifier(const QString& id)
     return true;
 }
 
-// Whether a request is within its address's limit and its device's, in the database that all
-// instances share; the address's first, so that one refused there takes nothing from a device.
-// Without trusted-proxies, a client on this machine is taken for a reverse proxy that limits
-// its clients itself (the shipped nginx site does), as before the setting existed: one address
-// for all of them would refuse them all together.
-std::optional<bool> withinLimits(Store& store, const QString& what, const QHostAddress& address,
-                                 bool proxiesNamed, Store::Limit perAddress, const QString& device,
-                                 Store::Limit perDevice)
-{
-    const auto byAddress =
-        address.isLoopback() && !proxiesNamed
-            ? std::optional(true)
-            : store.take(what + QStringLiteral(" from ") + address.toString(), perAddress);
-    if (!byAddress || !*byAddress)
-        return byAddress;
-    return store.take(what + QStringLiteral(" of ") + device, perDevice);
-}
-
 const StoreCall::Answer kTooMany{kRefusal, Status::TooManyRequests};
 
 } // namespace
@@ -128,6 +110,35 @@ void ServiceRoutes::withStore(Responder&& responder,
         std::move(work));
 }
 
+void ServiceRoutes::withinLimits(const QHttpServerRequest& request, Responder&& responder,
+                                 const Limits& limits,
+                                 std::function<std::optional<StoreCall::Answer>(Store&)> work)
+{
+    // Without trusted-proxies, a client on this machine is taken for a reverse proxy that
+    // limits its clients itself (the shipped nginx site does), as before the setting existed:
+    // one address for all of them would refuse them all together.
+    const QHostAddress address = m_proxies.clientOf(request);
+    const bool byAddress = !address.isLoopback() || !m_proxies.isEmpty();
+    withStore(std::move(responder),
+              [limits, byAddress, address = address.toString(),
+               work = std::move(work)](Store& store) -> std::optional<StoreCall::Answer> {
+                  // The address's bucket first: a request refused there takes nothing from
+                  // its device's.
+                  std::optional<bool> allowed =
+                      byAddress ? store.take(limits.what + QStringLiteral(" from ") + address,
+                                             limits.perAddress)
+                                : true;
+                  if (allowed && *allowed)
+                      allowed = store.take(limits.what + QStringLiteral(" of ") + limits.device,
+                                           limits.perDevice);
+                  if (!allowed)
+                      return std::nullopt;
+                  if (!*allowed)
+                      return kTooMany;
+                  return work(store);
+              });
+}
+
 void ServiceRoutes::sync(const QHttpServerRequest& request, Responder&& responder)
 {
     auto sync = ServiceContract::syncRequestFrom(request.body());
@@ -157,17 +168,10 @@ void ServiceRoutes::report(const QHttpServerRequest& request, Responder&& respon
     if (report->email)
         dropNul({&*report->email});
     dropNul({&report->version, &report->os, &report->text});
-    withStore(std::move(responder),
-              [report = *report, notifier = m_notifier, address = m_proxies.clientOf(request),
-               proxiesNamed = !m_proxies.isEmpty()](
+    withinLimits(request, std::move(responder), {QStringLiteral("report"), kReportsPerAddress,
+                                                 report->device, kReportsPerDevice},
+              [report = *report, notifier = m_notifier](
                   Store& store) -> std::optional<StoreCall::Answer> {
-                  const auto allowed = withinLimits(store, QStringLiteral("report"), address,
-                                                    proxiesNamed, kReportsPerAddress, report.device,
-                                                    kReportsPerDevice);
-                  if (!allowed)
-                      return std::nullopt;
-                  if (!*allowed)
-                      return kTooMany;
                   bool stored = false;
                   if (!store.addReport(report.device, report.version, report.os, report.text,
                                        report.email, report.reply, report.request, &stored))
@@ -187,17 +191,10 @@ void ServiceRoutes::crash(const QHttpServerRequest& request, Responder&& respond
         (!crash->request.isEmpty() && !isIdentifier(crash->request)))
         return writeJson(responder, kRefusal, Status::BadRequest);
     dropNul({&crash->kind, &crash->message, &crash->stack, &crash->version, &crash->os});
-    withStore(std::move(responder),
-              [crash = *crash, notifier = m_notifier, address = m_proxies.clientOf(request),
-               proxiesNamed = !m_proxies.isEmpty()](
+    withinLimits(request, std::move(responder), {QStringLiteral("crash"), kCrashesPerAddress,
+                                                 crash->device, kCrashesPerDevice},
+              [crash = *crash, notifier = m_notifier](
                   Store& store) -> std::optional<StoreCall::Answer> {
-                  const auto allowed = withinLimits(store, QStringLiteral("crash"), address,
-                                                    proxiesNamed, kCrashesPerAddress, crash.device,
-                                                    kCrashesPerDevice);
-                  if (!allowed)
-                      return std::nullopt;
-                  if (!*allowed)
-                      return kTooMany;
                   bool newGroup = false;
                   if (!store.addCrash(crash.device, crash.kind, crash.message, crash.stack,
                                       crash.version, crash.os, &newGroup, crash.request))

@@ -54,6 +54,18 @@ private:
     void withStore(Responder&& responder,
                    std::function<std::optional<StoreCall::Answer>(Store&)> work);
 
+    // Which buckets a request takes from, in the database all instances share.
+    struct Limits {
+        QString what; // "report", "crash"
+        Store::Limit perAddress;
+        QString device;
+        Store::Limit perDevice;
+    };
+    // Runs work for a request within its client address's limit and its device's; 429 beyond.
+    void withinLimits(const QHttpServerRequest& request, Responder&& responder,
+                      const Limits& limits,
+                      std::function<std::optional<StoreCall::Answer>(Store&)> work);
+
     StorePool& m_stores;
     Notifier* m_notifier;
     TrustedProxies m_proxies;
