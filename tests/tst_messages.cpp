@@ -214,6 +214,13 @@ private slots:
         QTest::newRow("redirected to another port")
             << R{307, {}, "text/plain", false, 0, elsewhere().url("/api/sync.php").toEncoded()}
             << false;
+        QTest::newRow("moved for good, POST kept (308)")
+            << R{308, "x", "text/plain", false, 0, "/api/moved.php"} << true;
+        // A POST turned into a GET says nothing of what was sent: no answer.
+        QTest::newRow("moved for good (301)")
+            << R{301, {}, "text/plain", false, 0, "/api/moved.php"} << false;
+        QTest::newRow("see other (303)") << R{303, {}, "text/plain", false, 0, "/api/moved.php"}
+                                         << false;
     }
     void syncAnswers()
     {
@@ -231,6 +238,10 @@ private slots:
         QCOMPARE(changed.count(), pending ? 1 : 0);
         if (pending)
             QCOMPARE(m_center->pendingMessage->body, QString("Bonjour <b>toi</b>"));
+        // Followed, a request is the same POST with the same body.
+        for (const LoopbackHttpServer::Request& r : m_server->requests())
+            QCOMPARE(r.method + r.body,
+                     m_server->requests().first().method + m_server->requests().first().body);
     }
 
     // An exchange whose asker is gone before it ends calls nothing: a second one, with the same
@@ -316,6 +327,10 @@ private slots:
         QTest::newRow("200 ok as a string") << R{200, j("{'ok': 'true'}")} << E() << none << false;
         QTest::newRow("never answers")
             << R{200, {}, "application/json", true} << E() << none << false;
+        QTest::newRow("redirected within the service (307)")
+            << R{307, {}, "text/plain", false, 0, "/api/moved.php"} << E() << none << true;
+        QTest::newRow("moved for good (301)")
+            << R{301, {}, "text/plain", false, 0, "/api/moved.php"} << E() << none << false;
     }
     void reports()
     {
@@ -324,6 +339,7 @@ private slots:
         QFETCH(QJsonValue, sent);
         QFETCH(bool, ok);
         m_server->respond("/api/report.php", response);
+        m_server->respond("/api/moved.php", {200, j("{'ok': true}")});
         QCOMPARE(report("Ligne 1\nLigne 2", email), ok);
         const QJsonObject body = bodyOf(m_server->requests().first());
         QCOMPARE(body["text"].toString(), QString("Ligne 1\nLigne 2"));
@@ -334,7 +350,7 @@ private slots:
         m_server->respond("/api/report.php", {200, j("{'ok': true}")});
         QCOMPARE(report("Ligne 1\nLigne 2", email), true);
         QVERIFY(!body["r"].toString().isEmpty());
-        QCOMPARE(bodyOf(m_server->requests()[1])["r"] == body["r"], !ok);
+        QCOMPARE(bodyOf(m_server->requests().last())["r"] == body["r"], !ok);
     }
 };
 

@@ -70,6 +70,13 @@ private slots:
         row("too slow", R{200, {}, "text/xml", true});
         row("huge", feed(QByteArray(3 * 1024 * 1024, ' ') + item("9.0")));
         row("one byte at a time", R{200, appcast(item("9.0")), "text/xml", false, 100});
+        // Moved: followed within the feed's origin only ($P: the server's port).
+        row("moved within its origin", R{302, {}, "text/xml", false, 0, "/moved.xml"}, "+2.0");
+        row("moved to another origin",
+            R{302, {}, "text/xml", false, 0, "http://localhost:$P/moved.xml"});
+        row("a plain-HTTP page elsewhere",
+            feed("<item><sparkle:shortVersionString>3.0</sparkle:shortVersionString>"
+                 "<link>http://velmoralabs.example/dl</link></item>"));
     }
     void feeds()
     {
@@ -77,7 +84,9 @@ private slots:
         QFETCH(Outcome, outcome);
         QFETCH(QString, version);
         LoopbackHttpServer server;
+        response.location.replace("$P", QByteArray::number(server.url().port()));
         server.respond("/appcast.xml", response);
+        server.respond("/moved.xml", {200, appcast(item("2.0")), "text/xml"});
         // The discard port: nothing listens there.
         Updater updater(response.status ? server.url("/appcast.xml")
                                         : QUrl("http://127.0.0.1:9/appcast.xml"),

@@ -268,6 +268,15 @@ private slots:
         QVERIFY(text.contains("\nExec=/usr/bin/velmoravovir\n"));
         QVERIFY(text.contains("\nTryExec=/usr/bin/velmoravovir\n")); // no login start once removed
         QVERIFY(rig.login->isEnabled());
+        // Installed where the path needs quoting and holds "%", which starts a field code.
+        AutostartLoginItem odd("velmoravovir", "/opt/50% off/velmoravovir",
+                               rig.home.filePath("odd"), {});
+        QVERIFY(odd.setEnabled(true, nullptr));
+        QFile oddEntry(odd.userEntryPath());
+        QVERIFY(oddEntry.open(QIODevice::ReadOnly));
+        const QByteArray oddText = oddEntry.readAll();
+        QVERIFY(oddText.contains("\nExec=\"/opt/50%% off/velmoravovir\"\n"));
+        QVERIFY(oddText.contains("\nTryExec=/opt/50% off/velmoravovir\n")); // no field codes there
         box->click();
         QVERIFY(!QFile::exists(entry));
         QVERIFY(!rig.login->isEnabled());

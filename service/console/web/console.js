@@ -9,7 +9,9 @@ const WAITING_POLL_MS = 60000;
 
 // Controls that would reorder or hide what is shown (bidi overrides, zero-width marks) are
 // shown by name, so that a text cannot pretend to say something else.
-const HIDDEN_CONTROLS = /[\u0000-\u0008\u000b-\u001f\u007f-\u009f\u061c\u200b-\u200f\u202a-\u202e\u2060-\u2069\ufeff]/g;
+// Not the zero-width non-joiner and joiner (U+200C, U+200D): Persian words and emoji sequences
+// need them.
+const HIDDEN_CONTROLS = /[\u0000-\u0008\u000b-\u001f\u007f-\u009f\u061c\u200b\u200e\u200f\u202a-\u202e\u2060-\u2069\ufeff]/g;
 
 function visibleText(given) {
   const text = String(given ?? '');

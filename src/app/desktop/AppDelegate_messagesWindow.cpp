@@ -23,7 +23,9 @@ constexpr int kListHeight = 416;
 constexpr int kBodyWidth = 416;
 } // namespace
 
-// A message as shown: without control characters (line breaks and tabs stay) and cut short.
+// A message as shown: without the controls that reorder or hide text (line breaks and tabs
+// stay, and so do the zero-width joiner and non-joiner: Persian words and emoji sequences such
+// as 👩‍💻 need them) and cut short.
 QString shownMessageText(const QString& body)
 {
     QString text;
@@ -35,7 +37,8 @@ QString shownMessageText(const QString& body)
         }
         const bool control =
             c.category() == QChar::Other_Control || c.category() == QChar::Other_Format;
-        if (!control || c == QLatin1Char('\n') || c == QLatin1Char('\t'))
+        if (!control || c == QLatin1Char('\n') || c == QLatin1Char('\t') || c == QChar(0x200C) ||
+            c == QChar(0x200D))
             text += c;
     }
     return text;

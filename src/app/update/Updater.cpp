@@ -27,12 +27,15 @@ UpdateCheckResult failure(const QString& why)
     return r;
 }
 
-QUrl webAddress(const QString& text)
+// A page the user may be sent to: HTTPS, or plain HTTP on the feed's own origin only (a feed
+// read over HTTPS cannot send the user to a page anyone on the way can change).
+QUrl webAddress(const QString& text, const QUrl& feed)
 {
     const QUrl url(text.trimmed(), QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == QLatin1String("https") || scheme == QLatin1String("http")) &&
-                   !url.host().isEmpty()
+    return url.isValid() && !url.host().isEmpty() &&
+                   (scheme == QLatin1String("https") ||
+                    (scheme == QLatin1String("http") && SharedNetwork::sameOrigin(url, feed)))
                ? url
                : QUrl();
 }
@@ -113,7 +116,19 @@ void Updater::checkForUpdates(bool userInitiated)
     QNetworkRequest request(m_feed);
     request.setTransferTimeout(m_timeoutMs);
     request.setMaximumRedirectsAllowed(5);
+    // A redirection is followed within the feed's origin only: elsewhere, whoever answers
+    // there would choose the version offered and the page the user is sent to.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
     QNetworkReply* reply = SharedNetwork::manager().get(request);
+    connect(reply, &QNetworkReply::redirected, this, [this, reply](const QUrl& target) {
+        if (SharedNetwork::sameOrigin(target, m_feed)) {
+            emit reply->redirectAllowed();
+            return;
+        }
+        reply->setProperty("redirectedTo", target);
+        reply->abort();
+    });
     m_reply = reply;
     emit checkStarted();
     // The whole check has a deadline: a feed trickling a byte a second would otherwise never end
@@ -139,12 +154,15 @@ void Updater::checkForUpdates(bool userInitiated)
             return finish(failure(QStringLiteral("the update feed did not arrive in time")));
         if (reply->property("tooLarge").toBool())
             return finish(failure(QStringLiteral("the update feed is larger than 1 MiB")));
+        if (const QUrl elsewhere = reply->property("redirectedTo").toUrl(); elsewhere.isValid())
+            return finish(failure(QStringLiteral("the update feed redirects to another origin, %1")
+                                      .arg(elsewhere.toDisplayString())));
         if (reply->error() != QNetworkReply::NoError)
             return finish(failure(reply->errorString()));
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (status != 0 && status != 200)
             return finish(failure(QStringLiteral("the update feed answered HTTP %1").arg(status)));
-        finish(parseFeed(reply->read(kMaxFeedBytes + 1), m_currentVersion));
+        finish(parseFeed(reply->read(kMaxFeedBytes + 1), m_currentVersion, m_feed));
     });
 }
 
@@ -173,7 +191,8 @@ std::optional<int> Updater::compareVersions(const QString& a, const QString& b)
     return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
-UpdateCheckResult Updater::parseFeed(const QByteArray& xml, const QString& currentVersion)
+UpdateCheckResult Updater::parseFeed(const QByteArray& xml, const QString& currentVersion,
+                                     const QUrl& feed)
 {
     if (xml.size() > kMaxFeedBytes)
         return failure(QStringLiteral("the update feed is larger than 1 MiB"));
@@ -193,7 +212,7 @@ UpdateCheckResult Updater::parseFeed(const QByteArray& xml, const QString& curre
                                                  : best
                                                      ? compareVersions(item->version, best->version)
                                                      : std::optional<int>(1);
-                if (order && *order > 0 && webAddress(item->page.toString()).isValid())
+                if (order && *order > 0 && webAddress(item->page.toString(), feed).isValid())
                     best = item;
                 item.reset();
             }
@@ -220,7 +239,7 @@ UpdateCheckResult Updater::parseFeed(const QByteArray& xml, const QString& curre
             if (item->version.isEmpty())
                 item->version = !shortVersion.isEmpty() ? shortVersion : version;
             if (item->page.isEmpty())
-                item->page = webAddress(attributes.value(QStringLiteral("url")).toString());
+                item->page = webAddress(attributes.value(QStringLiteral("url")).toString(), feed);
         } else if (sparkle && name == QLatin1String("shortVersionString")) {
             item->version = reader.readElementText().trimmed();
             --depth;
@@ -231,7 +250,7 @@ UpdateCheckResult Updater::parseFeed(const QByteArray& xml, const QString& curre
             --depth;
         } else if (!sparkle && name == QLatin1String("link")) {
             // The item's web page beats the enclosure's file: the user downloads from a page.
-            const QUrl page = webAddress(reader.readElementText());
+            const QUrl page = webAddress(reader.readElementText(), feed);
             if (page.isValid())
                 item->page = page;
             --depth;

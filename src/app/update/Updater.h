@@ -15,7 +15,7 @@ struct UpdateCheckResult {
     enum class Outcome { NewerAvailable, UpToDate, Failed };
     Outcome outcome = Outcome::Failed;
     QString version;   // the newest version offered
-    QUrl downloadPage; // where the user gets it (http or https only)
+    QUrl downloadPage; // where the user gets it (HTTPS, or HTTP on the feed's origin)
     QString error;     // why the check failed, in English, for logs
 };
 Q_DECLARE_METATYPE(UpdateCheckResult)
@@ -43,7 +43,9 @@ public:
     void checkForUpdates(bool userInitiated);
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
 
-    static UpdateCheckResult parseFeed(const QByteArray& xml, const QString& currentVersion);
+    // feed: where it was read, whose origin a plain-HTTP page must share.
+    static UpdateCheckResult parseFeed(const QByteArray& xml, const QString& currentVersion,
+                                       const QUrl& feed);
     // Numeric, component by component: negative, zero or positive; nullopt when unparsable.
     static std::optional<int> compareVersions(const QString& a, const QString& b);
     static std::optional<QVersionNumber> parseVersion(const QString& text);

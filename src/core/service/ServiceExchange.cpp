@@ -3,6 +3,7 @@
 #include "AppInfo.h"
 #include "SharedNetwork.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -10,19 +11,37 @@
 #include <QTimer>
 
 namespace ServiceExchange {
+namespace {
 
-void post(const QString& path, const QJsonObject& body, int deadlineMs, QObject* context,
-          std::function<void(std::optional<Answer>)> done)
+// A POST moved with its method and body kept (307, 308) is followed this many times at most.
+constexpr int kMaxRedirects = 3;
+
+// One post to its end, over the redirections it follows.
+struct Exchange {
+    QByteArray payload;
+    QElapsedTimer clock; // the deadline covers every try
+    int deadlineMs = 0;
+    int redirects = 0;
+    QPointer<QObject> guard;
+    std::function<void(std::optional<Answer>)> done;
+    void finish(const std::optional<Answer>& answer) const
+    {
+        if (guard && done)
+            done(answer);
+    }
+};
+
+void send(const QUrl& url, const std::shared_ptr<Exchange>& exchange)
 {
-    QNetworkRequest request(AppInfo::serviceUrl(path));
+    QNetworkRequest request(url);
     // Without it Qt would label the JSON body as a web form.
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    // A redirect elsewhere (another host, port or scheme) is not followed: only the service
-    // speaks for the service.
+    // Followed here, not by Qt: a 301, 302 or 303 would turn the POST into a GET without its
+    // body, whose answer says nothing about what was sent; and a redirection elsewhere (another
+    // host, port or scheme) is not followed: only the service speaks for the service.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::SameOriginRedirectPolicy);
-    QNetworkReply* reply =
-        SharedNetwork::manager().post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+                         QNetworkRequest::ManualRedirectPolicy);
+    QNetworkReply* reply = SharedNetwork::manager().post(request, exchange->payload);
 
     struct State {
         QByteArray received;
@@ -36,7 +55,7 @@ void post(const QString& path, const QJsonObject& body, int deadlineMs, QObject*
         state->dropped = true;
         reply->abort();
     });
-    deadline->start(deadlineMs);
+    deadline->start(qMax<qint64>(0, exchange->deadlineMs - exchange->clock.elapsed()));
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, state] {
         if (state->dropped)
             return;
@@ -46,10 +65,9 @@ void post(const QString& path, const QJsonObject& body, int deadlineMs, QObject*
             reply->abort();
         }
     });
-    QPointer<QObject> guard(context);
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, state, guard, done] {
+    QObject::connect(reply, &QNetworkReply::finished, reply, [url, reply, state, exchange] {
         reply->deleteLater();
-        if (!guard || !done)
+        if (!exchange->guard || !exchange->done)
             return;
         if (!state->dropped)
             state->received += reply->read(kMaxAnswerBytes + 1 - state->received.size());
@@ -58,12 +76,31 @@ void post(const QString& path, const QJsonObject& body, int deadlineMs, QObject*
         const bool transportError = reply->error() != QNetworkReply::NoError &&
                                     reply->error() < QNetworkReply::ContentAccessDenied;
         if (state->dropped || transportError || state->received.size() > kMaxAnswerBytes ||
-            !status.isValid()) {
-            done(std::nullopt);
-            return;
+            !status.isValid())
+            return exchange->finish(std::nullopt);
+        if (status.toInt() == 307 || status.toInt() == 308) {
+            const QUrl target =
+                url.resolved(reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
+            if (!SharedNetwork::sameOrigin(target, url) || ++exchange->redirects > kMaxRedirects)
+                return exchange->finish(std::nullopt);
+            return send(target, exchange);
         }
-        done(Answer{status.toInt(), state->received});
+        exchange->finish(Answer{status.toInt(), state->received});
     });
+}
+
+} // namespace
+
+void post(const QString& path, const QJsonObject& body, int deadlineMs, QObject* context,
+          std::function<void(std::optional<Answer>)> done)
+{
+    auto exchange = std::make_shared<Exchange>();
+    exchange->payload = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    exchange->clock.start();
+    exchange->deadlineMs = deadlineMs;
+    exchange->guard = context;
+    exchange->done = std::move(done);
+    send(AppInfo::serviceUrl(path), exchange);
 }
 
 } // namespace ServiceExchange

@@ -1,6 +1,7 @@
 #include "SharedNetwork.h"
 
 #include <QNetworkAccessManager>
+#include <QUrl>
 
 namespace SharedNetwork {
 
@@ -16,3 +17,14 @@ QNetworkAccessManager& manager()
 }
 
 } // namespace SharedNetwork
+
+bool SharedNetwork::sameOrigin(const QUrl& a, const QUrl& b)
+{
+    auto port = [](const QUrl& url) {
+        return url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0
+                            ? 443
+                            : 80);
+    };
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
+           a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && port(a) == port(b);
+}

@@ -37,7 +37,9 @@ bool entryEnables(const QString& path)
     return true;
 }
 
-// The Exec value of a desktop entry: quoted when it holds characters the format reserves.
+// The Exec value of a desktop entry: quoted when it holds characters the format reserves, and
+// "%" doubled wherever it is, since alone it starts a field code (an install path such as
+// /opt/50%/ would otherwise make the entry invalid).
 QString execValue(const QString& program)
 {
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
@@ -45,8 +47,8 @@ QString execValue(const QString& program)
     for (QChar c : program)
         quote = quote || reserved.contains(c);
     if (!quote)
-        return program;
-    QString escaped = program;
+        return QString(program).replace(QLatin1Char('%'), QStringLiteral("%%"));
+    QString escaped = QString(program).replace(QLatin1Char('%'), QStringLiteral("%%"));
     escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\\\\\"))
         .replace(QLatin1Char('"'), QStringLiteral("\\\\\""))
         .replace(QLatin1Char('`'), QStringLiteral("\\\\`"))
