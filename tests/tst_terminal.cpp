@@ -44,7 +44,7 @@ private slots:
                 "VSShowBattery": false})",
             "--once", 0, "");
         row("corrupt settings: one warning, the defaults", "{ not json", "--once", 0,
-            "0 % · 7,9 Go", "kept it as");
+            "0 % · 7,9 Go", "leaving it as it is");
         row("the raw figures", {}, "--once --json", 0,
             R"("memTotal":17179869184|"percent":85|"isCharging":true|"externalConnected":true|)"
             R"("cycleCount":0|"downBps":0)");
@@ -74,6 +74,10 @@ private slots:
         QVERIFY2(err.contains(stderrHas), qPrintable(err));
         // The error and where to find help; a warning is one line.
         QCOMPARE(err.count(QLatin1Char('\n')), code == 2 ? 2 : stderrHas.isEmpty() ? 0 : 1);
+        // Only read, the settings file stays as it was, broken or not.
+        if (!settings.isEmpty() && settings != "no battery")
+            QCOMPARE(QDir(m_config->filePath("VelmoraVovir")).entryList(QDir::Files),
+                     QStringList{"settings.json"});
     }
 
     void watchEndsCleanlyOnSignal_data()

@@ -107,8 +107,15 @@ private slots:
     {
         QFETCH(QByteArray, content);
         writeFile(content);
+        // A run that only reads leaves it where it is.
+        QVERIFY(!UserDefaults(path(), UserDefaults::Broken::LeaveAlone).contains("VSShowCPU"));
+        QVERIFY(QDir(m_dir.path()).entryList({"settings.json.corrupt-*"}).isEmpty());
         UserDefaults store(path());
         QVERIFY(!store.contains("VSShowCPU"));
+        // The identifier is in a sound file at once, before any change is made.
+        QCOMPARE(UserDefaults(path()).stringValue("VSDeviceId"),
+                 content.contains("VSDeviceId") ? QString("0C9F5B1E-7A4D-4E8B-9D2C-3F6A1B0E5D47")
+                                                : QString());
         // The broken file is renamed, byte for byte, never overwritten.
         const QStringList aside = QDir(m_dir.path()).entryList({"settings.json.corrupt-*"});
         QCOMPARE(aside.size(), 1);
@@ -118,9 +125,6 @@ private slots:
         // The next write starts a sound file.
         store.setBool("VSShowCPU", false);
         QCOMPARE(UserDefaults(path()).object("VSShowCPU"), QVariant(false));
-        QCOMPARE(UserDefaults(path()).stringValue("VSDeviceId"),
-                 content.contains("VSDeviceId") ? QString("0C9F5B1E-7A4D-4E8B-9D2C-3F6A1B0E5D47")
-                                                : QString());
     }
 
     // Whatever the store writes it reads back: fifty long replies make a file of 10 MB. A write
@@ -208,16 +212,17 @@ private slots:
         QFile before(path());
         QVERIFY(before.open(QIODevice::ReadOnly));
         const QByteArray old = before.readAll();
-        // A second process whose files may not grow past 4 KiB, as on a disk with 4 KiB free.
+        // A second process whose files may not grow past 4 KiB, as on a disk with 4 KiB free,
+        // then with room again for one more change: the one the full disk refused is saved too.
         QProcess writer;
         writer.start(QCoreApplication::applicationDirPath() + "/store_writer",
                      {path(), "big", "--fill-with-file-limit"});
         QVERIFY(writer.waitForFinished(60000));
         QCOMPARE(writer.exitCode(), 0);
-        QFile after(path());
-        QVERIFY(after.open(QIODevice::ReadOnly));
-        QCOMPARE(after.readAll(), old);
-        QVERIFY(UserDefaults(path()).boolValue("VSOnboarded"));
+        QCOMPARE(writer.readAllStandardOutput(), old); // the file while the disk was full
+        UserDefaults after(path());
+        QVERIFY(after.boolValue("VSOnboarded") && after.boolValue("big-after"));
+        QCOMPARE(after.stringValue("big").size(), 64 * 1024);
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{"settings.json"});
     }

@@ -5,6 +5,8 @@
 #include "crash/CrashReporter.h"
 #include "engine/VovirEngine.h"
 #include "service/AppInfo.h"
+#include "settings/UserDefaults.h"
+#include "settings/VovirSettings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -93,6 +95,10 @@ int main(int argc, char** argv)
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("VelmoraVovir"));
+    // The terminal modes only read the settings: a broken file is left for the window, which
+    // sets it aside and keeps the device's identifier.
+    static UserDefaults settings(UserDefaults::standardPath(), UserDefaults::Broken::LeaveAlone);
+    VovirSettings::setStore(&settings);
     // A status bar's --watch runs all day: its crashes are reported like the window's, and it
     // sends what earlier runs left. --once only records.
     if (line.action == CommandLine::Action::Watch)

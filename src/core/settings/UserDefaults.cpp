@@ -164,17 +164,48 @@ void warn(const QString& line)
 
 } // namespace
 
-UserDefaults::UserDefaults(QString filePath) : m_path(std::move(filePath))
+UserDefaults::UserDefaults(QString filePath, Broken broken)
+    : m_path(std::move(filePath)), m_broken(broken)
 {
-    load(m_values);
+    loadValues();
+}
+
+QString UserDefaults::standardPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/VelmoraVovir/settings.json");
 }
 
 UserDefaults& UserDefaults::standard()
 {
-    static UserDefaults store(
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-        QStringLiteral("/VelmoraVovir/settings.json"));
+    static UserDefaults store(standardPath());
     return store;
+}
+
+void UserDefaults::reload()
+{
+    loadValues();
+}
+
+void UserDefaults::loadValues()
+{
+    const bool setAside = load(m_values) == LoadResult::SetAside;
+    applyUnsaved(m_values);
+    // The identifier ties the user to the conversation with the maker: it is saved at once,
+    // not at the next change, which a run that only reads may never make.
+    const QString deviceId = QStringLiteral("VSDeviceId");
+    if (setAside && m_values.contains(deviceId))
+        write(deviceId, m_values.value(deviceId));
+}
+
+void UserDefaults::applyUnsaved(QVariantMap& map) const
+{
+    for (auto it = m_unsaved.begin(); it != m_unsaved.end(); ++it) {
+        if (!it.value().isValid())
+            map.remove(it.key());
+        else
+            map.insert(it.key(), it.value());
+    }
 }
 
 UserDefaults::LoadResult UserDefaults::load(QVariantMap& into) const
@@ -197,6 +228,12 @@ UserDefaults::LoadResult UserDefaults::load(QVariantMap& into) const
     }
     // Empty, truncated, corrupt, far too long, or not a file at all (a FIFO, a device): never
     // overwrite it in place, keep it for the user to inspect.
+    if (m_broken == Broken::LeaveAlone) {
+        warn(QStringLiteral("the settings file %1 is unreadable; using the defaults and leaving "
+                            "it as it is")
+                 .arg(m_path));
+        return LoadResult::Unusable;
+    }
     const QString aside =
         m_path + QStringLiteral(".corrupt-") +
         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmsszzz"));
@@ -348,16 +385,11 @@ void UserDefaults::remove(const QString& key)
 void UserDefaults::write(const QString& key, const QVariant& value)
 {
     // Round-trip through the encoder so memory holds exactly what a later read would give.
-    auto apply = [&](QVariantMap& map) {
-        if (!value.isValid()) {
-            map.remove(key);
-            return;
-        }
-        QVariant stored = decode(encode(value));
-        if (stored.isValid())
-            map.insert(key, stored);
-    };
-    apply(m_values);
+    const QVariant stored = value.isValid() ? decode(encode(value)) : QVariant();
+    if (value.isValid() && !stored.isValid())
+        return; // a value the file cannot hold
+    m_unsaved.insert(key, stored);
+    applyUnsaved(m_values);
 
     const QFileInfo info(m_path);
     if (!QDir().mkpath(info.absolutePath())) {
@@ -382,7 +414,7 @@ void UserDefaults::write(const QString& key, const QVariant& value)
     QVariantMap onDisk;
     switch (load(onDisk)) {
     case LoadResult::Loaded:
-        apply(onDisk);
+        applyUnsaved(onDisk);
         break;
     case LoadResult::Missing:
     case LoadResult::SetAside:
@@ -418,4 +450,5 @@ void UserDefaults::write(const QString& key, const QVariant& value)
         return;
     }
     m_values = onDisk;
+    m_unsaved.clear();
 }

@@ -12,16 +12,23 @@
 // merge their keys instead of tearing the file.
 class UserDefaults final {
 public:
-    explicit UserDefaults(QString filePath);
+    // What becomes of a file that cannot be read: set aside (renamed, kept for the user) and
+    // replaced by a sound one at once, with the device's identifier when it can still be read;
+    // or, for the terminal modes, which only read, left as it is while the defaults serve and
+    // nothing is saved.
+    enum class Broken { SetAside, LeaveAlone };
+    explicit UserDefaults(QString filePath, Broken broken = Broken::SetAside);
     UserDefaults(const UserDefaults&) = delete;
     UserDefaults& operator=(const UserDefaults&) = delete;
 
-    // The process-wide store in the user's configuration folder.
+    // The process-wide store in the user's configuration folder, and its file.
     static UserDefaults& standard();
+    static QString standardPath();
 
     QString filePath() const { return m_path; }
-    // Reads the file again, for a process that follows changes another one made.
-    void reload() { load(m_values); }
+    // Reads the file again, for a process that follows changes another one made; changes not
+    // saved yet stay.
+    void reload();
 
     // Absent keys give an invalid QVariant. Present values are one of: bool, qlonglong, double,
     // QString, QDateTime, QVariantList, QVariantMap, or a value of a form this version does not
@@ -50,9 +57,19 @@ public:
 private:
     enum class LoadResult { Loaded, Missing, SetAside, Unusable };
     void write(const QString& key, const QVariant& value);
-    // Reads the file into the map; a broken file is renamed aside (SetAside), never rewritten.
+    // Reads the file into the map; a broken file is renamed aside (SetAside) or left alone
+    // (Unusable), never rewritten.
     LoadResult load(QVariantMap& into) const;
+    // Loads the file into memory; a file set aside is replaced at once by one that keeps the
+    // device's identifier.
+    void loadValues();
+    // Puts every change not saved yet into map.
+    void applyUnsaved(QVariantMap& map) const;
 
     QString m_path;
+    Broken m_broken;
     QVariantMap m_values;
+    // Changes not saved yet (a full disk, a lock held too long), by key; an invalid value is a
+    // removal. Each write saves them all.
+    QVariantMap m_unsaved;
 };
