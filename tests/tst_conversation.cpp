@@ -6,6 +6,7 @@
 
 #include "service/SharedNetwork.h"
 #include "views/BadgeImage.h"
+#include "views/MessageText.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -69,11 +70,15 @@ struct Conversation {
     {
         QStringList texts;
         auto* scroll = delegate().messagesWindow()->findChild<QScrollArea*>("messagesScroll");
-        QList<QLabel*> labels = scroll->widget()->findChildren<QLabel*>();
-        std::sort(labels.begin(), labels.end(),
-                  [](QLabel* a, QLabel* b) { return a->y() < b->y(); });
-        for (QLabel* label : labels)
-            texts << label->text();
+        // Labels and message texts, top to bottom.
+        QList<QWidget*> shown;
+        for (QWidget* w : scroll->widget()->findChildren<QWidget*>())
+            if (qobject_cast<QLabel*>(w) || qobject_cast<MessageText*>(w))
+                shown << w;
+        std::sort(shown.begin(), shown.end(), [](QWidget* a, QWidget* b) { return a->y() < b->y(); });
+        for (QWidget* w : shown)
+            texts << (qobject_cast<QLabel*>(w) ? qobject_cast<QLabel*>(w)->text()
+                                               : qobject_cast<MessageText*>(w)->toPlainText());
         return texts;
     }
 };
@@ -225,9 +230,11 @@ private slots:
 
         // Stored oldest first, listed newest first, with French dates.
         const QDateTime at(QDate(2026, 12, 5), QTime(14, 7));
+        const QString address = "https://velmoralabs.example/" + QString(300, 'a');
         VovirSettings::store().setArray(
             "VSMessageHistory",
-            {QVariantMap{{"id", qint64(1)}, {"body", "Bienvenue"}, {"date", at}, {"mine", false}},
+            {QVariantMap{{"id", qint64(3)}, {"body", address}, {"date", at}},
+             QVariantMap{{"id", qint64(1)}, {"body", "Bienvenue"}, {"date", at}, {"mine", false}},
              QVariantMap{{"id", qint64(-5)},
                          {"body", QString("mot ").repeated(1250)},
                          {"date", at},
@@ -244,6 +251,12 @@ private slots:
         QVERIFY(list->height() > 416);
         for (QLabel* label : list->findChildren<QLabel*>())
             QCOMPARE(label->textFormat(), Qt::PlainText);
+        // A word longer than the line wraps anywhere: all of it shows.
+        QCOMPARE(texts.value(7), address);
+        for (MessageText* text : list->findChildren<MessageText*>())
+            QVERIFY(text->document()->idealWidth() <= text->width() &&
+                    text->height() >= text->heightForWidth(text->width()));
+        QCOMPARE(list->findChildren<MessageText*>().size(), 4);
     }
 
     void replyOfflineThenAgainOnline()
@@ -302,6 +315,18 @@ private slots:
         QVERIFY(dialog.width() <= screen.width() && dialog.height() <= screen.height());
         QVERIFY(!button.isEmpty() && QRect(QPoint(0, 0), dialog.size()).contains(button));
         QCOMPARE(shown.size(), 4001); // 4,000 characters and the ellipsis
+        // An address longer than a line: the whole of it, in a box that stays narrow.
+        const QString address = "https://velmoralabs.example/" + QString(300, 'a');
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            dialog = box->frameGeometry();
+            auto* text = box->findChild<QPlainTextEdit*>("alertText");
+            shown = text ? text->toPlainText() : QString();
+            box->close();
+        });
+        presenter.run({"Message de Velmora Labs", address, {"Compris"}}, nullptr);
+        QCOMPARE(shown, address);
+        QVERIFY(dialog.width() < 640);
         // What reorders or hides text goes; what joins letters and emoji stays.
         const QString joined = QStringLiteral("\u0645\u06cc\u200c\u062e\u0648\u0627\u0647\u0645 "
                                               "\U0001f469\u200d\U0001f4bb"); // Persian, an emoji

@@ -113,6 +113,10 @@ private slots:
         QCOMPARE(rig.delegate->applicationShouldTerminateAfterLastWindowClosed(), !inPanel);
         rig.delegate->showMainWindow();
         QVERIFY(window->isVisible());
+        // Minimised, it comes back (a later launch asks for it; a pop-up opens over it).
+        window->setWindowState(Qt::WindowMinimized);
+        rig.delegate->showMainWindow();
+        QVERIFY(window->isVisible() && !window->isMinimized());
     }
 
     void statusMenu_data()

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 
 namespace {
 
@@ -18,6 +19,7 @@ namespace {
 // past the screen's edge and its own buttons.
 constexpr qsizetype kLongText = 400;
 constexpr int kMaxNewLines = 8;
+constexpr int kLongWord = 50;
 constexpr QSize kTextArea{420, 260};
 
 int runLong(const Alert& alert, QWidget* parent)
@@ -32,6 +34,7 @@ int runLong(const Alert& alert, QWidget* parent)
     text->setObjectName(QStringLiteral("alertText"));
     text->setReadOnly(true);
     text->setPlainText(alert.informative);
+    text->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     text->setFixedSize(kTextArea);
     auto* buttons = new QDialogButtonBox;
     QList<QAbstractButton*> added;
@@ -62,8 +65,12 @@ int runLong(const Alert& alert, QWidget* parent)
 
 int MessageBoxPresenter::run(const Alert& alert, QWidget* parent)
 {
+    // A message box's label breaks lines between words only: a longer word (an address) would
+    // widen the box off the screen or be cut. The long form's text wraps anywhere.
+    static const QRegularExpression longWord(QStringLiteral("\\S{%1,}").arg(kLongWord));
     if (alert.informative.size() > kLongText ||
-        alert.informative.count(QLatin1Char('\n')) > kMaxNewLines)
+        alert.informative.count(QLatin1Char('\n')) > kMaxNewLines ||
+        alert.informative.contains(longWord))
         return runLong(alert, parent);
     QMessageBox box(parent);
     box.setWindowTitle(QStringLiteral("VelmoraVovir"));

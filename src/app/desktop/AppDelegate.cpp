@@ -162,6 +162,10 @@ void AppDelegate::checkThePanelShowsTheItem()
 void AppDelegate::activateApplication()
 {
     if (m_mainWindow && m_mainWindow->isVisible()) {
+        // Minimised, it is shown again: what comes next (a pop-up, the report form) opens over
+        // it, and a dialog over a minimised window is created minimised and never seen.
+        if (m_mainWindow->isMinimized())
+            m_mainWindow->setWindowState(m_mainWindow->windowState() & ~Qt::WindowMinimized);
         m_mainWindow->raise();
         m_mainWindow->activateWindow();
     }

@@ -139,12 +139,9 @@ QWidget* AppDelegate::buildMainView()
 
 void AppDelegate::showMainWindow()
 {
-    if (m_mainWindow) {
+    if (m_mainWindow)
         m_mainWindow->show();
-        m_mainWindow->raise();
-        m_mainWindow->activateWindow();
-    }
-    activateApplication();
+    activateApplication(); // raised, and no longer minimised
     refreshMessageBadges();
 }
 

@@ -4,6 +4,7 @@
 #include "AlertPresenter.h"
 #include "messages/MessageCenter.h"
 #include "views/FlippedView.h"
+#include "views/MessageText.h"
 #include "views/Palette.h"
 #include "views/SeparatorLine.h"
 
@@ -91,13 +92,9 @@ QWidget* AppDelegate::buildMessagesList()
                 });
             }
             const int y2 = y + headerLabel->height() + 5;
-            QLabel* body =
-                makeLabel(shownMessageText(message.body), 13, QFont::Normal,
-                          TextColor::of(message.mine ? LabelTone::Secondary : LabelTone::Primary));
-            body->setParent(list);
-            body->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            body->setWordWrap(true);
-            body->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+            auto* body = new MessageText(
+                shownMessageText(message.body), systemFont(13, QFont::Normal),
+                TextColor::of(message.mine ? LabelTone::Secondary : LabelTone::Primary), list);
             const int bodyHeight = body->heightForWidth(kBodyWidth);
             body->setGeometry(22, y2, kBodyWidth, bodyHeight);
             const int y3 = y2 + bodyHeight + 16;
