@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMessageBox>
@@ -181,6 +182,8 @@ private slots:
         row("sent", typed, R{200, j("{'ok': true}")}, "Merci !", "");
         row("refused", typed, R{200, j("{'ok': false}")}, "Envoi impossible", sent);
         row("no answer", typed, R{200, {}, "text/plain", true}, "Envoi impossible", sent);
+        row("too large for the service", typed, R{413, j("{'ok': false}")},
+            "Signalement trop long", sent);
     }
     void problemReport()
     {
@@ -327,6 +330,30 @@ private slots:
         presenter.run({"Message de Velmora Labs", address, {"Compris"}}, nullptr);
         QCOMPARE(shown, address);
         QVERIFY(dialog.width() < 640);
+        // The report form counts what the service takes and sends nothing beyond it; Tab goes
+        // from the description on to the e-mail field.
+        QString counted;
+        bool sendable = true, tabbed = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* form = QApplication::activeModalWidget();
+            auto* text = form->findChild<QPlainTextEdit*>("reportText");
+            text->setFocus();
+            QTest::keyClick(text, Qt::Key_Tab);
+            tabbed = qobject_cast<QLineEdit*>(form->focusWidget()) &&
+                     !text->toPlainText().contains('\t');
+            text->setPlainText(QString(20010, 'a'));
+            counted = form->findChild<QLabel*>("reportCount")->text();
+            for (QPushButton* b : form->findChildren<QPushButton*>())
+                if (b->text() == "Envoyer")
+                    sendable = b->isEnabled();
+            form->close();
+        });
+        presenter.askReport({"", ""}, nullptr);
+        QVERIFY(tabbed);
+        QCOMPARE(counted, "Trop long de 10 caractères (" +
+                              QLocale(QLocale::French, QLocale::France).toString(20000) +
+                              " au plus)");
+        QVERIFY(!sendable);
         // What reorders or hides text goes; what joins letters and emoji stays.
         const QString joined = QStringLiteral("\u0645\u06cc\u200c\u062e\u0648\u0627\u0647\u0645 "
                                               "\U0001f469\u200d\U0001f4bb"); // Persian, an emoji

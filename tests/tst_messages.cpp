@@ -23,6 +23,7 @@ QJsonObject bodyOf(const LoopbackHttpServer::Request& request)
 } // namespace
 
 class TestMessages : public QObject {
+    bool m_tooLarge = false;
     Q_OBJECT
     QTemporaryDir m_dir;
     std::unique_ptr<UserDefaults> m_store;
@@ -56,10 +57,14 @@ class TestMessages : public QObject {
         m_center->checkWithServer([&done] { done = true; });
         QTRY_VERIFY_WITH_TIMEOUT(done, 5000);
     }
+    // Whether it was sent; m_tooLarge says whether it was refused as too large.
     std::optional<bool> report(const QString& text, const std::optional<QString>& email)
     {
         std::optional<bool> result;
-        m_center->reportProblem(text, email, [&result](bool ok) { result = ok; });
+        m_center->reportProblem(text, email, [&](MessageCenter::Upload outcome) {
+            result = outcome == MessageCenter::Upload::Sent;
+            m_tooLarge = outcome == MessageCenter::Upload::TooLarge;
+        });
         // Bounded by the centre's own deadline; an unanswered call is a failure of the test.
         if (!QTest::qWaitFor([&result] { return result.has_value(); }, 5000))
             qWarning("the report never ended");
@@ -331,6 +336,7 @@ private slots:
             << R{307, {}, "text/plain", false, 0, "/api/moved.php"} << E() << none << true;
         QTest::newRow("moved for good (301)")
             << R{301, {}, "text/plain", false, 0, "/api/moved.php"} << E() << none << false;
+        QTest::newRow("too large (413)") << R{413, j("{'ok': false}")} << E() << none << false;
     }
     void reports()
     {
@@ -341,6 +347,7 @@ private slots:
         m_server->respond("/api/report.php", response);
         m_server->respond("/api/moved.php", {200, j("{'ok': true}")});
         QCOMPARE(report("Ligne 1\nLigne 2", email), ok);
+        QCOMPARE(m_tooLarge, response.status == 413); // sending it again will not help
         const QJsonObject body = bodyOf(m_server->requests().first());
         QCOMPARE(body["text"].toString(), QString("Ligne 1\nLigne 2"));
         QCOMPARE(body["d"].toString(), store().stringValue("VSDeviceId"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "StoreCall.h"
+#include "service/ServiceContract.h"
 #include "TrustedProxies.h"
 #include "store/Store.h"
 
@@ -24,7 +25,7 @@ public:
     static constexpr qint64 kMaxCrashBytes = 256 * 1024;
     // Members: an identifier, a version and a system name are short; a report is a few pages.
     static constexpr qsizetype kMaxShortText = 200;
-    static constexpr qsizetype kMaxReportText = 20000;
+    static constexpr qsizetype kMaxReportText = ServiceContract::kMaxReportText;
     static constexpr qsizetype kMaxCrashText = 200000;
     // A person writes a few reports an hour; a crash loop sends one per launch. Per device:
     // 10 reports at once, then one a minute; 20 crashes at once, then one every 30 s. Per

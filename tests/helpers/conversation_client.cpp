@@ -23,7 +23,9 @@ int main(int argc, char** argv)
     if (args[1] == QLatin1String("report") && args.size() >= 3) {
         const std::optional<QString> email =
             args.size() > 3 ? std::optional(args[3]) : std::nullopt;
-        center.reportProblem(args[2], email, [](bool ok) { QCoreApplication::exit(ok ? 0 : 1); });
+        center.reportProblem(args[2], email, [](MessageCenter::Upload outcome) {
+            QCoreApplication::exit(outcome == MessageCenter::Upload::Sent ? 0 : 1);
+        });
         return app.exec();
     }
     if (args[1] != QLatin1String("sync"))

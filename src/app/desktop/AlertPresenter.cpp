@@ -1,5 +1,6 @@
 #include "AlertPresenter.h"
 
+#include "service/ServiceContract.h"
 #include "views/Palette.h"
 #include "views/Symbols.h"
 
@@ -8,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -111,8 +113,10 @@ std::optional<ReportForm> MessageBoxPresenter::askReport(const ReportForm& draft
     auto* accessory = new QWidget;
     accessory->setFixedSize(380, 150);
     auto* text = new QPlainTextEdit(draft.text, accessory);
+    text->setObjectName(QStringLiteral("reportText"));
     text->setFont(systemFont(13, QFont::Normal));
     text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    text->setTabChangesFocus(true); // Tab goes on to the e-mail field
     text->setGeometry(0, 6, 380, 110);
     auto* email = new QLineEdit(draft.email, accessory);
     email->setPlaceholderText(
@@ -123,12 +127,35 @@ std::optional<ReportForm> MessageBoxPresenter::askReport(const ReportForm& draft
     QPushButton* send = buttons->addButton(QStringLiteral("Envoyer"), QDialogButtonBox::AcceptRole);
     buttons->addButton(QStringLiteral("Annuler"), QDialogButtonBox::RejectRole);
     send->setDefault(true);
+    // What the service takes, counted as the user types; beyond it, nothing is sent.
+    QLabel* count = makeLabel(QString(), 11, QFont::Normal, TextColor::of(LabelTone::Secondary));
+    count->setObjectName(QStringLiteral("reportCount"));
+    count->setAlignment(Qt::AlignRight);
+    auto showCount = [text, count, send] {
+        const QLocale french(QLocale::French, QLocale::France);
+        const qsizetype used = text->toPlainText().size();
+        const qsizetype most = ServiceContract::kMaxReportText;
+        const bool over = used > most;
+        count->setText(over ? QStringLiteral("Trop long de %1 %2 (%3 au plus)")
+                                  .arg(french.toString(used - most),
+                                       used - most == 1 ? QStringLiteral("caractère")
+                                                        : QStringLiteral("caractères"),
+                                       french.toString(most))
+                            : QStringLiteral("%1 / %2 caractères")
+                                  .arg(french.toString(used), french.toString(most)));
+        // A red that reads on light and dark backgrounds.
+        static const DynamicColor tooLong{QColor(0xb0, 0x1c, 0x1c), QColor(0xff, 0x7a, 0x70)};
+        setLabelColor(count, over ? TextColor::of(tooLong) : TextColor::of(LabelTone::Secondary));
+        send->setEnabled(!over);
+    };
+    QObject::connect(text, &QPlainTextEdit::textChanged, count, showCount);
+    showCount();
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
 
     auto* column = new QVBoxLayout;
     column->setSpacing(6);
-    for (QWidget* w : std::initializer_list<QWidget*>{title, hint, accessory})
+    for (QWidget* w : std::initializer_list<QWidget*>{title, hint, accessory, count})
         column->addWidget(w);
     column->addSpacing(10);
     column->addWidget(buttons);

@@ -95,9 +95,10 @@ void AppDelegate::reportProblemPressed()
     const std::optional<QString> email =
         form->email.isEmpty() ? std::nullopt : std::optional<QString>(form->email);
     QPointer<AppDelegate> weak(this);
-    m_messages->reportProblem(text, email, [weak, draft](bool ok) {
+    m_messages->reportProblem(text, email, [weak, draft](MessageCenter::Upload outcome) {
         if (!weak)
             return;
+        const bool ok = outcome == MessageCenter::Upload::Sent;
         if (ok && VovirSettings::store().object(kReportDraft).toMap() == draft)
             VovirSettings::store().remove(kReportDraft);
         const Alert result =
@@ -105,11 +106,17 @@ void AppDelegate::reportProblemPressed()
                        QStringLiteral(
                            "Ton signalement est bien parti. La réponse arrivera dans l'app."),
                        {}}
-               : Alert{QStringLiteral("Envoi impossible"),
-                       QStringLiteral("Impossible d'envoyer pour le moment (réseau ?). "
-                                      "Réessaie plus tard ou écris à ") +
-                           kSupportEmail + QLatin1Char('.'),
-                       {}};
+            : outcome == MessageCenter::Upload::TooLarge
+                ? Alert{QStringLiteral("Signalement trop long"),
+                        QStringLiteral("Velmora Labs ne peut pas recevoir un signalement aussi "
+                                       "long. Raccourcis-le (il est gardé) ou écris à ") +
+                            kSupportEmail + QLatin1Char('.'),
+                        {}}
+                : Alert{QStringLiteral("Envoi impossible"),
+                        QStringLiteral("Impossible d'envoyer pour le moment (réseau ?). "
+                                       "Réessaie plus tard ou écris à ") +
+                            kSupportEmail + QLatin1Char('.'),
+                        {}};
         weak->activateApplication();
         weak->m_alerts->run(result, weak->m_mainWindow);
     });

@@ -185,7 +185,7 @@ void MessageCenter::checkWithServer(std::function<void()> done)
 }
 
 void MessageCenter::reportProblem(const QString& text, const std::optional<QString>& email,
-                                  std::function<void(bool)> done)
+                                  std::function<void(Upload)> done)
 {
     upload({deviceId(), AppInfo::version(), osString(), text, email, false, {}}, std::move(done));
 }
@@ -193,10 +193,14 @@ void MessageCenter::reportProblem(const QString& text, const std::optional<QStri
 void MessageCenter::sendReply(const QString& text, std::function<void(bool)> done)
 {
     upload({deviceId(), AppInfo::version(), osString(), text, std::nullopt, true, {}},
-           std::move(done));
+           [done = std::move(done)](Upload outcome) {
+               if (done)
+                   done(outcome == Upload::Sent);
+           });
 }
 
-void MessageCenter::upload(ServiceContract::ReportRequest request, std::function<void(bool)> done)
+void MessageCenter::upload(ServiceContract::ReportRequest request,
+                           std::function<void(Upload)> done)
 {
     const QByteArray content = QJsonDocument(ServiceContract::toJson(request)).toJson();
     QString& id = m_unconfirmed[content];
@@ -212,6 +216,8 @@ void MessageCenter::upload(ServiceContract::ReportRequest request, std::function
             if (ok)
                 m_unconfirmed.remove(content);
             if (done)
-                done(ok);
+                done(ok                                ? Upload::Sent
+                     : answer && answer->status == 413 ? Upload::TooLarge
+                                                       : Upload::Failed);
         });
 }

@@ -68,11 +68,14 @@ public:
     // One sync: sets pendingMessage when the service offers a message never shown; done runs
     // afterwards in every case (also on failure).
     void checkWithServer(std::function<void()> done);
-    // Uploads a report or a reply; done gets the service's "ok", false on any failure.
+    // How an upload ended: taken by the service, or not (no network, an error, a refusal), or
+    // refused as too large (413), which sending it again cannot mend.
+    enum class Upload { Sent, Failed, TooLarge };
+    // Uploads a problem report.
     void reportProblem(const QString& text, const std::optional<QString>& email,
-                       std::function<void(bool)> done);
+                       std::function<void(Upload)> done);
     // Uploads a reply typed in the messages window: the same upload, marked as a reply so that
-    // the maker tells it from a new report.
+    // the maker tells it from a new report; done gets whether the service took it.
     void sendReply(const QString& text, std::function<void(bool)> done);
 
 signals:
@@ -83,7 +86,7 @@ signals:
 
 private:
     void archive(qint64 id, const QString& body);
-    void upload(ServiceContract::ReportRequest request, std::function<void(bool)> done);
+    void upload(ServiceContract::ReportRequest request, std::function<void(Upload)> done);
     static UserDefaults& store();
     int m_syncDeadlineMs = kSyncDeadlineMs;
     int m_reportDeadlineMs = kReportDeadlineMs;

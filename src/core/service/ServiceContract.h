@@ -13,6 +13,8 @@ namespace ServiceContract {
 inline const QString kSyncPath = QStringLiteral("/api/sync.php");
 inline const QString kReportPath = QStringLiteral("/api/report.php");
 inline const QString kCrashPath = QStringLiteral("/api/crash.php");
+// The longest report or reply text the service takes, in UTF-16 units (QString::size()).
+inline constexpr qsizetype kMaxReportText = 20000;
 
 struct SyncRequest {
     QString device;
