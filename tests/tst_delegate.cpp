@@ -187,10 +187,13 @@ private slots:
         rig.delegate->showSettings();
         QCheckBox* box = rig.delegate->menuBarCheckbox();
         box->setChecked(true);
+        rig.panel.shownByPanel = false;
         rig.delegate->toggleMenuBarMode(box);
         QVERIFY(AppDelegate::menuBarMode());
         QCOMPARE(rig.panel.alive, 1);
         QVERIFY(rig.delegate->settingsView()->isVisible()); // left open where it was
+        // No panel shows the item: said after the grace time, as at launch.
+        QTRY_VERIFY(rig.delegate->mainStatusLabel()->text().startsWith("Aucun panneau"));
         rig.delegate->vovirPressed();
         QVERIFY(!AppDelegate::menuBarMode());
         QCOMPARE(rig.panel.alive, 0);

@@ -1,4 +1,5 @@
 // The views offscreen: the bar and the badge as drawn, the settings view as the user meets it.
+#include "app/desktop/QtFrench.h"
 #include "support/DelegateRig.h"
 #include "support/TestKit.h"
 
@@ -13,7 +14,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -252,6 +255,19 @@ private slots:
         updates->click();
         QVERIFY(rig.updater->automaticallyChecksForUpdates());
         QVERIFY(rig.updater->automaticallyDownloadsUpdates());
+    }
+
+    // Qt's own texts, a text field's context menu among them, are French too.
+    void qtSpeaksFrench()
+    {
+        installQtFrench(*QCoreApplication::instance());
+        QLineEdit field;
+        std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+        QStringList texts;
+        for (QAction* action : menu->actions())
+            texts << action->text().section('\t', 0, 0); // the shortcut after a tab
+        QVERIFY2(texts.contains("Cop&ier") && texts.contains("Tout sélectionner"),
+                 qPrintable(texts.join('|')));
     }
 
     void loginItem()

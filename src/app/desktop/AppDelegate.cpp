@@ -98,7 +98,7 @@ void AppDelegate::applicationDidFinishLaunching()
     m_engine->start();
     if (menuBarMode()) {
         m_statusController.enable(statusMenu());
-        QTimer::singleShot(m_panelGraceMs, this, &AppDelegate::checkThePanelShowsTheItem);
+        watchForThePanel();
     } else {
         activateApplication();
     }
@@ -147,6 +147,18 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
 bool AppDelegate::noPanelShowsTheItem() const
 {
     return m_panelGraceOver && menuBarMode() && !m_statusController.isShownByPanel();
+}
+
+void AppDelegate::watchForThePanel()
+{
+    // Until the grace time is over, the item may still be on its way to the panel.
+    m_panelGraceOver = false;
+    if (!m_panelCheck) {
+        m_panelCheck = new QTimer(this);
+        m_panelCheck->setSingleShot(true);
+        connect(m_panelCheck, &QTimer::timeout, this, &AppDelegate::checkThePanelShowsTheItem);
+    }
+    m_panelCheck->start(m_panelGraceMs); // a later switch starts it again
 }
 
 void AppDelegate::checkThePanelShowsTheItem()

@@ -196,7 +196,10 @@ private:
     int m_panelGraceMs;
     bool m_panelGraceOver = false; // from then on, a panel-mode launch without a panel is said
     bool noPanelShowsTheItem() const;
+    // Checks, after the grace time, that a panel shows the item (at launch, after a switch).
+    void watchForThePanel();
     void checkThePanelShowsTheItem();
+    QTimer* m_panelCheck = nullptr;
     QWidget* m_messagesWindow = nullptr;
     QPointer<QLineEdit> m_replyField;
     // Replies whose upload is under way: not marked "not sent" while they travel.

@@ -17,6 +17,8 @@ void AppDelegate::applyDisplayMode()
     // (eventFilter) and in the window shown at launch; neither needs setting here.
     if (menuBarMode()) {
         m_statusController.enable(statusMenu()); // the window, if open, stays open
+        // As at launch: a panel that does not show the item within the grace time is said.
+        watchForThePanel();
     } else {
         m_statusController.disable();
         // On a later turn of the loop, once the caller has finished its own changes.

@@ -1,10 +1,13 @@
+#include "AlertPresenter.h"
 #include "AppDelegate.h"
+#include "QtFrench.h"
 #include "SingleInstance.h"
 #include "views/Symbols.h"
 
 #include <QApplication>
 
 #include <cstdio>
+#include <unistd.h>
 
 // The desktop application: one copy per user, the delegate driving everything else.
 int runDesktop(int& argc, char** argv)
@@ -14,6 +17,7 @@ int runDesktop(int& argc, char** argv)
     QApplication::setApplicationDisplayName(QStringLiteral("VelmoraVovir"));
     QGuiApplication::setDesktopFileName(QStringLiteral("velmoravovir"));
     QApplication::setWindowIcon(applicationIcon());
+    installQtFrench(app);
     // The delegate decides when closing a window quits (task-bar mode only).
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -26,6 +30,14 @@ int runDesktop(int& argc, char** argv)
         // Paused or busy, but alive: a second copy would run beside it.
         std::fputs("velmoravovir : une copie déjà lancée ne répond pas ; pas de seconde copie\n",
                    stderr);
+        // Launched from the desktop's menu, nobody reads standard error.
+        if (!::isatty(STDERR_FILENO))
+            MessageBoxPresenter().run(
+                {QStringLiteral("VelmoraVovir ne répond pas"),
+                 QStringLiteral("Une copie de VelmoraVovir déjà lancée ne répond pas. Quitte-la "
+                                "(ou ferme la session), puis relance VelmoraVovir."),
+                 {QStringLiteral("OK")}},
+                nullptr);
         return 1;
     case SingleInstance::HandOver::NoneRunning:
     case SingleInstance::HandOver::Foreign:
