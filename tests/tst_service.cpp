@@ -632,10 +632,19 @@ private slots:
                                   QFileDevice::ExeOther);
         QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::ReadOther);
         const bool root = ::getuid() == 0;
-        const auto serve = service.command({"serve", "--listen", "127.0.0.1:0"}, &said, [root] {
-            if (root && setgid(65534) == 0)
-                (void)setuid(65534);
-        });
+        // The program where nobody may run it (a packager's build folder is often private).
+        QTemporaryDir bin;
+        QFile::setPermissions(bin.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                              QFileDevice::ExeOther);
+        QVERIFY(QFile::copy(VELMORA_SERVICE_BIN, bin.filePath("velmora-service")));
+        const auto serve = service.command(
+            {"serve", "--listen", "127.0.0.1:0"}, &said,
+            [root] {
+                if (root && setgid(65534) == 0)
+                    (void)setuid(65534);
+            },
+            {}, bin.filePath("velmora-service"));
         QCOMPARE(serve.first, 1);
         QVERIFY2(said.contains("cannot "), said.constData());
         QVERIFY(!serve.second.contains("listening"));

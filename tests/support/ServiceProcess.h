@@ -189,10 +189,11 @@ public:
 
     // A maker's command on the same database (or the one its arguments give): its exit code
     // and standard output; errors gets its standard error, inChild runs in the child before the
-    // program (limits, user), input is its standard input.
+    // program (limits, user), input is its standard input, program another copy of the service.
     QPair<int, QByteArray> command(const QStringList& arguments, QByteArray* errors = nullptr,
                                    const std::function<void()>& inChild = {},
-                                   const QByteArray& input = {}) const
+                                   const QByteArray& input = {},
+                                   const QString& program = VELMORA_SERVICE_BIN) const
     {
         QProcess process;
         if (!errors)
@@ -201,7 +202,7 @@ public:
             process.setChildProcessModifier(inChild);
         // The service's database, unless the arguments name where to look themselves.
         const bool ownDatabase = arguments.contains("--database") || arguments.contains("--config");
-        process.start(QStringLiteral(VELMORA_SERVICE_BIN),
+        process.start(program,
                       ownDatabase ? arguments : arguments + QStringList{"--database", m_database});
         process.write(input);
         process.closeWriteChannel();
