@@ -16,7 +16,7 @@ if [ "${1:-}" = "--tests" ]; then
     packages+=(
         postgresql xvfb xauth dbus dbus-x11 x11-apps x11-utils xdotool imagemagick
         desktop-file-utils appstream man-db systemd nginx curl locales
-        chromium chromium-driver python3-selenium
+        chromium chromium-driver python3-selenium python3-dbus python3-gi
         gnome-shell gnome-shell-extension-appindicator
         plasma-workspace plasma-desktop breeze kded5
     )

@@ -38,7 +38,7 @@ public:
     PanelHost()
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QCoreApplication::applicationDirPath() + "/panel_host", QStringList());
+        m_process.start("/usr/bin/python3", {VELMORA_PANEL_HOST});
     }
     ~PanelHost()
     {

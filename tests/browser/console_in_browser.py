@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """The maker's console in a real browser: headless Chromium driven through Selenium, against a
-real velmora-service on loopback, with reports sent and answers fetched by the application's own
-conversation code.
+real velmora-service on loopback, with reports sent and answers fetched by a device speaking the
+application's protocol (the application's own code meets the service in tst_service).
 
-usage: console_in_browser.py SERVICE_BIN CLIENT_BIN [SCREENSHOT_DIR]
+usage: console_in_browser.py SERVICE_BIN [SCREENSHOT_DIR]
 """
 import http.server
 import json
@@ -12,6 +12,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import urllib.request
 
 from selenium import webdriver
 from selenium.common.exceptions import NoAlertPresentException, StaleElementReferenceException
@@ -31,8 +32,10 @@ def check(condition, what):
 
 
 class Rig:
-    def __init__(self, service_bin, client_bin, work):
-        self.service_bin, self.client_bin, self.work = service_bin, client_bin, work
+    DEVICE = '0C9F5B1E-7A4D-4E8B-9D2C-3F6A1B0E5D47'
+
+    def __init__(self, service_bin, work):
+        self.service_bin, self.work = service_bin, work
         self.database = f'sqlite:{work}/service.sqlite'
         self.service = subprocess.Popen(
             [service_bin, 'serve', '--listen', '127.0.0.1:0', '--console-listen', '127.0.0.1:0',
@@ -48,13 +51,25 @@ class Rig:
                               capture_output=True, text=True, timeout=30, check=True)
         return done.stdout
 
-    def application(self, *args):
-        """The application's own code, with the device identity it keeps between runs."""
-        env = dict(os.environ, VELMORA_SERVICE_URL=self.api)
-        done = subprocess.run([self.client_bin, f'{self.work}/settings.json', *args], env=env,
-                              capture_output=True, text=True, timeout=30)
-        check(done.returncode == 0, f'the application failed: {done.stderr}')
-        return done.stdout.strip()
+    def post(self, path, **members):
+        """One request of the device, as the application sends it; the answer's JSON."""
+        body = json.dumps({'d': self.DEVICE, 'v': '1.0.0', 'os': 'Debian GNU/Linux 12',
+                           **members}).encode()
+        request = urllib.request.Request(self.api + path, body,
+                                         {'Content-Type': 'application/json'})
+        with urllib.request.urlopen(request, timeout=10) as answer:
+            return json.load(answer)
+
+    def report(self, text, email=None):
+        check(self.post('/api/report.php', text=text, **({'email': email} if email else {}))
+              == {'ok': True}, 'a report was refused')
+
+    def sync(self):
+        """The answer offered, acknowledged by a second sync as the application does."""
+        offer = self.post('/api/sync.php')
+        if offer['mid'] > 0:
+            self.post('/api/sync.php', m=offer['mid'])
+        return offer['msg']
 
     def answers(self, device):
         talk = json.loads(self.command('conversation', device, '--json'))
@@ -111,8 +126,8 @@ def attacker_page(console):
 def run(rig, driver, screenshots):
     # A page redrawn between finding an element and reading it is read again.
     wait = WebDriverWait(driver, 15, ignored_exceptions=[StaleElementReferenceException])
-    rig.application('report', HOSTILE, 'ana@exemple.fr')
-    rig.application('report', BIDI)
+    rig.report(HOSTILE, 'ana@exemple.fr')
+    rig.report(BIDI)
     device = json.loads(rig.command('devices', '--json'))[0]['id']
 
     driver.get(rig.console)
@@ -147,7 +162,7 @@ def run(rig, driver, screenshots):
     driver.find_element(By.ID, 'reply-text').send_keys(ANSWER)
     driver.find_element(By.CSS_SELECTOR, 'form.reply button').click()
     wait.until(lambda d: 'en file' in d.find_element(By.CSS_SELECTOR, 'li.maker .state').text)
-    check(rig.application('sync') == ANSWER, 'the application received the answer')
+    check(rig.sync() == ANSWER, 'the device received the answer')
     driver.find_element(By.ID, 'refresh').click()
     wait.until(lambda d: d.find_element(By.CSS_SELECTOR, 'li.maker .state').text ==
                "reçue par l'appareil")
@@ -174,11 +189,11 @@ def run(rig, driver, screenshots):
 
 
 def main():
-    if len(sys.argv) < 3:
+    if len(sys.argv) < 2:
         sys.exit(__doc__)
-    screenshots = sys.argv[3] if len(sys.argv) > 3 else None
+    screenshots = sys.argv[2] if len(sys.argv) > 2 else None
     with tempfile.TemporaryDirectory() as work:
-        rig = Rig(sys.argv[1], sys.argv[2], work)
+        rig = Rig(sys.argv[1], work)
         driver = browser()
         try:
             run(rig, driver, screenshots)

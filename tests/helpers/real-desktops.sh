@@ -10,7 +10,7 @@
 set -euo pipefail
 desktop="$1" build="$(cd "$2" && pwd)" screenshot="${3:-}"
 app="$build/src/velmoravovir-desktop"
-host="$build/tests/panel_host"
+host="$(dirname "$0")/panel_host.py"
 starts_x11="${VELMORA_DESKTOP_STARTS_X11:-6}"
 starts_wayland="${VELMORA_DESKTOP_STARTS_WAYLAND:-4}"
 starts_plasma="${VELMORA_DESKTOP_STARTS_PLASMA:-3}" # Plasma takes some 15 s to start
