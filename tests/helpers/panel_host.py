@@ -17,6 +17,7 @@ WATCHER = 'org.kde.StatusNotifierWatcher'
 ITEM = 'org.kde.StatusNotifierItem'
 MENU = 'com.canonical.dbusmenu'
 PROPERTIES = 'org.freedesktop.DBus.Properties'
+ZERO = dbus.Int32(0, variant_level=1)  # the data of an event
 
 
 def say(line):
@@ -103,31 +104,19 @@ class Host:
 
     def run(self, line):
         command, _, rest = line.partition(' ')
-        if command == 'props':
-            self.props()
-        elif command == 'layout':
-            self.layout()
-        elif command == 'click':
-            self.event(self.ids.get(rest, 0), 'clicked', 'click')
-        elif command == 'opened':
-            self.event(0, 'opened', 'opened')
-        elif command == 'bad':
-            self.bad()
-        elif command == 'groups':
-            self.groups(self.ids.get(rest, 0))
-        elif command == 'gnome-open':
-            shown = self.gnome_menu().open()
-            say('gnome-menu %s layouts:%d' % (shown, self.gnome.layouts_read))
-        elif command == 'gnome-click':
-            say('gnome-click ' + ('ok' if self.gnome_menu().click(rest) else 'missing'))
-        elif command == 'tooltip-news':
-            say('tooltip-news %d' % self.watcher.tooltip_news)
-        elif command == 'drop':
-            self.watcher.drop()
-        elif command == 'forget':
-            self.watcher.service = ''  # without a word, as a watcher that lost it
-        elif command == 'quit':
-            loop.quit()
+        {'props': self.props, 'layout': self.layout, 'bad': self.bad,
+         'click': lambda: self.event(self.ids.get(rest, 0), 'clicked', 'click'),
+         'opened': lambda: self.event(0, 'opened', 'opened'),
+         'groups': lambda: self.groups(self.ids.get(rest, 0)),
+         'gnome-open': lambda: say('gnome-menu %s layouts:%d' % (
+             self.gnome_menu().open(), self.gnome.layouts_read)),
+         'gnome-click': lambda: say(
+             'gnome-click ' + ('ok' if self.gnome_menu().click(rest) else 'missing')),
+         'tooltip-news': lambda: say('tooltip-news %d' % self.watcher.tooltip_news),
+         'drop': self.watcher.drop,
+         # Without a word, as a watcher that lost it.
+         'forget': lambda: setattr(self.watcher, 'service', ''),
+         'quit': loop.quit}.get(command, lambda: None)()
 
     def gnome_menu(self):
         """One GNOME menu per item: it follows the item's signals from its first opening on."""
@@ -168,23 +157,26 @@ class Host:
             self.ids[str(props.get('label', ''))] = int(child_id)
         say('layout %s %s' % ('rebuilt' if rebuilt else 'kept', compact(items)))
 
-    def event(self, item, name, tag):
+    def event(self, item, name, tag=None):
+        """Whether the item took the event; said when tagged."""
         try:
-            self.menu('Event', 'isvu', (item, name, dbus.Int32(0, variant_level=1), 0))
-            say(tag + ' ok')
+            self.menu('Event', 'isvu', (item, name, ZERO, 0))
+            taken = True
         except dbus.DBusException:
-            say(tag + ' error')
+            taken = False
+        if tag:
+            say(tag + (' ok' if taken else ' error'))
+        return taken
 
     def groups(self, item):
         """The group calls, as panels that batch their events use them, and introspection."""
         text = self.call('/MenuBar', 'org.freedesktop.DBus.Introspectable', 'Introspect')
-        zero = dbus.Int32(0, variant_level=1)
 
         def ints(values):
             return ','.join(str(int(v)) for v in values)
         try:
             group = ints(self.menu('EventGroup', 'a(isvu)',
-                                   ([(item, 'clicked', zero, 0), (9999, 'clicked', zero, 0)],)))
+                                   ([(item, 'clicked', ZERO, 0), (9999, 'clicked', ZERO, 0)],)))
         except dbus.DBusException as error:
             group = error.get_dbus_name()
         try:
@@ -199,8 +191,7 @@ class Host:
             % (','.join(introspected), group, updated, errors))
 
     def bad(self):
-        zero = dbus.Int32(0, variant_level=1)
-        calls = [('/MenuBar', MENU, 'Event', 'isvu', (9999, 'clicked', zero, 0)),
+        calls = [('/MenuBar', MENU, 'Event', 'isvu', (9999, 'clicked', ZERO, 0)),
                  ('/MenuBar', MENU, 'GetProperty', 'is', (9999, 'label')),
                  ('/MenuBar', MENU, 'GetLayout', 'iias', (4242, -1, [])),
                  ('/MenuBar', MENU, 'Event', 's', ('not an id',)),
@@ -258,27 +249,19 @@ class GnomeMenu:
         elif self.items_stale:
             self.read_properties(self.order)
         self.items_stale = False
-        zero = dbus.Int32(0, variant_level=1)
-        self.host.menu('Event', 'isvu', (0, 'opened', zero, 0))
+        self.host.event(0, 'opened')
         if self.host.menu('AboutToShow', 'i', (0,)):
             self.read_layout()
         settle()
         shown = [shown_entry(self.props[i]) for i in self.order
                  if self.props[i].get('visible', True)]
-        self.host.menu('Event', 'isvu', (0, 'closed', zero, 0))
+        self.host.event(0, 'closed')
         self.active = False
         return compact(shown)
 
     def click(self, label):
-        for item_id in self.order:
-            if self.props[item_id].get('label') == label:
-                try:
-                    self.host.menu('Event', 'isvu',
-                                   (item_id, 'clicked', dbus.Int32(0, variant_level=1), 0))
-                    return True
-                except dbus.DBusException:
-                    return False
-        return False
+        found = [i for i in self.order if self.props[i].get('label') == label]
+        return bool(found) and self.host.event(found[0], 'clicked')
 
     def on_layout_updated(self, *_):
         if self.active:
@@ -317,9 +300,8 @@ def main():
     bus.add_signal_receiver(lambda label, guide: say('label %s|%s' % (label, guide)),
                             'XAyatanaNewLabel', ITEM, path='/StatusNotifierItem')
 
-    def tooltip(*_):
-        watcher.tooltip_news += 1
-    bus.add_signal_receiver(tooltip, 'NewToolTip', ITEM, path='/StatusNotifierItem')
+    bus.add_signal_receiver(lambda: setattr(watcher, 'tooltip_news', watcher.tooltip_news + 1),
+                            'NewToolTip', ITEM, path='/StatusNotifierItem')
     host = Host(bus, watcher)
     pending = b''
 
