@@ -8,6 +8,7 @@
 #include "views/BadgeImage.h"
 #include "views/MessageText.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -108,6 +109,7 @@ private slots:
             QVERIFY(c.indicatorsOn());
             QVERIFY(c.rig.alerts.shown.isEmpty());
             QVERIFY(!c.delegate().messagesBadge()->pixmap().isNull());
+            QCOMPARE(c.delegate().messagesBadge()->accessibleName(), QString("1 message non lu"));
             return;
         }
         QTRY_COMPARE(c.rig.alerts.shown.size(), 1);
@@ -252,6 +254,15 @@ private slots:
         QCOMPARE(texts.value(5), QString("Bienvenue"));
         auto* list = window->findChild<QScrollArea*>("messagesScroll")->widget();
         QVERIFY(list->height() > 416);
+        // A window with its title for a screen reader, a named reply field; Escape closes it.
+        QCOMPARE(QAccessible::queryAccessibleInterface(window)->role(), QAccessible::Window);
+        QCOMPARE(QAccessible::queryAccessibleInterface(window)->text(QAccessible::Name),
+                 QString("Messages de Velmora Labs"));
+        QCOMPARE(c.delegate().replyField()->accessibleName(), QString("Ta réponse à Velmora Labs"));
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(c.delegate().replyField(), Qt::Key_Escape);
+        QVERIFY(!window->isVisible());
         for (QLabel* label : list->findChildren<QLabel*>())
             QCOMPARE(label->textFormat(), Qt::PlainText);
         // A word longer than the line wraps anywhere: all of it shows.
@@ -332,11 +343,12 @@ private slots:
         QVERIFY(dialog.width() < 640);
         // The report form counts what the service takes and sends nothing beyond it; Tab goes
         // from the description on to the e-mail field.
-        QString counted;
+        QString counted, named;
         bool sendable = true, tabbed = false;
         QTimer::singleShot(0, [&] {
             QWidget* form = QApplication::activeModalWidget();
             auto* text = form->findChild<QPlainTextEdit*>("reportText");
+            named = text->accessibleName() + '|' + form->findChild<QLineEdit*>()->accessibleName();
             text->setFocus();
             QTest::keyClick(text, Qt::Key_Tab);
             tabbed = qobject_cast<QLineEdit*>(form->focusWidget()) &&
@@ -350,6 +362,7 @@ private slots:
         });
         presenter.askReport({"", ""}, nullptr);
         QVERIFY(tabbed);
+        QCOMPARE(named, QString("Description du problème|Adresse e-mail, facultative"));
         QCOMPARE(counted, "Trop long de 10 caractères (" +
                               QLocale(QLocale::French, QLocale::France).toString(20000) +
                               " au plus)");

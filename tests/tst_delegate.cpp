@@ -2,10 +2,13 @@
 #include "support/TestKit.h"
 
 #include "app/desktop/SingleInstance.h"
+#include "views/KeyboardFocus.h"
 #include "views/MiniBarView.h"
 #include "views/StatCardView.h"
 
+#include <QAccessible>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLocalSocket>
 #include <QMainWindow>
@@ -230,6 +233,50 @@ private slots:
         QTRY_VERIFY(rig.delegate->mainWindow()->isVisible()); // a first launch shows it
         rig.delegate->showOnboardingIfNeeded();               // never asked twice
         QCOMPARE(rig.alerts.shown.size(), 1);
+    }
+
+    // For a screen reader and the keyboard: each card one object, named as it reads, its bar a
+    // progress bar with its value; Tab goes left to right; Return presses the focused button;
+    // the keyboard goes along to the view shown, whose menus are named by their captions.
+    void keyboardAndScreenReader()
+    {
+        DelegateRig rig(kTaskBar);
+        rig.delegate->buildMainWindow();
+        rig.takeReferenceSample();
+        rig.delegate->refreshVovirUI();
+        QMainWindow* window = rig.delegate->mainWindow();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        StatCardView* cpu = rig.delegate->cpuCard();
+        auto name = [](QWidget* w) {
+            return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
+        };
+        QCOMPARE(name(cpu), cpu->titleLabel()->text() + " : " + cpu->valueLabel()->text());
+        QCOMPARE(QAccessible::queryAccessibleInterface(rig.delegate->batCard())
+                     ->text(QAccessible::Description),
+                 rig.delegate->batCard()->subLabel()->text());
+        QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(cpu->bar());
+        QCOMPARE(bar->role(), QAccessible::ProgressBar);
+        QCOMPARE(bar->valueInterface()->currentValue().toInt(), qRound(cpu->bar()->progress() * 100));
+        cpu->setFocus();
+        QVERIFY(!hasKeyboardFocus(cpu)); // a ring only where the keyboard brought the focus
+        QStringList visited;
+        for (int i = 0; i < 6; ++i) {
+            QTest::keyClick(window->focusWidget(), Qt::Key_Tab);
+            visited << name(window->focusWidget()).section(" :", 0, 0);
+            QVERIFY(i > 3 || hasKeyboardFocus(window->focusWidget()));
+        }
+        QCOMPARE(visited, QStringList({rig.delegate->memCard()->titleLabel()->text(),
+                                       rig.delegate->netCard()->titleLabel()->text(),
+                                       rig.delegate->batCard()->titleLabel()->text(),
+                                       "Afficher dans la barre de menus", "Messages", "Réglages"}));
+        QTest::keyClick(window->focusWidget(), Qt::Key_Return); // on the gear
+        QVERIFY(rig.delegate->settingsView()->isVisible() && !AppDelegate::menuBarMode());
+        QVERIFY(rig.delegate->settingsView()->isAncestorOf(window->focusWidget()));
+        const QList<QLabel*> labels = window->findChildren<QLabel*>();
+        for (QComboBox* menu : rig.delegate->settingsView()->findChildren<QComboBox*>())
+            QVERIFY(std::any_of(labels.begin(), labels.end(),
+                                [menu](QLabel* l) { return l->buddy() == menu; }));
     }
 
     // A later launch in panel mode: everything starts, and stops at the end;

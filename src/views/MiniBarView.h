@@ -3,11 +3,12 @@
 #include <QWidget>
 
 // The thin progress bar of a card: a track, and a fill that shows any positive fraction as at
-// least a dot as wide as the bar is high.
+// least a dot as wide as the bar is high. A screen reader finds a progress bar with its value in
+// per cent.
 class MiniBarView final : public QWidget {
     Q_OBJECT
 public:
-    explicit MiniBarView(QWidget* parent = nullptr) : QWidget(parent) {}
+    explicit MiniBarView(QWidget* parent = nullptr);
 
     qreal progress() const { return m_progress; }
     // Any value is stored as given (negative, NaN, above 1); drawing sorts them out.

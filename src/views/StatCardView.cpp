@@ -1,14 +1,19 @@
 #include "StatCardView.h"
 
+#include "KeyboardFocus.h"
 #include "MiniBarView.h"
 #include "Palette.h"
 
 #include <QLabel>
 #include <QPainter>
 
-StatCardView::StatCardView(const QString& title, bool showsBar, QWidget* parent) : QWidget(parent)
+StatCardView::StatCardView(const QString& title, bool showsBar, QWidget* parent)
+    : QWidget(parent), m_title(title)
 {
     setFixedSize(cardSize);
+    setFocusPolicy(Qt::TabFocus);
+    markKeyboardFocus(this);
+    setAccessibleName(title);
     auto leftLabel = [this](const QString& text, const QFont& font, LabelTone tone,
                             const QRect& frame) {
         QLabel* label = makeLabel(text, 0, QFont::Normal, TextColor::of(tone));
@@ -35,8 +40,13 @@ void StatCardView::update(const QString& value, const std::optional<QString>& su
                           const std::optional<double>& progress)
 {
     m_valueLabel->setText(value);
-    if (sub && m_subLabel)
+    // Said again by a screen reader while the card has focus: Qt sends the change only when
+    // the text changes.
+    setAccessibleName(m_title + QStringLiteral(" : ") + value);
+    if (sub && m_subLabel) {
         m_subLabel->setText(*sub);
+        setAccessibleDescription(*sub);
+    }
     if (progress && m_bar)
         m_bar->setProgress(*progress);
 }
@@ -49,4 +59,10 @@ void StatCardView::paintEvent(QPaintEvent*)
     painter.setPen(QPen(labelColor(palette(), 0.08), 1.0));
     painter.setBrush(labelColor(palette(), 0.05));
     painter.drawRoundedRect(box, 10, 10);
+    if (hasFocus() && hasKeyboardFocus(this)) { // where the keyboard is, in the accent
+        painter.setPen(QPen(vovirCyan().resolve(palette()), 2.0));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 9.5, 9.5);
+    }
 }
+

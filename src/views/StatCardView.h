@@ -8,7 +8,8 @@ class QLabel;
 class MiniBarView;
 
 // A fixed-size card of the main window: a title, a large value and either a progress bar or a
-// small secondary line.
+// small secondary line. For a screen reader and the keyboard it is one object, reached by Tab,
+// named as a sighted user reads it ("CPU : 23 %"), its second line as description.
 class StatCardView final : public QWidget {
     Q_OBJECT
 public:
@@ -33,6 +34,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QString m_title;
     QLabel* m_titleLabel = nullptr;
     QLabel* m_valueLabel = nullptr;
     QLabel* m_subLabel = nullptr;

@@ -144,10 +144,10 @@ open_menu_at() {
     # lost: clicked again until the menu opens, never while it is open.
     local tries=0
     until opened_once_more; do
-        [ "$tries" -lt 5 ] || fail "a left click on the item opened no menu"
+        [ "$tries" -lt 8 ] || fail "a left click on the item opened no menu"
         tries=$((tries + 1))
         xdotool mousemove "$1" "$2" click 1
-        wait_for 4 opened_once_more || true
+        wait_for 5 opened_once_more || true
     done
     wait_for 10 menu_drawn "$1" "$2" || fail "the menu was never drawn"
 }

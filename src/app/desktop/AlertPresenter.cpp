@@ -117,11 +117,13 @@ std::optional<ReportForm> MessageBoxPresenter::askReport(const ReportForm& draft
     text->setFont(systemFont(13, QFont::Normal));
     text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     text->setTabChangesFocus(true); // Tab goes on to the e-mail field
+    text->setAccessibleName(QStringLiteral("Description du problème"));
     text->setGeometry(0, 6, 380, 110);
     auto* email = new QLineEdit(draft.email, accessory);
     email->setPlaceholderText(
         QStringLiteral("ton email (facultatif, pour te répondre aussi par mail)"));
     email->setGeometry(0, 126, 380, 24);
+    email->setAccessibleName(QStringLiteral("Adresse e-mail, facultative"));
     email->setFont(systemFont(13, QFont::Normal));
     auto* buttons = new QDialogButtonBox;
     QPushButton* send = buttons->addButton(QStringLiteral("Envoyer"), QDialogButtonBox::AcceptRole);

@@ -5,11 +5,13 @@
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
 #include "views/BadgeImage.h"
+#include "views/KeyboardFocus.h"
 #include "views/Palette.h"
 #include "views/StatCardView.h"
 #include "views/SymbolButton.h"
 #include "views/Symbols.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QLabel>
@@ -96,8 +98,13 @@ QWidget* AppDelegate::buildMainView()
         QStringLiteral("QPushButton { background: %1; color: white; border: none;"
                        " border-radius: 8px; padding: 6px 20px; }"
                        "QPushButton:pressed { background: %2; }"
-                       "QPushButton:focus { outline: none; }")
-            .arg(vovirCyanFixed().name(), vovirCyanFixed().darker(120).name()));
+                       // A style sheet draws no focus frame of its own: a ring says where the
+                       // keyboard is.
+                       "QPushButton[keyboardFocus=\"true\"] { border: 2px solid %3;"
+                       " padding: 4px 18px; }")
+            .arg(vovirCyanFixed().name(), vovirCyanFixed().darker(120).name(),
+                 velmoraMauveFixed().name()));
+    markKeyboardFocus(m_mainButton);
     connect(m_mainButton, &QPushButton::clicked, this, &AppDelegate::vovirPressed);
     m_mainStatusLabel = makeLabel(QStringLiteral("Tes chiffres peuvent vivre en haut de l'écran"),
                                   13, QFont::Normal, TextColor::of(LabelTone::Tertiary));
@@ -128,12 +135,21 @@ QWidget* AppDelegate::buildMainView()
 
     auto* view = new MainView(column, gear, m_messagesButton, m_messagesBadge);
     view->resize(winSize);
-    // Return presses the menu-bar button while the main view shows.
+    // Return presses the menu-bar button while the main view shows, unless another button has
+    // the keyboard: then that one.
     for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
         auto* shortcut = new QShortcut(QKeySequence(key), view);
         shortcut->setContext(Qt::WidgetWithChildrenShortcut);
-        connect(shortcut, &QShortcut::activated, m_mainButton, &QPushButton::click);
+        connect(shortcut, &QShortcut::activated, this, [this, view] {
+            auto* focused = qobject_cast<QAbstractButton*>(view->focusWidget());
+            (focused && focused->isVisible() ? focused : m_mainButton)->click();
+        });
     }
+    // Left to right, top to bottom, as the view reads.
+    const QList<QWidget*> order{m_cpuCard, m_memCard,        m_netCard, m_batCard,
+                                m_mainButton, m_messagesButton, gear};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
     return view;
 }
 
@@ -149,6 +165,8 @@ void AppDelegate::showMain()
 {
     m_settingsView->hide();
     m_mainView->show();
+    if (m_mainButton)
+        m_mainButton->setFocus(Qt::OtherFocusReason); // where the keyboard was left before
 }
 
 void AppDelegate::vovirPressed()

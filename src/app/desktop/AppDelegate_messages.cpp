@@ -49,13 +49,18 @@ void AppDelegate::refreshMessageBadges()
 {
     const bool unread = m_messages->pendingMessage.has_value();
     m_taskBarBadge->setCount(unread ? 1 : 0);
+    // What the red disc says, for a screen reader.
+    const QString waiting = unread ? QStringLiteral("1 message non lu") : QString();
     if (m_messagesBadge) {
         m_messagesBadge->setPixmap(unread ? quotaBadgeImage(1, 14, qApp->devicePixelRatio())
                                           : QPixmap());
         m_messagesBadge->setVisible(unread);
+        m_messagesBadge->setAccessibleName(waiting);
     }
-    if (m_messagesButton)
+    if (m_messagesButton) {
         m_messagesButton->setAccented(unread);
+        m_messagesButton->setAccessibleDescription(waiting);
+    }
     if (m_appMessagesItem)
         m_appMessagesItem->setVisible(unread);
 }

@@ -8,6 +8,7 @@
 #include "views/Palette.h"
 #include "views/SeparatorLine.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QToolButton>
 
 namespace {
@@ -116,9 +118,20 @@ void AppDelegate::showMessages()
     }
     if (!m_messagesWindow) {
         m_messagesWindow = new QWidget(nullptr, Qt::Window);
+        m_messagesWindow->setObjectName(QStringLiteral("messagesWindow"));
         m_messagesWindow->setWindowTitle(QStringLiteral("Messages de Velmora Labs"));
         m_messagesWindow->setAttribute(Qt::WA_DeleteOnClose, false); // closing only hides it
         m_messagesWindow->setFixedSize(kWindowSize);
+        auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_messagesWindow);
+        connect(escape, &QShortcut::activated, m_messagesWindow, &QWidget::close);
+        // A screen reader meets a window with its title, as with any dialog.
+        static const bool known = (QAccessible::installFactory([](const QString&, QObject* o) {
+            return o && o->objectName() == QLatin1String("messagesWindow")
+                       ? static_cast<QAccessibleInterface*>(
+                             new QAccessibleWidget(static_cast<QWidget*>(o), QAccessible::Window))
+                       : nullptr;
+        }), true);
+        Q_UNUSED(known);
     }
     // A new content each time, from the archive: the list always shows the stored state.
     // Deleted later: Return in the old reply field, still being handled, brought us here.
@@ -148,6 +161,7 @@ void AppDelegate::showMessages()
     field->setMaxLength(int(kMaxShownChars)); // a reply as long as a message the window shows
     field->setFont(systemFont(13, QFont::Normal));
     field->setPlaceholderText(QStringLiteral("Écris ta réponse ici"));
+    field->setAccessibleName(QStringLiteral("Ta réponse à Velmora Labs"));
     field->setGeometry(22, kWindowSize.height() - 52 - 40, 416, 40);
     auto* send = new QPushButton(QStringLiteral("Envoyer"), content);
     send->setFont(systemFont(13, QFont::Normal));

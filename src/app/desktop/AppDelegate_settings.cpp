@@ -96,10 +96,11 @@ QWidget* AppDelegate::buildSettingsView()
     }
 
     card(24, 168, 382, 72);
-    placeCentredOn(leftLabel(QStringLiteral("Intervalle de rafraîchissement"), 13, QFont::Normal,
-                             LabelTone::Primary),
-                   view, 40, 191);
+    QLabel* intervalCaption = leftLabel(QStringLiteral("Intervalle de rafraîchissement"), 13,
+                                        QFont::Normal, LabelTone::Primary);
+    placeCentredOn(intervalCaption, view, 40, 191);
     auto* interval = new QComboBox(view);
+    intervalCaption->setBuddy(interval); // a screen reader names the menu by its caption
     interval->setFont(systemFont(13, QFont::Normal));
     for (int seconds : {2, 3, 5})
         interval->addItem(QStringLiteral("%1 s").arg(seconds), seconds);
@@ -108,10 +109,11 @@ QWidget* AppDelegate::buildSettingsView()
     interval->setAccessibleName(QStringLiteral("Intervalle de rafraîchissement"));
     connect(interval, &QComboBox::activated, this, [this, interval] { intervalChanged(interval); });
 
-    placeCentredOn(leftLabel(QStringLiteral("Format dans la barre de menus"), 13, QFont::Normal,
-                             LabelTone::Primary),
-                   view, 40, 221);
+    QLabel* formatCaption = leftLabel(QStringLiteral("Format dans la barre de menus"), 13,
+                                      QFont::Normal, LabelTone::Primary);
+    placeCentredOn(formatCaption, view, 40, 221);
     auto* format = new QComboBox(view);
+    formatCaption->setBuddy(format);
     format->setFont(systemFont(13, QFont::Normal));
     format->addItem(QStringLiteral("Compact"), 0);
     format->addItem(QStringLiteral("Complet"), 1);
@@ -166,6 +168,14 @@ void AppDelegate::showSettings()
 {
     m_mainView->hide();
     m_settingsView->show();
+    // The keyboard goes with the view shown, never left on a hidden button: to its first control.
+    for (QWidget* w = m_settingsView->nextInFocusChain(); w != m_settingsView;
+         w = w->nextInFocusChain())
+        if (m_settingsView->isAncestorOf(w) && w->isVisibleTo(m_settingsView) &&
+            (w->focusPolicy() & Qt::TabFocus)) {
+            w->setFocus(Qt::TabFocusReason);
+            break;
+        }
     // Re-read each time: the user may have changed the autostart entry elsewhere.
     if (m_loginCheckbox)
         m_loginCheckbox->setChecked(m_loginItem->isEnabled());
