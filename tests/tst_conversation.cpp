@@ -271,6 +271,7 @@ private slots:
             QVERIFY(text->document()->idealWidth() <= text->width() &&
                     text->height() >= text->heightForWidth(text->width()));
         QCOMPARE(list->findChildren<MessageText*>().size(), 4);
+        QVERIFY(list->findChildren<MessageText*>().first()->focusPolicy() & Qt::TabFocus);
     }
 
     void replyOfflineThenAgainOnline()

@@ -29,4 +29,8 @@ void LinkButton::paintEvent(QPaintEvent*)
     painter.setFont(font());
     painter.setPen(textColor());
     painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, text());
+    if (hasFocus()) { // reached by Tab: underlined, as a focused link is
+        const int baseline = (height() + fontMetrics().ascent() - fontMetrics().descent()) / 2 + 1;
+        painter.drawLine(0, baseline, fontMetrics().horizontalAdvance(text()), baseline);
+    }
 }

@@ -1,6 +1,7 @@
 #include "MessageText.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QTextDocument>
 
 #include <cmath>
@@ -13,6 +14,7 @@ MessageText::MessageText(const QString& text, const QFont& font, const TextColor
     setPlainText(text);
     setReadOnly(true);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    setFocusPolicy(Qt::StrongFocus); // Tab reaches each message, for a screen reader to read
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setLineWrapMode(QTextEdit::WidgetWidth);
     setFrameShape(QFrame::NoFrame);
@@ -36,6 +38,17 @@ int MessageText::heightForWidth(int width) const
     doc.setPlainText(toPlainText());
     doc.setTextWidth(width);
     return int(std::ceil(doc.size().height()));
+}
+
+void MessageText::paintEvent(QPaintEvent* event)
+{
+    QTextEdit::paintEvent(event);
+    if (!hasFocus())
+        return;
+    // Where the keyboard is: a thin frame in the highlight colour.
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::Highlight));
+    painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
 }
 
 void MessageText::changeEvent(QEvent* event)

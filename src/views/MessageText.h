@@ -17,6 +17,7 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void applyColor();
