@@ -257,6 +257,47 @@ private slots:
         QVERIFY(rig.updater->automaticallyDownloadsUpdates());
     }
 
+    // Where the desktop asks for high contrast (GTK_THEME, a KDE colour scheme), every text reads
+    // at 4.5:1 at least; by default the design's greys and accents stay.
+    void highContrastWhereTheDesktopAsks()
+    {
+        const QPalette palette = QApplication::palette();
+        const QColor window = palette.color(QPalette::Window);
+        auto weakest = [&] {
+            QList<QPair<QColor, QColor>> texts{{mainButtonColors().first, mainButtonColors().second}};
+            for (const TextColor& c : {TextColor::of(LabelTone::Secondary),
+                                       TextColor::of(LabelTone::Tertiary),
+                                       TextColor::of(vovirCyan()), TextColor::of(velmoraMauve())}) {
+                const QColor over = c.resolve(palette); // drawn over the window's colour
+                const qreal a = over.alphaF();
+                texts.append({QColor::fromRgbF(over.redF() * a + window.redF() * (1 - a),
+                                               over.greenF() * a + window.greenF() * (1 - a),
+                                               over.blueF() * a + window.blueF() * (1 - a)),
+                              window});
+            }
+            qreal worst = 21;
+            for (const auto& [text, background] : texts)
+                worst = std::min(worst, contrastRatio(text, background));
+            return worst;
+        };
+        QStandardPaths::setTestModeEnabled(true); // never the user's own kdeglobals
+        readDesktopContrast();
+        QVERIFY(!highContrast() && weakest() < 4.5);
+        qputenv("GTK_THEME", "HighContrast");
+        readDesktopContrast();
+        QVERIFY(highContrast() && weakest() >= 4.5);
+        qunsetenv("GTK_THEME");
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        QDir().mkpath(folder);
+        QFile kde(folder + "/kdeglobals");
+        QVERIFY(kde.open(QIODevice::WriteOnly) && kde.write("[General]\nColorScheme=BreezeHighContrast\n"));
+        kde.close();
+        readDesktopContrast();
+        QVERIFY(highContrast());
+        kde.remove();
+        readDesktopContrast();
+    }
+
     // Qt's own texts, a text field's context menu among them, are French too.
     void qtSpeaksFrench()
     {

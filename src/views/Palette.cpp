@@ -5,6 +5,11 @@
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QLabel>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <cmath>
 
 namespace {
 
@@ -61,6 +66,62 @@ private:
 
 } // namespace
 
+namespace {
+
+bool g_highContrast = false;
+
+// GNOME's own setting, asked of gsettings (GNOME's configuration has no file to read).
+bool gnomeAsksForHighContrast()
+{
+    if (!qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("GNOME")) ||
+        QStandardPaths::findExecutable(QStringLiteral("gsettings")).isEmpty())
+        return false;
+    QProcess gsettings;
+    gsettings.start(QStringLiteral("gsettings"),
+                    {QStringLiteral("get"), QStringLiteral("org.gnome.desktop.a11y.interface"),
+                     QStringLiteral("high-contrast")});
+    return gsettings.waitForFinished(1000) &&
+           gsettings.readAllStandardOutput().trimmed() == "true";
+}
+
+} // namespace
+
+bool highContrast()
+{
+    return g_highContrast;
+}
+
+void readDesktopContrast()
+{
+    const QSettings kde(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                            QStringLiteral("/kdeglobals"),
+                        QSettings::IniFormat);
+    g_highContrast =
+        qEnvironmentVariable("GTK_THEME").contains(QLatin1String("HighContrast")) ||
+        // QSettings reads an INI file's [General] section as its top level.
+        kde.value(QStringLiteral("ColorScheme")).toString().contains(
+            QLatin1String("HighContrast")) ||
+        gnomeAsksForHighContrast();
+}
+
+qreal contrastRatio(const QColor& a, const QColor& b)
+{
+    auto luminance = [](const QColor& c) {
+        auto linear = [](qreal v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const qreal la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+std::pair<QColor, QColor> mainButtonColors()
+{
+    // White on the cyan reads at 2.4:1; black on it, well over 4.5:1.
+    return {highContrast() ? QColor(Qt::black) : QColor(Qt::white), vovirCyanFixed()};
+}
+
 QColor DynamicColor::resolve(const QPalette& palette) const
 {
     return isDarkAppearance(palette) ? dark : light;
@@ -96,6 +157,8 @@ const QColor& vovirCyanFixed()
 
 QColor labelColor(const QPalette& palette, LabelTone tone)
 {
+    if (highContrast())
+        return palette.color(QPalette::WindowText);
     switch (tone) {
     case LabelTone::Secondary:
         return labelColor(palette, 0.5);
@@ -115,7 +178,7 @@ QColor labelColor(const QPalette& palette, qreal alpha)
 
 QColor TextColor::resolve(const QPalette& palette) const
 {
-    return accent ? accent->resolve(palette) : labelColor(palette, tone);
+    return accent && !highContrast() ? accent->resolve(palette) : labelColor(palette, tone);
 }
 
 QFont systemFont(qreal pixelSize, QFont::Weight weight)

@@ -5,6 +5,9 @@
 #include <QPalette>
 #include <QString>
 
+#include <optional>
+#include <utility>
+
 class QLabel;
 
 // An accent that follows the light or dark appearance, resolved each time it is painted.
@@ -16,6 +19,16 @@ struct DynamicColor {
 
 // Dark when the window colour is darker than the text colour (Qt 6.4 has no colour-scheme API).
 bool isDarkAppearance(const QPalette& palette);
+
+// Whether the desktop asks for high contrast: GNOME's high-contrast setting or theme, a KDE
+// colour scheme named for it, or GTK_THEME. Then every text is drawn in the full text colour
+// (at least 4.5:1), accents and greys aside. Read by readDesktopContrast(), at launch.
+bool highContrast();
+void readDesktopContrast();
+// WCAG's contrast ratio of two opaque colours, from 1 to 21.
+qreal contrastRatio(const QColor& a, const QColor& b);
+// The main button's text and background colours.
+std::pair<QColor, QColor> mainButtonColors();
 
 DynamicColor velmoraMauve();
 DynamicColor vovirCyan();

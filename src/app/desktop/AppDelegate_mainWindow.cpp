@@ -94,16 +94,17 @@ QWidget* AppDelegate::buildMainView()
     m_mainButton->setFont(systemFont(13, QFont::Medium));
     m_mainButton->setMinimumHeight(32);
     m_mainButton->setCursor(Qt::PointingHandCursor);
+    const auto [buttonText, buttonBackground] = mainButtonColors();
     m_mainButton->setStyleSheet(
-        QStringLiteral("QPushButton { background: %1; color: white; border: none;"
+        QStringLiteral("QPushButton { background: %1; color: %4; border: none;"
                        " border-radius: 8px; padding: 6px 20px; }"
                        "QPushButton:pressed { background: %2; }"
                        // A style sheet draws no focus frame of its own: a ring says where the
                        // keyboard is.
                        "QPushButton[keyboardFocus=\"true\"] { border: 2px solid %3;"
                        " padding: 4px 18px; }")
-            .arg(vovirCyanFixed().name(), vovirCyanFixed().darker(120).name(),
-                 velmoraMauveFixed().name()));
+            .arg(buttonBackground.name(), buttonBackground.darker(120).name(),
+                 velmoraMauveFixed().name(), buttonText.name()));
     markKeyboardFocus(m_mainButton);
     connect(m_mainButton, &QPushButton::clicked, this, &AppDelegate::vovirPressed);
     m_mainStatusLabel = makeLabel(QStringLiteral("Tes chiffres peuvent vivre en haut de l'écran"),

@@ -2,6 +2,7 @@
 #include "AppDelegate.h"
 #include "QtFrench.h"
 #include "SingleInstance.h"
+#include "views/Palette.h"
 #include "views/Symbols.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@ int runDesktop(int& argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("velmoravovir"));
     QApplication::setWindowIcon(applicationIcon());
     installQtFrench(app);
+    readDesktopContrast();
     // The delegate decides when closing a window quits (task-bar mode only).
     QApplication::setQuitOnLastWindowClosed(false);
 
