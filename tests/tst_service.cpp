@@ -663,8 +663,8 @@ private slots:
     void databaseTrouble()
     {
         QFETCH(QString, backend);
-        auto service = started();
-        QVERIFY(service);
+        auto service = std::make_unique<ServiceProcess>(backend);
+        QVERIFY(service->start({}, true));
         QCOMPARE(service->post("/api/sync.php", syncBody("DEV-A")).status, 200);
         const QString sessions = "FROM pg_stat_activity WHERE application_name = "
                                  "'velmora-service' AND datname = '" +
@@ -691,7 +691,24 @@ private slots:
             if (stopped.isEmpty())
                 QSKIP("the PostgreSQL sessions cannot be stopped by this user");
         }
+        // Five at once (SQLite: on its one connection): their 503s are said in one line, with a
+        // count, not one line each.
+        std::vector<std::unique_ptr<QTcpSocket>> others;
+        for (int i = 0; backend == "sqlite" && i < 4; ++i) {
+            others.push_back(std::make_unique<QTcpSocket>());
+            others.back()->connectToHost(QHostAddress::LocalHost, service->url().port());
+            QVERIFY(others.back()->waitForConnected(5000));
+            const QByteArray body = syncBody("DEV-A");
+            others.back()->write("POST /api/sync.php HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+                                 QByteArray::number(body.size()) + "\r\n\r\n" + body);
+            QVERIFY(others.back()->waitForBytesWritten(5000));
+        }
         const int stalled = service->post("/api/sync.php", syncBody("DEV-A"), 4000).status;
+        for (const auto& other : others)
+            QVERIFY(other->bytesAvailable() > 0 || other->waitForReadyRead(5000));
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += service->errors()).contains("answered 503"), 5000);
+        QCOMPARE(said.count("answered 503"), 1);
         if (holder.isOpen())
             QVERIFY(QSqlQuery(holder).exec("COMMIT"));
         holder = QSqlDatabase();

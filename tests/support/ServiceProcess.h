@@ -45,13 +45,15 @@ public:
     QString database() const { return m_database; }
 
     // Starts `serve` (with extra options) and waits for the lines giving its ports.
-    bool start(const QStringList& extra = {})
+    // keepErrors: what the service writes on standard error is kept for errors().
+    bool start(const QStringList& extra = {}, bool keepErrors = false)
     {
         m_server.setProgram(QStringLiteral(VELMORA_SERVICE_BIN));
         m_server.setArguments(QStringList{"serve", "--listen", "127.0.0.1:0", "--console-listen",
                                           "127.0.0.1:0", "--database", m_database} +
                               extra);
-        m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_server.setProcessChannelMode(keepErrors ? QProcess::SeparateChannels
+                                                  : QProcess::ForwardedErrorChannel);
         m_server.start();
         QByteArray said;
         if (!QTest::qWaitFor(
@@ -86,6 +88,7 @@ public:
         return count;
     }
     QUrl url() const { return QUrl(QString("http://127.0.0.1:%1").arg(m_port)); }
+    QByteArray errors() { return m_server.readAllStandardError(); }
 
     // One request on its own connection; head is sent as given, then body. byteByByte sends
     // one byte a segment, as a slow or hostile client cuts a request.
