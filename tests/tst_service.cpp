@@ -789,6 +789,13 @@ private slots:
         QCOMPARE(talk["entries"][1]["state"].toString(), QString("retracted"));
         QCOMPARE(talk["waiting"].toInt(), 3);
         QVERIFY(service->command({"conversation", "DEV-B"}).second.contains("maker bob #"));
+        // Offered to its device, an answer may be on the user's screen: it stays.
+        const auto offered = post("/api/reply", j("{'device': 'DEV-C', 'text': 'Vu'}"));
+        QCOMPARE(service->post("/api/sync.php", syncBody("DEV-C")).status, 200);
+        const auto kept = post("/api/retract", "{\"id\": " +
+                                                   QByteArray::number(object(offered.body)["id"].toInteger()) + "}");
+        QCOMPARE(kept.status, 409);
+        QVERIFY(object(kept.body)["error"].toString().contains("déjà transmise à l'appareil"));
 
         // Signed out: by logging out, or by the account's removal.
         QCOMPARE(service->console("GET", "/api/inbox", {}, bob->cookie).status, 200);
