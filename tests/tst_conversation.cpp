@@ -77,7 +77,8 @@ struct Conversation {
         for (QWidget* w : scroll->widget()->findChildren<QWidget*>())
             if (qobject_cast<QLabel*>(w) || qobject_cast<MessageText*>(w))
                 shown << w;
-        std::sort(shown.begin(), shown.end(), [](QWidget* a, QWidget* b) { return a->y() < b->y(); });
+        std::sort(shown.begin(), shown.end(),
+                  [](QWidget* a, QWidget* b) { return a->y() < b->y(); });
         for (QWidget* w : shown)
             texts << (qobject_cast<QLabel*>(w) ? qobject_cast<QLabel*>(w)->text()
                                                : qobject_cast<MessageText*>(w)->toPlainText());
@@ -184,8 +185,8 @@ private slots:
         row("sent", typed, R{200, j("{'ok': true}")}, "Merci !", "");
         row("refused", typed, R{200, j("{'ok': false}")}, "Envoi impossible", sent);
         row("no answer", typed, R{200, {}, "text/plain", true}, "Envoi impossible", sent);
-        row("too large for the service", typed, R{413, j("{'ok': false}")},
-            "Signalement trop long", sent);
+        row("too large for the service", typed, R{413, j("{'ok': false}")}, "Signalement trop long",
+            sent);
     }
     void problemReport()
     {

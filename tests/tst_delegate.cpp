@@ -257,7 +257,8 @@ private slots:
                  rig.delegate->batCard()->subLabel()->text());
         QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(cpu->bar());
         QCOMPARE(bar->role(), QAccessible::ProgressBar);
-        QCOMPARE(bar->valueInterface()->currentValue().toInt(), qRound(cpu->bar()->progress() * 100));
+        QCOMPARE(bar->valueInterface()->currentValue().toInt(),
+                 qRound(cpu->bar()->progress() * 100));
         cpu->setFocus();
         QVERIFY(!hasKeyboardFocus(cpu)); // a ring only where the keyboard brought the focus
         QStringList visited;

@@ -224,8 +224,8 @@ private slots:
         // A POST turned into a GET says nothing of what was sent: no answer.
         QTest::newRow("moved for good (301)")
             << R{301, {}, "text/plain", false, 0, "/api/moved.php"} << false;
-        QTest::newRow("see other (303)") << R{303, {}, "text/plain", false, 0, "/api/moved.php"}
-                                         << false;
+        QTest::newRow("see other (303)")
+            << R{303, {}, "text/plain", false, 0, "/api/moved.php"} << false;
     }
     void syncAnswers()
     {

@@ -208,14 +208,15 @@ private slots:
         // Sent again after its answer was lost: stored once. A NUL, which PostgreSQL cannot
         // keep, is dropped from texts wherever it is.
         for (int i = 0; i < 2; ++i)
-            QCOMPARE(service->post("/api/report.php",
-                                   j("{'d': 'DEV-A', 'v': '1.0.0', 'os': 'L\\u0000', 'text': "
-                                     "'Encore\\u0000 ?', 'r': 'R-1'}"))
+            QCOMPARE(service
+                         ->post("/api/report.php",
+                                j("{'d': 'DEV-A', 'v': '1.0.0', 'os': 'L\\u0000', 'text': "
+                                  "'Encore\\u0000 ?', 'r': 'R-1'}"))
                          .status,
                      200);
-        QCOMPARE(service->post("/api/sync.php", j("{'d': 'DEV-A', 'v': '1\\u0000', 'os': 'L'}"))
-                     .status,
-                 200);
+        QCOMPARE(
+            service->post("/api/sync.php", j("{'d': 'DEV-A', 'v': '1\\u0000', 'os': 'L'}")).status,
+            200);
         const QJsonArray talk = service->json({"conversation", "DEV-A", "--json"}).array();
         QCOMPARE(talk.size(), 4);
         QCOMPARE(talk[3]["text"].toString(), QString("Encore ?"));
@@ -377,11 +378,11 @@ private slots:
         row("console: signed in from another site", "POST /api/login",
             j("{'name': 'alice', 'password': 'un mot de passe sûr'}"), 403, json + elsewhere);
         // U+0000 in a name, an id or an answer: refused at the door, not by the database.
-        row("console: a NUL in an answer", reply, j("{'device': 'DEV-A', 'text': 'a\\u0000'}"),
-            400, signedIn);
+        row("console: a NUL in an answer", reply, j("{'device': 'DEV-A', 'text': 'a\\u0000'}"), 400,
+            signedIn);
         row("console: a NUL in a search", "GET /api/inbox?q=a%00", {}, 400, "$S");
-        row("console: a NUL in a name", "POST /api/login", j("{'name': 'a\\u0000', 'password': 'x'}"),
-            400, json);
+        row("console: a NUL in a name", "POST /api/login",
+            j("{'name': 'a\\u0000', 'password': 'x'}"), 400, json);
     }
     void refusals()
     {
@@ -425,13 +426,15 @@ private slots:
             QList<int> list;
             for (int i = 0; i < count; ++i)
                 list << service
-                            .post("/api/report.php",
-                                  QJsonDocument(QJsonObject{{"d", device.contains('%') ? device.arg(i) : device},
-                                                            {"v", "1"},
-                                                            {"os", "L"},
-                                                            {"text", "x"}})
-                                      .toJson(),
-                                  10000, "X-Forwarded-For: 10.9.9.9, " + address + "\r\n")
+                            .post(
+                                "/api/report.php",
+                                QJsonDocument(QJsonObject{{"d", device.contains('%') ? device.arg(i)
+                                                                                     : device},
+                                                          {"v", "1"},
+                                                          {"os", "L"},
+                                                          {"text", "x"}})
+                                    .toJson(),
+                                10000, "X-Forwarded-For: 10.9.9.9, " + address + "\r\n")
                             .status;
             return list;
         };
@@ -445,8 +448,8 @@ private slots:
         // limit.
         QList<int> named;
         for (int i = 0; i < 31; ++i)
-            named += statuses(direct, 1, "192.0.2." + QByteArray::number(i),
-                              QString("OTHER-%1").arg(i));
+            named +=
+                statuses(direct, 1, "192.0.2." + QByteArray::number(i), QString("OTHER-%1").arg(i));
         QCOMPARE(named.count(200), 30);
     }
 
@@ -555,15 +558,17 @@ private slots:
         QVERIFY2(said.contains("line 1: expected one of"), said.constData());
         // Yes and no as people write them; a value that is neither, or unusable, is named by
         // the file's key and line.
-        QCOMPARE(service.command({"serve", "--config", config("console-behind-tls = peut-être\n")},
-                                 &said)
-                     .first,
-                 1);
+        QCOMPARE(
+            service
+                .command({"serve", "--config", config("console-behind-tls = peut-être\n")}, &said)
+                .first,
+            1);
         QVERIFY2(said.contains("line 1: console-behind-tls takes yes or no"), said.constData());
-        QCOMPARE(service.command({"serve", "--config",
-                                  config("database = " + service.database().toUtf8() +
-                                         "\nconsole-behind-tls = oui\nlisten = nowhere\n")},
-                                 &said)
+        QCOMPARE(service
+                     .command({"serve", "--config",
+                               config("database = " + service.database().toUtf8() +
+                                      "\nconsole-behind-tls = oui\nlisten = nowhere\n")},
+                              &said)
                      .first,
                  2);
         QVERIFY2(said.contains("line 3: listen takes ADDRESS:PORT"), said.constData());
@@ -583,8 +588,8 @@ private slots:
         if (::getuid() == 0)
             QVERIFY(::chown(qPrintable(file), 65534, 65534) == 0 &&
                     ::chown(qPrintable(QFileInfo(file).absolutePath()), 65534, 65534) == 0);
-        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                      QFile::ExeOwner));
+        QVERIFY(QFile::setPermissions(dir.path(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         const QString copy = dir.filePath("copy.sqlite");
         QCOMPARE(service.command({"backup", copy}).first, 0);
         struct stat copied {};
@@ -737,13 +742,14 @@ private slots:
         for (int attempt = 0; attempt < 5; ++attempt)
             QVERIFY(!signIn(*service, "alice", "pas le bon", guesser));
         QVERIFY(!signIn(*service, "alice", "un mot de passe sûr", guesser)); // limited now
-        QVERIFY(signIn(*service, "alice", "un mot de passe sûr", "X-Forwarded-For: 198.51.100.2\r\n"));
+        QVERIFY(
+            signIn(*service, "alice", "un mot de passe sûr", "X-Forwarded-For: 198.51.100.2\r\n"));
         // Twenty sign-ins at once, within the limits, hold up no sync: passwords are checked
         // beside the database, not in its place.
         std::vector<std::unique_ptr<QTcpSocket>> tries;
         for (int i = 0; i < 20; ++i) {
-            const QByteArray body = "{\"name\": \"x" + QByteArray::number(i % 4) +
-                                    "\", \"password\": \"pas le bon\"}";
+            const QByteArray body =
+                "{\"name\": \"x" + QByteArray::number(i % 4) + "\", \"password\": \"pas le bon\"}";
             tries.push_back(std::make_unique<QTcpSocket>());
             tries.back()->connectToHost(QHostAddress::LocalHost, service->consolePort());
             QVERIFY(tries.back()->waitForConnected(5000));
@@ -792,8 +798,9 @@ private slots:
         // Offered to its device, an answer may be on the user's screen: it stays.
         const auto offered = post("/api/reply", j("{'device': 'DEV-C', 'text': 'Vu'}"));
         QCOMPARE(service->post("/api/sync.php", syncBody("DEV-C")).status, 200);
-        const auto kept = post("/api/retract", "{\"id\": " +
-                                                   QByteArray::number(object(offered.body)["id"].toInteger()) + "}");
+        const auto kept =
+            post("/api/retract",
+                 "{\"id\": " + QByteArray::number(object(offered.body)["id"].toInteger()) + "}");
         QCOMPARE(kept.status, 409);
         QVERIFY(object(kept.body)["error"].toString().contains("déjà transmise à l'appareil"));
 
@@ -803,10 +810,11 @@ private slots:
         QCOMPARE(service->console("GET", "/api/inbox", {}, bob->cookie).status, 401);
         const auto again = signIn(*service, "bob", "un autre mot de passe");
         QVERIFY(again);
-        QCOMPARE(service->command({"console-user", "password", "bob"}, nullptr, {},
-                                  "encore un autre mot\n")
-                     .first,
-                 0);
+        QCOMPARE(
+            service
+                ->command({"console-user", "password", "bob"}, nullptr, {}, "encore un autre mot\n")
+                .first,
+            0);
         QCOMPARE(service->console("GET", "/api/inbox", {}, again->cookie).status, 401);
         const auto third = signIn(*service, "bob", "encore un autre mot");
         QVERIFY(third);
@@ -860,9 +868,9 @@ private slots:
         LoopbackHttpServer receiver;
         receiver.respond("/hook", {204, {}});
         ServiceProcess service("sqlite");
-        QVERIFY(service.start({"--notify-url", receiver.url("/hook").toString(),
-                               "--console-behind-tls", "--console-origin",
-                               "https://console.example.org"}));
+        QVERIFY(
+            service.start({"--notify-url", receiver.url("/hook").toString(), "--console-behind-tls",
+                           "--console-origin", "https://console.example.org"}));
         // Behind TLS, the session's cookie travels over HTTPS only; behind a proxy that
         // rewrites Host, the origin is the console's public one.
         QCOMPARE(addMaker(service, "bob", "0123456789"), 0);
@@ -871,8 +879,10 @@ private slots:
                                    j("{'name': 'bob', 'password': '0123456789'}"),
                                    "Content-Type: application/json\r\nOrigin: " + origin + "\r\n");
         };
-        QVERIFY(login("https://console.example.org").head.contains("HttpOnly; SameSite=Strict; Secure"));
-        QCOMPARE(login("http://127.0.0.1:" + QByteArray::number(service.consolePort())).status, 403);
+        QVERIFY(login("https://console.example.org")
+                    .head.contains("HttpOnly; SameSite=Strict; Secure"));
+        QCOMPARE(login("http://127.0.0.1:" + QByteArray::number(service.consolePort())).status,
+                 403);
         QCOMPARE(report(service, "DEV-A", "x"), 200);
         QTRY_COMPARE_WITH_TIMEOUT(receiver.requests().size(), 1, 10000);
         QCOMPARE(object(receiver.requests()[0].body)["event"].toString(), QString("report"));

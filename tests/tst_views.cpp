@@ -264,10 +264,11 @@ private slots:
         const QPalette palette = QApplication::palette();
         const QColor window = palette.color(QPalette::Window);
         auto weakest = [&] {
-            QList<QPair<QColor, QColor>> texts{{mainButtonColors().first, mainButtonColors().second}};
-            for (const TextColor& c : {TextColor::of(LabelTone::Secondary),
-                                       TextColor::of(LabelTone::Tertiary),
-                                       TextColor::of(vovirCyan()), TextColor::of(velmoraMauve())}) {
+            QList<QPair<QColor, QColor>> texts{
+                {mainButtonColors().first, mainButtonColors().second}};
+            for (const TextColor& c :
+                 {TextColor::of(LabelTone::Secondary), TextColor::of(LabelTone::Tertiary),
+                  TextColor::of(vovirCyan()), TextColor::of(velmoraMauve())}) {
                 const QColor over = c.resolve(palette); // drawn over the window's colour
                 const qreal a = over.alphaF();
                 texts.append({QColor::fromRgbF(over.redF() * a + window.redF() * (1 - a),
@@ -287,10 +288,12 @@ private slots:
         readDesktopContrast();
         QVERIFY(highContrast() && weakest() >= 4.5);
         qunsetenv("GTK_THEME");
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        const QString folder =
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
         QDir().mkpath(folder);
         QFile kde(folder + "/kdeglobals");
-        QVERIFY(kde.open(QIODevice::WriteOnly) && kde.write("[General]\nColorScheme=BreezeHighContrast\n"));
+        QVERIFY(kde.open(QIODevice::WriteOnly) &&
+                kde.write("[General]\nColorScheme=BreezeHighContrast\n"));
         kde.close();
         readDesktopContrast();
         QVERIFY(highContrast());

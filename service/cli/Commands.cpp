@@ -121,7 +121,8 @@ int serve(Store& store, const ServeOptions& options)
 {
     const auto address = parseAddress(options.listen.value);
     if (!address)
-        return usage(options.listen.name + QStringLiteral(" takes ADDRESS:PORT, e.g. 127.0.0.1:8080"));
+        return usage(options.listen.name +
+                     QStringLiteral(" takes ADDRESS:PORT, e.g. 127.0.0.1:8080"));
     const auto consoleAddress = parseAddress(options.consoleListen.value);
     if (!consoleAddress)
         return usage(options.consoleListen.name +
@@ -156,8 +157,8 @@ int serve(Store& store, const ServeOptions& options)
     ServiceRoutes routes(server, stores, notifier.get(), *proxies);
     auto* guard = new RequestGuard(&ServiceRoutes::bodyLimit, &server);
     if (!guard->listen(address->first, address->second))
-        return failure(
-            QStringLiteral("cannot listen on %1: %2").arg(options.listen.value, guard->errorString()));
+        return failure(QStringLiteral("cannot listen on %1: %2")
+                           .arg(options.listen.value, guard->errorString()));
     server.bind(guard);
     // The console's own server: its requests never share a socket or a limit with the
     // public ones.
@@ -267,10 +268,9 @@ int runCommand(const QStringList& arguments)
     // again less and less often, rather than fail at once and be given up by systemd.
     QElapsedTimer waited;
     waited.start();
-    for (int pause = 500; !store && command == QLatin1String("serve") &&
-                          !url.startsWith(QLatin1String("sqlite:")) &&
-                          error.startsWith(Store::kCannotConnect) &&
-                          waited.elapsed() + pause <= kWaitForDatabaseMs;
+    for (int pause = 500;
+         !store && command == QLatin1String("serve") && !url.startsWith(QLatin1String("sqlite:")) &&
+         error.startsWith(Store::kCannotConnect) && waited.elapsed() + pause <= kWaitForDatabaseMs;
          pause = qMin(pause * 2, 10000)) {
         std::fprintf(stderr, "velmora-service: %s; trying again in %.1f s\n",
                      qPrintable(terminalSafe(error)), pause / 1000.0);

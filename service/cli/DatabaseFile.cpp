@@ -61,8 +61,8 @@ bool writeAll(int fd, const QByteArray& data)
 bool DatabaseFile::actAsItsOwner(const QString& url)
 {
     const std::optional<Owner> owner = ::geteuid() == 0 ? ownerOf(url) : std::nullopt;
-    return !owner || (::setgroups(0, nullptr) == 0 && ::setgid(owner->gid) == 0 &&
-                      ::setuid(owner->uid) == 0);
+    return !owner ||
+           (::setgroups(0, nullptr) == 0 && ::setgid(owner->gid) == 0 && ::setuid(owner->uid) == 0);
 }
 
 int DatabaseFile::backup(const QString& url, const QString& password, const QString& target)
@@ -97,9 +97,9 @@ int DatabaseFile::backup(const QString& url, const QString& password, const QStr
     if (!scratch.isValid())
         return abandon(QStringLiteral("cannot make a temporary folder: ") + scratch.errorString());
     const std::optional<Owner> owner = ::geteuid() == 0 ? ownerOf(url) : std::nullopt;
-    if (owner && (::chown(QFile::encodeName(scratch.path()).constData(), owner->uid, owner->gid) !=
-                      0 ||
-                  ::setegid(owner->gid) != 0 || ::seteuid(owner->uid) != 0))
+    if (owner &&
+        (::chown(QFile::encodeName(scratch.path()).constData(), owner->uid, owner->gid) != 0 ||
+         ::setegid(owner->gid) != 0 || ::seteuid(owner->uid) != 0))
         return abandon(QStringLiteral("cannot act as the owner of ") + url);
     const QString copy = scratch.filePath(QStringLiteral("copy.sqlite"));
     QString error;
@@ -120,9 +120,9 @@ int DatabaseFile::backup(const QString& url, const QString& password, const QStr
     while (!file.atEnd()) {
         const QByteArray block = file.read(1 << 20);
         if (block.isEmpty() || !writeAll(fd, block))
-            return abandon(QStringLiteral("cannot write %1: %2")
-                               .arg(toStdout ? QStringLiteral("standard output") : target,
-                                    systemError()));
+            return abandon(
+                QStringLiteral("cannot write %1: %2")
+                    .arg(toStdout ? QStringLiteral("standard output") : target, systemError()));
     }
     if (toStdout)
         return 0;

@@ -8,8 +8,8 @@ namespace {
 // The usual spellings of a yes or a no; nothing for anything else.
 std::optional<bool> yesOrNo(const QString& value)
 {
-    static const QStringList yes{"yes", "true", "on", "1", "oui"}, no{"no", "false", "off", "0",
-                                                                       "non"};
+    static const QStringList yes{"yes", "true", "on", "1", "oui"},
+        no{"no", "false", "off", "0", "non"};
     if (yes.contains(value.toLower()))
         return true;
     if (no.contains(value.toLower()))

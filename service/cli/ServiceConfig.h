@@ -10,14 +10,14 @@
 struct ServiceConfig {
     static constexpr const char* kDefaultPath = "/etc/velmora-service/velmora-service.conf";
 
-    QString listen;               // serve: ADDRESS:PORT
-    QString database;             // sqlite:PATH or postgresql://…
-    QString databasePasswordFile; // PostgreSQL's password, kept out of the process list
-    QString consoleListen;        // the maker's console: ADDRESS:PORT
+    QString listen;                // serve: ADDRESS:PORT
+    QString database;              // sqlite:PATH or postgresql://…
+    QString databasePasswordFile;  // PostgreSQL's password, kept out of the process list
+    QString consoleListen;         // the maker's console: ADDRESS:PORT
     bool consoleBehindTls = false; // the console is reached over HTTPS only
-    QString consoleOrigin;        // the console's public address, behind a reverse proxy
-    QString trustedProxies;       // addresses whose X-Forwarded-For is believed
-    QString notifyUrl;            // where new reports and crash groups are told
+    QString consoleOrigin;         // the console's public address, behind a reverse proxy
+    QString trustedProxies;        // addresses whose X-Forwarded-For is believed
+    QString notifyUrl;             // where new reports and crash groups are told
 
     // Where a key's value was read ("FILE, line N: key"), for errors about that value.
     QString where(const QString& key) const;

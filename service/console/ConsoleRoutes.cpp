@@ -378,8 +378,8 @@ void ConsoleRoutes::withSession(const Request& request, Responder&& responder,
     StoreCall::run(
         m_stores, std::move(responder),
         [](Responder& r, const Answer& answer) { writeJson(r, answer); },
-        [hash = tokenHash(token), proof, work = std::move(work)](
-            Store& store) -> std::optional<Answer> {
+        [hash = tokenHash(token), proof,
+         work = std::move(work)](Store& store) -> std::optional<Answer> {
             const auto session = store.consoleSession(hash, kSessions);
             if (!session)
                 return std::nullopt;
@@ -427,8 +427,7 @@ void ConsoleRoutes::login(const Request& request, Responder&& responder)
             // Both limits take a try: a guesser from many addresses meets the account's (per
             // address, so the maker elsewhere is never locked out), one from a single address
             // guessing many accounts meets the address's.
-            auto allowed = store.take(QStringLiteral("sign-in from ") + address,
-                                      kLoginsPerAddress);
+            auto allowed = store.take(QStringLiteral("sign-in from ") + address, kLoginsPerAddress);
             if (allowed && *allowed)
                 allowed = store.take(QStringLiteral("sign-in to %1 from %2").arg(name, address),
                                      kLoginsPerAccount);
@@ -473,9 +472,8 @@ void ConsoleRoutes::openSession(const QString& name, const QString& stamp, Respo
         m_stores, std::move(responder),
         [this, token](Responder& r, const Answer& answer) {
             writeJson(r, answer,
-                      answer.status == Status::Ok
-                          ? Headers{{"Set-Cookie", cookie(token, false)}}
-                          : Headers{});
+                      answer.status == Status::Ok ? Headers{{"Set-Cookie", cookie(token, false)}}
+                                                  : Headers{});
         },
         [name, stamp, hash = tokenHash(token), csrf](Store& store) -> std::optional<Answer> {
             if (!store.openConsoleSession(hash, name, stamp, csrf, kSessions))
@@ -498,8 +496,8 @@ void ConsoleRoutes::logout(const Request& request, Responder&& responder)
         [ended](Responder& r, const Answer& answer) {
             writeJson(r, answer, answer.status == Status::Ok ? ended : Headers{});
         },
-        [hash = tokenHash(token), proof = request.value(kCsrfHeader)](
-            Store& store) -> std::optional<Answer> {
+        [hash = tokenHash(token),
+         proof = request.value(kCsrfHeader)](Store& store) -> std::optional<Answer> {
             const auto session = store.consoleSession(hash, kSessions);
             if (!session)
                 return std::nullopt;

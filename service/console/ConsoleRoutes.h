@@ -55,12 +55,12 @@ private:
     void openSession(const QString& name, const QString& stamp, Responder&& responder);
     void logout(const Request& request, Responder&& responder);
     void read(const Request& request, Responder&& responder, Work work);
-    void change(const Request& request, Responder&& responder,
-                std::function<std::optional<Answer>(Store&, const Session&, const QJsonObject&)>
-                    work);
+    void
+    change(const Request& request, Responder&& responder,
+           std::function<std::optional<Answer>(Store&, const Session&, const QJsonObject&)> work);
     // proof: the CSRF token the request carries, when it must match the session's.
-    void withSession(const Request& request, Responder&& responder,
-                     std::optional<QByteArray> proof, Work work);
+    void withSession(const Request& request, Responder&& responder, std::optional<QByteArray> proof,
+                     Work work);
     bool fromThisConsole(const Request& request) const;
     QByteArray cookie(const QByteArray& token, bool ending) const;
 

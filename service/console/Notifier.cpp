@@ -80,7 +80,8 @@ void Notifier::sendNext()
             std::fprintf(
                 stderr, "velmora-service: notification dropped: %s\n",
                 reply->error() == QNetworkReply::OperationCanceledError
-                    ? qPrintable(QStringLiteral("no whole answer within %1 s").arg(kTimeoutMs / 1000))
+                    ? qPrintable(
+                          QStringLiteral("no whole answer within %1 s").arg(kTimeoutMs / 1000))
                 : reply->error() != QNetworkReply::NoError
                     ? qPrintable(reply->errorString())
                     : qPrintable(QStringLiteral("the receiver answered %1").arg(status)));

@@ -25,8 +25,7 @@ bool PasswordChecks::check(const QString& hashed, const QByteArray& password,
     m_threads.start([this, hashed, password, done = std::move(done)] {
         const bool matches = Passwords::matches(hashed, password);
         --m_underWay;
-        QMetaObject::invokeMethod(QCoreApplication::instance(),
-                                  [done, matches] { done(matches); });
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [done, matches] { done(matches); });
     });
     return true;
 }

@@ -151,8 +151,8 @@ void ServiceRoutes::sync(const QHttpServerRequest& request, Responder&& responde
                   const auto offer = store.sync(sync.device, sync.version, sync.os, sync.ack);
                   if (!offer)
                       return std::nullopt;
-                  return StoreCall::Answer{ServiceContract::toJson(
-                      ServiceContract::SyncAnswer{offer->id, offer->text})};
+                  return StoreCall::Answer{
+                      ServiceContract::toJson(ServiceContract::SyncAnswer{offer->id, offer->text})};
               });
 }
 
@@ -168,18 +168,18 @@ void ServiceRoutes::report(const QHttpServerRequest& request, Responder&& respon
     if (report->email)
         dropNul({&*report->email});
     dropNul({&report->version, &report->os, &report->text});
-    withinLimits(request, std::move(responder), {QStringLiteral("report"), kReportsPerAddress,
-                                                 report->device, kReportsPerDevice},
-              [report = *report, notifier = m_notifier](
-                  Store& store) -> std::optional<StoreCall::Answer> {
-                  bool stored = false;
-                  if (!store.addReport(report.device, report.version, report.os, report.text,
-                                       report.email, report.reply, report.request, &stored))
-                      return std::nullopt;
-                  if (notifier && stored && !report.reply)
-                      notifier->newReport(report.device);
-                  return StoreCall::Answer{kAccepted};
-              });
+    withinLimits(request, std::move(responder),
+                 {QStringLiteral("report"), kReportsPerAddress, report->device, kReportsPerDevice},
+                 [report = *report,
+                  notifier = m_notifier](Store& store) -> std::optional<StoreCall::Answer> {
+                     bool stored = false;
+                     if (!store.addReport(report.device, report.version, report.os, report.text,
+                                          report.email, report.reply, report.request, &stored))
+                         return std::nullopt;
+                     if (notifier && stored && !report.reply)
+                         notifier->newReport(report.device);
+                     return StoreCall::Answer{kAccepted};
+                 });
 }
 
 void ServiceRoutes::crash(const QHttpServerRequest& request, Responder&& responder)
@@ -191,17 +191,17 @@ void ServiceRoutes::crash(const QHttpServerRequest& request, Responder&& respond
         (!crash->request.isEmpty() && !isIdentifier(crash->request)))
         return writeJson(responder, kRefusal, Status::BadRequest);
     dropNul({&crash->kind, &crash->message, &crash->stack, &crash->version, &crash->os});
-    withinLimits(request, std::move(responder), {QStringLiteral("crash"), kCrashesPerAddress,
-                                                 crash->device, kCrashesPerDevice},
-              [crash = *crash, notifier = m_notifier](
-                  Store& store) -> std::optional<StoreCall::Answer> {
-                  bool newGroup = false;
-                  if (!store.addCrash(crash.device, crash.kind, crash.message, crash.stack,
-                                      crash.version, crash.os, &newGroup, crash.request))
-                      return std::nullopt;
-                  if (notifier && newGroup)
-                      notifier->newCrashGroup(
-                          crashSignature(crash.kind, crash.message, crash.stack, crash.version));
-                  return StoreCall::Answer{kAccepted};
-              });
+    withinLimits(
+        request, std::move(responder),
+        {QStringLiteral("crash"), kCrashesPerAddress, crash->device, kCrashesPerDevice},
+        [crash = *crash, notifier = m_notifier](Store& store) -> std::optional<StoreCall::Answer> {
+            bool newGroup = false;
+            if (!store.addCrash(crash.device, crash.kind, crash.message, crash.stack, crash.version,
+                                crash.os, &newGroup, crash.request))
+                return std::nullopt;
+            if (notifier && newGroup)
+                notifier->newCrashGroup(
+                    crashSignature(crash.kind, crash.message, crash.stack, crash.version));
+            return StoreCall::Answer{kAccepted};
+        });
 }

@@ -1,14 +1,14 @@
 #pragma once
 
 #include "StoreCall.h"
-#include "service/ServiceContract.h"
 #include "TrustedProxies.h"
+#include "service/ServiceContract.h"
 #include "store/Store.h"
 
 #include <QHttpServer>
-#include <QTimer>
 #include <QHttpServerResponder>
 #include <QJsonObject>
+#include <QTimer>
 
 #include <optional>
 

@@ -80,8 +80,10 @@ void say503(const QString& why)
     }
     last.start();
     if (unsaid > 0)
-        std::fprintf(stderr, "velmora-service: answered 503: %s (and %lld more since the last "
-                     "line)\n", qPrintable(why), static_cast<long long>(unsaid));
+        std::fprintf(stderr,
+                     "velmora-service: answered 503: %s (and %lld more since the last "
+                     "line)\n",
+                     qPrintable(why), static_cast<long long>(unsaid));
     else
         std::fprintf(stderr, "velmora-service: answered 503: %s\n", qPrintable(why));
     unsaid = 0;

@@ -572,9 +572,9 @@ Store::Retraction Store::retract(qint64 messageId)
     QSqlQuery q(db);
     // One statement, so that a sync offering it meanwhile cannot slip in between: an answer
     // offered may already be on the device's screen.
-    q.prepare(QStringLiteral(
-        "UPDATE maker_messages SET retracted = ? WHERE id = ? AND retracted IS NULL "
-        "AND offered IS NULL"));
+    q.prepare(
+        QStringLiteral("UPDATE maker_messages SET retracted = ? WHERE id = ? AND retracted IS NULL "
+                       "AND offered IS NULL"));
     q.addBindValue(nowMs());
     q.addBindValue(messageId);
     if (!q.exec())

@@ -26,15 +26,15 @@ std::optional<bool> Store::take(const QString& key, Limit limit)
             .arg(m_postgres ? QStringLiteral("LEAST") : QStringLiteral("MIN"),
                  m_postgres ? QStringLiteral("GREATEST") : QStringLiteral("MAX"));
     QSqlQuery& q = prepared(
-        "take", QStringLiteral("INSERT INTO limits (key, tokens, updated) VALUES (?, ?, ?) "
-                               "ON CONFLICT (key) DO UPDATE SET tokens = %1 - 1, updated = "
-                               "%2(limits.updated, excluded.updated) WHERE %1 >= 1 "
-                               "RETURNING tokens")
-                    .arg(refilled, m_postgres ? QStringLiteral("GREATEST") : QStringLiteral("MAX")));
-    for (const QVariant& v :
-         {QVariant(key), QVariant(double(limit.burst - 1)), QVariant(nowMs()),
-          QVariant(double(limit.burst)), QVariant(limit.periodMs), QVariant(double(limit.burst)),
-          QVariant(limit.periodMs)})
+        "take",
+        QStringLiteral("INSERT INTO limits (key, tokens, updated) VALUES (?, ?, ?) "
+                       "ON CONFLICT (key) DO UPDATE SET tokens = %1 - 1, updated = "
+                       "%2(limits.updated, excluded.updated) WHERE %1 >= 1 "
+                       "RETURNING tokens")
+            .arg(refilled, m_postgres ? QStringLiteral("GREATEST") : QStringLiteral("MAX")));
+    for (const QVariant& v : {QVariant(key), QVariant(double(limit.burst - 1)), QVariant(nowMs()),
+                              QVariant(double(limit.burst)), QVariant(limit.periodMs),
+                              QVariant(double(limit.burst)), QVariant(limit.periodMs)})
         q.addBindValue(v);
     if (!q.exec())
         return fail(QStringLiteral("cannot count the request"), q.lastError()), std::nullopt;
@@ -45,9 +45,9 @@ std::optional<bool> Store::take(const QString& key, Limit limit)
 
 bool Store::forgetIdleLimits(qint64 idleMs)
 {
-    return connect() && execute("forget-limits",
-                                QStringLiteral("DELETE FROM limits WHERE updated < ?"),
-                                {nowMs() - idleMs}, QStringLiteral("cannot forget old limits"));
+    return connect() &&
+           execute("forget-limits", QStringLiteral("DELETE FROM limits WHERE updated < ?"),
+                   {nowMs() - idleMs}, QStringLiteral("cannot forget old limits"));
 }
 
 bool Store::openConsoleSession(const QByteArray& tokenHash, const QString& name,
@@ -71,8 +71,8 @@ bool Store::openConsoleSession(const QByteArray& tokenHash, const QString& name,
                execute("session-open",
                        QStringLiteral("INSERT INTO console_sessions (token_hash, name, stamp, "
                                       "csrf, began, used) VALUES (?, ?, ?, ?, ?, ?)"),
-                       {QString::fromLatin1(tokenHash), name, stamp, QString::fromLatin1(csrf),
-                        now, now},
+                       {QString::fromLatin1(tokenHash), name, stamp, QString::fromLatin1(csrf), now,
+                        now},
                        what);
     });
 }
@@ -110,8 +110,8 @@ std::optional<Store::ConsoleSession> Store::consoleSession(const QByteArray& tok
 
 bool Store::closeConsoleSession(const QByteArray& tokenHash)
 {
-    return connect() && execute("session-close",
-                                QStringLiteral("DELETE FROM console_sessions WHERE token_hash = ?"),
-                                {QString::fromLatin1(tokenHash)},
-                                QStringLiteral("cannot close the session"));
+    return connect() &&
+           execute("session-close",
+                   QStringLiteral("DELETE FROM console_sessions WHERE token_hash = ?"),
+                   {QString::fromLatin1(tokenHash)}, QStringLiteral("cannot close the session"));
 }

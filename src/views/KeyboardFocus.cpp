@@ -19,10 +19,9 @@ protected:
         if (event->type() != QEvent::FocusIn && event->type() != QEvent::FocusOut)
             return false;
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-        const bool byKeyboard =
-            event->type() == QEvent::FocusIn &&
-            (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
-             reason == Qt::ShortcutFocusReason);
+        const bool byKeyboard = event->type() == QEvent::FocusIn &&
+                                (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                                 reason == Qt::ShortcutFocusReason);
         auto* widget = static_cast<QWidget*>(watched);
         if (widget->property(kProperty).toBool() != byKeyboard) {
             widget->setProperty(kProperty, byKeyboard);

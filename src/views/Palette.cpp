@@ -80,8 +80,7 @@ bool gnomeAsksForHighContrast()
     gsettings.start(QStringLiteral("gsettings"),
                     {QStringLiteral("get"), QStringLiteral("org.gnome.desktop.a11y.interface"),
                      QStringLiteral("high-contrast")});
-    return gsettings.waitForFinished(1000) &&
-           gsettings.readAllStandardOutput().trimmed() == "true";
+    return gsettings.waitForFinished(1000) && gsettings.readAllStandardOutput().trimmed() == "true";
 }
 
 } // namespace
@@ -96,12 +95,12 @@ void readDesktopContrast()
     const QSettings kde(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                             QStringLiteral("/kdeglobals"),
                         QSettings::IniFormat);
-    g_highContrast =
-        qEnvironmentVariable("GTK_THEME").contains(QLatin1String("HighContrast")) ||
-        // QSettings reads an INI file's [General] section as its top level.
-        kde.value(QStringLiteral("ColorScheme")).toString().contains(
-            QLatin1String("HighContrast")) ||
-        gnomeAsksForHighContrast();
+    g_highContrast = qEnvironmentVariable("GTK_THEME").contains(QLatin1String("HighContrast")) ||
+                     // QSettings reads an INI file's [General] section as its top level.
+                     kde.value(QStringLiteral("ColorScheme"))
+                         .toString()
+                         .contains(QLatin1String("HighContrast")) ||
+                     gnomeAsksForHighContrast();
 }
 
 qreal contrastRatio(const QColor& a, const QColor& b)

@@ -65,4 +65,3 @@ void StatCardView::paintEvent(QPaintEvent*)
         painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 9.5, 9.5);
     }
 }
-

@@ -147,7 +147,7 @@ QWidget* AppDelegate::buildMainView()
         });
     }
     // Left to right, top to bottom, as the view reads.
-    const QList<QWidget*> order{m_cpuCard, m_memCard,        m_netCard, m_batCard,
+    const QList<QWidget*> order{m_cpuCard,    m_memCard,        m_netCard, m_batCard,
                                 m_mainButton, m_messagesButton, gear};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);

@@ -125,12 +125,14 @@ void AppDelegate::showMessages()
         auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_messagesWindow);
         connect(escape, &QShortcut::activated, m_messagesWindow, &QWidget::close);
         // A screen reader meets a window with its title, as with any dialog.
-        static const bool known = (QAccessible::installFactory([](const QString&, QObject* o) {
-            return o && o->objectName() == QLatin1String("messagesWindow")
-                       ? static_cast<QAccessibleInterface*>(
-                             new QAccessibleWidget(static_cast<QWidget*>(o), QAccessible::Window))
-                       : nullptr;
-        }), true);
+        static const bool known =
+            (QAccessible::installFactory([](const QString&, QObject* o) {
+                 return o && o->objectName() == QLatin1String("messagesWindow")
+                            ? static_cast<QAccessibleInterface*>(new QAccessibleWidget(
+                                  static_cast<QWidget*>(o), QAccessible::Window))
+                            : nullptr;
+             }),
+             true);
         Q_UNUSED(known);
     }
     // A new content each time, from the archive: the list always shows the stored state.

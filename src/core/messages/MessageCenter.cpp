@@ -199,8 +199,7 @@ void MessageCenter::sendReply(const QString& text, std::function<void(bool)> don
            });
 }
 
-void MessageCenter::upload(ServiceContract::ReportRequest request,
-                           std::function<void(Upload)> done)
+void MessageCenter::upload(ServiceContract::ReportRequest request, std::function<void(Upload)> done)
 {
     const QByteArray content = QJsonDocument(ServiceContract::toJson(request)).toJson();
     QString& id = m_unconfirmed[content];

@@ -156,12 +156,13 @@ std::optional<CrashRequest> crashRequestFrom(const QByteArray& body)
 {
     const std::optional<QJsonObject> object = objectFrom(body);
     CrashRequest request;
-    if (!object || !readStrings(*object, {{"d", &request.device},
-                                          {"kind", &request.kind},
-                                          {"message", &request.message},
-                                          {"stack", &request.stack},
-                                          {"v", &request.version},
-                                          {"os", &request.os}}) ||
+    if (!object ||
+        !readStrings(*object, {{"d", &request.device},
+                               {"kind", &request.kind},
+                               {"message", &request.message},
+                               {"stack", &request.stack},
+                               {"v", &request.version},
+                               {"os", &request.os}}) ||
         !readRequestId(*object, &request.request))
         return std::nullopt;
     return request;

@@ -21,9 +21,8 @@ QNetworkAccessManager& manager()
 bool SharedNetwork::sameOrigin(const QUrl& a, const QUrl& b)
 {
     auto port = [](const QUrl& url) {
-        return url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0
-                            ? 443
-                            : 80);
+        return url.port(
+            url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80);
     };
     return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
            a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && port(a) == port(b);
