@@ -1,6 +1,5 @@
 #include "MessageText.h"
 
-#include <QApplication>
 #include <QPainter>
 #include <QTextDocument>
 
@@ -63,9 +62,8 @@ void MessageText::applyColor()
     if (m_applying)
         return; // our own setPalette below sends a PaletteChange too
     m_applying = true;
-    const QPalette base = parentWidget() ? parentWidget()->palette() : QApplication::palette();
+    applyTextColor(this, m_color, QPalette::Text);
     QPalette own = palette();
-    own.setColor(QPalette::Text, m_color.resolve(base));
     own.setColor(QPalette::Base, Qt::transparent);
     setPalette(own);
     m_applying = false;

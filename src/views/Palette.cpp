@@ -53,11 +53,7 @@ private:
         if (m_applying)
             return; // our own setPalette below sends a PaletteChange too
         m_applying = true;
-        // Resolved against the appearance, not this label's own (overridden) text colour.
-        const QPalette base = parentWidget() ? parentWidget()->palette() : QApplication::palette();
-        QPalette own = palette();
-        own.setColor(QPalette::WindowText, m_color.resolve(base));
-        setPalette(own);
+        applyTextColor(this, m_color, QPalette::WindowText);
         m_applying = false;
     }
     TextColor m_color;
@@ -208,6 +204,15 @@ QFont monospacedDigitFont(qreal pixelSize, QFont::Weight weight)
     fixed.setPixelSize(qRound(pixelSize));
     fixed.setWeight(weight);
     return fixed;
+}
+
+void applyTextColor(QWidget* widget, const TextColor& color, QPalette::ColorRole role)
+{
+    const QWidget* parent = widget->parentWidget();
+    const QPalette base = parent ? parent->palette() : QApplication::palette();
+    QPalette own = widget->palette();
+    own.setColor(role, color.resolve(base));
+    widget->setPalette(own);
 }
 
 QLabel* makeLabel(const QString& text, qreal size, QFont::Weight weight, const TextColor& color)

@@ -9,6 +9,7 @@
 #include <utility>
 
 class QLabel;
+class QWidget;
 
 // An accent that follows the light or dark appearance, resolved each time it is painted.
 struct DynamicColor {
@@ -55,6 +56,10 @@ QFont systemFont(qreal pixelSize, QFont::Weight weight);
 // The same with figures of equal width, so that changing values do not shift.
 QFont monospacedDigitFont(qreal pixelSize, QFont::Weight weight);
 bool hasTabularDigits(const QFont& font);
+
+// Sets role in widget's own palette to color, resolved against the appearance around it (its
+// parent's palette), not against the widget's own overridden colours.
+void applyTextColor(QWidget* widget, const TextColor& color, QPalette::ColorRole role);
 
 // A centred plain-text label in the given font and colour.
 QLabel* makeLabel(const QString& text, qreal size, QFont::Weight weight, const TextColor& color);
