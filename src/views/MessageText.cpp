@@ -1,5 +1,6 @@
 #include "MessageText.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QTextDocument>
 
