@@ -110,8 +110,16 @@ one_start() {
     return 0
 }
 
+# The item's menu holds the figures once the application has its first sample (a tick after
+# it starts; a desktop that starts fast reads the menu before).
+figures_shown() {
+    local said
+    said=$(printf 'gnome-open\nquit\n' | timeout 20 "$host" --reader) || return 1
+    grep -q '"CPU : [0-9]' <<<"$said"
+}
 # The menu as GNOME's extension reads it: each figure once, with a value; then a click.
 check_menu() {
+    wait_for 10 figures_shown || fail "the menu never showed the figures"
     local said
     said=$(printf 'gnome-open\ngnome-click Ouvrir VelmoraVovir…\nquit\n' | timeout 20 "$host" --reader)
     local menu=$(echo "$said" | grep '^gnome-menu ')
@@ -193,7 +201,7 @@ run_session() {
         local system=$!
         export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system_bus"
         wait_for 10 test -S "$work/system_bus"
-        export -f one_start check_menu take_screenshot open_menu_at find_tray_icon check_left_click opened_once_more menu_drawn fail wait_for has_name items listed menu_read
+        export -f one_start check_menu figures_shown take_screenshot open_menu_at find_tray_icon check_left_click opened_once_more menu_drawn fail wait_for has_name items listed menu_read
         export desktop app host work screenshot
         # A session of its own: what the desktop leaves behind (services the bus started, which
         # outlive it) ends with it, and nothing keeps the caller's output open.
