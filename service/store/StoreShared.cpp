@@ -11,27 +11,35 @@ namespace {
 // A session's last use is written at most this often: the idle limit holds to within it.
 constexpr qint64 kSessionTouchMs = 60 * 1000;
 
+// One statement, so that instances taking from one bucket at once each see the other's take. A
+// bucket refills continuously; a refused request leaves it as it was. Clocks of two instances
+// that differ never refill it backwards. Put together once per dialect, not at every request.
+const QString& takeStatement(bool postgres)
+{
+    auto make = [](bool postgres) {
+        const QString least = postgres ? QStringLiteral("LEAST") : QStringLiteral("MIN");
+        const QString greatest = postgres ? QStringLiteral("GREATEST") : QStringLiteral("MAX");
+        const QString refilled =
+            QStringLiteral("%1(?, limits.tokens + %2(0, excluded.updated - limits.updated) / "
+                           "CAST(? AS DOUBLE PRECISION))")
+                .arg(least, greatest);
+        return QStringLiteral("INSERT INTO limits (key, tokens, updated) VALUES (?, ?, ?) "
+                              "ON CONFLICT (key) DO UPDATE SET tokens = %1 - 1, updated = "
+                              "%2(limits.updated, excluded.updated) WHERE %1 >= 1 "
+                              "RETURNING tokens")
+            .arg(refilled, greatest);
+    };
+    static const QString sqlite = make(false), postgresql = make(true);
+    return postgres ? postgresql : sqlite;
+}
+
 } // namespace
 
 std::optional<bool> Store::take(const QString& key, Limit limit)
 {
     if (!connect())
         return std::nullopt;
-    // One statement, so that instances taking from one bucket at once each see the other's
-    // take. A bucket refills continuously; a refused request leaves it as it was. Clocks of
-    // two instances that differ never refill it backwards.
-    const QString refilled =
-        QStringLiteral("%1(?, limits.tokens + %2(0, excluded.updated - limits.updated) / "
-                       "CAST(? AS DOUBLE PRECISION))")
-            .arg(m_postgres ? QStringLiteral("LEAST") : QStringLiteral("MIN"),
-                 m_postgres ? QStringLiteral("GREATEST") : QStringLiteral("MAX"));
-    QSqlQuery& q = prepared(
-        "take",
-        QStringLiteral("INSERT INTO limits (key, tokens, updated) VALUES (?, ?, ?) "
-                       "ON CONFLICT (key) DO UPDATE SET tokens = %1 - 1, updated = "
-                       "%2(limits.updated, excluded.updated) WHERE %1 >= 1 "
-                       "RETURNING tokens")
-            .arg(refilled, m_postgres ? QStringLiteral("GREATEST") : QStringLiteral("MAX")));
+    QSqlQuery& q = prepared("take", takeStatement(m_postgres));
     for (const QVariant& v : {QVariant(key), QVariant(double(limit.burst - 1)), QVariant(nowMs()),
                               QVariant(double(limit.burst)), QVariant(limit.periodMs),
                               QVariant(double(limit.burst)), QVariant(limit.periodMs)})

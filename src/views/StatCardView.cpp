@@ -40,12 +40,15 @@ void StatCardView::update(const QString& value, const std::optional<QString>& su
                           const std::optional<double>& progress)
 {
     m_valueLabel->setText(value);
-    // Said again by a screen reader while the card has focus: Qt sends the change only when
-    // the text changes.
-    setAccessibleName(m_title + QStringLiteral(" : ") + value);
+    // Said again by a screen reader while the card has focus. Set only when it changes: each
+    // setting is an accessibility event, built even when no screen reader listens.
+    const QString name = m_title + QStringLiteral(" : ") + value;
+    if (accessibleName() != name)
+        setAccessibleName(name);
     if (sub && m_subLabel) {
         m_subLabel->setText(*sub);
-        setAccessibleDescription(*sub);
+        if (accessibleDescription() != *sub)
+            setAccessibleDescription(*sub);
     }
     if (progress && m_bar)
         m_bar->setProgress(*progress);
