@@ -106,24 +106,52 @@ private slots:
         QCOMPARE(qAlpha(image.pixel(0, 0)), 0); // a disc, not a square
     }
 
-    void controlsKeepTheDesignSizesWithALargeDesktopFont()
+    // The desktop's text size, on this suite's screen: a laptop's 1366 x 768 at a scale of 1.5.
+    // Texts grow with the desktop's font, no text is cut, and the window stays on the screen (its
+    // content scrolls there).
+    void textsFollowTheDesktopFontOnASmallScreen_data()
     {
-        // A platform theme's 11 pt font, as on a stock desktop.
+        QTest::addColumn<qreal>("desktopPoints");
+        QTest::addColumn<qreal>("scale");
+        QTest::newRow("a stock desktop's 11 pt keeps the design") << 11.0 << 1.0;
+        QTest::newRow("a smaller font too") << 9.0 << 1.0;
+        QTest::newRow("large text, 16.5 pt") << 16.5 << 1.5;
+    }
+    void textsFollowTheDesktopFontOnASmallScreen()
+    {
+        QFETCH(qreal, desktopPoints);
+        QFETCH(qreal, scale);
         const QFont original = QApplication::font();
         QFont desktop = original;
-        desktop.setPointSizeF(11);
+        desktop.setPointSizeF(desktopPoints);
         QApplication::setFont(desktop);
         DelegateRig rig;
         rig.delegate->buildMainWindow();
+        QMainWindow* window = rig.delegate->mainWindow();
+        const QSize screen = window->screen()->availableGeometry().size();
+        QVERIFY2(window->width() <= screen.width() && window->height() + 40 <= screen.height(),
+                 qPrintable(QStringLiteral("%1 x %2").arg(window->width()).arg(window->height())));
         QWidget* view = rig.delegate->settingsView();
+        QCOMPARE(view->size(), QSize(430, 500) * scale);
         for (QAbstractButton* control : view->findChildren<QAbstractButton*>()) {
-            if (!control->text().isEmpty())
-                QVERIFY2(control->font().pixelSize() == 13 || control->text() == "velmoralabs.ch",
-                         qPrintable(control->text()));
-            QVERIFY2(control->geometry().right() < 430 - 14, qPrintable(control->text()));
+            if (!control->text().isEmpty() && control->text() != "velmoralabs.ch")
+                QCOMPARE(control->font().pixelSize(), qRound(13 * scale));
+            QVERIFY2(control->geometry().right() < (430 - 14) * scale, qPrintable(control->text()));
         }
         for (QCheckBox* box : view->findChildren<QCheckBox*>())
-            QVERIFY2(box->geometry().right() < 406, qPrintable(box->text())); // inside its card
+            QVERIFY2(box->geometry().right() < 406 * scale, qPrintable(box->text())); // its card
+        for (QWidget* shown : {view, rig.delegate->mainView()})
+            for (QWidget* w : shown->findChildren<QWidget*>()) {
+                const auto* label = qobject_cast<QLabel*>(w);
+                const auto* combo = qobject_cast<QComboBox*>(w);
+                const QString text = label ? label->text() : combo ? combo->currentText() : "";
+                const QSize needed = label   ? label->sizeHint()
+                                     : combo ? combo->sizeHint()
+                                             : QSize();
+                QVERIFY2(text.isEmpty() || (needed.width() <= w->width() + 1 &&
+                                            needed.height() <= w->height() + 1),
+                         qPrintable(text));
+            }
         QApplication::setFont(original);
     }
 

@@ -1,5 +1,7 @@
 #include "Palette.h"
 
+#include "TextScale.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QFontDatabase>
@@ -180,7 +182,7 @@ QFont systemFont(qreal pixelSize, QFont::Weight weight)
 {
     QFont font = QApplication::font();
     if (pixelSize > 0)
-        font.setPixelSize(qRound(pixelSize));
+        font.setPixelSize(pt(pixelSize));
     font.setWeight(weight);
     return font;
 }
@@ -201,7 +203,7 @@ QFont monospacedDigitFont(qreal pixelSize, QFont::Weight weight)
     if (hasTabularDigits(font))
         return font;
     QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    fixed.setPixelSize(qRound(pixelSize));
+    fixed.setPixelSize(pt(pixelSize));
     fixed.setWeight(weight);
     return fixed;
 }

@@ -51,7 +51,8 @@ struct TextColor {
     QColor resolve(const QPalette& palette) const;
 };
 
-// The application font at a size in pixels (one pixel per design point) and a weight.
+// The application font at a size in design points (pixels at the desktop's text scale) and a
+// weight.
 QFont systemFont(qreal pixelSize, QFont::Weight weight);
 // The same with figures of equal width, so that changing values do not shift.
 QFont monospacedDigitFont(qreal pixelSize, QFont::Weight weight);

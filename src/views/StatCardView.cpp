@@ -3,6 +3,7 @@
 #include "KeyboardFocus.h"
 #include "MiniBarView.h"
 #include "Palette.h"
+#include "TextScale.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -10,7 +11,7 @@
 StatCardView::StatCardView(const QString& title, bool showsBar, QWidget* parent)
     : QWidget(parent), m_title(title)
 {
-    setFixedSize(cardSize);
+    setFixedSize(pt(cardSize));
     setFocusPolicy(Qt::TabFocus);
     markKeyboardFocus(this);
     setAccessibleName(title);
@@ -20,7 +21,7 @@ StatCardView::StatCardView(const QString& title, bool showsBar, QWidget* parent)
         label->setParent(this);
         label->setFont(font);
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        label->setGeometry(frame);
+        label->setGeometry(pt(frame));
         return label;
     };
     m_titleLabel = leftLabel(title, systemFont(11, QFont::DemiBold), LabelTone::Secondary,
@@ -29,7 +30,7 @@ StatCardView::StatCardView(const QString& title, bool showsBar, QWidget* parent)
                              LabelTone::Primary, QRect(12, 23, 162, 21));
     if (showsBar) {
         m_bar = new MiniBarView(this);
-        m_bar->setGeometry(12, 49, 162, 5);
+        m_bar->setGeometry(pt(QRect(12, 49, 162, 5)));
     } else {
         m_subLabel = leftLabel(QStringLiteral(" "), monospacedDigitFont(10, QFont::Normal),
                                LabelTone::Tertiary, QRect(12, 46, 162, 13));

@@ -28,7 +28,7 @@ public:
     QLabel* subLabel() const { return m_subLabel; }
     MiniBarView* bar() const { return m_bar; }
 
-    QSize sizeHint() const override { return cardSize; }
+    QSize sizeHint() const override { return size(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

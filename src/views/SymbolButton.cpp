@@ -2,17 +2,18 @@
 
 #include "Palette.h"
 #include "Symbols.h"
+#include "TextScale.h"
 
 #include <QApplication>
 #include <QEvent>
 
 SymbolButton::SymbolButton(const QString& symbol, qreal pointSize, const QString& description,
                            QWidget* parent)
-    : QToolButton(parent), m_symbol(symbol), m_pointSize(pointSize)
+    : QToolButton(parent), m_symbol(symbol), m_pointSize(pt(pointSize))
 {
     setAutoRaise(true);
     setFocusPolicy(Qt::TabFocus);
-    setIconSize(QSize(qRound(pointSize), qRound(pointSize)));
+    setIconSize(QSize(qRound(m_pointSize), qRound(m_pointSize)));
     setToolTip(description);
     setAccessibleName(description);
     tint();

@@ -71,6 +71,9 @@ public:
 
     // Main window (AppDelegate_mainWindow.cpp)
     void buildMainWindow();
+    // Sizes the main window to its content, or to the screen with the content scrolling where
+    // the screen is smaller.
+    void fitMainWindow();
     QWidget* buildMainView();
 
     // Menus (AppDelegate_menus.cpp)

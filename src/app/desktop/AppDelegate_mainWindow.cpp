@@ -7,9 +7,11 @@
 #include "views/BadgeImage.h"
 #include "views/KeyboardFocus.h"
 #include "views/Palette.h"
+#include "views/ScreenRoom.h"
 #include "views/StatCardView.h"
 #include "views/SymbolButton.h"
 #include "views/Symbols.h"
+#include "views/TextScale.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -18,7 +20,9 @@
 #include <QMainWindow>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
+#include <QStyle>
 #include <QToolButton>
 
 namespace {
@@ -28,7 +32,7 @@ QWidget* cardRow(QWidget* left, QWidget* right)
     auto* row = new QWidget;
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
+    layout->setSpacing(pt(8));
     layout->addWidget(left);
     layout->addWidget(right);
     return row;
@@ -52,31 +56,57 @@ void AppDelegate::buildMainWindow()
     m_settingsView = buildSettingsView();
     m_settingsView->hide();
     auto* content = new QWidget;
-    content->setFixedSize(winSize);
+    content->setFixedSize(pt(winSize));
     for (QWidget* view : {m_mainView, m_settingsView}) {
         view->setParent(content);
-        view->setGeometry(QRect(QPoint(0, 0), winSize));
+        view->setGeometry(content->rect());
     }
-    window->setCentralWidget(content);
+    // On a screen too small for the window (768 pixels at a scale of 1.5, or large text), the
+    // content scrolls rather than running off the screen.
+    auto* scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setAlignment(Qt::AlignCenter);
+    scroll->viewport()->setAutoFillBackground(false);
+    scroll->setWidget(content);
+    window->setCentralWidget(scroll);
     if (m_menuBar)
         window->setMenuBar(m_menuBar);
-    window->setFixedSize(window->sizeHint()); // the content plus the menu bar, if drawn inside
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
+    m_mainWindow = window;
+    fitMainWindow();
+    if (const QScreen* screen = window->screen())
         window->move(screen->availableGeometry().center() - window->rect().center());
 
-    m_mainWindow = window;
     window->installEventFilter(this);
+
     if (!menuBarMode()) {
         window->show();
         activateApplication();
     }
 }
 
+void AppDelegate::fitMainWindow()
+{
+    auto* scroll = static_cast<QScrollArea*>(m_mainWindow->centralWidget());
+    const QSize content = scroll->widget()->size();
+    const int menuBar =
+        m_mainWindow->menuWidget() ? m_mainWindow->menuWidget()->sizeHint().height() : 0;
+    const QSize room = roomOnScreen(m_mainWindow);
+    const int bar = scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    int height = std::min(content.height() + menuBar, room.height());
+    // A scroll bar is added beside the content, not laid over it.
+    int width = content.width() + (height < content.height() + menuBar ? bar : 0);
+    if (width > room.width()) {
+        width = room.width();
+        height = std::min(height + bar, room.height());
+    }
+    m_mainWindow->setFixedSize(width, height);
+}
+
 QWidget* AppDelegate::buildMainView()
 {
     auto* icon = new QLabel;
-    icon->setFixedSize(92, 92);
-    icon->setPixmap(applicationIconPixmap(92, qApp->devicePixelRatio()));
+    icon->setFixedSize(pt(92), pt(92));
+    icon->setPixmap(applicationIconPixmap(pt(92), qApp->devicePixelRatio()));
     QLabel* name = makeLabel(QStringLiteral("VelmoraVovir"), 24, QFont::Bold,
                              TextColor::of(LabelTone::Primary));
     QLabel* tagline =
@@ -86,25 +116,30 @@ QWidget* AppDelegate::buildMainView()
     auto* grid = new QWidget;
     auto* gridLayout = new QVBoxLayout(grid);
     gridLayout->setContentsMargins(0, 0, 0, 0);
-    gridLayout->setSpacing(8);
+    gridLayout->setSpacing(pt(8));
     gridLayout->addWidget(cardRow(m_cpuCard, m_memCard), 0, Qt::AlignHCenter);
     gridLayout->addWidget(cardRow(m_netCard, m_batCard), 0, Qt::AlignHCenter);
 
     m_mainButton = new QPushButton(QStringLiteral("Afficher dans la barre de menus"));
     m_mainButton->setFont(systemFont(13, QFont::Medium));
-    m_mainButton->setMinimumHeight(32);
+    m_mainButton->setMinimumHeight(pt(32));
     m_mainButton->setCursor(Qt::PointingHandCursor);
     const auto [buttonText, buttonBackground] = mainButtonColors();
     m_mainButton->setStyleSheet(
         QStringLiteral("QPushButton { background: %1; color: %4; border: none;"
-                       " border-radius: 8px; padding: 6px 20px; }"
+                       " border-radius: %5px; padding: %6px %7px; }"
                        "QPushButton:pressed { background: %2; }"
                        // A style sheet draws no focus frame of its own: a ring says where the
                        // keyboard is.
                        "QPushButton[keyboardFocus=\"true\"] { border: 2px solid %3;"
-                       " padding: 4px 18px; }")
+                       " padding: %8px %9px; }")
             .arg(buttonBackground.name(), buttonBackground.darker(120).name(),
-                 velmoraMauveFixed().name(), buttonText.name()));
+                 velmoraMauveFixed().name(), buttonText.name())
+            .arg(pt(8))
+            .arg(pt(6))
+            .arg(pt(20))
+            .arg(pt(6) - 2)
+            .arg(pt(20) - 2));
     markKeyboardFocus(m_mainButton);
     connect(m_mainButton, &QPushButton::clicked, this, &AppDelegate::vovirPressed);
     m_mainStatusLabel = makeLabel(QStringLiteral("Tes chiffres peuvent vivre en haut de l'écran"),
@@ -121,21 +156,21 @@ QWidget* AppDelegate::buildMainView()
     for (const auto& [element, spaceAfter] : elements) {
         layout->addWidget(element, 0, Qt::AlignHCenter);
         if (spaceAfter > 0)
-            layout->addSpacing(spaceAfter);
+            layout->addSpacing(pt(spaceAfter));
     }
 
     auto* gear = new SymbolButton(QStringLiteral("gearshape.fill"), 16, QStringLiteral("Réglages"));
-    gear->setFixedSize(30, 30);
+    gear->setFixedSize(pt(30), pt(30));
     connect(gear, &QToolButton::clicked, this, &AppDelegate::showSettings);
     m_messagesButton =
         new SymbolButton(QStringLiteral("envelope.fill"), 15, QStringLiteral("Messages"));
-    m_messagesButton->setFixedSize(30, 30);
+    m_messagesButton->setFixedSize(pt(30), pt(30));
     connect(m_messagesButton, &QToolButton::clicked, this, &AppDelegate::showMessages);
     m_messagesBadge = new BadgeImageView;
     m_messagesBadge->hide();
 
     auto* view = new MainView(column, gear, m_messagesButton, m_messagesBadge);
-    view->resize(winSize);
+    view->resize(pt(winSize));
     // Return presses the menu-bar button while the main view shows, unless another button has
     // the keyboard: then that one.
     for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
@@ -156,8 +191,10 @@ QWidget* AppDelegate::buildMainView()
 
 void AppDelegate::showMainWindow()
 {
-    if (m_mainWindow)
+    if (m_mainWindow) {
+        fitMainWindow(); // to the screen it now shows on, its title bar known after a first show
         m_mainWindow->show();
+    }
     activateApplication(); // raised, and no longer minimised
     refreshMessageBadges();
 }

@@ -6,7 +6,9 @@
 #include "views/FlippedView.h"
 #include "views/MessageText.h"
 #include "views/Palette.h"
+#include "views/ScreenRoom.h"
 #include "views/SeparatorLine.h"
+#include "views/TextScale.h"
 
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -59,10 +61,10 @@ QWidget* AppDelegate::buildMessagesList()
                                   13, QFont::Normal, TextColor::of(LabelTone::Secondary));
         empty->setParent(list);
         empty->adjustSize();
-        empty->move((kWindowSize.width() - empty->width()) / 2, 60);
+        empty->move((list->width() - empty->width()) / 2, pt(60));
     } else {
         const QLocale french(QLocale::French, QLocale::France);
-        int y = 20;
+        int y = pt(20);
         for (const ArchivedMessage& message : history) {
             QString header =
                 (message.mine ? QStringLiteral("Toi · ") : QStringLiteral("Velmora Labs · ")) +
@@ -78,14 +80,14 @@ QWidget* AppDelegate::buildMessagesList()
             headerLabel->setParent(list);
             headerLabel->setAlignment(Qt::AlignLeft);
             headerLabel->adjustSize();
-            headerLabel->move(22, y);
+            headerLabel->move(pt(22), y);
             if (failed) {
                 auto* resend = new QToolButton(list);
                 resend->setText(QStringLiteral("Renvoyer"));
                 resend->setAutoRaise(true);
                 resend->setFont(systemFont(11, QFont::Medium));
                 resend->adjustSize();
-                resend->move(22 + headerLabel->width() + 8,
+                resend->move(headerLabel->geometry().right() + 1 + pt(8),
                              y + (headerLabel->height() - resend->height()) / 2);
                 connect(resend, &QToolButton::clicked, this, [this, key] {
                     m_repliesInFlight.insert(key); // travelling: no longer marked
@@ -93,20 +95,19 @@ QWidget* AppDelegate::buildMessagesList()
                     uploadReply(key.first, key.second);
                 });
             }
-            const int y2 = y + headerLabel->height() + 5;
+            const int y2 = y + headerLabel->height() + pt(5);
             auto* body = new MessageText(
                 shownMessageText(message.body), systemFont(13, QFont::Normal),
                 TextColor::of(message.mine ? LabelTone::Secondary : LabelTone::Primary), list);
-            const int bodyHeight = body->heightForWidth(kBodyWidth);
-            body->setGeometry(22, y2, kBodyWidth, bodyHeight);
-            const int y3 = y2 + bodyHeight + 16;
-            (new SeparatorLine(list))->setGeometry(22, y3, kBodyWidth, 1);
-            y = y3 + 18;
+            const int bodyHeight = body->heightForWidth(pt(kBodyWidth));
+            body->setGeometry(pt(22), y2, pt(kBodyWidth), bodyHeight);
+            const int y3 = y2 + bodyHeight + pt(16);
+            (new SeparatorLine(list))->setGeometry(pt(22), y3, pt(kBodyWidth), 1);
+            y = y3 + pt(18);
         }
-        height = qMax(y + 10, kListHeight);
+        height = qMax(y + pt(10), pt(kListHeight));
     }
-    list->setGeometry(0, 0, kWindowSize.width(), height);
-    list->setFixedSize(kWindowSize.width(), height);
+    list->setFixedSize(pt(kWindowSize.width()), height);
     return list;
 }
 
@@ -121,7 +122,6 @@ void AppDelegate::showMessages()
         m_messagesWindow->setObjectName(QStringLiteral("messagesWindow"));
         m_messagesWindow->setWindowTitle(QStringLiteral("Messages de Velmora Labs"));
         m_messagesWindow->setAttribute(Qt::WA_DeleteOnClose, false); // closing only hides it
-        m_messagesWindow->setFixedSize(kWindowSize);
         auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_messagesWindow);
         connect(escape, &QShortcut::activated, m_messagesWindow, &QWidget::close);
         // A screen reader meets a window with its title, as with any dialog.
@@ -147,24 +147,30 @@ void AppDelegate::showMessages()
     }
     auto* content = new QWidget(m_messagesWindow);
     content->setObjectName(QStringLiteral("messagesContent"));
-    content->setGeometry(QRect(QPoint(0, 0), kWindowSize));
+    // On a screen smaller than the window, the list gives up the difference: it scrolls.
+    QSize size = pt(kWindowSize);
+    const int over = std::max(0, size.height() - roomOnScreen(m_messagesWindow).height());
+    const int listHeight = std::max(pt(kListHeight) - over, pt(kListHeight) / 4);
+    size.rheight() -= pt(kListHeight) - listHeight;
+    m_messagesWindow->setFixedSize(size);
+    content->setGeometry(QRect(QPoint(0, 0), size));
 
     auto* scroll = new QScrollArea(content);
     scroll->setObjectName(QStringLiteral("messagesScroll"));
-    scroll->setGeometry(0, 0, kWindowSize.width(), kListHeight);
+    scroll->setGeometry(0, 0, size.width(), listHeight);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->viewport()->setAutoFillBackground(false);
     scroll->setWidget(buildMessagesList());
-    (new SeparatorLine(content))->setGeometry(0, kListHeight, kWindowSize.width(), 1);
+    (new SeparatorLine(content))->setGeometry(0, listHeight, size.width(), 1);
 
     auto* field = new QLineEdit(content);
     field->setMaxLength(int(kMaxShownChars)); // a reply as long as a message the window shows
     field->setFont(systemFont(13, QFont::Normal));
     field->setPlaceholderText(QStringLiteral("Écris ta réponse ici"));
     field->setAccessibleName(QStringLiteral("Ta réponse à Velmora Labs"));
-    field->setGeometry(22, kWindowSize.height() - 52 - 40, 416, 40);
+    field->setGeometry(pt(22), size.height() - pt(52 + 40), pt(416), pt(40));
     auto* send = new QPushButton(QStringLiteral("Envoyer"), content);
     send->setFont(systemFont(13, QFont::Normal));
     send->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border: none;"
@@ -172,13 +178,13 @@ void AppDelegate::showMessages()
                             .arg(velmoraMauveFixed().name()));
     send->setDefault(true);
     send->adjustSize();
-    send->move(438 - send->width(), kWindowSize.height() - 14 - send->height());
+    send->move(pt(438) - send->width(), size.height() - pt(14) - send->height());
     QLabel* footer = makeLabel(QStringLiteral("Ta réponse arrive directement chez Velmora Labs."),
                                11, QFont::Normal, TextColor::of(LabelTone::Tertiary));
     footer->setParent(content);
     footer->setAlignment(Qt::AlignLeft);
     footer->adjustSize();
-    footer->move(22, kWindowSize.height() - 20 - footer->height());
+    footer->move(pt(22), size.height() - pt(20) - footer->height());
     connect(send, &QPushButton::clicked, this, &AppDelegate::sendReply);
     connect(field, &QLineEdit::returnPressed, this, &AppDelegate::sendReply);
     m_replyField = field;

@@ -14,6 +14,7 @@
 #include "views/Palette.h"
 #include "views/SeparatorLine.h"
 #include "views/SymbolButton.h"
+#include "views/TextScale.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -31,13 +32,13 @@ const char* const kMakerDomain = "velmoralabs.ch";
 
 template <typename W> W* placeFitted(W* widget, QWidget* parent, QPoint origin)
 {
-    // Controls take the design's 13-pixel font, whatever size the desktop's font is: the frames
-    // of this view are fixed.
+    // Controls take the design's 13-point font, grown with the frames of this view where the
+    // desktop asks for larger text.
     if (widget->font().pixelSize() <= 0)
         widget->setFont(systemFont(13, QFont::Normal));
     widget->setParent(parent);
     widget->adjustSize();
-    widget->move(origin);
+    widget->move(pt(origin));
     return widget;
 }
 
@@ -53,7 +54,7 @@ void placeCentredOn(QWidget* widget, QWidget* parent, int x, int y)
 {
     widget->setParent(parent);
     widget->adjustSize();
-    widget->move(x, y - widget->height() / 2);
+    widget->move(pt(x), pt(y) - widget->height() / 2);
 }
 
 } // namespace
@@ -61,11 +62,11 @@ void placeCentredOn(QWidget* widget, QWidget* parent, int x, int y)
 QWidget* AppDelegate::buildSettingsView()
 {
     auto* view = new FlippedView;
-    view->resize(winSize);
+    view->resize(pt(winSize));
 
     auto* back =
         new SymbolButton(QStringLiteral("chevron.left"), 15, QStringLiteral("Retour"), view);
-    back->setGeometry(18, 46, 28, 28);
+    back->setGeometry(pt(QRect(18, 46, 28, 28)));
     connect(back, &QToolButton::clicked, this, &AppDelegate::showMain);
 
     placeCentredOn(
@@ -74,7 +75,7 @@ QWidget* AppDelegate::buildSettingsView()
 
     auto card = [view](int x, int y, int w, int h) {
         auto* box = new CardBox(view);
-        box->setGeometry(x, y, w, h);
+        box->setGeometry(pt(QRect(x, y, w, h)));
     };
 
     card(24, 96, 382, 64);
@@ -105,7 +106,7 @@ QWidget* AppDelegate::buildSettingsView()
     for (int seconds : {2, 3, 5})
         interval->addItem(QStringLiteral("%1 s").arg(seconds), seconds);
     interval->setCurrentIndex(interval->findData(int(VovirSettings::intervalSeconds())));
-    interval->setGeometry(310, 178, 80, 26);
+    interval->setGeometry(pt(QRect(310, 178, 80, 26)));
     interval->setAccessibleName(QStringLiteral("Intervalle de rafraîchissement"));
     connect(interval, &QComboBox::activated, this, [this, interval] { intervalChanged(interval); });
 
@@ -118,7 +119,7 @@ QWidget* AppDelegate::buildSettingsView()
     format->addItem(QStringLiteral("Compact"), 0);
     format->addItem(QStringLiteral("Complet"), 1);
     format->setCurrentIndex(VovirSettings::compactFormat() ? 0 : 1);
-    format->setGeometry(280, 208, 110, 26);
+    format->setGeometry(pt(QRect(280, 208, 110, 26)));
     format->setAccessibleName(QStringLiteral("Format dans la barre de menus"));
     connect(format, &QComboBox::activated, this, [this, format] { formatChanged(format); });
 
@@ -144,11 +145,12 @@ QWidget* AppDelegate::buildSettingsView()
     auto* check = placeFitted(new QPushButton(QStringLiteral("Rechercher des mises à jour…")), view,
                               {24, 348});
     connect(check, &QPushButton::clicked, this, &AppDelegate::checkForUpdates);
-    auto* report = placeFitted(new QPushButton(QStringLiteral("Signaler un problème…")), view,
-                               {check->x() + check->width() + 10, 348});
+    auto* report =
+        placeFitted(new QPushButton(QStringLiteral("Signaler un problème…")), view, {24, 348});
+    report->move(check->geometry().right() + 1 + pt(10), report->y());
     connect(report, &QPushButton::clicked, this, &AppDelegate::reportProblemPressed);
 
-    (new SeparatorLine(view))->setGeometry(24, 388, 382, 1);
+    (new SeparatorLine(view))->setGeometry(pt(24), pt(388), pt(382), 1);
 
     placeFitted(leftLabel(QStringLiteral("VelmoraVovir v") + AppInfo::version(), 12,
                           QFont::DemiBold, LabelTone::Primary),

@@ -1,5 +1,7 @@
 #include "MainView.h"
 
+#include "views/TextScale.h"
+
 #include <QEvent>
 
 MainView::MainView(QWidget* column, QWidget* gear, QWidget* envelope, QWidget* badge,
@@ -29,14 +31,15 @@ void MainView::place()
 {
     const QSize column = m_column->sizeHint();
     // Centred, 4 points above the middle.
-    m_column->setGeometry((width() - column.width()) / 2, (height() - column.height()) / 2 - 4,
+    m_column->setGeometry((width() - column.width()) / 2, (height() - column.height()) / 2 - pt(4),
                           column.width(), column.height());
     // Gear 14 from the right and bottom edges, envelope 4 to its left, both 30 x 30.
-    const QRect gear(width() - 14 - 30, height() - 14 - 30, 30, 30);
+    const int side = pt(30);
+    const QRect gear(width() - pt(14) - side, height() - pt(14) - side, side, side);
     m_gear->setGeometry(gear);
-    const QRect envelope(gear.left() - 4 - 30, gear.top(), 30, 30);
+    const QRect envelope(gear.left() - pt(4) - side, gear.top(), side, side);
     m_envelope->setGeometry(envelope);
     // Badge centre 7 in from the envelope's right edge and 7 down from its top.
-    const QPoint centre(envelope.left() + 30 - 7, envelope.top() + 7);
-    m_badge->setGeometry(centre.x() - 7, centre.y() - 7, 14, 14);
+    const QPoint centre(envelope.right() + 1 - pt(7), envelope.top() + pt(7));
+    m_badge->setGeometry(QRect(centre - pt(QPoint(7, 7)), pt(QSize(14, 14))));
 }
