@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev
     qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libqt6sql6-psql libsodium-dev
-    qt6-translations-l10n
+    qt6-translations-l10n qt6-wayland
 )
 # --tests: what the tests and the pictures need besides: a PostgreSQL server, a virtual display,
 # private buses, the packaging checks, and the desktops whose panels the item is tried in.
@@ -16,7 +16,7 @@ if [ "${1:-}" = "--tests" ]; then
     packages+=(
         postgresql xvfb xauth dbus dbus-x11 x11-apps x11-utils xdotool imagemagick
         desktop-file-utils appstream man-db systemd nginx curl locales
-        chromium chromium-driver python3-selenium python3-dbus python3-gi
+        chromium chromium-driver python3-selenium python3-dbus python3-gi gir1.2-gtk-4.0
         gnome-shell gnome-shell-extension-appindicator
         plasma-workspace plasma-desktop breeze kded5
     )

@@ -6,11 +6,13 @@
 #   real-desktops.sh plasma BUILD [SCREENSHOT]   KDE Plasma 5.27 on Xvfb
 # Each start must show the item (the desktop reads its menu); on X11 the menu, read as the
 # desktop reads it, holds each figure once with a live value, and "Ouvrir VelmoraVovir…" opens
-# the window. Every wait is for a condition, with a bound.
+# the window; under Wayland, a later launch brings the minimised window back with the focus.
+# Every wait is for a condition, with a bound.
 set -euo pipefail
 desktop="$1" build="$(cd "$2" && pwd)" screenshot="${3:-}"
 app="$build/src/velmoravovir-desktop"
 host="$(dirname "$0")/panel_host.py"
+user="$(dirname "$0")/wayland_user.py"
 starts_x11="${VELMORA_DESKTOP_STARTS_X11:-6}"
 starts_wayland="${VELMORA_DESKTOP_STARTS_WAYLAND:-4}"
 starts_plasma="${VELMORA_DESKTOP_STARTS_PLASMA:-3}" # Plasma takes some 15 s to start
@@ -90,6 +92,9 @@ one_start() {
     wait_for 20 menu_read || { tail -20 "$work/desktop.log" >&2; cat "$work/app.log" >&2; fail "$session: the desktop never read the item's menu"; }
     listed || fail "$session: the item was read, then dropped"
     case "$desktop/$session" in
+    gnome/wayland)
+        if [ "$start_number" = 1 ]; then check_raise; fi
+        ;;
     gnome/x11)
         xdotool key Escape # leave the overview it opens on
         check_menu
@@ -128,6 +133,29 @@ check_menu() {
     done
     echo "$said" | grep -q '^gnome-click ok' || fail "no \"Ouvrir VelmoraVovir…\" to click: $said"
     wait_for 10 xdotool search --onlyvisible --name '^VelmoraVovir$' || fail "the window did not open"
+}
+
+# The window's state as GNOME Shell tells it: "focus|- shown|hidden".
+window_is() { "$user" windows | grep -qx "VelmoraVovir $1"; }
+launcher_focused() { "$user" windows | grep -qx "launcher focus shown"; }
+# The window, minimised, comes back with the focus when the application is launched again from
+# a launcher (its activation token goes to the running copy): Qt on Wayland, as users run it.
+check_raise() {
+    kill "$application" && wait "$application" || true
+    export WAYLAND_DISPLAY=wayland-0 # the Shell's own display
+    echo '{"VSOnboarded": true, "VSInterval": 2}' > "$XDG_CONFIG_HOME/VelmoraVovir/settings.json"
+    QT_QPA_PLATFORM=wayland "$app" >> "$work/app.log" 2>&1 &
+    application=$!
+    wait_for 20 window_is '. shown' || fail "wayland: the window did not show"
+    "$user" keys ff1b # Escape: out of the overview the Shell starts in, onto the window
+    wait_for 10 window_is 'focus shown' || fail "wayland: the window never had the focus"
+    "$user" keys ffeb+68 # Super+H minimises it
+    wait_for 10 window_is '- hidden' || fail "wayland: the window was not minimised"
+    "$user" launch env QT_QPA_PLATFORM=wayland "$app" >> "$work/app.log" 2>&1 &
+    wait_for 10 launcher_focused || fail "wayland: the launcher did not show"
+    "$user" keys 61
+    wait_for 10 window_is 'focus shown' || fail "wayland: a later launch left the window minimised"
+    echo "real-desktops ($desktop): wayland: a later launch brought the minimised window back"
 }
 
 # The panel's right end with the item's menu open, as a user sees it.
@@ -201,8 +229,8 @@ run_session() {
         local system=$!
         export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system_bus"
         wait_for 10 test -S "$work/system_bus"
-        export -f one_start check_menu figures_shown take_screenshot open_menu_at find_tray_icon check_left_click opened_once_more menu_drawn fail wait_for has_name items listed menu_read
-        export desktop app host work screenshot
+        export -f one_start check_raise window_is launcher_focused check_menu figures_shown take_screenshot open_menu_at find_tray_icon check_left_click opened_once_more menu_drawn fail wait_for has_name items listed menu_read
+        export desktop app host user work screenshot start_number=$i
         # A session of its own: what the desktop leaves behind (services the bus started, which
         # outlive it) ends with it, and nothing keeps the caller's output open.
         setsid dbus-run-session -- bash -c "set -euo pipefail; one_start $session" \
