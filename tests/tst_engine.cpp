@@ -1,3 +1,4 @@
+#include "app/terminal/TerminalMode.h"
 #include "engine/VovirEngine.h"
 #include "platform/linux/probe/LinuxProbe.h"
 #include "settings/UserDefaults.h"
@@ -6,6 +7,11 @@
 #include "support/TestKit.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <unistd.h>
 
 namespace {
 
@@ -24,6 +30,49 @@ public:
     std::optional<NetCounters> readNetCounters() override { return std::nullopt; }
     std::optional<BatterySnapshot> readBattery() override { return std::nullopt; }
 };
+
+// Writes a machine's files, one a line: "PATH|CONTENT" (\\n for a line break) or
+// "PATH->TARGET" for a symbolic link.
+void writeMachine(FixtureTree& tree, const QString& files)
+{
+    for (const QString& line : files.split('\n', Qt::SkipEmptyParts)) {
+        if (const qsizetype bar = line.indexOf('|'); bar > 0) {
+            tree.write(
+                line.left(bar).trimmed(),
+                line.mid(bar + 1).replace(QLatin1String("\\n"), QLatin1String("\n")).toUtf8());
+        } else if (const qsizetype arrow = line.indexOf("->"); arrow > 0) {
+            const QString link = tree.root() + '/' + line.left(arrow).trimmed();
+            QDir().mkpath(QFileInfo(link).absolutePath());
+            QFile::link(line.mid(arrow + 2).trimmed(), link);
+        }
+    }
+}
+
+// Numbers to two decimals, so that a row can state what it expects as JSON.
+QJsonValue rounded(const QJsonValue& value)
+{
+    if (value.isDouble())
+        return std::round(value.toDouble() * 100) / 100;
+    if (value.isArray()) {
+        QJsonArray array;
+        for (const QJsonValue& item : value.toArray())
+            array.append(rounded(item));
+        return array;
+    }
+    if (value.isObject()) {
+        QJsonObject object;
+        const QJsonObject in = value.toObject();
+        for (auto it = in.begin(); it != in.end(); ++it)
+            object.insert(it.key(), rounded(it.value()));
+        return object;
+    }
+    return value;
+}
+
+// What four kinds of machines hold, as their /proc and /sys show it. Each starts from the
+// same two processors' ticks, and the second reading, a second later, adds the lines of "then".
+const char* const kTicks = "proc/stat|cpu  1 0 1 8\\ncpu0 100 0 0 900\\ncpu1 50 0 50 900\\n";
+const char* const kTicksThen = "proc/stat|cpu  1 0 1 8\\ncpu0 150 0 0 950\\ncpu1 50 0 50 1000\\n";
 
 } // namespace
 
@@ -282,6 +331,154 @@ private slots:
             QCOMPARE(b->externalConnected, external);
             QCOMPARE(b->cycleCount, cycles);
         }
+    }
+
+    // The readings beyond the four figures, as --json gives them, on machines as they are.
+    void detailsOfRealMachines_data()
+    {
+        QTest::addColumn<QString>("files");
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<QString>("expected"); // members of the JSON line
+        const QString intelLaptop = R"J(
+sys/devices/system/cpu/cpu0/cpufreq/scaling_cur_freq|2400000
+sys/devices/system/cpu/cpu1/cpufreq/scaling_cur_freq|800000
+sys/class/hwmon/hwmon0/name|acpitz
+sys/class/hwmon/hwmon0/temp1_input|88000
+sys/class/hwmon/hwmon1/name|coretemp
+sys/class/hwmon/hwmon1/temp1_label|Core 0
+sys/class/hwmon/hwmon1/temp1_input|50000
+sys/class/hwmon/hwmon1/temp2_label|Package id 0
+sys/class/hwmon/hwmon1/temp2_input|52000
+proc/loadavg|0.52 0.61 0.70 2/500 1234
+proc/meminfo|MemTotal: 16000000 kB\nMemAvailable: 8000000 kB\nCached: 4000000 kB\nSwapTotal: 2000000 kB\nSwapFree: 1500000 kB
+proc/pressure/memory|some avg10=1.25 avg60=0.50 avg300=0.10 total=123\nfull avg10=0.00 avg60=0.00 avg300=0.00 total=0
+sys/class/power_supply/AC/type|Mains
+sys/class/power_supply/AC/online|0
+sys/class/power_supply/BAT0/type|Battery
+sys/class/power_supply/BAT0/status|Discharging
+sys/class/power_supply/BAT0/capacity|60
+sys/class/power_supply/BAT0/energy_now|30000000
+sys/class/power_supply/BAT0/energy_full|50000000
+sys/class/power_supply/BAT0/energy_full_design|57000000
+sys/class/power_supply/BAT0/power_now|10000000
+sys/class/power_supply/BAT0/cycle_count|123
+proc/net/dev|h\nh\n  lo: 9 1 0 0 0 0 0 0 9 1 0 0 0 0 0 0\n wlp2s0: 1000 1 0 0 0 0 0 0 500 1 0 0 0 0 0 0\n docker0: 7 1 0 0 0 0 0 0 7 1 0 0 0 0 0 0
+sys/devices/pci0000:00/0000:00:14.3/net/wlp2s0/operstate|up
+sys/class/net/wlp2s0->../../devices/pci0000:00/0000:00:14.3/net/wlp2s0
+sys/devices/pci0000:00/0000:00:14.3/net/wlp2s0/device->../../../0000:00:14.3
+sys/devices/virtual/net/docker0/operstate|up
+sys/class/net/docker0->../../devices/virtual/net/docker0
+proc/net/route|Iface Destination Gateway Flags RefCnt Use Metric Mask\ndocker0 000011AC 00000000 0001 0 0 0 0000FFFF\nwlp2s0 00000000 0101A8C0 0003 0 0 600 00000000
+proc/diskstats| 259 0 nvme0n1 10 0 2048 5 20 0 4096 9 0 0 0\n 259 1 nvme0n1p1 10 0 2048 5 20 0 4096 9 0 0 0\n 7 0 loop0 1 0 8 0 0 0 0 0 0 0 0
+sys/block/nvme0n1/device->../../nvme0
+sys/nvme0/model|x
+proc/100/stat|100 (firefox) S 1 0 0 0 0 0 0 0 0 0 300 100 0 0 20 0 9 0 5 900 25000 0
+proc/101/stat|101 (Web Content (x)) S 100 0 0 0 0 0 0 0 0 0 10 0 0 0 20 0 9 0 5 900 1000 0
+proc/102/stat|102 (firefox) S 1 0 0 0 0 0 0 0 0 0 10 10 0 0 20 0 9 0 5 900 5000 0
+proc/200/stat|200 (Xorg) S 1 0 0 0 0 0 0 0 0 0 50 50 0 0 20 0 9 0 5 900 20000 0
+proc/2/stat|2 (kthreadd) S 0 0 0 0 0 0 0 0 0 0 0 0 0 0 20 0 1 0 1 0 0 0
+proc/300/stat|300 (kworker/0:1) I 2 0 0 0 0 0 0 0 0 0 0 900 0 0 20 0 1 0 1 0 0 0
+)J";
+        const QString intelThen = R"J(
+proc/net/dev|h\nh\n wlp2s0: 3000 1 0 0 0 0 0 0 1500 1 0 0 0 0 0 0\n docker0: 9 1 0 0 0 0 0 0 9 1 0 0 0 0 0 0
+proc/diskstats| 259 0 nvme0n1 12 0 4096 5 22 0 4096 9 0 0 0
+proc/100/stat|100 (firefox) S 1 0 0 0 0 0 0 0 0 0 350 150 0 0 20 0 9 0 5 900 25000 0
+proc/101/stat|101 (Web Content (x)) S 100 0 0 0 0 0 0 0 0 0 30 0 0 0 20 0 9 0 5 900 1000 0
+proc/300/stat|300 (kworker/0:1) I 2 0 0 0 0 0 0 0 0 0 0 990 0 0 20 0 1 0 1 0 0 0
+)J";
+        QTest::newRow("Intel laptop: coretemp, a battery giving energy and power")
+            << intelLaptop << intelThen
+            << R"J({"cpuCores": [50, 0], "cpuFrequencyMHz": 1600, "cpuTemperatureC": 52,
+                  "loadAverage": [0.52, 0.61, 0.7], "swapUsed": 512000000, "swapTotal": 2048000000,
+                  "memCached": 4096000000, "memPressure": 1.25,
+                  "links": [{"name": "wlp2s0", "downBps": 2000, "upBps": 1000, "defaultRoute": true}],
+                  "battery": {"percent": 60, "isCharging": false, "externalConnected": false,
+                              "cycleCount": 123, "secondsToEmpty": 10800, "secondsToFull": null,
+                              "chargingWatts": null, "dischargingWatts": 10, "healthPercent": 87.72,
+                              "cycles": 123},
+                  "disks": [{"name": "nvme0n1", "readBps": 1048576, "writeBps": 0, "temperatureC": null}],
+                  "topCpu": [{"name": "firefox", "cpuPercent": 50},
+                             {"name": "Web Content (x)", "cpuPercent": 10}]})J";
+        QTest::newRow("the same discharging at 0 W: no power, no time")
+            << intelLaptop + "sys/class/power_supply/BAT0/power_now|0\n"
+            << QString()
+            << R"J({"battery": {"percent": 60, "isCharging": false, "externalConnected": false,
+                              "cycleCount": 123, "secondsToEmpty": null, "secondsToFull": null,
+                              "chargingWatts": null, "dischargingWatts": null, "healthPercent": 87.72,
+                              "cycles": 123}})J";
+        QTest::newRow("AMD desktop: k10temp's die, an NVMe drive's sensor, no battery") << R"J(
+sys/class/hwmon/hwmon0/name|k10temp
+sys/class/hwmon/hwmon0/temp1_label|Tctl
+sys/class/hwmon/hwmon0/temp1_input|65000
+sys/class/hwmon/hwmon0/temp3_label|Tdie
+sys/class/hwmon/hwmon0/temp3_input|55000
+sys/class/hwmon/hwmon1/name|nvme
+sys/class/hwmon/hwmon1/temp1_input|38850
+sys/class/hwmon/hwmon1/device->../../../nvme0
+sys/nvme0/model|x
+sys/block/nvme0n1/device->../../nvme0
+proc/diskstats| 259 0 nvme0n1 10 0 2048 5 20 0 4096 9 0 0 0\n 253 0 dm-0 10 0 2048 5 20 0 4096 9 0 0 0
+sys/block/dm-0/dm/name|root
+)J" << QString() << R"J({"cpuTemperatureC": 55, "battery": null, "cpuFrequencyMHz": null,
+                  "disks": [{"name": "nvme0n1", "readBps": 0, "writeBps": 0, "temperatureC": 38.85}]})J";
+        QTest::newRow("laptop giving charge and current: a processor's thermal zone") << R"J(
+sys/class/thermal/thermal_zone0/type|acpitz
+sys/class/thermal/thermal_zone0/temp|90000
+sys/class/thermal/thermal_zone1/type|x86_pkg_temp
+sys/class/thermal/thermal_zone1/temp|48000
+sys/class/thermal/thermal_zone2/type|cpu-thermal
+sys/class/thermal/thermal_zone2/temp|-273000
+sys/class/power_supply/BAT0/type|Battery
+sys/class/power_supply/BAT0/status|Charging
+sys/class/power_supply/BAT0/charge_now|2000000
+sys/class/power_supply/BAT0/charge_full|4000000
+sys/class/power_supply/BAT0/charge_full_design|5000000
+sys/class/power_supply/BAT0/current_now|1000000
+sys/class/power_supply/BAT0/voltage_now|12000000
+sys/class/power_supply/BAT0/cycle_count|0
+)J" << QString() << R"J({"cpuTemperatureC": 48,
+                  "battery": {"percent": 50, "isCharging": true, "externalConnected": true,
+                              "cycleCount": 0, "secondsToEmpty": null, "secondsToFull": 7200,
+                              "chargingWatts": 12, "dischargingWatts": null, "healthPercent": 80,
+                              "cycles": null}})J";
+        QTest::newRow("virtual machine: none of these")
+            << QString() << QString()
+            << R"J({"cpuFrequencyMHz": null, "cpuTemperatureC": null, "loadAverage": null,
+                  "memPressure": null, "swapUsed": null, "battery": null, "links": [], "disks": [],
+                  "topCpu": [], "topMemory": []})J";
+    }
+    void detailsOfRealMachines()
+    {
+        QFETCH(QString, files);
+        QFETCH(QString, then);
+        QFETCH(QString, expected);
+        m_tree = std::make_unique<FixtureTree>();
+        writeMachine(*m_tree, kTicks + QString('\n') + files);
+        startEngine();
+        m_engine->setDetailsWanted(true, true);
+        m_engine->start();
+        writeMachine(*m_tree, kTicksThen + QString('\n') + then);
+        sampleAfter(1000);
+        const QJsonObject line =
+            QJsonDocument::fromJson(
+                TerminalMode::lineFor(*m_engine->snapshot(), true, &*m_engine->details()))
+                .object();
+        const QJsonObject want = QJsonDocument::fromJson(expected.toUtf8()).object();
+        QVERIFY(!want.isEmpty());
+        for (auto it = want.begin(); it != want.end(); ++it)
+            QVERIFY2(rounded(line.value(it.key())) == it.value(),
+                     qPrintable(it.key() + ": " +
+                                QJsonDocument(QJsonObject{{it.key(), line.value(it.key())}})
+                                    .toJson(QJsonDocument::Compact)));
+        // Memory by program: the resident pages of a program's processes together.
+        if (!then.isEmpty())
+            QCOMPARE(rounded(line.value("topMemory")),
+                     QJsonArray({QJsonObject{{"name", "firefox"},
+                                             {"memoryBytes", 30000.0 * sysconf(_SC_PAGESIZE)}},
+                                 QJsonObject{{"name", "Xorg"},
+                                             {"memoryBytes", 20000.0 * sysconf(_SC_PAGESIZE)}},
+                                 QJsonObject{{"name", "Web Content (x)"},
+                                             {"memoryBytes", 1000.0 * sysconf(_SC_PAGESIZE)}}}));
     }
 
     // On the real timers: the first sample about 0.6 s after start, well before the first tick;

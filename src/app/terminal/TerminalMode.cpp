@@ -1,5 +1,6 @@
 #include "TerminalMode.h"
 
+#include "DetailsJson.h"
 #include "engine/VovirEngine.h"
 #include "format/VovirFormat.h"
 #include "settings/UserDefaults.h"
@@ -39,7 +40,8 @@ TerminalMode::~TerminalMode()
     m_engine.onUpdate = nullptr;
 }
 
-QByteArray TerminalMode::lineFor(const VovirSnapshot& snapshot, bool json)
+QByteArray TerminalMode::lineFor(const VovirSnapshot& snapshot, bool json,
+                                 const VovirDetails* details)
 {
     if (!json)
         return VovirFormat::menuBarText(snapshot).value_or(QString()).toUtf8();
@@ -58,6 +60,8 @@ QByteArray TerminalMode::lineFor(const VovirSnapshot& snapshot, bool json)
                                   {QStringLiteral("externalConnected"), b->externalConnected},
                                   {QStringLiteral("cycleCount"), qint64(b->cycleCount)}});
     }
+    if (details)
+        addDetailsJson(object, *details);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -84,7 +88,8 @@ void TerminalMode::print(const VovirSnapshot& snapshot)
         if (VovirSettings::intervalSeconds() != interval)
             m_engine.start();
     }
-    const QByteArray line = lineFor(snapshot, m_json);
+    const QByteArray line =
+        lineFor(snapshot, m_json, m_engine.details() ? &*m_engine.details() : nullptr);
     const bool once = m_repeat == Repeat::Once;
     // --once prints nothing when no metric is chosen; --watch prints the empty line, which
     // clears a status bar.
@@ -125,6 +130,8 @@ int TerminalMode::run()
     m_settingsPath = QFile::encodeName(VovirSettings::store().filePath());
     settingsFileChanged(); // the state the settings were read in
     m_engine.onUpdate = [this](const VovirSnapshot& snapshot) { print(snapshot); };
+    m_engine.setDetailsWanted(m_json, m_json); // every reading for a JSON reader
+
     m_engine.start();
     const int code = QCoreApplication::exec();
     m_engine.stop();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/VovirDetails.h"
 #include "model/VovirSnapshot.h"
 
 #include <QByteArray>
@@ -21,8 +22,10 @@ public:
     // Runs until one line is printed (Once) or SIGINT/SIGTERM arrives (Watch); the exit code.
     int run();
 
-    // One output line, without its line feed; empty when no metric is selected.
-    static QByteArray lineFor(const VovirSnapshot& snapshot, bool json);
+    // One output line, without its line feed; empty when no metric is selected. The JSON line
+    // holds the details too when they were read.
+    static QByteArray lineFor(const VovirSnapshot& snapshot, bool json,
+                              const VovirDetails* details = nullptr);
 
 private:
     void print(const VovirSnapshot& snapshot);

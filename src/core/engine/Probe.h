@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/VovirDetails.h"
 #include "model/VovirSnapshot.h"
 
 #include <cstdint>
@@ -32,4 +33,7 @@ public:
     virtual MemoryReading readMemory() = 0;
     virtual std::optional<NetCounters> readNetCounters() = 0;
     virtual std::optional<BatterySnapshot> readBattery() = 0;
+    // The readings beyond the four figures, rates measured since the call before (nowNs on a
+    // monotonic clock); the top programs only when asked. None on a system that lacks them.
+    virtual VovirDetails readDetails(int64_t /*nowNs*/, bool /*programs*/) { return {}; }
 };

@@ -38,9 +38,19 @@ void VovirEngine::start()
     // Prime both baselines so that the first published sample measures a real difference.
     cpuUsage();
     networkRates();
+    if (m_detailsWanted)
+        m_probe->readDetails(m_clock(), m_programsWanted);
     m_timer.start(int(VovirSettings::intervalSeconds() * 1000));
     // Bound to this object: once the engine is gone the delayed sample does nothing.
     QTimer::singleShot(kFirstSampleDelayMs, Qt::PreciseTimer, this, &VovirEngine::sample);
+}
+
+void VovirEngine::setDetailsWanted(bool wanted, bool programs)
+{
+    m_detailsWanted = wanted;
+    m_programsWanted = wanted && programs;
+    if (!wanted)
+        m_details.reset();
 }
 
 void VovirEngine::stop()
@@ -60,6 +70,8 @@ void VovirEngine::sample()
     snapshot.upBps = rates.up;
     snapshot.battery = m_probe->readBattery();
     m_snapshot = snapshot;
+    if (m_detailsWanted)
+        m_details = m_probe->readDetails(m_clock(), m_programsWanted);
     if (onUpdate)
         onUpdate(snapshot);
 }

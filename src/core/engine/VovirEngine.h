@@ -26,6 +26,10 @@ public:
     ~VovirEngine() override;
 
     const std::optional<VovirSnapshot>& snapshot() const { return m_snapshot; }
+    // The readings beyond the four figures, read with each sample only while something shows
+    // them (nothing is read that nothing shows); programs adds the top programs' scan.
+    const std::optional<VovirDetails>& details() const { return m_details; }
+    void setDetailsWanted(bool wanted, bool programs = false);
     std::function<void(const VovirSnapshot&)> onUpdate;
 
     // (Re)starts sampling at the configured interval; the first sample comes 0.6 s later,
@@ -53,6 +57,9 @@ private:
     Clock m_clock;
     QTimer m_timer;
     std::optional<VovirSnapshot> m_snapshot;
+    std::optional<VovirDetails> m_details;
+    bool m_detailsWanted = false;
+    bool m_programsWanted = false;
     std::optional<CpuTicks> m_lastCPUTicks;
     std::optional<NetBaseline> m_lastNet;
 };

@@ -57,6 +57,17 @@ bool nextNumber(std::string_view s, size_t& pos, unsigned long long& value)
     return true;
 }
 
+bool nextField(std::string_view s, size_t& pos, std::string_view& field)
+{
+    while (pos < s.size() && (s[pos] == ' ' || s[pos] == '\t'))
+        ++pos;
+    const size_t start = pos;
+    while (pos < s.size() && s[pos] != ' ' && s[pos] != '\t')
+        ++pos;
+    field = s.substr(start, pos - start);
+    return pos > start;
+}
+
 std::string_view trimmed(std::string_view s)
 {
     const char* ws = " \t\r\n";

@@ -26,6 +26,8 @@ namespace TextScan {
 bool nextLine(std::string_view text, size_t& pos, std::string_view& line);
 // Parses the next unsigned decimal number in s from pos, skipping spaces; false at the end.
 bool nextNumber(std::string_view s, size_t& pos, unsigned long long& value);
+// The next field separated by spaces or tabs from pos; false at the end.
+bool nextField(std::string_view s, size_t& pos, std::string_view& field);
 // The content with surrounding white space removed.
 std::string_view trimmed(std::string_view s);
 

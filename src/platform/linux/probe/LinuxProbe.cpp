@@ -48,11 +48,34 @@ uint64_t installedMemoryFromSystem()
 } // namespace
 
 LinuxProbe::LinuxProbe(std::string root)
-    : m_statPath(joinRoot(root, "/proc/stat")), m_meminfoPath(joinRoot(root, "/proc/meminfo")),
-      m_netDevPath(joinRoot(root, "/proc/net/dev")),
+    : m_root(joinRoot(root, "")), m_statPath(joinRoot(root, "/proc/stat")),
+      m_meminfoPath(joinRoot(root, "/proc/meminfo")), m_netDevPath(joinRoot(root, "/proc/net/dev")),
       m_powerSupplyDir(joinRoot(root, "/sys/class/power_supply")),
-      m_classNetDir(joinRoot(root, "/sys/class/net")), m_reader(16384)
+      m_classNetDir(joinRoot(root, "/sys/class/net")), m_reader(16384),
+      m_programs(joinRoot(root, "/proc"))
 {
+}
+
+bool LinuxProbe::processorTicks(std::string_view line, CpuTicks& ticks)
+{
+    if (line.size() < 4 || line[3] < '0' || line[3] > '9')
+        return false; // not a processor's line "cpuN ..."
+    size_t at = line.find(' ');
+    if (at == std::string_view::npos)
+        return false;
+    // user nice system idle iowait irq softirq steal; guest time is already in user.
+    unsigned long long f[8] = {};
+    int count = 0;
+    while (count < 8 && nextNumber(line, at, f[count]))
+        ++count;
+    if (count < 4)
+        return false; // malformed
+    const uint64_t user = f[0], nice = f[1];
+    const uint64_t system = f[2] + f[5] + f[6] + f[7];
+    const uint64_t idle = f[3] + f[4];
+    ticks.busy = user + nice + system;
+    ticks.total = ticks.busy + idle;
+    return true;
 }
 
 std::optional<CpuTicks> LinuxProbe::readCpuTicks()
@@ -72,24 +95,11 @@ std::optional<CpuTicks> LinuxProbe::readCpuTicks()
                 break;
             continue;
         }
-        if (line.size() < 4 || line[3] < '0' || line[3] > '9')
+        CpuTicks one;
+        if (!processorTicks(line, one))
             continue;
-        size_t at = line.find(' ');
-        if (at == std::string_view::npos)
-            continue;
-        // user nice system idle iowait irq softirq steal; guest time is already in user.
-        unsigned long long f[8] = {};
-        int count = 0;
-        while (count < 8 && nextNumber(line, at, f[count]))
-            ++count;
-        if (count < 4)
-            continue; // malformed
-        const uint64_t user = f[0], nice = f[1];
-        const uint64_t system = f[2] + f[5] + f[6] + f[7];
-        const uint64_t idle = f[3] + f[4];
-        const uint64_t busy = user + nice + system;
-        sum.busy += busy;
-        sum.total += busy + idle;
+        sum.busy += one.busy;
+        sum.total += one.total;
         any = true;
     }
     if (!any)
@@ -169,6 +179,18 @@ bool LinuxProbe::decideCounted(std::string_view name)
                : isCountedInterface(name);
 }
 
+bool LinuxProbe::linkCounters(std::string_view line, size_t colon, NetCounters& counters)
+{
+    // "  eth0: rx_bytes rx_packets errs drop fifo frame compressed multicast tx_bytes ..."
+    size_t at = colon + 1;
+    unsigned long long f[9] = {};
+    int count = 0;
+    while (count < 9 && nextNumber(line, at, f[count]))
+        ++count;
+    counters = {f[0], f[8]};
+    return count == 9;
+}
+
 std::optional<NetCounters> LinuxProbe::readNetCounters()
 {
     std::string_view text;
@@ -179,7 +201,6 @@ std::optional<NetCounters> LinuxProbe::readNetCounters()
     size_t pos = 0;
     std::string_view line;
     while (nextLine(text, pos, line)) {
-        // "  eth0: rx_bytes rx_packets errs drop fifo frame compressed multicast tx_bytes ..."
         const size_t colon = line.find(':');
         if (colon == std::string_view::npos)
             continue; // the two header lines
@@ -194,15 +215,11 @@ std::optional<NetCounters> LinuxProbe::readNetCounters()
         const bool counted = m_links[index++].second;
         if (!counted)
             continue;
-        size_t at = colon + 1;
-        unsigned long long f[9] = {};
-        int count = 0;
-        while (count < 9 && nextNumber(line, at, f[count]))
-            ++count;
-        if (count < 9)
+        NetCounters link;
+        if (!linkCounters(line, colon, link))
             continue; // malformed
-        sum.down += f[0];
-        sum.up += f[8];
+        sum.down += link.down;
+        sum.up += link.up;
     }
     m_links.resize(index); // links gone at the end
     return sum;
@@ -274,15 +291,14 @@ std::optional<int64_t> LinuxProbe::combinedPercent(const char (*batteries)[256],
     return int64_t(std::lround(double(total) / known));
 }
 
-std::optional<BatterySnapshot> LinuxProbe::readBattery()
+int LinuxProbe::listBatteries(char (*batteries)[256], bool& external)
 {
     DIR* dir = opendir(m_powerSupplyDir.c_str());
     if (!dir)
-        return std::nullopt;
+        return 0;
     // The system's batteries sorted by name (BAT0 first): readdir order is arbitrary.
-    char batteries[kMaxBatteries][256] = {};
     int count = 0;
-    bool external = false;
+    external = false;
     while (const dirent* entry = readdir(dir)) {
         const char* name = entry->d_name;
         if (name[0] == '.' || std::strlen(name) >= sizeof batteries[0])
@@ -311,6 +327,14 @@ std::optional<BatterySnapshot> LinuxProbe::readBattery()
         }
     }
     closedir(dir);
+    return count;
+}
+
+std::optional<BatterySnapshot> LinuxProbe::readBattery()
+{
+    char batteries[kMaxBatteries][256] = {};
+    bool external = false;
+    const int count = listBatteries(batteries, external);
     if (count == 0)
         return std::nullopt;
 

@@ -2,7 +2,9 @@
 
 #include "engine/Probe.h"
 #include "platform/linux/probe/FileReader.h"
+#include "platform/linux/probe/ProgramScan.h"
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,12 +18,18 @@ public:
     MemoryReading readMemory() override;
     std::optional<NetCounters> readNetCounters() override;
     std::optional<BatterySnapshot> readBattery() override;
+    // The readings beyond the four figures (LinuxProbe_details.cpp, LinuxProbe_disks.cpp).
+    VovirDetails readDetails(int64_t nowNs, bool programs) override;
 
     // The fallback rule, by name, when /sys/class/net cannot be read: wired and wireless
     // Ethernet only.
     static bool isCountedInterface(std::string_view name);
 
 private:
+    // One processor's line of /proc/stat; false for other lines.
+    static bool processorTicks(std::string_view line, CpuTicks& ticks);
+    // The counters of a line of /proc/net/dev whose name ends at colon.
+    static bool linkCounters(std::string_view line, size_t colon, NetCounters& counters);
     // Whether a link is backed by hardware (a device link, not under /sys/devices/virtual):
     // Ethernet, Wi-Fi, WWAN and USB network devices whatever their name. Loopback, bridges,
     // bonds, VLANs, tunnels, VPNs, veth and container links are skipped, so that traffic through
@@ -35,6 +43,23 @@ private:
     // Several system batteries read as one.
     std::optional<int64_t> combinedPercent(const char (*batteries)[256], int count);
     static constexpr int kMaxBatteries = 8;
+    // The system's batteries sorted by name; external tells whether a charger is online.
+    int listBatteries(char (*batteries)[256], bool& external);
+
+    void readProcessorDetails(ProcessorDetails& processor, bool measured);
+    std::optional<double> processorTemperature();
+    void readMemoryDetails(MemoryDetails& memory);
+    void readLinkDetails(std::vector<LinkDetails>& links, double seconds);
+    std::string defaultRouteLink();
+    std::optional<BatteryDetails> readBatteryDetails();
+    void readFileSystems(std::vector<FileSystemDetails>& fileSystems);
+    void readDisks(std::vector<DiskDetails>& disks, double seconds);
+    std::optional<double> driveTemperature(const std::string& disk);
+    // A whole file as text, or nothing; and its first number.
+    std::optional<std::string> text(const std::string& path);
+    std::optional<double> number(const std::string& path);
+
+    std::string m_root;
 
     std::string m_statPath;
     std::string m_meminfoPath;
@@ -45,4 +70,11 @@ private:
     std::vector<std::pair<std::string, bool>> m_links;
     FileReader m_reader;
     FileReader m_smallReader{256};
+
+    // What the details were measured against last time.
+    std::optional<int64_t> m_detailsAtNs;
+    std::vector<CpuTicks> m_coreTicks;
+    std::map<std::string, NetCounters> m_linkBytes;
+    std::map<std::string, NetCounters> m_diskBytes; // read and written
+    ProgramScan m_programs;
 };

@@ -1,0 +1,170 @@
+// Disks and temperatures: space of the root and home file systems, activity of physical disks,
+// and the sensors of the processor and the drives.
+#include "LinuxProbe.h"
+
+#include "engine/Rates.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+using TextScan::nextField;
+using TextScan::nextLine;
+
+namespace {
+
+// Sensors give millidegrees; outside this range a value is a sensor's fault (-273 °C).
+std::optional<double> plausibleCelsius(std::optional<double> milli)
+{
+    if (!milli || *milli / 1000 <= -40 || *milli / 1000 >= 150)
+        return std::nullopt;
+    return *milli / 1000;
+}
+
+std::string resolved(const std::string& path)
+{
+    char target[PATH_MAX];
+    return realpath(path.c_str(), target) ? std::string(target) : std::string();
+}
+
+// The folders below dir, sorted, so that readings keep their order.
+std::vector<std::string> entries(const std::string& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* entry = readdir(d))
+            if (entry->d_name[0] != '.')
+                names.emplace_back(entry->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+std::optional<double> LinuxProbe::processorTemperature()
+{
+    // The package's sensor: Intel's coretemp "Package id 0", AMD's k10temp or zenpower die
+    // ("Tdie", else the control value "Tctl").
+    const std::string hwmon = m_root + "/sys/class/hwmon/";
+    for (const std::string& entry : entries(hwmon)) {
+        const std::string folder = hwmon + entry + '/';
+        const std::optional<std::string> name = text(folder + "name");
+        if (!name || (*name != "coretemp" && *name != "k10temp" && *name != "zenpower"))
+            continue;
+        std::optional<double> best;
+        int bestRank = 0;
+        for (int i = 1; i <= 64; ++i) {
+            const std::string sensor = folder + "temp" + std::to_string(i);
+            const std::optional<std::string> label = text(sensor + "_label");
+            const int rank = label == "Package id 0" || label == "Tdie" ? 3
+                             : label == "Tctl"                          ? 2
+                             : !label && i == 1 && *name != "coretemp"  ? 1
+                                                                        : 0;
+            if (rank > bestRank)
+                if (const std::optional<double> value =
+                        plausibleCelsius(number(sensor + "_input"))) {
+                    best = value;
+                    bestRank = rank;
+                }
+        }
+        if (best)
+            return best;
+    }
+    // Else the hottest thermal zone of a processor type.
+    const std::string zones = m_root + "/sys/class/thermal/";
+    std::optional<double> hottest;
+    for (const std::string& entry : entries(zones)) {
+        const std::optional<std::string> type = text(zones + entry + "/type");
+        if (!type ||
+            (type->find("cpu") == std::string::npos && type->find("pkg") == std::string::npos))
+            continue;
+        const std::optional<double> value = plausibleCelsius(number(zones + entry + "/temp"));
+        if (value && (!hottest || *value > *hottest))
+            hottest = value;
+    }
+    return hottest;
+}
+
+std::optional<double> LinuxProbe::driveTemperature(const std::string& disk)
+{
+    // NVMe and drivetemp sensors hang off the drive's device, which the disk's "device" names.
+    const std::string device = resolved(m_root + "/sys/block/" + disk + "/device");
+    if (device.empty())
+        return std::nullopt;
+    const std::string hwmon = m_root + "/sys/class/hwmon/";
+    for (const std::string& entry : entries(hwmon)) {
+        const std::optional<std::string> name = text(hwmon + entry + "/name");
+        if ((name == "nvme" || name == "drivetemp") &&
+            resolved(hwmon + entry + "/device") == device)
+            return plausibleCelsius(number(hwmon + entry + "/temp1_input"));
+    }
+    return std::nullopt;
+}
+
+void LinuxProbe::readFileSystems(std::vector<FileSystemDetails>& fileSystems)
+{
+    // The root file system, and home where it is one of its own.
+    const char* home = std::getenv("HOME");
+    dev_t rootDevice = 0;
+    for (const std::string& place : {std::string("/"), std::string(home ? home : "")}) {
+        struct stat info {};
+        struct statvfs space {};
+        const std::string path = m_root + place;
+        if (place.empty() || stat(path.c_str(), &info) != 0 || statvfs(path.c_str(), &space) != 0)
+            continue;
+        if (place != "/" && !fileSystems.empty() && info.st_dev == rootDevice)
+            continue;
+        if (place == "/")
+            rootDevice = info.st_dev;
+        const uint64_t unit = space.f_frsize ? space.f_frsize : space.f_bsize;
+        fileSystems.push_back({place, (uint64_t(space.f_blocks) - space.f_bfree) * unit,
+                               uint64_t(space.f_bavail) * unit});
+    }
+}
+
+void LinuxProbe::readDisks(std::vector<DiskDetails>& disks, double seconds)
+{
+    std::string_view content;
+    std::map<std::string, NetCounters> bytes;
+    if (!m_reader.read((m_root + "/proc/diskstats").c_str(), content))
+        return;
+    const std::string stats(content); // the sensors below reuse the reader
+    size_t pos = 0;
+    std::string_view line;
+    while (nextLine(stats, pos, line)) {
+        // "MAJOR MINOR NAME reads merged SECTORS ms writes merged SECTORS ...", sectors of 512.
+        std::string_view f[10];
+        size_t at = 0;
+        int n = 0;
+        while (n < 10 && nextField(line, at, f[n]))
+            ++n;
+        if (n < 10)
+            continue;
+        const std::string name(f[2]);
+        // Whole physical disks only: partitions are not in /sys/block, and loop, RAM, zram and
+        // device-mapper disks have no device behind them. Optical drives are left out.
+        struct stat info {};
+        if (name.rfind("sr", 0) == 0 ||
+            lstat((m_root + "/sys/block/" + name + "/device").c_str(), &info) != 0)
+            continue;
+        const NetCounters now{std::strtoull(std::string(f[5]).c_str(), nullptr, 10) * 512,
+                              std::strtoull(std::string(f[9]).c_str(), nullptr, 10) * 512};
+        DiskDetails disk{name, std::nullopt, std::nullopt, std::nullopt};
+        const auto before = m_diskBytes.find(name);
+        if (seconds > 0 && before != m_diskBytes.end()) {
+            const Rates::NetRates rates =
+                Rates::netRates(before->second, now, int64_t(seconds * 1e9));
+            disk.readBps = rates.down;
+            disk.writeBps = rates.up;
+        }
+        disk.temperatureC = driveTemperature(name);
+        bytes.emplace(name, now);
+        disks.push_back(std::move(disk));
+    }
+    m_diskBytes.swap(bytes);
+}
