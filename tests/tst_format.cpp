@@ -18,7 +18,8 @@ class TestFormat : public QObject {
 private slots:
     void figures_data()
     {
-        QTest::addColumn<char>("kind"); // p: percent, g: gigabytes, r: rate
+        // p: percent, g: gigabytes, r: rate, d: duration, c: celsius, w: watts, f: frequency
+        QTest::addColumn<char>("kind");
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("text");
         const double nan = std::nan(""), infinity = std::numeric_limits<double>::infinity();
@@ -42,6 +43,12 @@ private slots:
         QTest::newRow("rate, tie in Go to even") << 'r' << 1.125 * 1024 * kGo / 1024 << "1,12 Go";
         QTest::newRow("rate, negative") << 'r' << -5000.0 << "0 Ko";
         QTest::newRow("rate, not a number") << 'r' << nan << "0 Ko";
+        QTest::newRow("time, minutes") << 'd' << 2670.0 << "45 min";
+        QTest::newRow("time, to the nearest minute") << 'd' << 3569.0 << "59 min";
+        QTest::newRow("time, hours") << 'd' << 7500.0 << "2 h 05";
+        QTest::newRow("degrees") << 'c' << 51.6 << "52 °C";
+        QTest::newRow("watts") << 'w' << 10.25 << "10,2 W";
+        QTest::newRow("frequency") << 'f' << 1650.0 << "1,6 GHz";
     }
     void figures()
     {
@@ -51,6 +58,10 @@ private slots:
         const quint64 bytes = value < 0 ? std::numeric_limits<quint64>::max() : quint64(value);
         QCOMPARE(kind == 'p'   ? VovirFormat::percent(value)
                  : kind == 'g' ? VovirFormat::gigabytes(bytes)
+                 : kind == 'd' ? VovirFormat::duration(qint64(value))
+                 : kind == 'c' ? VovirFormat::celsius(value)
+                 : kind == 'w' ? VovirFormat::watts(value)
+                 : kind == 'f' ? VovirFormat::gigahertz(value)
                                : VovirFormat::rate(value),
                  text);
     }

@@ -49,6 +49,13 @@ private slots:
             R"("memTotal":17179869184|"percent":85|"isCharging":true|"externalConnected":true|)"
             R"("cycleCount":0|"downBps":0)");
         row("no battery in JSON", "no battery", "--once --json", 0, R"("battery":null)");
+        row("a status bar's own line, the temperature it lacks empty", {},
+            "--once --format={cpu}·{memory}·{battery}·{temp}·{{x}}", 0, "0 %·7,9 Go·85 %··{x}\n");
+        row("an unknown placeholder", {}, "--watch --format {cpux}", 2, "",
+            "velmoravovir : --format : champ inconnu « {cpux} » ; les champs : {cpu} {memory}");
+        row("a brace left open", {}, "--once --format {cpu", 2, "", "« { » sans « } »");
+        row("a template alone", {}, "--format {cpu}", 2, "", "--format va avec --once");
+        row("a template and JSON", {}, "--once --json --format {cpu}", 2, "", "ne vont pas");
     }
     void oneShot()
     {

@@ -8,6 +8,7 @@ struct CommandLine {
     enum class Action { Window, Once, Watch, Help, Version, Error };
     Action action = Action::Window;
     bool json = false;
+    QString format; // the --format template, checked; empty without one
     QString error; // one line, in French, when action is Error
 
     static CommandLine parse(const QStringList& arguments); // without the program name

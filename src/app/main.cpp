@@ -109,5 +109,9 @@ int main(int argc, char** argv)
                           line.action == CommandLine::Action::Once ? TerminalMode::Repeat::Once
                                                                    : TerminalMode::Repeat::Watch,
                           line.json);
+    if (!line.format.isEmpty()) {
+        QString unused;
+        terminal.setTemplate(*StatusTemplate::parse(line.format, &unused));
+    }
     return terminal.run();
 }

@@ -88,8 +88,9 @@ void TerminalMode::print(const VovirSnapshot& snapshot)
         if (VovirSettings::intervalSeconds() != interval)
             m_engine.start();
     }
-    const QByteArray line =
-        lineFor(snapshot, m_json, m_engine.details() ? &*m_engine.details() : nullptr);
+    const VovirDetails* details = m_engine.details() ? &*m_engine.details() : nullptr;
+    const QByteArray line = m_template ? m_template->render(snapshot, details).toUtf8()
+                                       : lineFor(snapshot, m_json, details);
     const bool once = m_repeat == Repeat::Once;
     // --once prints nothing when no metric is chosen; --watch prints the empty line, which
     // clears a status bar.
@@ -130,7 +131,9 @@ int TerminalMode::run()
     m_settingsPath = QFile::encodeName(VovirSettings::store().filePath());
     settingsFileChanged(); // the state the settings were read in
     m_engine.onUpdate = [this](const VovirSnapshot& snapshot) { print(snapshot); };
-    m_engine.setDetailsWanted(m_json, m_json); // every reading for a JSON reader
+    // Nothing is read that nothing shows: every reading for JSON, what a template names.
+    m_engine.setDetailsWanted(m_json || (m_template && m_template->needsDetails()),
+                              m_json || (m_template && m_template->needsPrograms()));
 
     m_engine.start();
     const int code = QCoreApplication::exec();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "format/StatusTemplate.h"
 #include "model/VovirDetails.h"
 #include "model/VovirSnapshot.h"
 
@@ -19,6 +20,9 @@ public:
     TerminalMode(VovirEngine& engine, Repeat repeat, bool json, FILE* out = stdout);
     ~TerminalMode() override;
 
+    // A line of the user's own instead of the panel line.
+    void setTemplate(const StatusTemplate& format) { m_template = format; }
+
     // Runs until one line is printed (Once) or SIGINT/SIGTERM arrives (Watch); the exit code.
     int run();
 
@@ -36,6 +40,7 @@ private:
     VovirEngine& m_engine;
     Repeat m_repeat;
     bool m_json;
+    std::optional<StatusTemplate> m_template;
     FILE* m_out;
     QSocketNotifier* m_signalNotifier = nullptr;
     int m_exitCode = 0;

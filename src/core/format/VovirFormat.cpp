@@ -26,10 +26,12 @@ qint64 roundWhole(double value)
     return qint64(std::round(clamped));
 }
 
+} // namespace
+
 // As printf's "%.1f" and "%.2f": ties to even (1.25 gives 1.2), unlike QString::number, which
 // rounds them away from zero; but never in the process's locale (printf follows LC_NUMERIC,
 // and some locales write an Arabic decimal separator), always with the French comma.
-QString withComma(double value, int decimals)
+QString decimal(double value, int decimals)
 {
     if (!std::isfinite(value))
         value = 0;
@@ -40,6 +42,8 @@ QString withComma(double value, int decimals)
         return QStringLiteral("0");
     return QString::fromLatin1(text, end - text).replace(QLatin1Char('.'), QLatin1Char(','));
 }
+
+namespace {
 
 QString batteryText(const BatterySnapshot& battery)
 {
@@ -60,7 +64,7 @@ QString gigabytes(uint64_t bytes)
     const double x = double(roundWhole(g * 10)) / 10;
     if (x == std::floor(x))
         return QString::number(qint64(x)) + QStringLiteral(" Go");
-    return withComma(x, 1) + QStringLiteral(" Go");
+    return decimal(x, 1) + QStringLiteral(" Go");
 }
 
 QString rate(double bytesPerSecond)
@@ -72,13 +76,36 @@ QString rate(double bytesPerSecond)
         return QString::number(roundWhole(k)) + QStringLiteral(" Ko");
     const double m = k / 1024;
     if (m < 1024)
-        return withComma(m, 1) + QStringLiteral(" Mo");
-    return withComma(std::min(m / 1024, 9.0e15), 2) + QStringLiteral(" Go");
+        return decimal(m, 1) + QStringLiteral(" Mo");
+    return decimal(std::min(m / 1024, 9.0e15), 2) + QStringLiteral(" Go");
 }
 
 QString ratePerSec(double bytesPerSecond)
 {
     return rate(bytesPerSecond) + QStringLiteral("/s");
+}
+
+QString celsius(double degrees)
+{
+    return QString::number(roundWhole(degrees)) + QStringLiteral(" °C");
+}
+
+QString watts(double value)
+{
+    return decimal(value, 1) + QStringLiteral(" W");
+}
+
+QString gigahertz(double megahertz)
+{
+    return decimal(megahertz / 1000, 1) + QStringLiteral(" GHz");
+}
+
+QString duration(int64_t seconds)
+{
+    const int64_t minutes = std::max<int64_t>(0, (seconds + 30) / 60);
+    if (minutes < 60)
+        return QString::number(minutes) + QStringLiteral(" min");
+    return QStringLiteral("%1 h %2").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
 std::optional<QString> menuBarText(const VovirSnapshot& snapshot)

@@ -10,10 +10,15 @@
 // French texts of the figures: byte units in multiples of 1024, decimal comma.
 namespace VovirFormat {
 
-QString percent(double value);             // "23 %"
-QString gigabytes(uint64_t bytes);         // "7,9 Go"
-QString rate(double bytesPerSecond);       // "12 Ko", "1,5 Mo", "1,00 Go"
-QString ratePerSec(double bytesPerSecond); // "12 Ko/s"
+QString percent(double value);               // "23 %"
+QString gigabytes(uint64_t bytes);           // "7,9 Go"
+QString rate(double bytesPerSecond);         // "12 Ko", "1,5 Mo", "1,00 Go"
+QString ratePerSec(double bytesPerSecond);   // "12 Ko/s"
+QString decimal(double value, int decimals); // "0,52": ties to even, always a comma
+QString celsius(double degrees);             // "52 °C"
+QString watts(double value);                 // "10,2 W"
+QString gigahertz(double megahertz);         // "1,6 GHz"
+QString duration(int64_t seconds);           // "2 h 05", "45 min"
 
 // The panel line by the current settings; absent when no metric is to be shown.
 std::optional<QString> menuBarText(const VovirSnapshot& snapshot);
