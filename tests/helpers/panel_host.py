@@ -112,6 +112,8 @@ class Host:
              self.gnome_menu().open(), self.gnome.layouts_read)),
          'gnome-click': lambda: say(
              'gnome-click ' + ('ok' if self.gnome_menu().click(rest) else 'missing')),
+         # A submenu of the last opening, as GNOME shows it when the pointer reaches it.
+         'gnome-submenu': lambda: say('gnome-submenu ' + self.gnome_menu().submenu(rest)),
          'tooltip-news': lambda: say('tooltip-news %d' % self.watcher.tooltip_news),
          'drop': self.watcher.drop,
          # Without a word, as a watcher that lost it.
@@ -212,6 +214,7 @@ class GnomeMenu:
 
     def __init__(self, host):
         self.host, self.order, self.props, self.layouts_read = host, [], {}, 0
+        self.children = {}  # a submenu's entries, by its id
         self.active = self.layout_stale = self.items_stale = False
         service = host.watcher.service
         self.matches = [
@@ -227,13 +230,19 @@ class GnomeMenu:
     def read_layout(self):
         self.layouts_read += 1
         _, root = self.host.menu('GetLayout', 'iias', (0, -1, ['type', 'children-display']))
-        fresh, self.order = [], []
-        for child_id, props, _ in root[2]:
-            child_id = int(child_id)
-            self.order.append(child_id)
-            if child_id not in self.props:
-                fresh.append(child_id)
-            self.props.setdefault(child_id, {}).update(props)
+        fresh = []
+
+        def walk(node):
+            order = []
+            for child_id, props, children in node[2]:
+                child_id = int(child_id)
+                order.append(child_id)
+                if child_id not in self.props:
+                    fresh.append(child_id)
+                self.props.setdefault(child_id, {}).update(props)
+                self.children[child_id] = walk((child_id, props, children))
+            return order
+        self.order = walk(root)
         if fresh:
             self.read_properties(fresh)
         self.layout_stale = False
@@ -258,6 +267,11 @@ class GnomeMenu:
         self.host.event(0, 'closed')
         self.active = False
         return compact(shown)
+
+    def submenu(self, label):
+        found = [i for i in self.order if self.props[i].get('label') == label]
+        return compact([shown_entry(self.props[i]) for i in self.children.get(found[0], [])
+                        if self.props[i].get('visible', True)] if found else [])
 
     def click(self, label):
         found = [i for i in self.order if self.props[i].get('label') == label]

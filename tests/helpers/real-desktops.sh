@@ -126,11 +126,15 @@ figures_shown() {
 check_menu() {
     wait_for 10 figures_shown || fail "the menu never showed the figures"
     local said
-    said=$(printf 'gnome-open\ngnome-click Ouvrir VelmoraVovir…\nquit\n' | timeout 20 "$host" --reader)
+    said=$(printf 'gnome-open\ngnome-submenu Disques\ngnome-click Ouvrir VelmoraVovir…\nquit\n' |
+        timeout 20 "$host" --reader)
     local menu=$(echo "$said" | grep '^gnome-menu ')
-    for figure in 'CPU : [0-9]+ %' 'Mémoire : [0-9]+(,[0-9])? Go sur' 'Réseau : ↓ [0-9]'; do
+    for figure in 'CPU : [0-9]+ %' 'Mémoire : [0-9]+(,[0-9])? Go sur' 'Réseau : ↓ [0-9]' 'Disques"'; do
         [ "$(echo "$menu" | grep -oE "\"$figure" | wc -l)" -eq 1 ] || fail "menu without one \"$figure\": $menu"
     done
+    # The details, read as the menu opens: the root file system's space.
+    echo "$said" | grep -qE '^gnome-submenu .*"/ : [0-9]+(,[0-9])? Go libres' ||
+        fail "no disk space in the menu: $(echo "$said" | grep '^gnome-submenu')"
     echo "$said" | grep -q '^gnome-click ok' || fail "no \"Ouvrir VelmoraVovir…\" to click: $said"
     wait_for 10 xdotool search --onlyvisible --name '^VelmoraVovir$' || fail "the window did not open"
 }

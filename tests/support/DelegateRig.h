@@ -79,12 +79,16 @@ struct DelegateRig {
     }
 
     // The status menu as shown after the reference sample: its figure lines ("(off)": not
-    // clickable) and the entries that always follow.
-    static QStringList referenceFigureLines()
+    // clickable), the groups of details the fixture gives, and the entries that always follow.
+    static QStringList referenceFigureLines(bool battery = true)
     {
-        return {"CPU : 23 % (off)", QString("Mémoire : 7,9 Go sur 16 Go (off)"),
-                QString("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)"),
-                QString("Batterie : 85 % · 412 cycles · en charge (off)"), "---"};
+        QStringList lines{"CPU : 23 % (off)", QString("Mémoire : 7,9 Go sur 16 Go (off)"),
+                          QString("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)")};
+        if (battery)
+            lines << QString("Batterie : 85 % · 412 cycles · en charge (off)");
+        return lines + QStringList{"---", QString("Liens réseau")} +
+               (battery ? QStringList{QString("Batterie en détail")} : QStringList()) +
+               QStringList{"Disques", "---"};
     }
     static QStringList statusMenuTail()
     {

@@ -1,6 +1,8 @@
 // Construction, launch and termination of the application delegate.
 #include "AppDelegate.h"
 
+#include "DetailsMenu.h"
+
 #include "AlertPresenter.h"
 #include "app/update/Updater.h"
 #include "crash/CrashReporter.h"

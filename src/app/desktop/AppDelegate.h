@@ -26,6 +26,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QMainWindow;
+class DetailsMenu;
 class QMenu;
 class QMenuBar;
 class QPushButton;
@@ -180,8 +181,10 @@ private:
         QAction* network = nullptr;
         QAction* battery = nullptr;
         QAction* figuresEnd = nullptr;
+        QAction* detailsEnd = nullptr;
         QAction* messages = nullptr;
     } m_statusEntries;
+    std::unique_ptr<DetailsMenu> m_detailsMenu;
     QMenuBar* m_menuBar = nullptr;
     QCheckBox* m_menuBarCheckbox = nullptr;
     QPointer<SymbolButton> m_messagesButton;

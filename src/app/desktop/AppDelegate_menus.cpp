@@ -1,6 +1,7 @@
 // The main window's menu bar and the panel item's status menu.
 #include "AppDelegate.h"
 
+#include "DetailsMenu.h"
 #include "engine/VovirEngine.h"
 #include "format/VovirFormat.h"
 #include "messages/MessageCenter.h"
@@ -85,6 +86,9 @@ QMenu* AppDelegate::statusMenu()
     m_statusEntries.battery = info();
     m_statusEntries.figuresEnd = menu->addSeparator();
     m_statusEntries.figuresEnd->setVisible(false);
+    m_detailsMenu = std::make_unique<DetailsMenu>(menu);
+    m_statusEntries.detailsEnd = menu->addSeparator();
+    m_statusEntries.detailsEnd->setVisible(false);
     m_statusEntries.messages = menu->addAction(QStringLiteral("Message de Velmora Labs"));
     m_statusEntries.messages->setIcon(QIcon(quotaBadgeImage(1, 13, qApp->devicePixelRatio())));
     m_statusEntries.messages->setVisible(false);
@@ -135,5 +139,11 @@ void AppDelegate::menuWillOpen(QMenu* menu)
     }
     show(m_statusEntries.battery, b != nullptr, battery);
     show(m_statusEntries.figuresEnd, s.has_value());
+    // The details are read as the menu opens, never while it is closed; the top programs with
+    // them, since the menu shows them.
+    if (s) {
+        m_detailsMenu->fill(m_engine->readDetailsNow(true));
+        show(m_statusEntries.detailsEnd, true);
+    }
     show(m_statusEntries.messages, m_messages->pendingMessage.has_value());
 }

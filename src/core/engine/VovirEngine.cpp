@@ -53,6 +53,12 @@ void VovirEngine::setDetailsWanted(bool wanted, bool programs)
         m_details.reset();
 }
 
+const VovirDetails& VovirEngine::readDetailsNow(bool programs)
+{
+    m_details = m_probe->readDetails(m_clock(), programs);
+    return *m_details;
+}
+
 void VovirEngine::stop()
 {
     m_timer.stop();

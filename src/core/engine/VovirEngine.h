@@ -30,6 +30,9 @@ public:
     // them (nothing is read that nothing shows); programs adds the top programs' scan.
     const std::optional<VovirDetails>& details() const { return m_details; }
     void setDetailsWanted(bool wanted, bool programs = false);
+    // Reads the details now, for a menu that opens: rates since the reading before (none on a
+    // first reading, or a minute later).
+    const VovirDetails& readDetailsNow(bool programs);
     std::function<void(const VovirSnapshot&)> onUpdate;
 
     // (Re)starts sampling at the configured interval; the first sample comes 0.6 s later,

@@ -6,6 +6,9 @@
 #include <QMenu>
 #include <QTimer>
 
+#include <climits>
+#include <functional>
+
 DBusMenuExporter::DBusMenuExporter(QDBusConnection bus, QString path, QObject* parent)
     : QObject(parent), m_bus(std::move(bus)), m_path(std::move(path))
 {
@@ -40,7 +43,7 @@ void DBusMenuExporter::setMenu(QMenu* menu)
 
 bool DBusMenuExporter::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_menu) {
+    if (qobject_cast<QMenu*>(watched)) { // the root or a submenu
         switch (event->type()) {
         case QEvent::ActionRemoved:
             // Forgotten at once: a later action at the same address is another entry.
@@ -89,19 +92,55 @@ QVariantMap DBusMenuExporter::propertiesOf(const QAction* action)
             p.insert(QStringLiteral("icon-data"), png);
         }
     }
+    if (action->menu())
+        p.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
     p.insert(QStringLiteral("enabled"), action->isEnabled());
     p.insert(QStringLiteral("visible"), action->isVisible());
     return p;
+}
+
+QList<QAction*> DBusMenuExporter::entriesOf(int parentId) const
+{
+    if (parentId == 0)
+        return m_menu ? m_menu->actions() : QList<QAction*>();
+    const QAction* parent = actionFor(parentId);
+    return parent && parent->menu() ? parent->menu()->actions() : QList<QAction*>();
+}
+
+QList<std::pair<QAction*, int>> DBusMenuExporter::allEntries()
+{
+    QList<std::pair<QAction*, int>> all;
+    std::function<void(QMenu*, int)> walk = [&](QMenu* menu, int parent) {
+        for (QAction* action : menu->actions()) {
+            all.append({action, parent});
+            if (QMenu* sub = action->menu()) {
+                sub->installEventFilter(this); // once: a filter installed again only moves
+                walk(sub, idOf(action));
+            }
+        }
+    };
+    if (m_menu)
+        walk(m_menu, 0);
+    return all;
 }
 
 QAction* DBusMenuExporter::actionFor(int id) const
 {
     if (!m_menu || id < 1)
         return nullptr;
-    for (QAction* action : m_menu->actions())
-        if (m_ids.value(action) == id)
-            return action;
-    return nullptr;
+    const QAction* key = m_ids.key(id, nullptr);
+    // Only an entry still in the menu: a submenu's entries may have been cleared.
+    std::function<QAction*(const QMenu*)> find = [&](const QMenu* menu) -> QAction* {
+        for (QAction* action : menu->actions()) {
+            if (action == key)
+                return action;
+            if (action->menu())
+                if (QAction* found = find(action->menu()))
+                    return found;
+        }
+        return nullptr;
+    };
+    return key ? find(m_menu) : nullptr;
 }
 
 QVariantMap DBusMenuExporter::filtered(const QVariantMap& properties,
@@ -119,46 +158,46 @@ QVariantMap DBusMenuExporter::filtered(const QVariantMap& properties,
 bool DBusMenuExporter::announce()
 {
     m_announceLater->stop();
-    QList<int> ids;
+    QList<std::pair<int, int>> ids;
     QHash<int, QVariantMap> properties;
-    if (m_menu)
-        for (QAction* action : m_menu->actions()) {
-            const int id = idOf(action);
-            ids << id;
-            properties.insert(id, propertiesOf(action));
-        }
-    const bool layoutChanged = ids != m_announcedIds;
-    if (layoutChanged) {
-        m_announcedIds = ids;
-        m_announced = properties;
-        ++m_revision;
-        emit LayoutUpdated(m_revision, 0);
-        return true;
+    for (const auto& [action, parent] : allEntries()) {
+        const int id = idOf(action);
+        ids.append({id, parent});
+        properties.insert(id, propertiesOf(action));
     }
+    // Changed properties of entries the panel knows, then a changed set of entries: a panel
+    // reads only the new entries' properties when the layout changes (GNOME's extension).
     QList<DBusMenuItem> updated;
     QList<DBusMenuItemKeys> removed;
-    for (int id : ids) {
+    for (const auto& [id, parent] : ids) {
+        const auto before = m_announced.find(id);
+        if (before == m_announced.end())
+            continue; // new: read with the layout
         const QVariantMap& now = properties[id];
-        QVariantMap& before = m_announced[id];
-        if (now == before)
+        if (now == *before)
             continue;
         QVariantMap changed;
         for (auto it = now.cbegin(); it != now.cend(); ++it)
-            if (before.value(it.key()) != it.value())
+            if (before->value(it.key()) != it.value())
                 changed.insert(it.key(), it.value());
         QStringList gone;
-        for (auto it = before.cbegin(); it != before.cend(); ++it)
+        for (auto it = before->cbegin(); it != before->cend(); ++it)
             if (!now.contains(it.key()))
                 gone << it.key();
         if (!changed.isEmpty())
             updated << DBusMenuItem{id, changed};
         if (!gone.isEmpty())
             removed << DBusMenuItemKeys{id, gone};
-        before = now;
     }
+    m_announced = properties;
     if (!updated.isEmpty() || !removed.isEmpty())
         emit ItemsPropertiesUpdated(updated, removed);
-    return false;
+    if (ids == m_announcedIds)
+        return false;
+    m_announcedIds = ids;
+    ++m_revision;
+    emit LayoutUpdated(m_revision, 0);
+    return true;
 }
 
 bool DBusMenuExporter::refreshForOpening()
@@ -176,25 +215,36 @@ bool DBusMenuExporter::refreshForOpening()
     return announce();
 }
 
+DBusMenuLayoutItem DBusMenuExporter::layoutOf(int parentId, int depth, const QStringList& names)
+{
+    DBusMenuLayoutItem layout{parentId, {}, {}};
+    if (parentId == 0)
+        layout.properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
+    else if (const QAction* action = actionFor(parentId))
+        layout.properties = filtered(propertiesOf(action), names);
+    if (depth != 0)
+        for (QAction* action : entriesOf(parentId)) {
+            const int id = idOf(action);
+            layout.children << (action->menu()
+                                    ? layoutOf(id, depth - 1, names)
+                                    : DBusMenuLayoutItem{
+                                          id, filtered(propertiesOf(action), names), {}});
+        }
+    return layout;
+}
+
 uint DBusMenuExporter::GetLayout(int parentId, int recursionDepth, const QStringList& names,
                                  DBusMenuLayoutItem& layout)
 {
-    Q_UNUSED(recursionDepth); // the menu is flat: one level below the root
-    layout = DBusMenuLayoutItem{};
-    layout.id = parentId;
-    if (parentId == 0) {
-        layout.properties.insert(QStringLiteral("children-display"), QStringLiteral("submenu"));
-        if (m_menu) {
-            for (QAction* action : m_menu->actions())
-                layout.children << DBusMenuLayoutItem{
-                    idOf(action), filtered(propertiesOf(action), names), {}};
-        }
-    } else if (const QAction* action = actionFor(parentId)) {
-        layout.properties = filtered(propertiesOf(action), names);
-    } else if (calledFromDBus()) {
-        sendErrorReply(QDBusError::InvalidArgs,
-                       QStringLiteral("unknown menu item %1").arg(parentId));
+    if (parentId != 0 && !actionFor(parentId)) {
+        layout = DBusMenuLayoutItem{};
+        layout.id = parentId;
+        if (calledFromDBus())
+            sendErrorReply(QDBusError::InvalidArgs,
+                           QStringLiteral("unknown menu item %1").arg(parentId));
+        return m_revision;
     }
+    layout = layoutOf(parentId, recursionDepth < 0 ? INT_MAX : recursionDepth, names);
     return m_revision;
 }
 
@@ -203,8 +253,8 @@ QList<DBusMenuItem> DBusMenuExporter::GetGroupProperties(const QList<int>& ids,
 {
     QList<DBusMenuItem> items;
     QList<int> wanted = ids;
-    if (wanted.isEmpty() && m_menu)
-        for (QAction* action : m_menu->actions())
+    if (wanted.isEmpty())
+        for (const auto& [action, parent] : allEntries())
             wanted << idOf(action);
     for (int id : wanted) {
         if (id == 0)

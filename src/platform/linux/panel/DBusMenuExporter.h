@@ -18,7 +18,8 @@ class QTimer;
 // signal); what changed is then announced before the call returns: changed texts and states
 // with ItemsPropertiesUpdated, a changed set of entries with LayoutUpdated. Every action keeps
 // one id for its life and an id is never given to another action, so a panel that caches
-// entries by id (GNOME's AppIndicator extension) never shows or clicks the wrong one.
+// entries by id (GNOME's AppIndicator extension) never shows or clicks the wrong one. An
+// action with a menu of its own is a submenu, exported with its entries below it.
 class DBusMenuExporter final : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
@@ -69,6 +70,11 @@ private:
     bool announce();
     int idOf(QAction* action);
     QAction* actionFor(int id) const;
+    // The entries of a menu, the root's or a submenu's, each with its parent's id; and all of
+    // them, depth first, watching each submenu for changes.
+    QList<QAction*> entriesOf(int parentId) const;
+    QList<std::pair<QAction*, int>> allEntries();
+    DBusMenuLayoutItem layoutOf(int parentId, int depth, const QStringList& names);
     QVariantMap filtered(const QVariantMap& properties, const QStringList& names) const;
     bool handleEvent(int id, const QString& eventId);
 
@@ -79,9 +85,9 @@ private:
     bool m_registered = false;
     QHash<const QAction*, int> m_ids;
     int m_nextId = 1;
-    QList<int> m_announcedIds;           // the entries as the panel last learnt them
-    QHash<int, QVariantMap> m_announced; // their properties as last announced
-    QTimer* m_announceLater = nullptr;   // for changes made while the menu is closed
+    QList<std::pair<int, int>> m_announcedIds; // the entries and their parents, as last learnt
+    QHash<int, QVariantMap> m_announced;       // their properties as last announced
+    QTimer* m_announceLater = nullptr;         // for changes made while the menu is closed
     QElapsedTimer m_lastRefresh;
     bool m_closedSinceRefresh = true;
 };
