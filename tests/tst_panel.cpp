@@ -168,7 +168,13 @@ private slots:
         QVERIFY(props.value("IconPixmapCount").toInt() > 0 &&
                 props.value("IconPixmapBytesRight").toBool());
         QCOMPARE(props.value("XAyatanaLabel").toString(), label.section('|', 0, 0));
-        QCOMPARE(props.value("ToolTipDescription").toString(), label.section('|', 0, 0));
+        // The tooltip: the text, and under it the main details the machine gives.
+        QCOMPARE(props.value("ToolTipDescription").toString().section('\n', 0, 0),
+                 label.section('|', 0, 0));
+        QVERIFY(props.value("ToolTipDescription")
+                    .toString()
+                    .section('\n', 1)
+                    .startsWith(QString("Disque : ")));
 
         // The menu is brought up to date when the panel opens it, from the latest sample: the
         // groups of details come with the first figures, then new texts, the same entries.

@@ -16,8 +16,10 @@ void StatusItemController::enable(QMenu* menu)
         if (m_item)
             m_item->showGauge(); // until the first text arrives
     }
-    if (m_item)
+    if (m_item) {
         m_item->setMenu(menu);
+        m_item->setToolTipLines(m_toolTipLines);
+    }
 }
 
 void StatusItemController::disable()

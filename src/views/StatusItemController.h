@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -19,6 +20,8 @@ public:
     virtual void showGauge() = 0;
     // Whether a panel shows the item now (a panel that starts later may take it then).
     virtual bool isShownByPanel() const { return true; }
+    // Lines shown under the text in the item's tooltip, asked for when a panel reads it.
+    virtual void setToolTipLines(std::function<QStringList()> lines) { Q_UNUSED(lines); }
 };
 
 // Creates a panel item, or returns null when the desktop offers no panel at all.
@@ -36,10 +39,13 @@ public:
     bool isEnabled() const { return m_item != nullptr; }
     bool isShownByPanel() const { return m_item && m_item->isShownByPanel(); }
     void enable(QMenu* menu);
+    // The tooltip's lines under the text, asked for when a panel reads it.
+    void setToolTipLines(std::function<QStringList()> lines) { m_toolTipLines = std::move(lines); }
     void disable();
     void setText(const std::optional<QString>& text);
 
 private:
     StatusItemFactory m_factory;
+    std::function<QStringList()> m_toolTipLines;
     std::unique_ptr<StatusItemBackend> m_item;
 };

@@ -51,6 +51,7 @@ AppDelegate::AppDelegate(AppServices services, QObject* parent)
         m_ownUpdater = std::make_unique<Updater>();
         m_updater = m_ownUpdater.get();
     }
+    m_statusController.setToolTipLines([this] { return toolTipLines(); });
     m_cpuCard = new StatCardView(QStringLiteral("CPU"), true);
     m_memCard = new StatCardView(QStringLiteral("Mémoire"), false);
     m_netCard = new StatCardView(QStringLiteral("Réseau"), false);

@@ -7,6 +7,7 @@
 #include "views/SymbolButton.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QObject>
 #include <QPointer>
@@ -185,6 +186,11 @@ private:
         QAction* messages = nullptr;
     } m_statusEntries;
     std::unique_ptr<DetailsMenu> m_detailsMenu;
+    // The tooltip's details, read again at most every 10 s: a panel that reads the tooltip at
+    // every tick (Plasma) does not make every tick read the sensors.
+    QStringList toolTipLines();
+    QStringList m_toolTipLines;
+    QElapsedTimer m_toolTipLinesAge;
     QMenuBar* m_menuBar = nullptr;
     QCheckBox* m_menuBarCheckbox = nullptr;
     QPointer<SymbolButton> m_messagesButton;

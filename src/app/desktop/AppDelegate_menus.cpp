@@ -147,3 +147,14 @@ void AppDelegate::menuWillOpen(QMenu* menu)
     }
     show(m_statusEntries.messages, m_messages->pendingMessage.has_value());
 }
+
+QStringList AppDelegate::toolTipLines()
+{
+    if (!m_engine->snapshot())
+        return {};
+    if (!m_toolTipLinesAge.isValid() || m_toolTipLinesAge.hasExpired(10'000)) {
+        m_toolTipLinesAge.start();
+        m_toolTipLines = DetailsMenu::toolTipLines(m_engine->readDetailsNow(false));
+    }
+    return m_toolTipLines;
+}

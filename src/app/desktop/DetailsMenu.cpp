@@ -155,3 +155,20 @@ void DetailsMenu::fill(const VovirDetails& d)
     for (int i = 0; i < 6; ++i)
         setLines(m_groups[i], groups[i]);
 }
+
+QStringList DetailsMenu::toolTipLines(const VovirDetails& d)
+{
+    QStringList lines;
+    if (d.processor.temperatureC)
+        lines << QStringLiteral("Processeur : ") + VovirFormat::celsius(*d.processor.temperatureC);
+    if (d.battery && d.battery->secondsToEmpty)
+        lines << QStringLiteral("Batterie : %1 restantes")
+                     .arg(VovirFormat::duration(*d.battery->secondsToEmpty));
+    else if (d.battery && d.battery->secondsToFull)
+        lines << QStringLiteral("Batterie : pleine dans ") +
+                     VovirFormat::duration(*d.battery->secondsToFull);
+    if (!d.fileSystems.empty())
+        lines << QStringLiteral("Disque : %1 libres")
+                     .arg(VovirFormat::gigabytes(d.fileSystems.front().freeBytes));
+    return lines;
+}

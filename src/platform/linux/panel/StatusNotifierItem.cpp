@@ -211,7 +211,12 @@ void StatusNotifierItem::setMenu(QMenu* menu)
 SniToolTip StatusNotifierItem::toolTip() const
 {
     m_toolTipRead = true;
-    return {iconName(), {}, title(), m_label};
+    // The text, and under it the main details: made only for a panel that reads them.
+    QString body = m_label;
+    if (m_toolTipLines)
+        for (const QString& line : m_toolTipLines())
+            body += QLatin1Char('\n') + line;
+    return {iconName(), {}, title(), body};
 }
 
 void StatusNotifierItem::setLabel(const QString& label, const QString& guide)

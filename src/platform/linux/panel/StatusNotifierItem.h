@@ -7,6 +7,8 @@
 #include <QDBusContext>
 #include <QObject>
 
+#include <functional>
+
 class DBusMenuExporter;
 class QDBusServiceWatcher;
 class QTimer;
@@ -54,6 +56,10 @@ public:
     void showText(const QString& text, const QString& guide) override;
     void showGauge() override;
     bool isShownByPanel() const override { return m_registered; }
+    void setToolTipLines(std::function<QStringList()> lines) override
+    {
+        m_toolTipLines = std::move(lines);
+    }
 
     QString category() const { return QStringLiteral("SystemServices"); }
     QString id() const { return QStringLiteral("velmoravovir"); }
@@ -109,6 +115,7 @@ private:
     SniIconPixmapList m_pixmaps;
     QString m_iconThemePath;
     QString m_label;
+    std::function<QStringList()> m_toolTipLines;
     QString m_guide;
     mutable bool m_toolTipRead = false; // since the last NewToolTip
     bool m_loggedFailure = false;

@@ -58,12 +58,17 @@ std::optional<double> LinuxProbe::processorTemperature()
             continue;
         std::optional<double> best;
         int bestRank = 0;
-        for (int i = 1; i <= 64; ++i) {
-            const std::string sensor = folder + "temp" + std::to_string(i);
+        for (const std::string& file : entries(folder)) {
+            // The sensors this device has: "tempN_input", N from 1.
+            if (file.rfind("temp", 0) != 0 || file.size() < 11 ||
+                file.compare(file.size() - 6, 6, "_input") != 0)
+                continue;
+            const std::string sensor = folder + file.substr(0, file.size() - 6);
+            const bool first = file == "temp1_input";
             const std::optional<std::string> label = text(sensor + "_label");
             const int rank = label == "Package id 0" || label == "Tdie" ? 3
                              : label == "Tctl"                          ? 2
-                             : !label && i == 1 && *name != "coretemp"  ? 1
+                             : !label && first && *name != "coretemp"   ? 1
                                                                         : 0;
             if (rank > bestRank)
                 if (const std::optional<double> value =
