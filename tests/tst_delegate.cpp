@@ -128,8 +128,8 @@ private slots:
         QTest::addColumn<QStringList>("lines");
         const QStringList tail = DelegateRig::statusMenuTail();
         QTest::newRow("before the first sample") << 0 << tail;
-        QTest::newRow("reference sample") << 1 << DelegateRig::referenceFigureLines() + tail;
-        QTest::newRow("no battery") << 2 << DelegateRig::referenceFigureLines(false) + tail;
+        QTest::newRow("reference sample") << 1 << DelegateRig::referenceMenu();
+        QTest::newRow("no battery") << 2 << DelegateRig::referenceMenu(false);
     }
     void statusMenu()
     {

@@ -3,6 +3,8 @@
 #include "settings/VovirSettings.h"
 #include "support/TestKit.h"
 
+#include <QRegularExpression>
+
 #include <clocale>
 #include <cmath>
 #include <limits>
@@ -125,6 +127,34 @@ private slots:
                              999 * 1024.0, 1023 * 1024.0, BatterySnapshot{100, true, true, 5}};
         QVERIFY(VovirFormat::menuBarGuide().size() >=
                 VovirFormat::menuBarText(widest).value_or(QString()).size());
+        // For the panel, every figure holds the width of its widest value: digits and figure
+        // spaces, commas and punctuation spaces, in the same places whatever the values.
+        auto shapeOf = [](const std::optional<QString>& line) {
+            QString shape = line.value_or(QString());
+            for (QChar& c : shape)
+                c = c.isDigit() || c == QChar(0x2007)   ? QChar('0')
+                    : c == ',' || c == QChar(0x2008)    ? QChar(',')
+                    : c == QChar(0x26A1) || c == QChar(0x2003) ? QChar('+')
+                                                          : c;
+            // A figure's width is its count of digits and of commas, wherever its comma is.
+            QString counted;
+            for (const QString& run : shape.replace(QRegularExpression("[KMG]o"), "Xo")
+                                          .split(QRegularExpression("(?<=[0,])(?=[^0,])|"
+                                                                    "(?<=[^0,])(?=[0,])")))
+                counted += run.contains(QRegularExpression("^[0,]+$"))
+                               ? QString(run.count('0'), '0') + QString(run.count(','), ',')
+                               : run;
+            return counted;
+        };
+        const QString shape = shapeOf(VovirFormat::menuBarText(s, VovirFormat::Width::Steady));
+        for (VovirSnapshot figures :
+             {widest, VovirSnapshot{0, 0, 0, 0, 0, BatterySnapshot{5, false, false, 0}},
+              VovirSnapshot{55, 100ull << 30, 0, 1.5 * 1024 * 1024, kGo, s.battery}}) {
+            figures.battery = s.battery ? figures.battery : std::nullopt;
+            QCOMPARE(shapeOf(VovirFormat::menuBarText(figures, VovirFormat::Width::Steady)), shape);
+        }
+        if (s.battery) // the guide has one
+            QCOMPARE(shapeOf(VovirFormat::menuBarGuide(VovirFormat::Width::Steady)), shape);
         VovirSettings::setStore(nullptr);
     }
 };

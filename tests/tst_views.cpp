@@ -257,7 +257,7 @@ private slots:
         for (const char* name : {"Mémoire", "Réseau", "Batterie"})
             findByText<QCheckBox>(view, QString::fromUtf8(name))->click();
         QVERIFY(!rig.store->boolValue("VSShowMemory"));
-        QCOMPARE(rig.panel.text, QString("23 %"));
+        QCOMPARE(rig.panel.text, QString("\u200723 %")); // as wide as "100 %"
         findByText<QCheckBox>(view, QString("CPU"))->click();
         QVERIFY(rig.panel.gauge); // nothing left to show
         findByText<QCheckBox>(view, QString("CPU"))->click();
@@ -267,7 +267,7 @@ private slots:
         format->setCurrentIndex(1);
         rig.delegate->formatChanged(format);
         QCOMPARE(rig.store->object("VSCompact"), QVariant(false));
-        QCOMPARE(rig.panel.text, QString("CPU 23 %"));
+        QCOMPARE(rig.panel.text, QString("CPU \u200723 %"));
 
         // Interval: stored, the engine restarted at the new period, the hint names it.
         QComboBox* interval = comboNamed(view, QString("Intervalle de rafraîchissement"));

@@ -34,5 +34,5 @@ void StatusItemController::setText(const std::optional<QString>& text)
     if (!text || text->isEmpty())
         m_item->showGauge();
     else
-        m_item->showText(*text, VovirFormat::menuBarGuide());
+        m_item->showText(*text, VovirFormat::menuBarGuide(VovirFormat::Width::Steady));
 }

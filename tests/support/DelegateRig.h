@@ -78,22 +78,26 @@ struct DelegateRig {
         tree.writeNetDev(0, 0);
     }
 
-    // The status menu as shown after the reference sample: its figure lines ("(off)": not
-    // clickable), the groups of details the fixture gives, and the entries that always follow.
-    static QStringList referenceFigureLines(bool battery = true)
+    // The status menu as shown: before any sample (tail() alone), or after the reference sample
+    // with its figure lines ("(off)": not clickable), the groups of details the fixture gives,
+    // and the entries that always follow.
+    static QStringList referenceMenu(bool battery = true)
     {
         QStringList lines{"CPU : 23 % (off)", QString("Mémoire : 7,9 Go sur 16 Go (off)"),
                           QString("Réseau : ↓ 12 Ko/s · ↑ 3 Ko/s (off)")};
         if (battery)
             lines << QString("Batterie : 85 % · 412 cycles · en charge (off)");
-        return lines + QStringList{"---", QString("Liens réseau")} +
-               (battery ? QStringList{QString("Batterie en détail")} : QStringList()) +
-               QStringList{"Disques", "---"};
+        QStringList groups{QString("Liens réseau")};
+        if (battery)
+            groups << QString("Batterie en détail");
+        return lines + QStringList{"---"} + statusMenuTail(groups + QStringList{"Disques"});
     }
-    static QStringList statusMenuTail()
+    static QStringList statusMenuTail(const QStringList& groups = {})
     {
-        return {QString("Ouvrir VelmoraVovir…"),  "---", QString("Rechercher des mises à jour…"),
-                QString("Signaler un problème…"), "---", "Quitter VelmoraVovir"};
+        return QStringList{QString("Ouvrir VelmoraVovir…"), "---"} +
+               (groups.isEmpty() ? QStringList() : groups + QStringList{"---"}) +
+               QStringList{QString("Rechercher des mises à jour…"),
+                           QString("Signaler un problème…"), "---", "Quitter VelmoraVovir"};
     }
 
     // The sample of the reference table: 23 %, 7,9 Go of 16, 12 Ko/s down, 3 Ko/s up, and a

@@ -86,9 +86,6 @@ QMenu* AppDelegate::statusMenu()
     m_statusEntries.battery = info();
     m_statusEntries.figuresEnd = menu->addSeparator();
     m_statusEntries.figuresEnd->setVisible(false);
-    m_detailsMenu = std::make_unique<DetailsMenu>(menu);
-    m_statusEntries.detailsEnd = menu->addSeparator();
-    m_statusEntries.detailsEnd->setVisible(false);
     m_statusEntries.messages = menu->addAction(QStringLiteral("Message de Velmora Labs"));
     m_statusEntries.messages->setIcon(QIcon(quotaBadgeImage(1, 13, qApp->devicePixelRatio())));
     m_statusEntries.messages->setVisible(false);
@@ -96,6 +93,11 @@ QMenu* AppDelegate::statusMenu()
     connect(menu->addAction(QStringLiteral("Ouvrir VelmoraVovir…")), &QAction::triggered, this,
             &AppDelegate::showMainWindow);
     menu->addSeparator();
+    // The details after "Ouvrir VelmoraVovir…", which stays the first entry to choose (Plasma
+    // users reach it with Down and Return).
+    m_detailsMenu = std::make_unique<DetailsMenu>(menu);
+    m_statusEntries.detailsEnd = menu->addSeparator();
+    m_statusEntries.detailsEnd->setVisible(false);
     connect(menu->addAction(QStringLiteral("Rechercher des mises à jour…")), &QAction::triggered,
             this, &AppDelegate::checkForUpdates);
     connect(menu->addAction(QStringLiteral("Signaler un problème…")), &QAction::triggered, this,

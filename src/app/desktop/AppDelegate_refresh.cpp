@@ -15,7 +15,7 @@ void AppDelegate::refreshVovirUI()
 {
     const std::optional<VovirSnapshot>& s = m_engine->snapshot();
     if (s)
-        m_statusController.setText(VovirFormat::menuBarText(*s));
+        m_statusController.setText(VovirFormat::menuBarText(*s, VovirFormat::Width::Steady));
     // The window's figures and hint only while it is on screen: in the panel mode it stays
     // hidden all day, and it is brought up to date as it is shown (eventFilter).
     if (!m_mainWindow || !m_mainWindow->isVisible())

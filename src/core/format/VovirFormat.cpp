@@ -4,6 +4,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -44,6 +45,29 @@ QString decimal(double value, int decimals)
 }
 
 namespace {
+
+// A figure at its widest, in digits and decimal commas: loads and the battery reach "100", the
+// memory "999,9", rates "1023,9" (their "1,00 Go" has fewer digits).
+struct Slot {
+    int digits;
+    int commas;
+};
+
+// Pads the number in text on its left to the slot's width: a figure space (U+2007) for each
+// missing digit, a punctuation space (U+2008) for a missing comma.
+QString steady(const QString& text, Slot slot)
+{
+    const qsizetype start = std::find_if(text.cbegin(), text.cend(),
+                                         [](QChar c) { return c.isDigit(); }) -
+                            text.cbegin();
+    int digits = 0, commas = 0;
+    for (qsizetype i = start; i < text.size() && (text[i].isDigit() || text[i] == QLatin1Char(','));
+         ++i)
+        (text[i].isDigit() ? digits : commas) += 1;
+    const QString pad = QString(std::max(0, slot.digits - digits), QChar(0x2007)) +
+                        QString(std::max(0, slot.commas - commas), QChar(0x2008));
+    return QString(text).insert(start, pad);
+}
 
 QString batteryText(const BatterySnapshot& battery)
 {
@@ -108,26 +132,34 @@ QString duration(int64_t seconds)
     return QStringLiteral("%1 h %2").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
-std::optional<QString> menuBarText(const VovirSnapshot& snapshot)
+std::optional<QString> menuBarText(const VovirSnapshot& snapshot, Width width)
 {
     const bool compact = VovirSettings::compactFormat();
+    auto fit = [width](const QString& figure, Slot slot) {
+        return width == Width::Steady ? steady(figure, slot) : figure;
+    };
+    const Slot whole{3, 0}, memory{4, 1}, rates{5, 1};
     QStringList parts;
     if (VovirSettings::showCPU()) {
-        const QString p = percent(snapshot.cpuPercent);
+        const QString p = fit(percent(snapshot.cpuPercent), whole);
         parts << (compact ? p : QStringLiteral("CPU ") + p);
     }
     if (VovirSettings::showMemory()) {
-        const QString g = gigabytes(snapshot.memUsed);
+        const QString g = fit(gigabytes(snapshot.memUsed), memory);
         parts << (compact ? g : QStringLiteral("RAM ") + g);
     }
     if (VovirSettings::showNetwork()) {
         if (compact)
-            parts << kDown + rate(snapshot.downBps);
+            parts << kDown + fit(rate(snapshot.downBps), rates);
         else
-            parts << kDown + ratePerSec(snapshot.downBps) + kUp + ratePerSec(snapshot.upBps);
+            parts << kDown + fit(ratePerSec(snapshot.downBps), rates) + kUp +
+                         fit(ratePerSec(snapshot.upBps), rates);
     }
     if (VovirSettings::showBattery() && snapshot.battery) {
-        const QString value = batteryText(*snapshot.battery);
+        // The charging sign comes and goes: held by an em space's width where it is absent.
+        QString value = fit(batteryText(*snapshot.battery), whole);
+        if (width == Width::Steady && !snapshot.battery->isCharging)
+            value.prepend(QChar(0x2003));
         parts << (compact ? value : QStringLiteral("Bat ") + value);
     }
     if (parts.isEmpty())
@@ -135,7 +167,7 @@ std::optional<QString> menuBarText(const VovirSnapshot& snapshot)
     return parts.join(kSeparator);
 }
 
-QString menuBarGuide()
+QString menuBarGuide(Width width)
 {
     // Widest figures of each part: three-digit load, double-digit decimals, four-digit rates.
     VovirSnapshot widest;
@@ -144,7 +176,7 @@ QString menuBarGuide()
     widest.downBps = 888.8 * 1024 * 1024;
     widest.upBps = 888.8 * 1024 * 1024;
     widest.battery = BatterySnapshot{100, true, true, 0};
-    return menuBarText(widest).value_or(QString());
+    return menuBarText(widest, width).value_or(QString());
 }
 
 } // namespace VovirFormat

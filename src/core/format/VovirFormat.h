@@ -20,10 +20,14 @@ QString watts(double value);                 // "10,2 W"
 QString gigahertz(double megahertz);         // "1,6 GHz"
 QString duration(int64_t seconds);           // "2 h 05", "45 min"
 
+// How wide the panel line's figures are: as they come, or each held at the width of its widest
+// value with figure spaces, so that a panel drawing the line in its own font does not move.
+enum class Width { Natural, Steady };
+
 // The panel line by the current settings; absent when no metric is to be shown.
-std::optional<QString> menuBarText(const VovirSnapshot& snapshot);
+std::optional<QString> menuBarText(const VovirSnapshot& snapshot, Width width = Width::Natural);
 
 // The widest line the current settings can produce, so that a panel can reserve its width.
-QString menuBarGuide();
+QString menuBarGuide(Width width = Width::Natural);
 
 } // namespace VovirFormat
