@@ -130,15 +130,16 @@ private slots:
         // For the panel, every figure holds the width of its widest value: digits and figure
         // spaces, commas and punctuation spaces, in the same places whatever the values.
         auto shapeOf = [](const std::optional<QString>& line) {
-            QString shape = line.value_or(QString());
+            // Units made up to an M's width count as the unit they make up.
+            QString shape = line.value_or(QString()).remove(QChar(0x2009)).remove(QChar(0x200A));
             for (QChar& c : shape)
-                c = c.isDigit() || c == QChar(0x2007)   ? QChar('0')
-                    : c == ',' || c == QChar(0x2008)    ? QChar(',')
+                c = c.isDigit() || c == QChar(0x2007)          ? QChar('0')
+                    : c == ',' || c == QChar(0x2008)           ? QChar(',')
                     : c == QChar(0x26A1) || c == QChar(0x2003) ? QChar('+')
-                                                          : c;
+                                                               : c;
             // A figure's width is its count of digits and of commas, wherever its comma is.
             QString counted;
-            for (const QString& run : shape.replace(QRegularExpression("[KMG]o"), "Xo")
+            for (const QString& run : shape.replace(QRegularExpression("M?[KMG]o"), "Xo")
                                           .split(QRegularExpression("(?<=[0,])(?=[^0,])|"
                                                                     "(?<=[^0,])(?=[0,])")))
                 counted += run.contains(QRegularExpression("^[0,]+$"))

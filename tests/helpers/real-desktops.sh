@@ -98,6 +98,7 @@ one_start() {
     gnome/x11)
         xdotool key Escape # leave the overview it opens on
         check_menu
+        if [ "$start_number" = 1 ]; then check_steady_width; fi
         [ -n "$screenshot" ] && [ ! -e "$work/taken" ] && take_screenshot 1180 12
         ;;
     plasma/x11)
@@ -160,6 +161,55 @@ check_raise() {
     "$user" keys 61
     wait_for 10 window_is 'focus shown' || fail "wayland: a later launch left the window minimised"
     echo "real-desktops ($desktop): wayland: a later launch brought the minimised window back"
+}
+
+# Figures for the tick N of a machine in $work/probe: loads from 0 to 100 %, memory from
+# 1 to 15,9 Go, rates from 0 to the widest of each unit, so that every width is met.
+write_figures() {
+    local n=$1 loads=(0 100 7 55 100 0 33) rates=(0 1048000 1572864 1073741824 500 943718400 12288)
+    local load=${loads[$((n % 7))]} rate=${rates[$((n % 7))]}
+    busy=$((busy + load)) idle=$((idle + 100 - load)) bytes=$((bytes + rate * 2))
+    mkdir -p "$work/probe/proc/net"
+    printf 'cpu  %d 0 0 %d\ncpu0 %d 0 0 %d\n' $busy $idle $busy $idle > "$work/probe/proc/stat"
+    printf 'MemTotal: 16777216 kB\nMemAvailable: %d kB\n' $((15728640 - (n % 5) * 3600000)) \
+        > "$work/probe/proc/meminfo"
+    printf 'h\nh\n  eth0: %d 1 0 0 0 0 0 0 %d 1 0 0 0 0 0 0\n' $bytes $bytes > "$work/probe/proc/net/dev"
+}
+# Where the item's text begins: the first bright column right of the clock. The full format's
+# line begins with the same letters ("CPU"), so that edge moves only with the item's width.
+text_edge() {
+    import -window root "$work/bar.png"
+    convert "$work/bar.png" -crop 560x22+720+3 +repage -colorspace Gray -threshold 60% "$work/text.png"
+    convert "$work/text.png" txt:- |
+        awk -F'[,:]' '/gray\(255\)|white/ { if (min == "" || $1 < min) min = $1 } END { print min }'
+}
+shown_changed() { text_edge > /dev/null; [ "$(md5sum < "$work/text.png")" != "$1" ]; }
+# Over 20 ticks of changing figures, the item's width varies by at most 4 pixels (the
+# shell's text layout kerns some pairs of figures by a pixel; without the figure spaces the
+# item moves by some 100 pixels).
+check_steady_width() {
+    kill "$application" && wait "$application" || true
+    echo '{"VSOnboarded": true, "VSMenuBarMode": true, "VSInterval": 2, "VSCompact": false}' \
+        > "$XDG_CONFIG_HOME/VelmoraVovir/settings.json"
+    busy=0 idle=0 bytes=0
+    write_figures 0
+    VELMORA_PROBE_ROOT="$work/probe" QT_QPA_PLATFORM=xcb "$app" >> "$work/app.log" 2>&1 &
+    application=$!
+    local edges=() before
+    # The full line, not the gauge alone nor the item of the copy that just ended.
+    label_shown() { [ "$(text_edge)" -lt 100 ]; }
+    wait_for 20 label_shown || fail "no item text in the top bar"
+    for n in $(seq 1 20); do
+        write_figures "$n"
+        before=$(md5sum < "$work/text.png")
+        wait_for 10 shown_changed "$before" || fail "the figures did not change at tick $n"
+        wait_for 10 label_shown || fail "the item's text went at tick $n"
+        edges+=("$(text_edge)")
+    done
+    local sorted=($(printf '%s\n' "${edges[@]}" | sort -n))
+    [ $((sorted[19] - sorted[0])) -le 4 ] ||
+        fail "the item's width moved by $((sorted[19] - sorted[0])) pixels: ${edges[*]}"
+    echo "real-desktops ($desktop): x11: the item kept its width over 20 ticks (${sorted[0]}..${sorted[19]})"
 }
 
 # The panel's right end with the item's menu open, as a user sees it.
@@ -233,7 +283,7 @@ run_session() {
         local system=$!
         export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system_bus"
         wait_for 10 test -S "$work/system_bus"
-        export -f one_start check_raise window_is launcher_focused check_menu figures_shown take_screenshot open_menu_at find_tray_icon check_left_click opened_once_more menu_drawn fail wait_for has_name items listed menu_read
+        export -f one_start check_raise window_is launcher_focused check_menu check_steady_width write_figures text_edge shown_changed figures_shown take_screenshot open_menu_at find_tray_icon check_left_click opened_once_more menu_drawn fail wait_for has_name items listed menu_read
         export desktop app host user work screenshot start_number=$i
         # A session of its own: what the desktop leaves behind (services the bus started, which
         # outlive it) ends with it, and nothing keeps the caller's output open.

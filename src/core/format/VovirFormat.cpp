@@ -51,21 +51,30 @@ namespace {
 struct Slot {
     int digits;
     int commas;
+    bool units = false; // Ko, Mo or Go
 };
 
 // Pads the number in text on its left to the slot's width: a figure space (U+2007) for each
 // missing digit, a punctuation space (U+2008) for a missing comma.
 QString steady(const QString& text, Slot slot)
 {
-    const qsizetype start = std::find_if(text.cbegin(), text.cend(),
-                                         [](QChar c) { return c.isDigit(); }) -
-                            text.cbegin();
+    const qsizetype start =
+        std::find_if(text.cbegin(), text.cend(), [](QChar c) { return c.isDigit(); }) -
+        text.cbegin();
     int digits = 0, commas = 0;
     for (qsizetype i = start; i < text.size() && (text[i].isDigit() || text[i] == QLatin1Char(','));
          ++i)
         (text[i].isDigit() ? digits : commas) += 1;
-    const QString pad = QString(std::max(0, slot.digits - digits), QChar(0x2007)) +
-                        QString(std::max(0, slot.commas - commas), QChar(0x2008));
+    QString pad = QString(std::max(0, slot.digits - digits), QChar(0x2007)) +
+                  QString(std::max(0, slot.commas - commas), QChar(0x2008));
+    // A rate's unit letter changes too, and M is the widest of K, M and G in the usual sans
+    // fonts: a thin space makes up a K, a hair space a G.
+    if (slot.units) {
+        if (text.contains(QLatin1String(" Ko")))
+            pad += QChar(0x2009);
+        else if (text.contains(QLatin1String(" Go")))
+            pad += QChar(0x200A);
+    }
     return QString(text).insert(start, pad);
 }
 
@@ -138,7 +147,7 @@ std::optional<QString> menuBarText(const VovirSnapshot& snapshot, Width width)
     auto fit = [width](const QString& figure, Slot slot) {
         return width == Width::Steady ? steady(figure, slot) : figure;
     };
-    const Slot whole{3, 0}, memory{4, 1}, rates{5, 1};
+    const Slot whole{3, 0}, memory{4, 1}, rates{5, 1, true};
     QStringList parts;
     if (VovirSettings::showCPU()) {
         const QString p = fit(percent(snapshot.cpuPercent), whole);
