@@ -12,9 +12,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}" rounds="${2:-3}"
-build="$(pwd)/build"
-for program in src/velmoravovir src/velmoravovir-desktop tests/panel_host bench/bench_process \
-    bench/bench_loop; do
+build="${VELMORA_BENCH_BUILD:-$(pwd)/build}" # another build to compare with
+for program in src/velmoravovir src/velmoravovir-desktop bench/bench_process bench/bench_loop; do
     [ -x "$build/$program" ] || { echo "build first: scripts/build.sh ($program is missing)" >&2; exit 1; }
 done
 work=$(mktemp -d)
@@ -31,7 +30,7 @@ echo "{\"VSOnboarded\": true, \"VSMenuBarMode\": $inPanel, \"VSInterval\": 2}" \
 export HOME="$dir/home" XDG_CONFIG_HOME="$dir/home/.config" XDG_DATA_HOME="$dir/home/.local/share"
 export XDG_CACHE_HOME="$dir/home/.cache" XDG_RUNTIME_DIR="$dir/run" QT_QPA_PLATFORM=offscreen
 export VELMORA_SERVICE_URL=http://127.0.0.1:9 VELMORA_UPDATE_FEED_URL=http://127.0.0.1:9/a.xml
-"$build/tests/panel_host" > "$dir/panel.log" 2>&1 < <(sleep infinity) &
+tests/helpers/panel_host.py > "$dir/panel.log" 2>&1 < <(sleep infinity) &
 for _ in $(seq 50); do grep -q ready "$dir/panel.log" && break; sleep 0.1; done
 "$build/bench/bench_process" --seconds "$seconds" --settle 3 --warmup 35 -- "$@" > "$dir/figures.txt"
 ONE
