@@ -14,6 +14,16 @@ template <typename T, typename F> QString ifKnown(const std::optional<T>& value,
     return value ? text(*value) : QString();
 }
 
+// A rate summed over the disks that have it; none when none has.
+std::optional<double> allDisks(const VovirDetails& d, std::optional<double> DiskDetails::*rate)
+{
+    std::optional<double> sum;
+    for (const DiskDetails& disk : d.disks)
+        if (disk.*rate)
+            sum = sum.value_or(0) + *(disk.*rate);
+    return sum;
+}
+
 // How many of the placeholders come first and need no details.
 constexpr int kBasicFields = 6;
 
@@ -65,19 +75,11 @@ const std::vector<std::pair<QString, Field>>& fields()
          }},
         {"disk_read",
          [](S, D d) {
-             std::optional<double> sum;
-             for (const DiskDetails& disk : d.disks)
-                 if (disk.readBps)
-                     sum = sum.value_or(0) + *disk.readBps;
-             return ifKnown(sum, VovirFormat::ratePerSec);
+             return ifKnown(allDisks(d, &DiskDetails::readBps), VovirFormat::ratePerSec);
          }},
         {"disk_write",
          [](S, D d) {
-             std::optional<double> sum;
-             for (const DiskDetails& disk : d.disks)
-                 if (disk.writeBps)
-                     sum = sum.value_or(0) + *disk.writeBps;
-             return ifKnown(sum, VovirFormat::ratePerSec);
+             return ifKnown(allDisks(d, &DiskDetails::writeBps), VovirFormat::ratePerSec);
          }},
         {"top_cpu",
          [](S, D d) {

@@ -68,6 +68,15 @@ bool nextField(std::string_view s, size_t& pos, std::string_view& field)
     return pos > start;
 }
 
+bool firstFields(std::string_view line, std::string_view* fields, int count)
+{
+    size_t at = 0;
+    int n = 0;
+    while (n < count && nextField(line, at, fields[n]))
+        ++n;
+    return n == count;
+}
+
 std::string_view trimmed(std::string_view s)
 {
     const char* ws = " \t\r\n";

@@ -55,6 +55,10 @@ private:
     void readFileSystems(std::vector<FileSystemDetails>& fileSystems);
     void readDisks(std::vector<DiskDetails>& disks, double seconds);
     std::optional<double> driveTemperature(const std::string& disk);
+    // Rates of counters since the reading before under the same name; none on a first one.
+    static std::pair<std::optional<double>, std::optional<double>>
+    ratesSince(const std::map<std::string, NetCounters>& before, const std::string& name,
+               const NetCounters& now, double seconds);
     // A whole file as text, or nothing; and its first number.
     std::optional<std::string> text(const std::string& path);
     std::optional<double> number(const std::string& path);

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 
-using TextScan::nextField;
+using TextScan::firstFields;
 using TextScan::nextLine;
 using TextScan::nextNumber;
 using TextScan::trimmed;
@@ -38,6 +38,17 @@ std::optional<uint64_t> meminfoBytes(std::string_view text, std::string_view key
 }
 
 } // namespace
+
+std::pair<std::optional<double>, std::optional<double>>
+LinuxProbe::ratesSince(const std::map<std::string, NetCounters>& before, const std::string& name,
+                       const NetCounters& now, double seconds)
+{
+    const auto found = before.find(name);
+    if (seconds <= 0 || found == before.end())
+        return {};
+    const Rates::NetRates rates = Rates::netRates(found->second, now, int64_t(seconds * 1e9));
+    return {rates.down, rates.up};
+}
 
 std::optional<std::string> LinuxProbe::text(const std::string& path)
 {
@@ -159,11 +170,7 @@ std::string LinuxProbe::defaultRouteLink()
         std::string_view line;
         while (nextLine(*routes, pos, line)) {
             std::string_view f[8];
-            size_t at = 0;
-            int n = 0;
-            while (n < 8 && nextField(line, at, f[n]))
-                ++n;
-            if (n < 8 || f[1] != "00000000" || f[7] != "00000000")
+            if (!firstFields(line, f, 8) || f[1] != "00000000" || f[7] != "00000000")
                 continue;
             const unsigned long metric = std::strtoul(std::string(f[6]).c_str(), nullptr, 10);
             if (metric < bestMetric) {
@@ -180,11 +187,8 @@ std::string LinuxProbe::defaultRouteLink()
         std::string_view line;
         while (nextLine(*routes, pos, line)) {
             std::string_view f[10];
-            size_t at = 0;
-            int n = 0;
-            while (n < 10 && nextField(line, at, f[n]))
-                ++n;
-            if (n < 10 || f[0] != std::string(32, '0') || f[1] != "00" || f[9] == "lo")
+            if (!firstFields(line, f, 10) || f[0] != std::string(32, '0') || f[1] != "00" ||
+                f[9] == "lo")
                 continue;
             const unsigned long metric = std::strtoul(std::string(f[5]).c_str(), nullptr, 16);
             if (metric < bestMetric) {
@@ -217,13 +221,7 @@ void LinuxProbe::readLinkDetails(std::vector<LinkDetails>& links, double seconds
     const std::string route = defaultRouteLink();
     for (const auto& [name, counters] : counted) {
         LinkDetails link{name, std::nullopt, std::nullopt, name == route};
-        const auto before = m_linkBytes.find(name);
-        if (seconds > 0 && before != m_linkBytes.end()) {
-            const Rates::NetRates rates =
-                Rates::netRates(before->second, counters, int64_t(seconds * 1e9));
-            link.downBps = rates.down;
-            link.upBps = rates.up;
-        }
+        std::tie(link.downBps, link.upBps) = ratesSince(m_linkBytes, name, counters, seconds);
         bytes.emplace(name, counters);
         links.push_back(std::move(link));
     }

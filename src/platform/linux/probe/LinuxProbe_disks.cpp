@@ -2,8 +2,6 @@
 // and the sensors of the processor and the drives.
 #include "LinuxProbe.h"
 
-#include "engine/Rates.h"
-
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -11,7 +9,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
-using TextScan::nextField;
+using TextScan::firstFields;
 using TextScan::nextLine;
 
 namespace {
@@ -144,11 +142,7 @@ void LinuxProbe::readDisks(std::vector<DiskDetails>& disks, double seconds)
     while (nextLine(stats, pos, line)) {
         // "MAJOR MINOR NAME reads merged SECTORS ms writes merged SECTORS ...", sectors of 512.
         std::string_view f[10];
-        size_t at = 0;
-        int n = 0;
-        while (n < 10 && nextField(line, at, f[n]))
-            ++n;
-        if (n < 10)
+        if (!firstFields(line, f, 10))
             continue;
         const std::string name(f[2]);
         // Whole physical disks only: partitions are not in /sys/block, and loop, RAM, zram and
@@ -160,13 +154,7 @@ void LinuxProbe::readDisks(std::vector<DiskDetails>& disks, double seconds)
         const NetCounters now{std::strtoull(std::string(f[5]).c_str(), nullptr, 10) * 512,
                               std::strtoull(std::string(f[9]).c_str(), nullptr, 10) * 512};
         DiskDetails disk{name, std::nullopt, std::nullopt, std::nullopt};
-        const auto before = m_diskBytes.find(name);
-        if (seconds > 0 && before != m_diskBytes.end()) {
-            const Rates::NetRates rates =
-                Rates::netRates(before->second, now, int64_t(seconds * 1e9));
-            disk.readBps = rates.down;
-            disk.writeBps = rates.up;
-        }
+        std::tie(disk.readBps, disk.writeBps) = ratesSince(m_diskBytes, name, now, seconds);
         disk.temperatureC = driveTemperature(name);
         bytes.emplace(name, now);
         disks.push_back(std::move(disk));
