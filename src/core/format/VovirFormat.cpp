@@ -68,12 +68,13 @@ QString steady(const QString& text, Slot slot)
     QString pad = QString(std::max(0, slot.digits - digits), QChar(0x2007)) +
                   QString(std::max(0, slot.commas - commas), QChar(0x2008));
     // A rate's unit letter changes too, and M is the widest of K, M and G in the usual sans
-    // fonts: a thin space makes up a K, a hair space a G.
+    // fonts: a thin and a hair space make up a K, two hair spaces a G (as the panels' text
+    // layout, Pango, rounds them).
     if (slot.units) {
         if (text.contains(QLatin1String(" Ko")))
-            pad += QChar(0x2009);
+            pad += QStringLiteral("\u2009\u200A");
         else if (text.contains(QLatin1String(" Go")))
-            pad += QChar(0x200A);
+            pad += QStringLiteral("\u200A\u200A");
     }
     return QString(text).insert(start, pad);
 }
