@@ -19,6 +19,7 @@ if [ "${1:-}" = "--tests" ]; then
         chromium chromium-driver python3-selenium python3-dbus python3-gi gir1.2-gtk-4.0
         gnome-shell gnome-shell-extension-appindicator
         plasma-workspace plasma-desktop breeze kded5
+        xfce4-panel xfce4-indicator-plugin ayatana-indicator-application
     )
 fi
 

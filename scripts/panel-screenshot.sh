@@ -1,45 +1,18 @@
 #!/usr/bin/env bash
 # Shows the panel item in a real desktop panel and takes its picture (docs/panel.png): XFCE's
 # panel with the Ayatana indicator plugin, which displays an item's live text, on a virtual X
-# display and a private session bus. Installs those three panel packages when missing; they are
-# not needed to build, run or test the application.
+# display and a private session bus (the test tools install that panel).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --tests
-extra=(xfce4-panel xfce4-indicator-plugin ayatana-indicator-application)
-for p in "${extra[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-        sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${extra[@]}" >/dev/null
-        break
-    fi
-done
 scripts/build.sh >/dev/null
 
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 mkdir -p "$home/config/xfce4/xfconf/xfce-perchannel-xml" "$home/config/VelmoraVovir" "$home/run"
 chmod 700 "$home/run"
-# One panel along the top edge holding the indicator plugin only.
-cat > "$home/config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml" <<'XML'
-<?xml version="1.0" encoding="UTF-8"?>
-<channel name="xfce4-panel" version="1.0">
-  <property name="configver" type="int" value="2"/>
-  <property name="panels" type="array">
-    <value type="int" value="1"/>
-    <property name="panel-1" type="empty">
-      <property name="position" type="string" value="p=6;x=0;y=0"/>
-      <property name="length" type="uint" value="100"/>
-      <property name="position-locked" type="bool" value="true"/>
-      <property name="size" type="uint" value="28"/>
-      <property name="plugin-ids" type="array"><value type="int" value="1"/></property>
-    </property>
-  </property>
-  <property name="plugins" type="empty">
-    <property name="plugin-1" type="string" value="indicator"/>
-  </property>
-</channel>
-XML
+# One panel along the top edge holding the indicator plugin only, as the desktop test has it.
+cp tests/helpers/xfce4-panel.xml "$home/config/xfce4/xfconf/xfce-perchannel-xml/"
 echo '{"VSOnboarded": true, "VSMenuBarMode": true, "VSInterval": 2}' \
     > "$home/config/VelmoraVovir/settings.json"
 cat > "$home/inner.sh" <<INNER

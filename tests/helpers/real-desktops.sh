@@ -4,6 +4,7 @@
 #   real-desktops.sh gnome BUILD [SCREENSHOT]    GNOME Shell 43 with the AppIndicator extension,
 #                                                on X11 (Xvfb) and on headless Wayland
 #   real-desktops.sh plasma BUILD [SCREENSHOT]   KDE Plasma 5.27 on Xvfb
+#   real-desktops.sh xfce BUILD                  XFCE's panel with the Ayatana indicator plugin
 # Each start must show the item (the desktop reads its menu); on X11 the menu, read as the
 # desktop reads it, holds each figure once with a live value, and "Ouvrir VelmoraVovir…" opens
 # the window; under Wayland, a later launch brings the minimised window back with the focus.
@@ -16,6 +17,7 @@ user="$(dirname "$0")/wayland_user.py"
 starts_x11="${VELMORA_DESKTOP_STARTS_X11:-6}"
 starts_wayland="${VELMORA_DESKTOP_STARTS_WAYLAND:-4}"
 starts_plasma="${VELMORA_DESKTOP_STARTS_PLASMA:-3}" # Plasma takes some 15 s to start
+starts_xfce="${VELMORA_DESKTOP_STARTS_XFCE:-2}"
 
 fail() { echo "real-desktops ($desktop): $*" >&2; exit 1; }
 # wait_for SECONDS COMMAND...: runs COMMAND every 0.2 s until it succeeds.
@@ -76,11 +78,19 @@ one_start() {
         # kded5 holds Plasma's watcher; outside a Plasma login it loads the module when asked.
         export XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5
         kded5 > "$work/desktop.log" 2>&1 &
-        kded=$!
+        watcher=$!
         wait_for 30 has_name org.kde.kded5 || fail "kded5 did not start"
         dbus-send --session --print-reply --dest=org.kde.kded5 /kded org.kde.kded5.loadModule \
             string:statusnotifierwatcher > /dev/null
         plasmashell --no-respawn >> "$work/desktop.log" 2>&1 &
+        ;;
+    xfce/*)
+        write_xfce_panel
+        /usr/libexec/ayatana-indicator-application/ayatana-indicator-application-service \
+            > "$work/desktop.log" 2>&1 &
+        watcher=$! # the panel's watcher, ended with the start as Plasma's
+        wait_for 30 has_name org.kde.StatusNotifierWatcher || fail "no watcher"
+        xfce4-panel >> "$work/desktop.log" 2>&1 &
         ;;
     esac
     local shell=$!
@@ -101,6 +111,9 @@ one_start() {
         [ -n "$screenshot" ] && [ ! -e "$work/taken" ] && take_screenshot 1180 12
         if [ "$start_number" = 1 ]; then check_steady_width; fi
         ;;
+    xfce/x11)
+        check_xfce_details
+        ;;
     plasma/x11)
         wait_for 30 find_tray_icon || fail "the gauge is not in Plasma's tray"
         local at
@@ -111,7 +124,7 @@ one_start() {
     esac
     kill "$application" "$shell" "$monitor" 2>/dev/null || true
     wait "$application" "$shell" 2>/dev/null || true
-    [ -n "${kded:-}" ] && kill "$kded" 2>/dev/null
+    [ -n "${watcher:-}" ] && kill "$watcher" 2>/dev/null
     wait 2>/dev/null || true
     return 0
 }
@@ -276,6 +289,24 @@ check_left_click() {
     wait_for 10 xdotool search --onlyvisible --name '^VelmoraVovir$' || fail "the window did not open"
 }
 
+# One panel along the top holding the indicator plugin alone.
+write_xfce_panel() {
+    local dir="$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml"
+    mkdir -p "$dir"
+    cp "$(dirname "$host")/xfce4-panel.xml" "$dir/"
+}
+# A submenu the panel opened: AboutToShow (or its group form) for an entry, not the root.
+submenu_opened() { grep -A2 'member=AboutToShow' "$work/monitor.log" | grep -qE 'int32 [1-9]'; }
+# XFCE: the item's menu opens on a click, and the keyboard goes past "Ouvrir VelmoraVovir…" to
+# the processor's group, which the panel opens, asking the item for its entries.
+check_xfce_details() {
+    wait_for 10 figures_shown || fail "the menu never showed the figures"
+    open_menu_at 14 14
+    xdotool key Down Down Right
+    wait_for 10 submenu_opened || fail "XFCE opened no group of details"
+    xdotool key Escape Escape
+}
+
 run_session() {
     local session="$1" count="$2"
     for i in $(seq "$count"); do
@@ -295,7 +326,7 @@ run_session() {
         local system=$!
         export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system_bus"
         wait_for 10 test -S "$work/system_bus"
-        export -f one_start check_raise window_is launcher_focused check_menu check_steady_width write_figures text_edge shown_changed figures_shown take_screenshot open_menu_at find_tray_icon check_left_click opened_once_more menu_drawn fail wait_for has_name items listed menu_read
+        export -f one_start check_raise window_is launcher_focused check_menu check_steady_width write_figures text_edge shown_changed write_xfce_panel submenu_opened check_xfce_details figures_shown take_screenshot open_menu_at find_tray_icon check_left_click opened_once_more menu_drawn fail wait_for has_name items listed menu_read
         export desktop app host user work screenshot start_number=$i
         # A session of its own: what the desktop leaves behind (services the bus started, which
         # outlive it) ends with it, and nothing keeps the caller's output open.
@@ -323,6 +354,9 @@ gnome)
     ;;
 plasma)
     run_session x11 "$starts_plasma"
+    ;;
+xfce)
+    run_session x11 "$starts_xfce"
     ;;
 *) fail "unknown desktop" ;;
 esac
