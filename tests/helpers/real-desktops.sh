@@ -282,10 +282,15 @@ find_tray_icon() {
             if (min == "") exit 1; print 700 + min + 10, 780 }'
 }
 # KDE: a left click opens the menu (Activate is refused), and the keyboard then reaches
-# "Ouvrir VelmoraVovir…", the first entry that can be chosen.
+# "Ouvrir VelmoraVovir…", the first entry that can be chosen, after the processor's details.
 check_left_click() {
     open_menu_at "$1" "$2"
-    xdotool key Down Return
+    # The processor's group of details opens too (Plasma asks the item for its entries).
+    submenus_before=$(submenus_opened)
+    export submenus_before
+    xdotool key Down Down Right
+    wait_for 10 submenu_opened || fail "Plasma opened no group of details"
+    xdotool key Left Up Return
     wait_for 10 xdotool search --onlyvisible --name '^VelmoraVovir$' || fail "the window did not open"
 }
 
@@ -295,13 +300,17 @@ write_xfce_panel() {
     mkdir -p "$dir"
     cp "$(dirname "$host")/xfce4-panel.xml" "$dir/"
 }
-# A submenu the panel opened: AboutToShow (or its group form) for an entry, not the root.
-submenu_opened() { grep -A2 'member=AboutToShow' "$work/monitor.log" | grep -qE 'int32 [1-9]'; }
+# Submenus the panel opened: AboutToShow (or its group form) for an entry, not the root; one
+# opened since the count was taken.
+submenus_opened() { grep -A2 'member=AboutToShow' "$work/monitor.log" | grep -cE 'int32 [1-9]' || true; }
+submenu_opened() { [ "$(submenus_opened)" -gt "$submenus_before" ]; }
 # XFCE: the item's menu opens on a click, and the keyboard goes past "Ouvrir VelmoraVovir…" to
 # the processor's group, which the panel opens, asking the item for its entries.
 check_xfce_details() {
     wait_for 10 figures_shown || fail "the menu never showed the figures"
     open_menu_at 14 14
+    submenus_before=$(submenus_opened)
+    export submenus_before
     xdotool key Down Down Right
     wait_for 10 submenu_opened || fail "XFCE opened no group of details"
     xdotool key Escape Escape
@@ -326,7 +335,7 @@ run_session() {
         local system=$!
         export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system_bus"
         wait_for 10 test -S "$work/system_bus"
-        export -f one_start check_raise window_is launcher_focused check_menu check_steady_width write_figures text_edge shown_changed write_xfce_panel submenu_opened check_xfce_details figures_shown take_screenshot open_menu_at find_tray_icon check_left_click opened_once_more menu_drawn fail wait_for has_name items listed menu_read
+        export -f one_start check_raise window_is launcher_focused check_menu check_steady_width write_figures text_edge shown_changed write_xfce_panel submenus_opened submenu_opened check_xfce_details figures_shown take_screenshot open_menu_at find_tray_icon check_left_click opened_once_more menu_drawn fail wait_for has_name items listed menu_read
         export desktop app host user work screenshot start_number=$i
         # A session of its own: what the desktop leaves behind (services the bus started, which
         # outlive it) ends with it, and nothing keeps the caller's output open.
