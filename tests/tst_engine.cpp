@@ -481,6 +481,17 @@ sys/class/power_supply/BAT0/cycle_count|0
                                              {"memoryBytes", 1000.0 * sysconf(_SC_PAGESIZE)}}}));
     }
 
+    // A menu's first reading of the details measures each processor since the last sample, once
+    // that is long enough ago to measure; right after the sample, not yet.
+    void firstDetailsMeasureSinceTheSample()
+    {
+        startEngine();
+        sampleAfter(1000);
+        QVERIFY(m_engine->readDetailsNow(false).processor.coreLoads.empty());
+        m_tree->writeStat(230, 820); // half a second later, 60 % busy
+        QCOMPARE(m_engine->readDetailsNow(false).processor.coreLoads, std::vector<double>{60});
+    }
+
     // On the real timers: the first sample about 0.6 s after start, well before the first tick;
     // one timer at the period of the last start; the snapshot kept after stop; nothing once
     // the engine is gone.

@@ -85,7 +85,7 @@ std::optional<CpuTicks> LinuxProbe::readCpuTicks()
         return std::nullopt;
     CpuTicks sum;
     bool any = false;
-    size_t pos = 0;
+    size_t pos = 0, cores = 0;
     std::string_view line;
     while (nextLine(text, pos, line)) {
         // Per-processor lines "cpuN ..."; the aggregate "cpu " line is left out. They come
@@ -101,7 +101,14 @@ std::optional<CpuTicks> LinuxProbe::readCpuTicks()
         sum.busy += one.busy;
         sum.total += one.total;
         any = true;
+        // Kept for a menu that opens: each processor's load since this sample, at no cost.
+        if (cores < m_sampledCores.size())
+            m_sampledCores[cores] = one;
+        else
+            m_sampledCores.push_back(one);
+        ++cores;
     }
+    m_sampledCores.resize(cores);
     if (!any)
         return std::nullopt;
     return sum;

@@ -78,6 +78,7 @@ private:
     // What the details were measured against last time.
     std::optional<int64_t> m_detailsAtNs;
     std::vector<CpuTicks> m_coreTicks;
+    std::vector<CpuTicks> m_sampledCores; // each processor's ticks at the last sample
     std::map<std::string, NetCounters> m_linkBytes;
     std::map<std::string, NetCounters> m_diskBytes; // read and written
     ProgramScan m_programs;

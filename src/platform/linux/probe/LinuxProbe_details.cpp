@@ -16,6 +16,8 @@ namespace {
 // Details measured over a longer gap (the menu opened again an hour later) would be an
 // average nobody asked for: the reading then starts anew.
 constexpr int64_t kLongestMeasureNs = 60'000'000'000;
+// A fifth of a second of one processor's time, in the kernel's ticks of 1/100 s.
+constexpr uint64_t kMinimumCoreTicks = 20;
 
 bool startsWith(std::string_view s, std::string_view prefix)
 {
@@ -101,9 +103,14 @@ void LinuxProbe::readProcessorDetails(ProcessorDetails& processor, bool measured
             if (startsWith(line, "cpu") && processorTicks(line, ticks))
                 cores.push_back(ticks);
     }
-    if (measured && cores.size() == m_coreTicks.size())
+    // Since the details read before; on a first reading, since the last sample when that is
+    // long enough ago (a fifth of a second) to measure.
+    const std::vector<CpuTicks>* since = measured ? &m_coreTicks : &m_sampledCores;
+    const bool longEnough = !since->empty() && !cores.empty() &&
+                            cores[0].total >= (*since)[0].total + kMinimumCoreTicks;
+    if (since->size() == cores.size() && (measured || longEnough))
         for (size_t i = 0; i < cores.size(); ++i)
-            processor.coreLoads.push_back(Rates::cpuLoad(m_coreTicks[i], cores[i]));
+            processor.coreLoads.push_back(Rates::cpuLoad((*since)[i], cores[i]));
     m_coreTicks = cores;
 
     // The mean of the processors' frequencies, as the kernel's frequency driver gives them.
