@@ -1,6 +1,7 @@
 #include "FileReader.h"
 
 #include <cerrno>
+#include <charconv>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -66,6 +67,13 @@ bool nextField(std::string_view s, size_t& pos, std::string_view& field)
         ++pos;
     field = s.substr(start, pos - start);
     return pos > start;
+}
+
+unsigned long long numberOf(std::string_view field, int base)
+{
+    unsigned long long value = 0;
+    std::from_chars(field.data(), field.data() + field.size(), value, base);
+    return value;
 }
 
 bool firstFields(std::string_view line, std::string_view* fields, int count)

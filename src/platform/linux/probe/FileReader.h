@@ -28,6 +28,8 @@ bool nextLine(std::string_view text, size_t& pos, std::string_view& line);
 bool nextNumber(std::string_view s, size_t& pos, unsigned long long& value);
 // The next field separated by spaces or tabs from pos; false at the end.
 bool nextField(std::string_view s, size_t& pos, std::string_view& field);
+// A field's unsigned number in the given base, 0 when it holds none (as strtoull).
+unsigned long long numberOf(std::string_view field, int base = 10);
 // The line's first count fields into fields; true when it has that many.
 bool firstFields(std::string_view line, std::string_view* fields, int count);
 // The content with surrounding white space removed.

@@ -54,7 +54,8 @@ private:
     std::optional<BatteryDetails> readBatteryDetails();
     void readFileSystems(std::vector<FileSystemDetails>& fileSystems);
     void readDisks(std::vector<DiskDetails>& disks, double seconds);
-    std::optional<double> driveTemperature(const std::string& disk);
+    // The drives' sensors, by the resolved path of the device they measure.
+    std::map<std::string, std::optional<double>> driveTemperatures();
     // Rates of counters since the reading before under the same name; none on a first one.
     static std::pair<std::optional<double>, std::optional<double>>
     ratesSince(const std::map<std::string, NetCounters>& before, const std::string& name,

@@ -9,6 +9,7 @@
 using TextScan::firstFields;
 using TextScan::nextLine;
 using TextScan::nextNumber;
+using TextScan::numberOf;
 using TextScan::trimmed;
 
 namespace {
@@ -179,7 +180,7 @@ std::string LinuxProbe::defaultRouteLink()
             std::string_view f[8];
             if (!firstFields(line, f, 8) || f[1] != "00000000" || f[7] != "00000000")
                 continue;
-            const unsigned long metric = std::strtoul(std::string(f[6]).c_str(), nullptr, 10);
+            const unsigned long metric = numberOf(f[6]);
             if (metric < bestMetric) {
                 bestMetric = metric;
                 best = f[0];
@@ -197,7 +198,7 @@ std::string LinuxProbe::defaultRouteLink()
             if (!firstFields(line, f, 10) || f[0] != std::string(32, '0') || f[1] != "00" ||
                 f[9] == "lo")
                 continue;
-            const unsigned long metric = std::strtoul(std::string(f[5]).c_str(), nullptr, 16);
+            const unsigned long metric = numberOf(f[5], 16);
             if (metric < bestMetric) {
                 bestMetric = metric;
                 best = f[9];

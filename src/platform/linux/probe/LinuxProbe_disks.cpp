@@ -93,20 +93,19 @@ std::optional<double> LinuxProbe::processorTemperature()
     return hottest;
 }
 
-std::optional<double> LinuxProbe::driveTemperature(const std::string& disk)
+std::map<std::string, std::optional<double>> LinuxProbe::driveTemperatures()
 {
-    // NVMe and drivetemp sensors hang off the drive's device, which the disk's "device" names.
-    const std::string device = resolved(m_root + "/sys/block/" + disk + "/device");
-    if (device.empty())
-        return std::nullopt;
+    // NVMe and drivetemp sensors hang off the drive's device, which a disk's "device" names.
+    std::map<std::string, std::optional<double>> byDevice;
     const std::string hwmon = m_root + "/sys/class/hwmon/";
     for (const std::string& entry : entries(hwmon)) {
         const std::optional<std::string> name = text(hwmon + entry + "/name");
-        if ((name == "nvme" || name == "drivetemp") &&
-            resolved(hwmon + entry + "/device") == device)
-            return plausibleCelsius(number(hwmon + entry + "/temp1_input"));
+        if (name == "nvme" || name == "drivetemp")
+            byDevice.emplace(resolved(hwmon + entry + "/device"),
+                             plausibleCelsius(number(hwmon + entry + "/temp1_input")));
     }
-    return std::nullopt;
+    byDevice.erase(std::string()); // a sensor whose device could not be resolved
+    return byDevice;
 }
 
 void LinuxProbe::readFileSystems(std::vector<FileSystemDetails>& fileSystems)
@@ -137,6 +136,7 @@ void LinuxProbe::readDisks(std::vector<DiskDetails>& disks, double seconds)
     if (!m_reader.read((m_root + "/proc/diskstats").c_str(), content))
         return;
     const std::string stats(content); // the sensors below reuse the reader
+    const std::map<std::string, std::optional<double>> sensors = driveTemperatures();
     size_t pos = 0;
     std::string_view line;
     while (nextLine(stats, pos, line)) {
@@ -151,11 +151,12 @@ void LinuxProbe::readDisks(std::vector<DiskDetails>& disks, double seconds)
         if (name.rfind("sr", 0) == 0 ||
             lstat((m_root + "/sys/block/" + name + "/device").c_str(), &info) != 0)
             continue;
-        const NetCounters now{std::strtoull(std::string(f[5]).c_str(), nullptr, 10) * 512,
-                              std::strtoull(std::string(f[9]).c_str(), nullptr, 10) * 512};
+        const NetCounters now{TextScan::numberOf(f[5]) * 512, TextScan::numberOf(f[9]) * 512};
         DiskDetails disk{name, std::nullopt, std::nullopt, std::nullopt};
         std::tie(disk.readBps, disk.writeBps) = ratesSince(m_diskBytes, name, now, seconds);
-        disk.temperatureC = driveTemperature(name);
+        if (const auto sensor = sensors.find(resolved(m_root + "/sys/block/" + name + "/device"));
+            sensor != sensors.end())
+            disk.temperatureC = sensor->second;
         bytes.emplace(name, now);
         disks.push_back(std::move(disk));
     }

@@ -46,7 +46,7 @@ void ProgramScan::scan(std::optional<double> seconds, int processors,
         unsigned long long parent = 0, utime = 0, stime = 0, rss = 0;
         int index = 0;
         while (index <= 21 && TextScan::nextField(text, at, field)) {
-            const unsigned long long value = std::strtoull(std::string(field).c_str(), nullptr, 10);
+            const unsigned long long value = TextScan::numberOf(field);
             if (index == 1)
                 parent = value;
             else if (index == 11)
