@@ -118,13 +118,18 @@ private slots:
         VovirSettings::setShowNetwork(shown.contains('n'));
         VovirSettings::setShowBattery(shown.contains('b'));
         VovirSettings::setCompactFormat(shown.contains('s'));
-        VovirSnapshot s{23, quint64(7.9 * kGo), 16ull << 30, 12 * 1024.0, 3 * 1024.0, {}};
+        VovirSnapshot s{23, quint64(7.9 * kGo), 16ull << 30, 12 * 1024.0, 3 * 1024.0, {}, {}};
         if (battery != "none")
             s.battery = BatterySnapshot{85, battery == "charging", true, 412};
         QCOMPARE(VovirFormat::menuBarText(s).value_or("<none>"), text.isNull() ? "<none>" : text);
         // The guide that sizes the panel text is as wide as any line.
-        VovirSnapshot widest{100,          15ull << 30,   16ull << 30,
-                             999 * 1024.0, 1023 * 1024.0, BatterySnapshot{100, true, true, 5}};
+        VovirSnapshot widest{100,
+                             15ull << 30,
+                             16ull << 30,
+                             999 * 1024.0,
+                             1023 * 1024.0,
+                             BatterySnapshot{100, true, true, 5},
+                             {}};
         QVERIFY(VovirFormat::menuBarGuide().size() >=
                 VovirFormat::menuBarText(widest).value_or(QString()).size());
         // For the panel, every figure holds the width of its widest value: digits and figure
@@ -149,8 +154,8 @@ private slots:
         };
         const QString shape = shapeOf(VovirFormat::menuBarText(s, VovirFormat::Width::Steady));
         for (VovirSnapshot figures :
-             {widest, VovirSnapshot{0, 0, 0, 0, 0, BatterySnapshot{5, false, false, 0}},
-              VovirSnapshot{55, 100ull << 30, 0, 1.5 * 1024 * 1024, kGo, s.battery}}) {
+             {widest, VovirSnapshot{0, 0, 0, 0, 0, BatterySnapshot{5, false, false, 0}, {}},
+              VovirSnapshot{55, 100ull << 30, 0, 1.5 * 1024 * 1024, kGo, s.battery, {}}}) {
             figures.battery = s.battery ? figures.battery : std::nullopt;
             QCOMPARE(shapeOf(VovirFormat::menuBarText(figures, VovirFormat::Width::Steady)), shape);
         }

@@ -1,6 +1,7 @@
 // The command: terminal modes in this lean process (Qt Core only), the window in the desktop
 // executable it hands over to. A status bar running --watch all day never loads the GUI.
 #include "app/CommandLine.h"
+#include "app/alerts/AlertCenter.h"
 #include "app/terminal/TerminalMode.h"
 #include "crash/CrashReporter.h"
 #include "engine/VovirEngine.h"
@@ -11,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 
 #include <cerrno>
 #include <cstdio>
@@ -39,12 +41,16 @@ QByteArray desktopExecutable(const QString& self)
     return {};
 }
 
-int runWindow(char** argv)
+QString selfPath()
 {
     char self[4096] = {};
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    const QString selfPath = n > 0 ? QString::fromLocal8Bit(self, int(n)) : QString();
-    const QByteArray desktop = desktopExecutable(selfPath);
+    return n > 0 ? QString::fromLocal8Bit(self, int(n)) : QString();
+}
+
+int runWindow(char** argv)
+{
+    const QByteArray desktop = desktopExecutable(selfPath());
     if (desktop.isEmpty()) {
         std::fputs("velmoravovir : le programme de la fenêtre (velmoravovir-desktop) n'est pas "
                    "installé à côté de celui-ci ; essaie --watch\n",
@@ -52,7 +58,7 @@ int runWindow(char** argv)
         return 1;
     }
     // The autostart entry should start this command, not the program behind it.
-    qputenv("VELMORA_LAUNCHER", QFile::encodeName(selfPath));
+    qputenv("VELMORA_LAUNCHER", QFile::encodeName(selfPath()));
     argv[0] = const_cast<char*>(desktop.constData());
     ::execv(desktop.constData(), argv);
     std::fprintf(stderr, "velmoravovir : impossible de lancer %s : %s\n", desktop.constData(),
@@ -113,5 +119,13 @@ int main(int argc, char** argv)
         QString unused;
         terminal.setTemplate(*StatusTemplate::parse(line.format, &unused));
     }
+    // "Ouvrir VelmoraVovir" on an alert starts the window, or brings the running one forward.
+    if (AlertCenter* alerts = terminal.alerts())
+        QObject::connect(alerts, &AlertCenter::openRequested, [] {
+            const QByteArray desktop = desktopExecutable(selfPath());
+            qputenv("VELMORA_LAUNCHER", QFile::encodeName(selfPath()));
+            if (!desktop.isEmpty())
+                QProcess::startDetached(QFile::decodeName(desktop), {});
+        });
     return terminal.run();
 }

@@ -135,6 +135,11 @@ DynamicColor velmoraMauve()
     return {srgb(0.486, 0.227, 0.929), srgb(0.686, 0.573, 0.992)};
 }
 
+DynamicColor warningRed()
+{
+    return {QColor(0xb0, 0x1c, 0x1c), QColor(0xff, 0x7a, 0x70)};
+}
+
 DynamicColor vovirCyan()
 {
     return {srgb(0.055, 0.455, 0.565), srgb(0.133, 0.827, 0.933)};

@@ -33,6 +33,8 @@ std::pair<QColor, QColor> mainButtonColors();
 
 DynamicColor velmoraMauve();
 DynamicColor vovirCyan();
+// A red that reads on light and dark backgrounds, for what went wrong.
+DynamicColor warningRed();
 const QColor& velmoraMauveFixed();
 const QColor& vovirCyanFixed();
 

@@ -5,7 +5,9 @@
 #include "Palette.h"
 #include "TextScale.h"
 
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 
 StatCardView::StatCardView(const QString& title, bool showsBar, QWidget* parent)
@@ -15,6 +17,8 @@ StatCardView::StatCardView(const QString& title, bool showsBar, QWidget* parent)
     setFocusPolicy(Qt::TabFocus);
     markKeyboardFocus(this);
     setAccessibleName(title);
+    setCursor(Qt::PointingHandCursor);
+    setToolTip(QStringLiteral("Historique de la dernière heure"));
     auto leftLabel = [this](const QString& text, const QFont& font, LabelTone tone,
                             const QRect& frame) {
         QLabel* label = makeLabel(text, 0, QFont::Normal, TextColor::of(tone));
@@ -68,4 +72,19 @@ void StatCardView::paintEvent(QPaintEvent*)
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 9.5, 9.5);
     }
+}
+
+void StatCardView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit activated();
+}
+
+void StatCardView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
+        event->key() == Qt::Key_Space)
+        emit activated();
+    else
+        QWidget::keyPressEvent(event);
 }

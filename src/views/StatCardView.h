@@ -30,8 +30,14 @@ public:
 
     QSize sizeHint() const override { return size(); }
 
+signals:
+    // A click, or Return or Space while it has the keyboard: its figure's history opens.
+    void activated();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QString m_title;

@@ -96,7 +96,7 @@ struct DelegateRig {
     {
         return QStringList{QString("Ouvrir VelmoraVovir…"), "---"} +
                (groups.isEmpty() ? QStringList() : groups + QStringList{"---"}) +
-               QStringList{QString("Rechercher des mises à jour…"),
+               QStringList{QString("Historique…"), QString("Rechercher des mises à jour…"),
                            QString("Signaler un problème…"), "---", "Quitter VelmoraVovir"};
     }
 

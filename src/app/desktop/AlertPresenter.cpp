@@ -145,9 +145,8 @@ std::optional<ReportForm> MessageBoxPresenter::askReport(const ReportForm& draft
                                        french.toString(most))
                             : QStringLiteral("%1 / %2 caractères")
                                   .arg(french.toString(used), french.toString(most)));
-        // A red that reads on light and dark backgrounds.
-        static const DynamicColor tooLong{QColor(0xb0, 0x1c, 0x1c), QColor(0xff, 0x7a, 0x70)};
-        setLabelColor(count, over ? TextColor::of(tooLong) : TextColor::of(LabelTone::Secondary));
+        setLabelColor(count,
+                      over ? TextColor::of(warningRed()) : TextColor::of(LabelTone::Secondary));
         send->setEnabled(!over);
     };
     QObject::connect(text, &QPlainTextEdit::textChanged, count, showCount);

@@ -4,6 +4,9 @@
 #include "DetailsMenu.h"
 
 #include "AlertPresenter.h"
+#include "AlertsDialog.h"
+#include "HistoryWindow.h"
+#include "app/alerts/AlertCenter.h"
 #include "app/update/Updater.h"
 #include "crash/CrashReporter.h"
 #include "engine/VovirEngine.h"
@@ -33,7 +36,8 @@ AppDelegate::AppDelegate(AppServices services, QObject* parent)
       m_loginItem(services.loginItem), m_updater(services.updater),
       m_crashPaths(services.crashPaths),
       m_messages(services.messages ? services.messages : &MessageCenter::shared()),
-      m_taskBarBadge(services.taskBarBadge), m_panelGraceMs(services.panelGraceMs)
+      m_taskBarBadge(services.taskBarBadge), m_panelGraceMs(services.panelGraceMs),
+      m_alertCenter(new AlertCenter(services.notifications, this))
 {
     if (!m_alerts) {
         m_ownAlerts = std::make_unique<MessageBoxPresenter>();
@@ -56,6 +60,14 @@ AppDelegate::AppDelegate(AppServices services, QObject* parent)
     m_memCard = new StatCardView(QStringLiteral("Mémoire"), false);
     m_netCard = new StatCardView(QStringLiteral("Réseau"), false);
     m_batCard = new StatCardView(QStringLiteral("Batterie"), false);
+    const std::pair<StatCardView*, VovirHistory::Series> cards[] = {
+        {m_cpuCard, VovirHistory::Cpu},
+        {m_memCard, VovirHistory::Memory},
+        {m_netCard, VovirHistory::Download},
+        {m_batCard, VovirHistory::Battery}};
+    for (const auto& [card, series] : cards)
+        connect(card, &StatCardView::activated, this, [this, s = series] { showHistory(s); });
+    connect(m_alertCenter, &AlertCenter::openRequested, this, &AppDelegate::showMainWindow);
     connect(m_updater, &Updater::checkFinished, this,
             [this](const UpdateCheckResult& result, bool userInitiated) {
                 const std::optional<Alert> alert = Updater::alertFor(result, userInitiated);
@@ -80,6 +92,8 @@ AppDelegate::~AppDelegate()
         delete card; // only those never placed in a view are left
     delete m_statusMenu;
     delete m_messagesWindow;
+    delete m_historyWindow;
+    delete m_alertsDialog;
 }
 
 bool AppDelegate::menuBarMode()
@@ -94,10 +108,15 @@ void AppDelegate::applicationDidFinishLaunching()
     buildMainWindow();
     // Held weakly: the process-wide engine must never keep the delegate alive.
     QPointer<AppDelegate> weak(this);
-    m_engine->onUpdate = [weak](const VovirSnapshot&) {
-        if (weak)
-            weak->refreshVovirUI();
+    m_engine->onUpdate = [weak](const VovirSnapshot& snapshot) {
+        if (!weak)
+            return;
+        weak->recordSample(snapshot);
+        weak->refreshVovirUI();
     };
+    // The history keeps the processor's temperature, one small file read a sample.
+    m_history.setInterval(VovirSettings::intervalSeconds());
+    m_engine->setTemperatureWanted(true);
     m_engine->start();
     if (menuBarMode()) {
         m_statusController.enable(statusMenu());

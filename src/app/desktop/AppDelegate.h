@@ -1,6 +1,7 @@
 #pragma once
 
 #include "crash/CrashReporter.h"
+#include "history/VovirHistory.h"
 #include "views/BadgeImage.h"
 #include "views/StatCardView.h"
 #include "views/StatusItemController.h"
@@ -18,7 +19,11 @@
 #include <memory>
 #include <optional>
 
+class AlertCenter;
+class AlertsDialog;
 class AlertPresenter;
+class DesktopNotifications;
+class HistoryWindow;
 class LoginItem;
 class MessageCenter;
 class TaskBarBadge;
@@ -45,6 +50,7 @@ struct AppServices {
     std::optional<CrashReporter::Paths> crashPaths; // the user's folders when absent
     MessageCenter* messages = nullptr;              // the shared message centre when null
     TaskBarBadge* taskBarBadge = nullptr;           // the desktop's launcher entry when null
+    DesktopNotifications* notifications = nullptr;  // the session bus's service when null
     int panelGraceMs = 5000; // how long a panel may take to show the item after launch
 };
 
@@ -89,6 +95,13 @@ public:
     // Display mode (AppDelegate_displayMode.cpp)
     void applyDisplayMode();
     void showOnboardingIfNeeded();
+
+    // History and alerts (AppDelegate_history.cpp)
+    void recordSample(const VovirSnapshot& snapshot);
+    const VovirHistory& history() const { return m_history; }
+    HistoryWindow* historyWindow() const;
+    AlertsDialog* alertsDialog() const;
+    AlertCenter& alertCenter() const { return *m_alertCenter; }
 
     // Messages with the maker (AppDelegate_messages.cpp, AppDelegate_messagesWindow.cpp)
     void syncWithServer();
@@ -139,6 +152,9 @@ public slots:
     void showMessages();
     void sendReply();
     void showPendingMessage();
+    // Opens the history with a figure's chart in view (a VovirHistory::Series).
+    void showHistory(int series = VovirHistory::Cpu);
+    void showAlerts();
     void quit();
 
 signals:
@@ -216,4 +232,8 @@ private:
     QPointer<QLineEdit> m_replyField;
     // Replies whose upload is under way: not marked "not sent" while they travel.
     QSet<QPair<qint64, QString>> m_repliesInFlight;
+    VovirHistory m_history;
+    QPointer<HistoryWindow> m_historyWindow;
+    AlertCenter* m_alertCenter = nullptr;
+    QPointer<AlertsDialog> m_alertsDialog;
 };

@@ -32,6 +32,11 @@ void AppDelegate::buildMenu()
     m_appMessagesItem->setVisible(false); // shown while the maker has an unread message
     connect(m_appMessagesItem, &QAction::triggered, this, &AppDelegate::showMessages);
     app->addSeparator();
+    connect(app->addAction(QStringLiteral("Historique…")), &QAction::triggered, this,
+            [this] { showHistory(); });
+    connect(app->addAction(QStringLiteral("Alertes…")), &QAction::triggered, this,
+            &AppDelegate::showAlerts);
+    app->addSeparator();
     connect(app->addAction(QStringLiteral("Rechercher des mises à jour…")), &QAction::triggered,
             this, &AppDelegate::checkForUpdates);
     connect(app->addAction(QStringLiteral("Signaler un problème…")), &QAction::triggered, this,
@@ -98,6 +103,8 @@ QMenu* AppDelegate::statusMenu()
     m_detailsMenu = std::make_unique<DetailsMenu>(menu);
     m_statusEntries.detailsEnd = menu->addSeparator();
     m_statusEntries.detailsEnd->setVisible(false);
+    connect(menu->addAction(QStringLiteral("Historique…")), &QAction::triggered, this,
+            [this] { showHistory(); });
     connect(menu->addAction(QStringLiteral("Rechercher des mises à jour…")), &QAction::triggered,
             this, &AppDelegate::checkForUpdates);
     connect(menu->addAction(QStringLiteral("Signaler un problème…")), &QAction::triggered, this,

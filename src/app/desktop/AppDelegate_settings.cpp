@@ -73,6 +73,13 @@ QWidget* AppDelegate::buildSettingsView()
         makeLabel(QStringLiteral("Réglages"), 20, QFont::Bold, TextColor::of(LabelTone::Primary)),
         view, 54, 60);
 
+    // The alerts beside the title, where they move none of the settings below.
+    auto* alerts =
+        new LinkButton(QStringLiteral("Alertes…"), velmoraMauve(), systemFont(13, QFont::DemiBold));
+    placeCentredOn(alerts, view, 0, 60);
+    alerts->move(pt(406) - alerts->width(), alerts->y());
+    connect(alerts, &QAbstractButton::clicked, this, &AppDelegate::showAlerts);
+
     auto card = [view](int x, int y, int w, int h) {
         auto* box = new CardBox(view);
         box->setGeometry(pt(QRect(x, y, w, h)));
@@ -206,6 +213,7 @@ void AppDelegate::toggleMetric(QCheckBox* sender, int tag)
 void AppDelegate::intervalChanged(QComboBox* sender)
 {
     VovirSettings::setIntervalSeconds(sender->currentData().toInt());
+    m_history.setInterval(VovirSettings::intervalSeconds());
     m_engine->start();
     refreshVovirUI();
 }

@@ -1,6 +1,7 @@
 #include "TerminalMode.h"
 
 #include "DetailsJson.h"
+#include "app/alerts/AlertCenter.h"
 #include "engine/VovirEngine.h"
 #include "format/VovirFormat.h"
 #include "settings/UserDefaults.h"
@@ -33,6 +34,8 @@ void onTerminationSignal(int)
 TerminalMode::TerminalMode(VovirEngine& engine, Repeat repeat, bool json, FILE* out)
     : m_engine(engine), m_repeat(repeat), m_json(json), m_out(out)
 {
+    if (repeat == Repeat::Watch)
+        m_alerts = new AlertCenter(nullptr, this);
 }
 
 TerminalMode::~TerminalMode()
@@ -87,7 +90,11 @@ void TerminalMode::print(const VovirSnapshot& snapshot)
         VovirSettings::store().reload();
         if (VovirSettings::intervalSeconds() != interval)
             m_engine.start();
+        m_alerts->reload();
+        m_engine.setTemperatureWanted(m_alerts->watchesTemperature());
     }
+    if (m_alerts)
+        m_alerts->observe(m_engine.sampledAtNs(), snapshot);
     const VovirDetails* details = m_engine.details() ? &*m_engine.details() : nullptr;
     const QByteArray line = m_template ? m_template->render(snapshot, details).toUtf8()
                                        : lineFor(snapshot, m_json, details);
@@ -134,6 +141,7 @@ int TerminalMode::run()
     // Nothing is read that nothing shows: every reading for JSON, what a template names.
     m_engine.setDetailsWanted(m_json || (m_template && m_template->needsDetails()),
                               m_json || (m_template && m_template->needsPrograms()));
+    m_engine.setTemperatureWanted(m_alerts && m_alerts->watchesTemperature());
 
     m_engine.start();
     const int code = QCoreApplication::exec();

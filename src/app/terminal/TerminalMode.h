@@ -9,6 +9,7 @@
 
 #include <cstdio>
 
+class AlertCenter;
 class VovirEngine;
 class QSocketNotifier;
 
@@ -22,6 +23,9 @@ public:
 
     // A line of the user's own instead of the panel line.
     void setTemplate(const StatusTemplate& format) { m_template = format; }
+
+    // The user's alerts, followed while --watch runs.
+    AlertCenter* alerts() const { return m_alerts; }
 
     // Runs until one line is printed (Once) or SIGINT/SIGTERM arrives (Watch); the exit code.
     int run();
@@ -43,6 +47,7 @@ private:
     std::optional<StatusTemplate> m_template;
     FILE* m_out;
     QSocketNotifier* m_signalNotifier = nullptr;
+    AlertCenter* m_alerts = nullptr;
     int m_exitCode = 0;
     struct FileStamp {
         quint64 inode = 0;

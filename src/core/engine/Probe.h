@@ -36,4 +36,6 @@ public:
     // The readings beyond the four figures, rates measured since the call before (nowNs on a
     // monotonic clock); the top programs only when asked. None on a system that lacks them.
     virtual VovirDetails readDetails(int64_t /*nowNs*/, bool /*programs*/) { return {}; }
+    // The processor package's temperature in degrees Celsius, cheap enough for every sample.
+    virtual std::optional<double> readTemperature() { return {}; }
 };

@@ -75,6 +75,9 @@ void VovirEngine::sample()
     snapshot.downBps = rates.down;
     snapshot.upBps = rates.up;
     snapshot.battery = m_probe->readBattery();
+    if (m_temperatureWanted)
+        snapshot.temperatureC = m_probe->readTemperature();
+    m_sampledAtNs = m_clock();
     m_snapshot = snapshot;
     if (m_detailsWanted)
         m_details = m_probe->readDetails(m_clock(), m_programsWanted);

@@ -33,6 +33,10 @@ public:
     // Reads the details now, for a menu that opens: rates since the reading before (none on a
     // first reading, or a minute later).
     const VovirDetails& readDetailsNow(bool programs);
+    // The temperature joins every snapshot while wanted (a history or an alert watches it).
+    void setTemperatureWanted(bool wanted) { m_temperatureWanted = wanted; }
+    // When the latest snapshot was taken, on the engine's monotonic clock.
+    int64_t sampledAtNs() const { return m_sampledAtNs; }
     std::function<void(const VovirSnapshot&)> onUpdate;
 
     // (Re)starts sampling at the configured interval; the first sample comes 0.6 s later,
@@ -63,6 +67,8 @@ private:
     std::optional<VovirDetails> m_details;
     bool m_detailsWanted = false;
     bool m_programsWanted = false;
+    bool m_temperatureWanted = false;
+    int64_t m_sampledAtNs = 0;
     std::optional<CpuTicks> m_lastCPUTicks;
     std::optional<NetBaseline> m_lastNet;
 };

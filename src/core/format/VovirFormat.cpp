@@ -142,6 +142,21 @@ QString duration(int64_t seconds)
     return QStringLiteral("%1 h %2").arg(minutes / 60).arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
+QString spokenDuration(int64_t seconds)
+{
+    if (seconds < 60)
+        return QString::number(std::max<int64_t>(0, seconds)) + QStringLiteral(" s");
+    if (seconds % 3600 == 0)
+        return QString::number(seconds / 3600) + QStringLiteral(" h");
+    return duration(seconds);
+}
+
+QString ago(int64_t seconds)
+{
+    return seconds < 1 ? QStringLiteral("maintenant")
+                       : QStringLiteral("il y a ") + spokenDuration(seconds);
+}
+
 std::optional<QString> menuBarText(const VovirSnapshot& snapshot, Width width)
 {
     const bool compact = VovirSettings::compactFormat();

@@ -19,6 +19,8 @@ QString celsius(double degrees);             // "52 °C"
 QString watts(double value);                 // "10,2 W"
 QString gigahertz(double megahertz);         // "1,6 GHz"
 QString duration(int64_t seconds);           // "2 h 05", "45 min"
+QString spokenDuration(int64_t seconds);     // "45 s", "2 min", "1 h", "1 h 05"
+QString ago(int64_t seconds);                // "maintenant", "il y a 40 s", "il y a 12 min"
 
 // How wide the panel line's figures are: as they come, or each held at the width of its widest
 // value with figure spaces, so that a panel drawing the line in its own font does not move.

@@ -19,4 +19,6 @@ struct VovirSnapshot {
     double downBps = 0;
     double upBps = 0;
     std::optional<BatterySnapshot> battery;
+    // The processor package's temperature, read only while the history or an alert wants it.
+    std::optional<double> temperatureC;
 };

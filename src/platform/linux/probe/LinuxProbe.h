@@ -20,6 +20,7 @@ public:
     std::optional<BatterySnapshot> readBattery() override;
     // The readings beyond the four figures (LinuxProbe_details.cpp, LinuxProbe_disks.cpp).
     VovirDetails readDetails(int64_t nowNs, bool programs) override;
+    std::optional<double> readTemperature() override;
 
     // The fallback rule, by name, when /sys/class/net cannot be read: wired and wireless
     // Ethernet only.
@@ -47,7 +48,8 @@ private:
     int listBatteries(char (*batteries)[256], bool& external);
 
     void readProcessorDetails(ProcessorDetails& processor, bool measured);
-    std::optional<double> processorTemperature();
+    // The files of the processor's package sensor (or its thermal zones, the hottest counts).
+    std::vector<std::string> temperatureSources();
     void readMemoryDetails(MemoryDetails& memory);
     void readLinkDetails(std::vector<LinkDetails>& links, double seconds);
     std::string defaultRouteLink();
@@ -83,4 +85,6 @@ private:
     std::map<std::string, NetCounters> m_linkBytes;
     std::map<std::string, NetCounters> m_diskBytes; // read and written
     ProgramScan m_programs;
+    std::vector<std::string> m_temperatureFiles;
+    int m_temperatureSearchWait = 0;
 };

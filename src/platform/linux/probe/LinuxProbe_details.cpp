@@ -127,7 +127,7 @@ void LinuxProbe::readProcessorDetails(ProcessorDetails& processor, bool measured
     }
     if (known > 0)
         processor.frequencyMHz = sum / known;
-    processor.temperatureC = processorTemperature();
+    processor.temperatureC = readTemperature();
 
     if (const std::optional<std::string> loads = text(m_root + "/proc/loadavg")) {
         std::array<double, 3> average{};

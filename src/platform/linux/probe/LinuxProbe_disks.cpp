@@ -11,6 +11,7 @@
 
 using TextScan::firstFields;
 using TextScan::nextLine;
+using TextScan::trimmed;
 
 namespace {
 
@@ -44,7 +45,7 @@ std::vector<std::string> entries(const std::string& dir)
 
 } // namespace
 
-std::optional<double> LinuxProbe::processorTemperature()
+std::vector<std::string> LinuxProbe::temperatureSources()
 {
     // The package's sensor: Intel's coretemp "Package id 0", AMD's k10temp or zenpower die
     // ("Tdie", else the control value "Tctl").
@@ -54,7 +55,7 @@ std::optional<double> LinuxProbe::processorTemperature()
         const std::optional<std::string> name = text(folder + "name");
         if (!name || (*name != "coretemp" && *name != "k10temp" && *name != "zenpower"))
             continue;
-        std::optional<double> best;
+        std::string best;
         int bestRank = 0;
         for (const std::string& file : entries(folder)) {
             // The sensors this device has: "tempN_input", N from 1.
@@ -68,26 +69,58 @@ std::optional<double> LinuxProbe::processorTemperature()
                              : label == "Tctl"                          ? 2
                              : !label && first && *name != "coretemp"   ? 1
                                                                         : 0;
-            if (rank > bestRank)
-                if (const std::optional<double> value =
-                        plausibleCelsius(number(sensor + "_input"))) {
-                    best = value;
-                    bestRank = rank;
-                }
+            if (rank > bestRank && plausibleCelsius(number(sensor + "_input"))) {
+                best = sensor + "_input";
+                bestRank = rank;
+            }
         }
-        if (best)
-            return best;
+        if (!best.empty())
+            return {best};
     }
     // Else the hottest thermal zone of a processor type.
     const std::string zones = m_root + "/sys/class/thermal/";
-    std::optional<double> hottest;
+    std::vector<std::string> found;
     for (const std::string& entry : entries(zones)) {
         const std::optional<std::string> type = text(zones + entry + "/type");
-        if (!type ||
-            (type->find("cpu") == std::string::npos && type->find("pkg") == std::string::npos))
-            continue;
-        const std::optional<double> value = plausibleCelsius(number(zones + entry + "/temp"));
-        if (value && (!hottest || *value > *hottest))
+        if (type &&
+            (type->find("cpu") != std::string::npos || type->find("pkg") != std::string::npos) &&
+            plausibleCelsius(number(zones + entry + "/temp")))
+            found.push_back(zones + entry + "/temp");
+    }
+    return found;
+}
+
+std::optional<double> LinuxProbe::readTemperature()
+{
+    // The sensors are looked for once and then only read; looked for again when one stops
+    // answering, and every 30th reading while a machine shows none.
+    if (m_temperatureFiles.empty()) {
+        if (m_temperatureSearchWait > 0) {
+            --m_temperatureSearchWait;
+            return std::nullopt;
+        }
+        m_temperatureFiles = temperatureSources();
+        m_temperatureSearchWait = 30;
+    }
+    std::optional<double> hottest;
+    for (const std::string& file : m_temperatureFiles) {
+        std::string_view content;
+        std::optional<double> value;
+        if (m_smallReader.read(file.c_str(), content) && !trimmed(content).empty() &&
+            trimmed(content).size() < 24) {
+            char digits[24] = {};
+            trimmed(content).copy(digits, sizeof digits - 1);
+            char* end = nullptr;
+            const double milli = std::strtod(digits, &end);
+            if (*end == '\0')
+                value = plausibleCelsius(milli);
+        }
+        if (!value) {
+            m_temperatureFiles.clear();
+            m_temperatureSearchWait = 0;
+            return std::nullopt;
+        }
+        if (!hottest || *value > *hottest)
             hottest = value;
     }
     return hottest;

@@ -1,0 +1,156 @@
+#include "alerts/AlertRules.h"
+
+#include "format/VovirFormat.h"
+#include "settings/UserDefaults.h"
+#include "settings/VovirSettings.h"
+
+#include <QVariantMap>
+
+#include <cmath>
+
+namespace AlertRules {
+
+namespace {
+
+const Metric kMetrics[] = {Metric::Cpu, Metric::Memory, Metric::Temperature, Metric::Battery};
+
+std::optional<Metric> metricNamed(const QString& key)
+{
+    for (Metric metric : kMetrics)
+        if (metricKey(metric) == key)
+            return metric;
+    return std::nullopt;
+}
+
+// A JSON number; booleans and numbers written as text are not.
+std::optional<double> numberIn(const QVariant& value)
+{
+    const int type = value.typeId();
+    if (type != QMetaType::Double && type != QMetaType::LongLong && type != QMetaType::Int)
+        return std::nullopt;
+    const double number = value.toDouble();
+    return std::isfinite(number) ? std::optional(number) : std::nullopt;
+}
+
+QString level(Metric metric, double value)
+{
+    return VovirFormat::decimal(value, value == std::floor(value) ? 0 : 1) + u' ' + unitOf(metric);
+}
+
+} // namespace
+
+QString metricKey(Metric metric)
+{
+    switch (metric) {
+    case Metric::Cpu:
+        return QStringLiteral("cpu");
+    case Metric::Memory:
+        return QStringLiteral("memory");
+    case Metric::Temperature:
+        return QStringLiteral("temperature");
+    case Metric::Battery:
+        break;
+    }
+    return QStringLiteral("battery");
+}
+
+QString metricTitle(Metric metric)
+{
+    switch (metric) {
+    case Metric::Cpu:
+        return QStringLiteral("Processeur");
+    case Metric::Memory:
+        return QStringLiteral("Mémoire");
+    case Metric::Temperature:
+        return QStringLiteral("Température");
+    case Metric::Battery:
+        break;
+    }
+    return QStringLiteral("Batterie");
+}
+
+QString unitOf(Metric metric)
+{
+    return metric == Metric::Temperature ? QStringLiteral("°C") : QStringLiteral("%");
+}
+
+Range levelRange(Metric metric)
+{
+    // A level the figure cannot cross would watch for nothing: 0 % and 100 % are not levels.
+    return metric == Metric::Temperature ? Range{30, 110} : Range{1, 99};
+}
+
+QList<Entry> read(const QVariant& stored)
+{
+    QList<Entry> entries;
+    if (stored.typeId() != QMetaType::QVariantList)
+        return entries;
+    for (const QVariant& value : stored.toList()) {
+        Entry entry{std::nullopt, QString(), value};
+        const QVariantMap object = value.toMap();
+        const std::optional<Metric> metric =
+            value.typeId() == QMetaType::QVariantMap
+                ? metricNamed(object.value(QStringLiteral("metric")).toString())
+                : std::nullopt;
+        const bool above = object.contains(QStringLiteral("above"));
+        const std::optional<double> levelValue =
+            numberIn(object.value(above ? QStringLiteral("above") : QStringLiteral("below")));
+        const std::optional<double> seconds = numberIn(object.value(QStringLiteral("seconds")));
+        const QVariant enabled = object.value(QStringLiteral("enabled"), true);
+        if (!metric || !levelValue || !seconds || enabled.typeId() != QMetaType::Bool ||
+            above == object.contains(QStringLiteral("below"))) {
+            entry.problem = QStringLiteral("Une alerte enregistrée est illisible : elle est "
+                                           "ignorée et gardée telle quelle.");
+        } else {
+            entry.rule = Rule{*metric, above, *levelValue,
+                              int64_t(std::clamp(*seconds, -1.0, 1e12)), enabled.toBool()};
+            entry.problem = problemOf(*entry.rule);
+        }
+        entries.append(entry);
+    }
+    return entries;
+}
+
+QList<Entry> stored()
+{
+    return read(VovirSettings::store().object(QStringLiteral("VSAlerts")));
+}
+
+void save(const QList<Entry>& entries)
+{
+    QVariantList array;
+    for (const Entry& entry : entries)
+        array.append(entry.rule ? QVariant(toStored(*entry.rule)) : entry.stored);
+    VovirSettings::store().setArray(QStringLiteral("VSAlerts"), array);
+}
+
+QVariantMap toStored(const Rule& rule)
+{
+    return {{QStringLiteral("metric"), metricKey(rule.metric)},
+            {rule.above ? QStringLiteral("above") : QStringLiteral("below"), rule.level},
+            {QStringLiteral("seconds"), qint64(rule.seconds)},
+            {QStringLiteral("enabled"), rule.enabled}};
+}
+
+QString problemOf(const Rule& rule)
+{
+    const Range range = levelRange(rule.metric);
+    const QString title = QStringLiteral("« ") + metricTitle(rule.metric) + QStringLiteral(" »");
+    if (!(rule.level >= range.low && rule.level <= range.high))
+        return QStringLiteral("Le niveau de %1 doit être entre %2 et %3.")
+            .arg(title, VovirFormat::decimal(range.low, 0), level(rule.metric, range.high));
+    if (rule.seconds < kShortestSeconds || rule.seconds > kLongestSeconds)
+        return QStringLiteral("La durée de %1 doit être entre %2 et %3.")
+            .arg(title, VovirFormat::spokenDuration(kShortestSeconds),
+                 VovirFormat::spokenDuration(kLongestSeconds));
+    return QString();
+}
+
+QString headline(const Rule& rule)
+{
+    return metricTitle(rule.metric) +
+           (rule.above ? QStringLiteral(" au-dessus de ") : QStringLiteral(" sous ")) +
+           level(rule.metric, rule.level);
+}
+
+} // namespace AlertRules
