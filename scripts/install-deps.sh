@@ -11,7 +11,8 @@ packages=(
     qt6-translations-l10n qt6-wayland
 )
 # --tests: what the tests and the pictures need besides: a PostgreSQL server, a virtual display,
-# private buses, the packaging checks, and the desktops whose panels the item is tried in.
+# private buses, the packaging checks, the desktops whose panels the item is tried in, and a
+# notification daemon.
 if [ "${1:-}" = "--tests" ]; then
     packages+=(
         postgresql xvfb xauth dbus dbus-x11 x11-apps x11-utils xdotool imagemagick
@@ -19,7 +20,7 @@ if [ "${1:-}" = "--tests" ]; then
         chromium chromium-driver python3-selenium python3-dbus python3-gi gir1.2-gtk-4.0
         gnome-shell gnome-shell-extension-appindicator
         plasma-workspace plasma-desktop breeze kded5
-        xfce4-panel xfce4-indicator-plugin ayatana-indicator-application
+        xfce4-panel xfce4-indicator-plugin ayatana-indicator-application dunst
     )
 fi
 

@@ -14,7 +14,8 @@
 
 namespace {
 
-constexpr int64_t kSpanMs = VovirHistory::kSpanSeconds * 1000;
+constexpr int64_t kLongestSpanMs = VovirHistory::kSpanSeconds * 1000;
+constexpr int64_t kStepMs = 5 * 60 * 1000;
 
 } // namespace
 
@@ -43,6 +44,10 @@ void HistoryChartView::setHistory(const VovirHistory* history, int64_t nowMs)
 {
     m_history = history;
     m_nowMs = nowMs;
+    // The time since the first point, by steps of 5 minutes up to the hour: a history that has
+    // just begun fills the chart instead of a sliver at its right.
+    const int64_t kept = history && history->size() > 0 ? nowMs - history->at(0).atMs : 0;
+    m_spanMs = std::clamp((kept + kStepMs - 1) / kStepMs * kStepMs, kStepMs, kLongestSpanMs);
     updateAccessibleName();
     update();
 }
@@ -72,7 +77,7 @@ double HistoryChartView::top() const
 double HistoryChartView::xOf(int64_t atMs) const
 {
     const QRectF area = plotArea();
-    return area.right() - double(m_nowMs - atMs) / double(kSpanMs) * area.width();
+    return area.right() - double(m_nowMs - atMs) / double(m_spanMs) * area.width();
 }
 
 void HistoryChartView::pickAt(int x)
@@ -80,7 +85,7 @@ void HistoryChartView::pickAt(int x)
     if (!m_history || m_history->size() == 0)
         return;
     const QRectF area = plotArea();
-    const int64_t atMs = m_nowMs - int64_t((area.right() - x) / area.width() * double(kSpanMs));
+    const int64_t atMs = m_nowMs - int64_t((area.right() - x) / area.width() * double(m_spanMs));
     size_t best = 0;
     for (size_t i = 1; i < m_history->size(); ++i)
         if (std::abs(m_history->at(i).atMs - atMs) < std::abs(m_history->at(best).atMs - atMs))
@@ -185,16 +190,16 @@ void HistoryChartView::paintEvent(QPaintEvent*)
         painter.drawText(QRectF(area.right() + pt(6), y - pt(8), pt(64), pt(16)),
                          Qt::AlignLeft | Qt::AlignVCenter, m_format(share * scaleTop));
     }
-    for (int minutes : {60, 45, 30, 15, 0}) {
-        const double x = area.right() - minutes / 60.0 * area.width();
-        const Qt::Alignment side = minutes == 60  ? Qt::AlignLeft
-                                   : minutes == 0 ? Qt::AlignRight
+    for (int quarter = 4; quarter >= 0; --quarter) {
+        const double x = area.right() - quarter / 4.0 * area.width();
+        const Qt::Alignment side = quarter == 4   ? Qt::AlignLeft
+                                   : quarter == 0 ? Qt::AlignRight
                                                   : Qt::AlignHCenter;
         const double left = side == Qt::AlignLeft    ? x
                             : side == Qt::AlignRight ? x - pt(120)
                                                      : x - pt(60);
         painter.drawText(QRectF(left, area.bottom() + pt(2), pt(120), pt(18)),
-                         side | Qt::AlignVCenter, VovirFormat::ago(minutes * 60));
+                         side | Qt::AlignVCenter, VovirFormat::ago(m_spanMs * quarter / 4000));
     }
 
     if (!have) {

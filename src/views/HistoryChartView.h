@@ -7,7 +7,7 @@
 
 #include <functional>
 
-// One figure of the history as a line over the last hour, drawn with the painter (a few
+// One figure of the history as a line over the last hour (or the time since it began), drawn with the painter (a few
 // hundred points need no chart library). The pointer or the Left and Right keys pick a point,
 // whose value and time show above the line.
 class HistoryChartView final : public QWidget {
@@ -48,5 +48,6 @@ private:
     double m_ceiling;
     const VovirHistory* m_history = nullptr;
     int64_t m_nowMs = 0;
+    int64_t m_spanMs = 300'000; // the time the chart's width stands for
     int64_t m_pickedAtMs = -1; // the picked point's time, kept while new points arrive
 };

@@ -4,6 +4,7 @@
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
 
+#include <QJsonObject>
 #include <QVariantMap>
 
 #include <cmath>
@@ -87,9 +88,12 @@ QList<Entry> read(const QVariant& stored)
         return entries;
     for (const QVariant& value : stored.toList()) {
         Entry entry{std::nullopt, QString(), value};
-        const QVariantMap object = value.toMap();
+        // The store's own dictionaries, or plain objects written into the file by hand.
+        const QJsonValue plain = UserDefaults::untaggedJson(value);
+        const QVariantMap object =
+            plain.isObject() ? plain.toObject().toVariantMap() : value.toMap();
         const std::optional<Metric> metric =
-            value.typeId() == QMetaType::QVariantMap
+            value.typeId() == QMetaType::QVariantMap || plain.isObject()
                 ? metricNamed(object.value(QStringLiteral("metric")).toString())
                 : std::nullopt;
         const bool above = object.contains(QStringLiteral("above"));
@@ -127,7 +131,10 @@ void save(const QList<Entry>& entries)
 QVariantMap toStored(const Rule& rule)
 {
     return {{QStringLiteral("metric"), metricKey(rule.metric)},
-            {rule.above ? QStringLiteral("above") : QStringLiteral("below"), rule.level},
+            // Whole levels stay integers in the file, as a hand-written one would be.
+            {rule.above ? QStringLiteral("above") : QStringLiteral("below"),
+             rule.level == std::floor(rule.level) ? QVariant(qint64(rule.level))
+                                                  : QVariant(rule.level)},
             {QStringLiteral("seconds"), qint64(rule.seconds)},
             {QStringLiteral("enabled"), rule.enabled}};
 }

@@ -255,6 +255,13 @@ UserDefaults::LoadResult UserDefaults::load(QVariantMap& into) const
     return LoadResult::Unusable;
 }
 
+QJsonValue UserDefaults::untaggedJson(const QVariant& value)
+{
+    if (value.metaType() == QMetaType::fromType<UnknownStoredValue>())
+        return value.value<UnknownStoredValue>().json;
+    return QJsonValue(QJsonValue::Undefined);
+}
+
 QVariant UserDefaults::object(const QString& key) const
 {
     return m_values.value(key);

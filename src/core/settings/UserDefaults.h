@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QJsonValue>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
@@ -34,6 +35,9 @@ public:
     // QString, QDateTime, QVariantList, QVariantMap, or a value of a form this version does not
     // know (kept as read, so that a write does not lose it; the typed readings ignore it).
     QVariant object(const QString& key) const;
+    // The JSON of a value kept without being understood (an object written by hand without its
+    // tag), else undefined.
+    static QJsonValue untaggedJson(const QVariant& value);
     bool contains(const QString& key) const { return m_values.contains(key); }
 
     // The lenient readings of a user-defaults store: absent or unreadable gives false / 0 / "".
