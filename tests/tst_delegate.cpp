@@ -1,8 +1,13 @@
 #include "support/DelegateRig.h"
 #include "support/TestKit.h"
 
+#include "app/alerts/AlertCenter.h"
+#include "app/desktop/AlertsDialog.h"
+#include "app/desktop/HistoryWindow.h"
 #include "app/desktop/SingleInstance.h"
+#include "views/HistoryChartView.h"
 #include "views/KeyboardFocus.h"
+#include "views/LinkButton.h"
 #include "views/MiniBarView.h"
 #include "views/StatCardView.h"
 
@@ -13,6 +18,7 @@
 #include <QLocalSocket>
 #include <QMainWindow>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QThread>
 
@@ -274,6 +280,119 @@ private slots:
         for (QComboBox* menu : rig.delegate->settingsView()->findChildren<QComboBox*>())
             QVERIFY(std::any_of(labels.begin(), labels.end(),
                                 [menu](QLabel* l) { return l->buddy() == menu; }));
+    }
+
+    // The history opens with the figure asked for in view: from a card (pointer or keyboard) or
+    // from either menu; a point picked shows its value and time; hidden, nothing is redrawn.
+    void historyOpensOnTheFigureAsked_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<int>("series");
+        QTest::newRow("processor card, clicked") << "cpu" << int(VovirHistory::Cpu);
+        QTest::newRow("network card, Return") << "net" << int(VovirHistory::Download);
+        QTest::newRow("battery card, Space") << "bat" << int(VovirHistory::Battery);
+        QTest::newRow("status menu") << "status" << int(VovirHistory::Cpu);
+        QTest::newRow("application menu") << "app" << int(VovirHistory::Cpu);
+    }
+    void historyOpensOnTheFigureAsked()
+    {
+        QFETCH(QString, from);
+        QFETCH(int, series);
+        DelegateRig rig(kTaskBar);
+        rig.delegate->buildMenu();
+        rig.delegate->buildMainWindow();
+        rig.engine->onUpdate = [&rig](const VovirSnapshot& s) { rig.delegate->recordSample(s); };
+        rig.takeReferenceSample();
+        auto entry = [](QObject* menu) {
+            for (QAction* a : menu->findChildren<QAction*>())
+                if (a->text() == QString("Historique…"))
+                    return a;
+            return static_cast<QAction*>(nullptr);
+        };
+        if (from == "cpu")
+            QTest::mouseClick(rig.delegate->cpuCard(), Qt::LeftButton);
+        else if (from == "net" || from == "bat")
+            QTest::keyClick(from == "net" ? rig.delegate->netCard() : rig.delegate->batCard(),
+                            from == "net" ? Qt::Key_Return : Qt::Key_Space);
+        else
+            entry(from == "status" ? static_cast<QObject*>(rig.delegate->statusMenu())
+                                   : rig.delegate->menuBar())
+                ->trigger();
+        HistoryWindow* window = rig.delegate->historyWindow();
+        QVERIFY(window && window->isVisible());
+        QCOMPARE(window->windowTitle(), QString("Historique — VelmoraVovir"));
+        HistoryChartView* chart = window->chart(VovirHistory::Series(series));
+        QCOMPARE(window->focusWidget(), chart);
+        QVERIFY(!chart->visibleRegion().isEmpty());
+        if (series != VovirHistory::Cpu)
+            return;
+        chart->pickAt(chart->width() - 1);
+        QCOMPARE(chart->pickedText(), QString("23 % · maintenant"));
+        const QString shown = chart->accessibleName();
+        window->hide();
+        rig.tree.writeStat(173, 1027);
+        rig.now += 2'000'000'000;
+        rig.engine->sample();
+        QCOMPARE(chart->accessibleName(), shown);
+        window->show();
+        QCOMPARE(chart->accessibleName(), QString("Processeur : 23 % · il y a 2 s"));
+    }
+
+    // "Alertes…" beside the settings' title: the dialog refuses, in French, what cannot be
+    // watched, and keeps the stored entries it cannot read.
+    void alertsDialogRefusesWhatCannotBeWatched_data()
+    {
+        QTest::addColumn<int>("metric");
+        QTest::addColumn<QString>("level");
+        QTest::addColumn<QString>("seconds");
+        QTest::addColumn<QString>("said"); // empty: saved
+        const int cpu = int(AlertRules::Metric::Cpu), memory = int(AlertRules::Metric::Memory),
+                  temperature = int(AlertRules::Metric::Temperature),
+                  battery = int(AlertRules::Metric::Battery);
+        QTest::newRow("level above the scale")
+            << cpu << "150"
+            << "60"
+            << "Le niveau de « Processeur » doit être entre 1 et 99 %.";
+        QTest::newRow("not a number") << memory << "beaucoup"
+                                      << "60"
+                                      << "Le niveau de « Mémoire » doit être un nombre.";
+        QTest::newRow("no time") << battery << "15"
+                                 << "0"
+                                 << "La durée de « Batterie » doit être entre 10 s et 24 h.";
+        QTest::newRow("a year") << temperature << "90"
+                                << "31536000"
+                                << "La durée de « Température » doit être entre 10 s et 24 h.";
+        QTest::newRow("sound, a French decimal") << temperature << "85,5"
+                                                 << "60" << QString();
+    }
+    void alertsDialogRefusesWhatCannotBeWatched()
+    {
+        QFETCH(int, metric);
+        QFETCH(QString, level);
+        QFETCH(QString, seconds);
+        QFETCH(QString, said);
+        DelegateRig rig(R"({"VSOnboarded": true, "VSAlerts": [{"metric": "gpu"}]})");
+        rig.delegate->buildMainWindow();
+        LinkButton* link = nullptr;
+        for (LinkButton* l : rig.delegate->settingsView()->findChildren<LinkButton*>())
+            link = l->text() == QString("Alertes…") ? l : link;
+        QVERIFY(link);
+        link->click();
+        AlertsDialog* dialog = rig.delegate->alertsDialog();
+        QVERIFY(dialog && dialog->isVisible());
+        QVERIFY(dialog->problemLabel()->text().contains("illisible"));
+        const AlertsDialog::Line& line = dialog->line(AlertRules::Metric(metric));
+        line.enabled->setChecked(true);
+        line.level->setText(level);
+        line.seconds->setText(seconds);
+        QCOMPARE(dialog->save(), said.isEmpty());
+        QCOMPARE(dialog->problemLabel()->text(), said);
+        const QList<AlertRules::Entry> stored = AlertRules::stored();
+        QCOMPARE(stored.size(), said.isEmpty() ? 2 : 1);
+        QVERIFY(!stored[0].rule); // the unreadable entry, kept
+        QCOMPARE(rig.delegate->alertCenter().watchesTemperature(), said.isEmpty());
+        if (said.isEmpty())
+            QCOMPARE(stored[1].rule->level, 85.5);
     }
 
     // A later launch in panel mode: everything starts, and stops at the end;

@@ -1,5 +1,6 @@
 #include "app/terminal/TerminalMode.h"
 #include "engine/VovirEngine.h"
+#include "history/VovirHistory.h"
 #include "platform/linux/probe/LinuxProbe.h"
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
@@ -456,6 +457,7 @@ sys/class/power_supply/BAT0/cycle_count|0
         writeMachine(*m_tree, kTicks + QString('\n') + files);
         startEngine();
         m_engine->setDetailsWanted(true, true);
+        m_engine->setTemperatureWanted(true);
         m_engine->start();
         writeMachine(*m_tree, kTicksThen + QString('\n') + then);
         sampleAfter(1000);
@@ -470,6 +472,10 @@ sys/class/power_supply/BAT0/cycle_count|0
                      qPrintable(it.key() + ": " +
                                 QJsonDocument(QJsonObject{{it.key(), line.value(it.key())}})
                                     .toJson(QJsonDocument::Compact)));
+        // The temperature each sample reads is the details' one.
+        const std::optional<double> temperature = m_engine->snapshot()->temperatureC;
+        QCOMPARE(rounded(temperature ? QJsonValue(*temperature) : QJsonValue()),
+                 rounded(line.value("cpuTemperatureC")));
         // Memory by program: the resident pages of a program's processes together.
         if (!then.isEmpty())
             QCOMPARE(rounded(line.value("topMemory")),
@@ -479,6 +485,44 @@ sys/class/power_supply/BAT0/cycle_count|0
                                              {"memoryBytes", 20000.0 * sysconf(_SC_PAGESIZE)}},
                                  QJsonObject{{"name", "Web Content (x)"},
                                              {"memoryBytes", 1000.0 * sysconf(_SC_PAGESIZE)}}}));
+    }
+
+    // An hour at the interval, whatever the interval was before; absent figures stay absent.
+    void historyKeepsTheLastHour_data()
+    {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("interval");
+        QTest::newRow("2 s, after 5 s") << 5 << 2;
+        QTest::newRow("3 s, after 2 s") << 2 << 3;
+        QTest::newRow("5 s, after 2 s") << 2 << 5;
+    }
+    void historyKeepsTheLastHour()
+    {
+        QFETCH(int, before);
+        QFETCH(int, interval);
+        VovirHistory history(before);
+        VovirSnapshot s{0, 0, 100, 0, 0, {}, 61.5};
+        int64_t atMs = 0;
+        for (int i = 0; i < 4000; ++i) {
+            s.cpuPercent = i % 100;
+            history.record(atMs += before * 1000, s);
+        }
+        history.setInterval(interval);
+        QCOMPARE(history.at(history.size() - 1).values[VovirHistory::Cpu], 99.f);
+        for (int i = 0; i < 4000; ++i) {
+            s.memUsed = i % 100;
+            s.battery = i % 2 ? std::optional(BatterySnapshot{42, false, false, 0}) : std::nullopt;
+            history.record(atMs += interval * 1000, s);
+        }
+        QCOMPARE(history.size(), size_t(3600 / interval + 1));
+        QCOMPARE(history.at(history.size() - 1).atMs - history.at(0).atMs, 3600'000);
+        const VovirHistory::Point& last = history.at(history.size() - 1);
+        QCOMPARE(last.values[VovirHistory::Memory], float(3999 % 100));
+        QCOMPARE(last.values[VovirHistory::Battery], 42.f);
+        QCOMPARE(last.values[VovirHistory::Temperature], 61.5f);
+        QVERIFY(
+            VovirHistory::isAbsent(history.at(history.size() - 2).values[VovirHistory::Battery]));
+        QVERIFY(history.bytes() <= 200 * 1024);
     }
 
     // A menu's first reading of the details measures each processor since the last sample, once

@@ -20,7 +20,8 @@ class TestFormat : public QObject {
 private slots:
     void figures_data()
     {
-        // p: percent, g: gigabytes, r: rate, d: duration, c: celsius, w: watts, f: frequency
+        // p: percent, g: gigabytes, r: rate, d: duration, c: celsius, w: watts, f: frequency,
+        // a: time ago
         QTest::addColumn<char>("kind");
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("text");
@@ -48,6 +49,10 @@ private slots:
         QTest::newRow("time, minutes") << 'd' << 2670.0 << "45 min";
         QTest::newRow("time, to the nearest minute") << 'd' << 3569.0 << "59 min";
         QTest::newRow("time, hours") << 'd' << 7500.0 << "2 h 05";
+        QTest::newRow("now") << 'a' << 0.0 << "maintenant";
+        QTest::newRow("seconds ago") << 'a' << 40.0 << "il y a 40 s";
+        QTest::newRow("minutes ago") << 'a' << 659.0 << "il y a 11 min";
+        QTest::newRow("an hour ago") << 'a' << 3600.0 << "il y a 1 h";
         QTest::newRow("degrees") << 'c' << 51.6 << "52 °C";
         QTest::newRow("watts") << 'w' << 10.25 << "10,2 W";
         QTest::newRow("frequency") << 'f' << 1650.0 << "1,6 GHz";
@@ -61,6 +66,7 @@ private slots:
         QCOMPARE(kind == 'p'   ? VovirFormat::percent(value)
                  : kind == 'g' ? VovirFormat::gigabytes(bytes)
                  : kind == 'd' ? VovirFormat::duration(qint64(value))
+                 : kind == 'a' ? VovirFormat::ago(qint64(value))
                  : kind == 'c' ? VovirFormat::celsius(value)
                  : kind == 'w' ? VovirFormat::watts(value)
                  : kind == 'f' ? VovirFormat::gigahertz(value)

@@ -190,16 +190,23 @@ void HistoryChartView::paintEvent(QPaintEvent*)
         painter.drawText(QRectF(area.right() + pt(6), y - pt(8), pt(64), pt(16)),
                          Qt::AlignLeft | Qt::AlignVCenter, m_format(share * scaleTop));
     }
-    for (int quarter = 4; quarter >= 0; --quarter) {
-        const double x = area.right() - quarter / 4.0 * area.width();
-        const Qt::Alignment side = quarter == 4   ? Qt::AlignLeft
-                                   : quarter == 0 ? Qt::AlignRight
-                                                  : Qt::AlignHCenter;
+    // A mark every few whole minutes: 4 to 6 along the span.
+    const int64_t spanMinutes = m_spanMs / 60'000;
+    const int64_t step = spanMinutes <= 5    ? 1
+                         : spanMinutes <= 10 ? 2
+                         : spanMinutes <= 20 ? 5
+                         : spanMinutes <= 40 ? 10
+                                             : 15;
+    for (int64_t minutes = 0; minutes <= spanMinutes; minutes += step) {
+        const double x = area.right() - double(minutes) / double(spanMinutes) * area.width();
+        const Qt::Alignment side = minutes == spanMinutes ? Qt::AlignLeft
+                                   : minutes == 0         ? Qt::AlignRight
+                                                          : Qt::AlignHCenter;
         const double left = side == Qt::AlignLeft    ? x
                             : side == Qt::AlignRight ? x - pt(120)
                                                      : x - pt(60);
         painter.drawText(QRectF(left, area.bottom() + pt(2), pt(120), pt(18)),
-                         side | Qt::AlignVCenter, VovirFormat::ago(m_spanMs * quarter / 4000));
+                         side | Qt::AlignVCenter, VovirFormat::ago(minutes * 60));
     }
 
     if (!have) {
@@ -209,12 +216,16 @@ void HistoryChartView::paintEvent(QPaintEvent*)
     // The line, broken where the figure was absent, over a light fill.
     QPainterPath line, fill;
     bool drawing = false, any = false;
-    double lastX = 0;
+    double lastX = 0, lastY = 0;
+    int run = 0; // points in the current stretch: a lone one is drawn as a dot
     auto closeFill = [&] {
         if (drawing) {
             fill.lineTo(lastX, area.bottom());
             fill.closeSubpath();
+            if (run == 1)
+                line.addEllipse(QPointF(lastX, lastY), 1.5, 1.5);
         }
+        run = 0;
     };
     painter.setClipRect(area);
     for (size_t i = 0; i < m_history->size(); ++i) {
@@ -237,6 +248,8 @@ void HistoryChartView::paintEvent(QPaintEvent*)
         }
         drawing = any = true;
         lastX = x;
+        lastY = y;
+        ++run;
     }
     closeFill();
     if (!any) {

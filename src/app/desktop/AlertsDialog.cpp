@@ -107,9 +107,9 @@ AlertsDialog::AlertsDialog(AlertCenter& alerts, QWidget* parent)
             problems << entry.problem;
     layout->addLayout(grid);
 
-    m_problem = new QLabel(problems.join(u'\n'));
+    m_problem = makeLabel(problems.join(u'\n'), 13, QFont::Normal, TextColor::of(warningRed()));
+    m_problem->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_problem->setWordWrap(true);
-    setLabelColor(m_problem, TextColor::of(warningRed()));
     layout->addWidget(m_problem);
     m_service = new QLabel(alerts.lastProblem());
     m_service->setWordWrap(true);
@@ -117,7 +117,8 @@ AlertsDialog::AlertsDialog(AlertCenter& alerts, QWidget* parent)
     connect(&alerts, &AlertCenter::problemChanged, m_service, &QLabel::setText);
 
     auto* buttons = new QDialogButtonBox;
-    m_try = buttons->addButton(QStringLiteral("Essayer"), QDialogButtonBox::ActionRole);
+    // Apart from the answers, on the left where desktops put a help button.
+    m_try = buttons->addButton(QStringLiteral("Essayer"), QDialogButtonBox::HelpRole);
     buttons->addButton(QStringLiteral("Annuler"), QDialogButtonBox::RejectRole);
     QPushButton* saveButton =
         buttons->addButton(QStringLiteral("Enregistrer"), QDialogButtonBox::AcceptRole);
