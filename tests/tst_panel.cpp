@@ -1,6 +1,9 @@
 // The panel item on a private session bus (the test runs under dbus-run-session), with the
 // panel played by another process.
 #include "support/DelegateRig.h"
+#include "app/desktop/HistoryWindow.h"
+#include "views/HistoryChartView.h"
+#include "views/Palette.h"
 #include "support/TestKit.h"
 
 #include "platform/DesktopPlatform.h"
@@ -248,6 +251,7 @@ private slots:
         DelegateRig rig(R"({"VSMenuBarMode": true})", QUrl("http://127.0.0.1:9/a.xml"), true);
         rig.delegate->buildMainWindow();
         rig.delegate->statusController().enable(rig.delegate->statusMenu());
+        rig.engine->onUpdate = [&rig](const VovirSnapshot& s) { rig.delegate->recordSample(s); };
         panel.waitFor("registered");
         const QStringList tail = DelegateRig::statusMenuTail();
         auto opened = [&panel] {
@@ -276,6 +280,23 @@ private slots:
         panel.send(QString("gnome-click Ouvrir VelmoraVovir…").toUtf8());
         QCOMPARE(panel.waitFor("gnome-click"), QString("ok"));
         QTRY_VERIFY_WITH_TIMEOUT(rig.delegate->mainWindow()->isVisible(), 5000);
+        // "Historique…" shows the processor's line: pixels of its colour, which a blank chart
+        // does not have.
+        panel.send(QString("gnome-click Historique…").toUtf8());
+        QCOMPARE(panel.waitFor("gnome-click"), QString("ok"));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.delegate->historyWindow(), 5000);
+        const QImage chart =
+            rig.delegate->historyWindow()->chart(VovirHistory::Cpu)->grab().toImage();
+        int drawn = 0;
+        const QColor line = vovirCyanFixed();
+        for (int y = 0; y < chart.height(); ++y)
+            for (int x = 0; x < chart.width(); ++x) {
+                const QColor c = chart.pixelColor(x, y);
+                drawn += std::abs(c.red() - line.red()) + std::abs(c.green() - line.green()) +
+                             std::abs(c.blue() - line.blue()) <
+                         60;
+            }
+        QVERIFY(drawn > 0);
     }
 
     void theItemsLifeOnTheBus()

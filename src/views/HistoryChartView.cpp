@@ -60,7 +60,7 @@ float HistoryChartView::valueAt(size_t index) const
 QRectF HistoryChartView::plotArea() const
 {
     // Room for the title above, the time axis below and the scale on the right.
-    return QRectF(pt(4), pt(26), width() - pt(4) - pt(64), height() - pt(26) - pt(22));
+    return QRectF(pt(8), pt(26), width() - pt(8) - pt(64), height() - pt(26) - pt(22));
 }
 
 double HistoryChartView::top() const
@@ -76,7 +76,8 @@ double HistoryChartView::top() const
 
 double HistoryChartView::xOf(int64_t atMs) const
 {
-    const QRectF area = plotArea();
+    // Inside the frame, so that the newest point is not under its edge.
+    const QRectF area = plotArea().adjusted(3, 0, -3, 0);
     return area.right() - double(m_nowMs - atMs) / double(m_spanMs) * area.width();
 }
 
@@ -164,6 +165,10 @@ void HistoryChartView::paintEvent(QPaintEvent*)
     const QRectF area = plotArea();
     const double scaleTop = top();
     const bool have = m_history && m_history->size() > 0;
+    if (hasFocus()) { // around the whole chart, apart from its line
+        painter.setPen(QPen(vovirCyan().resolve(colours), 2));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);
+    }
 
     painter.setFont(systemFont(13, QFont::DemiBold));
     painter.setPen(labelColor(colours, LabelTone::Primary));
@@ -236,8 +241,8 @@ void HistoryChartView::paintEvent(QPaintEvent*)
             continue;
         }
         const double x = xOf(m_history->at(i).atMs);
-        const double y =
-            area.bottom() - std::clamp(double(value) / scaleTop, 0.0, 1.0) * area.height();
+        const double y = area.bottom() - 2 -
+                         std::clamp(double(value) / scaleTop, 0.0, 1.0) * (area.height() - 4);
         if (!drawing) {
             line.moveTo(x, y);
             fill.moveTo(x, area.bottom());
@@ -268,10 +273,5 @@ void HistoryChartView::paintEvent(QPaintEvent*)
         const double x = xOf(m_pickedAtMs);
         painter.setPen(QPen(labelColor(colours, 0.35), 1, Qt::DashLine));
         painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
-    }
-    if (hasFocus()) {
-        painter.setClipping(false);
-        painter.setPen(QPen(vovirCyan().resolve(colours), 2));
-        painter.drawRoundedRect(area.adjusted(1, 1, -1, -1), 6, 6);
     }
 }
