@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Redoes the README's pictures: the main window, the settings view and the messages window, each
+# Redoes the README's pictures: the main window, the settings view, the messages window, the
+# history after five minutes of a processor kept busy by turns, and an alert shown by dunst, each
 # taken from a real window on a virtual X display, with a throw-away configuration and a private
 # session bus. The service addresses point at a closed loopback port: nothing leaves the machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --tests
-if ! command -v xdotool >/dev/null; then
+if ! command -v xdotool >/dev/null || ! command -v dunst >/dev/null; then
     sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends xdotool >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends xdotool dunst >/dev/null
 fi
 scripts/build.sh >/dev/null
 
@@ -40,9 +41,13 @@ find_window VelmoraVovir
 # Two ticks of the engine, so that the cards show real figures.
 sleep 5
 $action
-find_window "$title"
-sleep 1
-import -window "\$id" "$out"
+if [ "$title" = screen ]; then
+    import -window root -crop 440x150+840+0 "$out" # dunst's corner
+else
+    find_window "$title"
+    sleep 1
+    import -window "\$id" "$out"
+fi
 kill \$app
 INNER
     local status=0
@@ -58,8 +63,17 @@ INNER
 open_messages='read -r w h < <(xwininfo -id "$id" | awk "/Width:/ {w=\$2} /Height:/ {h=\$2} END {print w, h}")
 xdotool mousemove --window "$id" $((w - 63)) $((h - 29)) click 1'
 
+# Busy 40 s out of every 80, on one core: the history's processor line has its ups and downs.
+busy_by_turns='for _ in $(seq 4); do timeout 40 sh -c "while :; do :; done"; sleep 40; done'
+open_history="$busy_by_turns; xdotool mousemove --window \"\$id\" 118 287 click 1"
+alerts=', "VSAlerts": [{"metric": "cpu", "above": 30, "seconds": 10, "enabled": true}]'
+show_alert='dunst -config /dev/null & timeout 20 sh -c "while :; do :; done"; sleep 1'
+
 mkdir -p docs
-rm -f docs/main-window.png docs/settings-view.png docs/messages-window.png
+rm -f docs/main-window.png docs/settings-view.png docs/messages-window.png \
+    docs/history-window.png docs/alert.png
 shoot docs/main-window.png VelmoraVovir "" "" ""
 shoot docs/settings-view.png VelmoraVovir "" VELMORA_DEBUG_SETTINGS=1 ""
 shoot docs/messages-window.png "Messages de Velmora Labs" ", $conversation" "" "$open_messages"
+shoot docs/history-window.png "Historique" "" "" "$open_history"
+shoot docs/alert.png screen "$alerts" "" "$show_alert"
