@@ -51,9 +51,12 @@ void AlertCenter::observe(int64_t nowNs, const VovirSnapshot& snapshot)
     for (const AlertWatch::Raised& raised : m_watch.observe(nowNs, snapshot)) {
         const auto [summary, body] = texts(raised);
         QPointer<AlertCenter> self(this);
-        notifications().notify(summary, body, [self](const QString& problem) {
+        // An alert the desktop could not show is kept in what the dialog says, not lost.
+        const QString missed =
+            QStringLiteral("Alerte non affichée : ") + summary + QStringLiteral(", ") + body;
+        notifications().notify(summary, body, [self, missed](const QString& problem) {
             if (self)
-                self->noteOutcome(problem);
+                self->noteOutcome(problem.isEmpty() ? problem : problem + u'\n' + missed);
         });
     }
 }

@@ -27,7 +27,7 @@ public:
     void observe(int64_t nowNs, const VovirSnapshot& snapshot);
     // A notification now, for the dialog's "Essayer"; done gets the reason it failed, or "".
     void tryNotification(std::function<void(const QString& problem)> done);
-    // Why the last alert could not be shown, in French; empty once one was.
+    // Why the last alert could not be shown and what it said, in French; empty once one was.
     QString lastProblem() const { return m_lastProblem; }
     // What a notification says: headline and "100 % depuis 2 min."
     static QPair<QString, QString> texts(const AlertWatch::Raised& raised);
