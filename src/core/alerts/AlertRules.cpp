@@ -14,6 +14,14 @@ namespace AlertRules {
 namespace {
 
 const Metric kMetrics[] = {Metric::Cpu, Metric::Memory, Metric::Temperature, Metric::Battery};
+// In the order of Metric: the key in the file, the title people read.
+const struct {
+    const char* key;
+    const char* title;
+} kNames[] = {{"cpu", "Processeur"},
+              {"memory", "Mémoire"},
+              {"temperature", "Température"},
+              {"battery", "Batterie"}};
 
 std::optional<Metric> metricNamed(const QString& key)
 {
@@ -42,32 +50,12 @@ QString level(Metric metric, double value)
 
 QString metricKey(Metric metric)
 {
-    switch (metric) {
-    case Metric::Cpu:
-        return QStringLiteral("cpu");
-    case Metric::Memory:
-        return QStringLiteral("memory");
-    case Metric::Temperature:
-        return QStringLiteral("temperature");
-    case Metric::Battery:
-        break;
-    }
-    return QStringLiteral("battery");
+    return QLatin1String(kNames[int(metric)].key);
 }
 
 QString metricTitle(Metric metric)
 {
-    switch (metric) {
-    case Metric::Cpu:
-        return QStringLiteral("Processeur");
-    case Metric::Memory:
-        return QStringLiteral("Mémoire");
-    case Metric::Temperature:
-        return QStringLiteral("Température");
-    case Metric::Battery:
-        break;
-    }
-    return QStringLiteral("Batterie");
+    return QString::fromUtf8(kNames[int(metric)].title);
 }
 
 QString unitOf(Metric metric)
