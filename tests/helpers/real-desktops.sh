@@ -314,6 +314,20 @@ check_xfce_details() {
     xdotool key Down Down Right
     wait_for 10 submenu_opened || fail "XFCE opened no group of details"
     xdotool key Escape Escape
+    # "Historique…", three entries above the last, opens the history with the processor's line.
+    open_menu_at 14 14
+    xdotool key End Up Up Up Return
+    wait_for 10 xdotool search --onlyvisible --name '^Historique' ||
+        fail "XFCE: Historique… opened no window"
+    wait_for 10 line_drawn || fail "the history window shows no processor line"
+}
+# Pixels of the processor line's colour in the history window, which a blank one has none of.
+line_drawn() {
+    import -window "$(xdotool search --onlyvisible --name '^Historique' | head -1)" "$work/history.png"
+    local drawn
+    drawn=$(convert "$work/history.png" -fuzz 10% -fill '#ff00ff' -opaque '#06b6d4' \
+        -fill white +opaque '#ff00ff' -format '%[fx:round((1-mean.g)*w*h)]' info:)
+    [ "$drawn" -gt 0 ]
 }
 
 run_session() {
@@ -335,7 +349,7 @@ run_session() {
         local system=$!
         export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system_bus"
         wait_for 10 test -S "$work/system_bus"
-        export -f one_start check_raise window_is launcher_focused check_menu check_steady_width write_figures text_edge shown_changed write_xfce_panel submenus_opened submenu_opened check_xfce_details figures_shown take_screenshot open_menu_at find_tray_icon check_left_click opened_once_more menu_drawn fail wait_for has_name items listed menu_read
+        export -f one_start check_raise window_is launcher_focused check_menu check_steady_width write_figures text_edge shown_changed write_xfce_panel submenus_opened submenu_opened check_xfce_details line_drawn figures_shown take_screenshot open_menu_at find_tray_icon check_left_click opened_once_more menu_drawn fail wait_for has_name items listed menu_read
         export desktop app host user work screenshot start_number=$i
         # A session of its own: what the desktop leaves behind (services the bus started, which
         # outlive it) ends with it, and nothing keeps the caller's output open.
