@@ -42,7 +42,9 @@ find_window VelmoraVovir
 sleep 5
 $action
 if [ "$title" = screen ]; then
-    import -window root -crop 440x150+840+0 "$out" # dunst's corner
+    import -window root "$out.screen.png"
+    convert "$out.screen.png" -crop 340x80+940+45 +repage "$out" # dunst's corner
+    rm "$out.screen.png"
 else
     find_window "$title"
     sleep 1

@@ -15,7 +15,8 @@
 namespace {
 
 constexpr int64_t kLongestSpanMs = VovirHistory::kSpanSeconds * 1000;
-constexpr int64_t kStepMs = 5 * 60 * 1000;
+constexpr int64_t kMinuteMs = 60 * 1000;
+constexpr int64_t kShortestSpanMs = 5 * kMinuteMs;
 
 } // namespace
 
@@ -44,10 +45,11 @@ void HistoryChartView::setHistory(const VovirHistory* history, int64_t nowMs)
 {
     m_history = history;
     m_nowMs = nowMs;
-    // The time since the first point, by steps of 5 minutes up to the hour: a history that has
-    // just begun fills the chart instead of a sliver at its right.
+    // The time since the first point in whole minutes, from 5 up to the hour: a history that
+    // has just begun fills the chart instead of a sliver at its right.
     const int64_t kept = history && history->size() > 0 ? nowMs - history->at(0).atMs : 0;
-    m_spanMs = std::clamp((kept + kStepMs - 1) / kStepMs * kStepMs, kStepMs, kLongestSpanMs);
+    m_spanMs =
+        std::clamp((kept + kMinuteMs - 1) / kMinuteMs * kMinuteMs, kShortestSpanMs, kLongestSpanMs);
     updateAccessibleName();
     update();
 }
