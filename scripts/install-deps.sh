@@ -8,6 +8,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev
     qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libqt6sql6-psql libsodium-dev
+    libdw-dev
     qt6-translations-l10n qt6-wayland
 )
 # --tests: what the tests and the pictures need besides: a PostgreSQL server, a virtual display,

@@ -114,16 +114,27 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("stack");
-        QTest::addColumn<QString>("device"); // empty: none made yet, the report says "?"
+        QTest::addColumn<QString>("device");   // empty: none made yet, the report says "?"
+        QTest::addColumn<QByteArray>("extra"); // the frames and the run, as sent
         auto row = [](const char* name, const QByteArray& file, const QString& message,
-                      const QString& stack, const QString& device = "0C9F5B1E-7A4D-4E8B") {
-            QTest::newRow(name) << file << message << stack << device;
+                      const QString& stack, const QString& device = "0C9F5B1E-7A4D-4E8B",
+                      const QByteArray& extra = "{}") {
+            QTest::newRow(name) << file << message << stack << device << extra;
         };
         row("two frames", "Signal 11\n---\nframe a\nframe b", "Signal 11", "frame a\nframe b");
         row("no separator", "just text\nmore", "just text\nmore", "");
         row("extra pieces dropped", "message\n---\nstack\n---\nmore text", "message", "stack");
         row("empty file", "", "", "");
         row("no device id yet", "Signal 6\n---\nf", "Signal 6", "f", QString());
+        // What names the frames and tells the run; lines that do not read as such are left out.
+        row("frames and the run",
+            "Signal 11\n---\nf\n---\n97c0 0x37d2 crash_child pc\nzz 0x1 bad\n- 0x9 libc.so.6\n"
+            "---\nsession=x11\ndesktop=XFCE\nqt=6.4.2\nmode=panel\nhome=/home/x\n",
+            "Signal 11", "f", "0C9F5B1E-7A4D-4E8B",
+            R"({"ctx": {"desktop": "XFCE", "mode": "panel", "qt": "6.4.2", "session": "x11"},)"
+            R"( "frames": [{"build": "97c0", "module": "crash_child", "offset": "0x37d2",)"
+            R"( "pc": true}, {"build": "-", "module": "libc.so.6", "offset": "0x9",)"
+            R"( "pc": false}]})");
         row("4 MiB, read in part", "Signal 11\n---\n" + QByteArray(4 * 1024 * 1024, 'x'),
             "Signal 11", QString(300 * 1024, 'x'));
     }
@@ -133,6 +144,7 @@ private slots:
         QFETCH(QString, message);
         QFETCH(QString, stack);
         QFETCH(QString, device);
+        QFETCH(QByteArray, extra);
         if (!device.isEmpty())
             m_store->setString("VSDeviceId", device);
         const QString pending = m_dir->filePath("pending-crash.txt");
@@ -148,6 +160,11 @@ private slots:
         QCOMPARE(body.value("stack").toString().left(1000), stack.left(1000));
         QVERIFY(body.value("stack").toString().size() <= qMax(1000, stack.size() - 1));
         QCOMPARE(body.value("os").toString(), AppInfo::systemDescription());
+        QJsonObject sent;
+        for (const char* member : {"frames", "ctx"})
+            if (body.contains(member))
+                sent.insert(member, body.value(member));
+        QCOMPARE(sent, QJsonDocument::fromJson(extra).object());
     }
 
     // Launch after launch with the same pending report: the service's answer at each one, and

@@ -4,6 +4,7 @@
 #include "crash/CrashReporter.h"
 #include "http/RequestGuard.h"
 #include "messages/MessageCenter.h"
+#include "service/ServiceContract.h"
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
 #include "support/LoopbackHttpServer.h"
@@ -286,6 +287,87 @@ private slots:
         QCOMPARE(std::count_if(groups.begin(), groups.end(),
                                [&](const QJsonValue& g) { return g["message"] == message; }),
                  together ? 1 : 2);
+    }
+
+    // Crashes of the application really crashing, named from the debugging information of
+    // their build once the maker gives it: two builds of one fault (two versions, two build
+    // ids) become one group titled by its function, with the fault's file and line; later
+    // crashes of those builds join it; a file that is not one is refused, and a crafted one
+    // leaves the service answering.
+    void crashesAreNamedFromTheirBuild_data() { backends(); }
+    void crashesAreNamedFromTheirBuild()
+    {
+        const std::unique_ptr<ServiceProcess> service = started();
+        QVERIFY(service);
+        QTemporaryDir dir;
+        const QString builds[] = {VELMORA_CRASH_CHILD, VELMORA_CRASH_CHILD_AGAIN};
+        QList<QByteArray> bodies;
+        for (int i = 0; i < 2; ++i) {
+            const QString pending = dir.filePath(QString("pending-%1.txt").arg(i));
+            QCOMPARE(QProcess::execute(builds[i], {"segv", pending}) == 0, false);
+            QFile file(pending);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const CrashReporter::PendingReport report =
+                CrashReporter::splitPendingReport(QString::fromUtf8(file.readAll()));
+            bodies << QJsonDocument(ServiceContract::toJson(ServiceContract::CrashRequest{
+                                        "DEV-S",
+                                        "crash",
+                                        report.message,
+                                        report.stack,
+                                        QString("1.0.%1").arg(i),
+                                        "Debian GNU/Linux 12",
+                                        {},
+                                        ServiceContract::framesFrom(report.frames),
+                                        ServiceContract::contextFrom(report.context)}))
+                          .toJson();
+            QCOMPARE(service->post("/api/crash.php", bodies.last()).status, 200);
+        }
+        auto groups = [&] { return service->json({"crashes", "--json"}).array(); };
+        QCOMPARE(groups().size(), 2); // by version and stack, as long as nothing names them
+
+        QByteArray errors;
+        QCOMPARE(service->command({"symbols", "add", builds[0], builds[1]}, &errors).first, 0);
+        QCOMPARE(groups().size(), 1);
+        QCOMPARE(service->post("/api/crash.php", bodies[0]).status, 200);
+        const QJsonArray named = groups();
+        QCOMPARE(named.size(), 1);
+        QCOMPARE(named[0]["count"].toInt(), 3);
+        const QJsonObject group =
+            service->json({"crash", named[0]["signature"].toString(), "--json"}).object();
+        QCOMPARE(group["title"].toString(), QString("crashChildRecurse"));
+        // The fault's own frame: the line that reads through the null pointer.
+        QFile source(VELMORA_CRASH_CHILD_SOURCE);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = source.readAll().split('\n');
+        const int faultLine = int(std::find_if(lines.begin(), lines.end(),
+                                               [](const QByteArray& l) {
+                                                   return l.contains("volatile int*>(nullptr)");
+                                               }) -
+                                  lines.begin()) +
+                              1;
+        const QJsonArray frames = group["frames"].toArray();
+        const auto fault = std::find_if(frames.begin(), frames.end(), [](const QJsonValue& f) {
+            return f["function"] == "crashChildRecurse";
+        });
+        QVERIFY(fault != frames.end());
+        const QJsonObject faultFrame = (*fault).toObject();
+        QVERIFY(faultFrame["file"].toString().endsWith("crash_child.cpp"));
+        QCOMPARE(faultFrame["line"].toInt(), faultLine);
+
+        // Not a debugging file; a crafted one (a build's first pages): refused or unnamed, and
+        // the service goes on.
+        QCOMPARE(service->command({"symbols", "add", VELMORA_CRASH_CHILD_SOURCE}, &errors).first,
+                 1);
+        QVERIFY(errors.contains("is not an ELF file"));
+        QFile whole(builds[0]);
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        QFile cut(dir.filePath("crafted.debug"));
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write(whole.read(whole.size() / 3));
+        cut.close();
+        service->command({"symbols", "add", cut.fileName()}, &errors);
+        QCOMPARE(service->post("/api/crash.php", bodies[1]).status, 200);
+        QCOMPARE(service->post("/api/sync.php", syncBody("DEV-S")).status, 200);
     }
 
     // What the service and its console refuse, on one service: malformed or hostile requests

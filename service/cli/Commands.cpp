@@ -5,6 +5,7 @@
 #include "DatabaseFile.h"
 #include "MakerCommands.h"
 #include "ServiceConfig.h"
+#include "SymbolCommands.h"
 #include "TerminalText.h"
 #include "console/ConsoleRoutes.h"
 #include "console/Notifier.h"
@@ -13,6 +14,7 @@
 #include "http/TrustedProxies.h"
 #include "store/Store.h"
 #include "store/StorePool.h"
+#include "symbols/Symbolizer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -47,6 +49,8 @@ const char* const kUsage =
     "       velmora-service retract MESSAGE-ID [--database URL]\n"
     "       velmora-service crashes [--json] [--database URL]\n"
     "       velmora-service crash GROUP [--json] [--database URL]\n"
+    "       velmora-service symbols add FILE... [--database URL]\n"
+    "       velmora-service symbols list [--json] [--database URL]\n"
     "       velmora-service console-user add|password|remove NAME [--database URL]\n"
     "       velmora-service console-user list [--database URL]\n"
     "DEVICE: an id, or its first 8 characters or more, in any case.\n"
@@ -224,14 +228,18 @@ int runCommand(const QStringList& arguments)
     const QString command = words.value(0);
     // Each command and how many words it takes, itself included.
     static const QHash<QString, qsizetype> known{
-        {"serve", 1},   {"devices", 1}, {"conversation", 2}, {"reply", 3},        {"retract", 2},
-        {"crashes", 1}, {"crash", 2},   {"backup", 2},       {"console-user", -1}};
+        {"serve", 1},         {"devices", 1},  {"conversation", 2},  {"reply", 3},
+        {"retract", 2},       {"crashes", 1},  {"crash", 2},         {"backup", 2},
+        {"console-user", -1}, {"symbols", -1}, {"resolve-frames", 2}};
     if (!known.contains(command))
         return usage(command.isEmpty()
                          ? QStringLiteral("no command")
                          : QStringLiteral("unknown command \"%1\"").arg(terminalSafe(command)));
     if (known.value(command) > 0 && words.size() != known.value(command))
         return usage(QStringLiteral("wrong number of arguments for %1").arg(command));
+    // The service's own child, which names frames away from it: no database.
+    if (command == QLatin1String("resolve-frames"))
+        return Symbolizer::resolveCommand(words[1]);
 
     const QString fromEnvironment = qEnvironmentVariable("VELMORA_SERVICE_CONFIG");
     const bool configGiven = parser.isSet(configFile) || !fromEnvironment.isEmpty();
@@ -306,6 +314,8 @@ int runCommand(const QStringList& arguments)
     }
     if (command == QLatin1String("console-user"))
         return ConsoleUsers::run(*store, words);
+    if (command == QLatin1String("symbols"))
+        return SymbolCommands::run(*store, words, asJson);
     if (command == QLatin1String("devices"))
         return MakerCommands::devices(*store, asJson);
     if (command == QLatin1String("conversation"))

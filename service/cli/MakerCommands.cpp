@@ -3,6 +3,7 @@
 #include "CommandOutput.h"
 #include "TerminalText.h"
 #include "store/Store.h"
+#include "symbols/Symbolizer.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -58,6 +59,12 @@ QJsonObject groupJson(const Store::CrashGroup& g)
             {"firstSeen", isoOrNull(g.firstSeen)},
             {"lastSeen", isoOrNull(g.lastSeen)},
             {"stack", g.firstStack}};
+}
+
+// A group without named frames goes by its message ("Signal 11"), never a bare "crash".
+QString messageTitle(const Store::CrashGroup& g)
+{
+    return g.message.left(120);
 }
 
 QString groupText(const Store::CrashGroup& g, int frames)
@@ -219,8 +226,26 @@ int crash(Store& store, const QString& signature, bool json)
         return failure(store.lastError());
     if (group->signature.isEmpty())
         return failure(QStringLiteral("no crash group \"%1\" (see `crashes`)").arg(signature));
+    // The first crash's frames, named where the maker gave the symbols of their build.
+    const auto named =
+        Symbolizer::name(store, QJsonDocument::fromJson(group->firstFrames.toUtf8()).array());
+    if (!named)
+        return failure(store.lastError());
+    const QString title = Symbolizer::title(*named);
+    const QJsonObject context = QJsonDocument::fromJson(group->firstContext.toUtf8()).object();
     if (json) {
         QJsonObject o = groupJson(*group);
+        QJsonArray frames;
+        for (const Symbolizer::Frame& f : *named)
+            frames.append(QJsonObject{{"module", f.module},
+                                      {"offset", f.offset},
+                                      {"own", f.own},
+                                      {"function", f.name.function},
+                                      {"file", f.name.file},
+                                      {"line", f.name.line}});
+        o.insert("title", title.isEmpty() ? messageTitle(*group) : title);
+        o.insert("frames", frames);
+        o.insert("context", context);
         QJsonArray hit;
         for (const Store::CrashDevice& d : *devices)
             hit.append(QJsonObject{
@@ -230,6 +255,15 @@ int crash(Store& store, const QString& signature, bool json)
         return 0;
     }
     out(groupText(*group, 0));
+    if (!title.isEmpty())
+        out(QStringLiteral("    in %1\n").arg(terminalSafe(title)));
+    for (const Symbolizer::Frame& f : *named)
+        if (f.own && !f.name.function.isEmpty())
+            out(QStringLiteral("      %1  %2:%3\n")
+                    .arg(terminalSafe(f.name.function), terminalSafe(f.name.file))
+                    .arg(f.name.line));
+    for (auto it = context.begin(); it != context.end(); ++it)
+        out(QStringLiteral("    %1: %2\n").arg(it.key(), terminalSafe(it.value().toString())));
     for (const Store::CrashDevice& d : *devices)
         out(QStringLiteral("  %1  %2 x, last %3\n")
                 .arg(terminalSafe(d.device))

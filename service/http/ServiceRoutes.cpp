@@ -6,6 +6,7 @@
 #include "store/CrashSignature.h"
 #include "store/Store.h"
 #include "store/StorePool.h"
+#include "symbols/Symbolizer.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -196,12 +197,24 @@ void ServiceRoutes::crash(const QHttpServerRequest& request, Responder&& respond
         {QStringLiteral("crash"), kCrashesPerAddress, crash->device, kCrashesPerDevice},
         [crash = *crash, notifier = m_notifier](Store& store) -> std::optional<StoreCall::Answer> {
             bool newGroup = false;
+            const auto json = [](const auto& value) {
+                return QString::fromUtf8(QJsonDocument(value).toJson(QJsonDocument::Compact));
+            };
+            // Named when the maker gave the symbols of its build: then one fault is one group
+            // across builds. A lookup not done before runs here, bounded (Symbolizer).
+            QString named;
+            if (!crash.frames.isEmpty())
+                if (const auto frames = Symbolizer::name(store, crash.frames))
+                    named = Symbolizer::signature(crash.kind, crash.message, *frames);
             if (!store.addCrash(crash.device, crash.kind, crash.message, crash.stack, crash.version,
-                                crash.os, &newGroup, crash.request))
+                                crash.os, &newGroup, crash.request, json(crash.frames),
+                                json(crash.context), named))
                 return std::nullopt;
             if (notifier && newGroup)
                 notifier->newCrashGroup(
-                    crashSignature(crash.kind, crash.message, crash.stack, crash.version));
+                    !named.isEmpty()
+                        ? named
+                        : crashSignature(crash.kind, crash.message, crash.stack, crash.version));
             return StoreCall::Answer{kAccepted};
         });
 }

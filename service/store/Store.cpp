@@ -463,12 +463,14 @@ bool Store::addReport(const QString& device, const QString& version, const QStri
 
 bool Store::addCrash(const QString& device, const QString& kind, const QString& message,
                      const QString& stack, const QString& version, const QString& system,
-                     bool* newGroup, const QString& request)
+                     bool* newGroup, const QString& request, const QString& frames,
+                     const QString& context, const QString& namedSignature)
 {
     if (!connect())
         return false;
     const qint64 now = nowMs();
-    const QString signature = crashSignature(kind, message, stack, version);
+    const QString signature =
+        namedSignature.isEmpty() ? crashSignature(kind, message, stack, version) : namedSignature;
     const QString what = QStringLiteral("cannot store the crash");
     int added = 0, opened = 0;
     const bool done = inTransaction(what, [&] {
@@ -477,11 +479,12 @@ bool Store::addCrash(const QString& device, const QString& kind, const QString& 
             return false;
         if (!execute("add-crash",
                      QStringLiteral("INSERT INTO crashes (device, kind, message, stack, version, "
-                                    "system, signature, received, request) VALUES (?, ?, ?, ?, ?, "
-                                    "?, ?, ?, ?) ON CONFLICT (device, request) WHERE request IS "
-                                    "NOT NULL DO NOTHING"),
+                                    "system, signature, received, request, frames, context) "
+                                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT "
+                                    "(device, request) WHERE request IS NOT NULL DO NOTHING"),
                      {device, kind, message, stack, version, system, signature, now,
-                      nullable(request.isEmpty() ? std::nullopt : std::optional(request))},
+                      nullable(request.isEmpty() ? std::nullopt : std::optional(request)), frames,
+                      context},
                      what, &added))
             return false;
         // The group's row is made once: of instances storing its first crashes at once, one
@@ -695,7 +698,9 @@ QList<Store::CrashGroup> Store::readGroups(QSqlQuery& q)
                        fromMs(q.value(4)),
                        fromMs(q.value(5)),
                        q.value(6).toLongLong(),
-                       q.value(7).toString()});
+                       q.value(7).toString(),
+                       q.value(8).toString(),
+                       q.value(9).toString()});
     return groups;
 }
 
@@ -719,7 +724,8 @@ namespace {
 QString groupQuery(const QString& where, const QString& order)
 {
     return QStringLiteral("SELECT g.signature, f.kind, f.message, g.n, g.first_seen, g.last_seen, "
-                          "g.devices, f.stack FROM (SELECT signature, COUNT(*) AS n, "
+                          "g.devices, f.stack, f.frames, f.context FROM (SELECT signature, "
+                          "COUNT(*) AS n, "
                           "MIN(received) AS first_seen, MAX(received) AS last_seen, "
                           "COUNT(DISTINCT device) AS devices, MIN(id) AS first_id FROM crashes "
                           "%1 GROUP BY signature) g JOIN crashes f ON f.id = g.first_id %2")

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -79,7 +80,9 @@ public:
         QDateTime firstSeen;
         QDateTime lastSeen;
         qint64 devices = 0;
-        QString firstStack; // the stack of the group's first crash
+        QString firstStack;   // the stack of the group's first crash
+        QString firstFrames;  // its frames' builds and offsets (JSON)
+        QString firstContext; // what its run was (JSON)
     };
     struct CrashDevice {
         QString device;
@@ -129,9 +132,14 @@ public:
                    const QString& request = QString(), bool* stored = nullptr);
     // newGroup, when given, tells whether this crash opened a new group: true for one crash
     // only, however many instances store crashes of that group at once.
+    // frames and context: the report's optional members as JSON text; namedSignature: its group
+    // by the names of its functions, when they are known.
     bool addCrash(const QString& device, const QString& kind, const QString& message,
                   const QString& stack, const QString& version, const QString& system,
-                  bool* newGroup = nullptr, const QString& request = QString());
+                  bool* newGroup = nullptr, const QString& request = QString(),
+                  const QString& frames = QStringLiteral("[]"),
+                  const QString& context = QStringLiteral("{}"),
+                  const QString& namedSignature = QString());
     // The new message's id; nothing when the device is unknown, the text refused by
     // makerTextProblem() or the database fails.
     // author: the console account that wrote it; empty from the command line.
@@ -201,6 +209,39 @@ public:
     std::optional<ConsoleSession> consoleSession(const QByteArray& tokenHash,
                                                  const SessionRules& rules);
     bool closeConsoleSession(const QByteArray& tokenHash);
+
+    // Debugging files and the names found in them (StoreSymbols.cpp).
+    struct SymbolFile {
+        QString buildId;
+        QString module;
+        qint64 bytes = 0;
+        QDateTime added;
+    };
+    bool addSymbolFile(const QString& buildId, const QString& module, const QByteArray& content);
+    std::optional<QList<SymbolFile>> symbolFiles();
+    // The file's content; an empty array when the store has none for that build.
+    std::optional<QByteArray> symbolContent(const QString& buildId);
+    std::optional<QSet<QString>> buildsWithSymbols(const QStringList& buildIds);
+    struct FrameName {
+        QString function;
+        QString file;
+        qint64 line = 0;
+    };
+    // Names found before, by address ("0x…"), and kept for next time.
+    std::optional<QHash<QString, FrameName>> frameNames(const QString& buildId);
+    bool keepFrameNames(const QString& buildId, const QHash<QString, FrameName>& names);
+    // The crashes whose frames name this build, for their groups to be made again.
+    struct StoredCrash {
+        qint64 id = 0;
+        QString kind;
+        QString message;
+        QString stack;
+        QString version;
+        QString frames;
+    };
+    std::optional<QList<StoredCrash>> crashesOfBuild(const QString& buildId);
+    // Moves a crash to another group, opening that group when it is new.
+    bool regroupCrash(qint64 id, const QString& signature);
 
 private:
     explicit Store(QString connectionName);

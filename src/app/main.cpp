@@ -111,6 +111,7 @@ int main(int argc, char** argv)
         CrashReporter::install();
     else
         CrashReporter::installHandlers(CrashReporter::defaultPaths().pendingFile);
+    CrashReporter::setRunContext(CrashReporter::runContext(QStringLiteral("terminal")));
     TerminalMode terminal(VovirEngine::shared(),
                           line.action == CommandLine::Action::Once ? TerminalMode::Repeat::Once
                                                                    : TerminalMode::Repeat::Watch,

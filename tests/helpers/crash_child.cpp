@@ -13,6 +13,14 @@ namespace {
 struct NoMessage {};
 } // namespace
 
+#ifdef VELMORA_ANOTHER_BUILD
+// Another build of the same fault: other code before it, so other offsets and build id.
+[[gnu::noinline]] int crashChildAnotherBuild(int n)
+{
+    return n * 3 + 1;
+}
+#endif
+
 // Exported (not in an anonymous namespace) so that the captured frames carry the name.
 // Deep enough to need more than 30 frames, and not optimised into a loop.
 [[gnu::noinline]] int crashChildRecurse(int depth)

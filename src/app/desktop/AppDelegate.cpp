@@ -104,6 +104,8 @@ bool AppDelegate::menuBarMode()
 void AppDelegate::applicationDidFinishLaunching()
 {
     CrashReporter::install(m_crashPaths.value_or(CrashReporter::defaultPaths()));
+    CrashReporter::setRunContext(CrashReporter::runContext(
+        menuBarMode() ? QStringLiteral("panel") : QStringLiteral("window")));
     buildMenu();
     buildMainWindow();
     // Held weakly: the process-wide engine must never keep the delegate alive.

@@ -1,6 +1,8 @@
 // Task bar or panel: the display mode, its switch and the first-launch choice.
 #include "AppDelegate.h"
 
+#include "crash/CrashReporter.h"
+
 #include "views/Symbols.h"
 
 #include "AlertPresenter.h"
@@ -15,6 +17,8 @@ void AppDelegate::applyDisplayMode()
 {
     // On Linux the two activation policies differ only in what closing the window does
     // (eventFilter) and in the window shown at launch; neither needs setting here.
+    CrashReporter::setRunContext(CrashReporter::runContext(
+        menuBarMode() ? QStringLiteral("panel") : QStringLiteral("window")));
     if (menuBarMode()) {
         m_statusController.enable(statusMenu()); // the window, if open, stays open
         // As at launch: a panel that does not show the item within the grace time is said.

@@ -12,9 +12,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <cxxabi.h>
+#include <elf.h>
 #include <exception>
 #include <execinfo.h>
 #include <fcntl.h>
+#include <link.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 namespace CrashReporter {
@@ -22,6 +25,8 @@ namespace {
 
 char g_path[4096];
 char g_tempPath[4096 + 8];
+char g_program[256]; // this program's file name, which the loader does not give
+char g_context[512]; // what the run was, written after the frames
 bool g_installed = false;
 // Its own stack, so that a stack overflow can still be reported.
 alignas(16) char g_alternateStack[64 * 1024];
@@ -42,10 +47,106 @@ bool writeAll(int fd, const char* data, size_t size)
     return true;
 }
 
+struct FrameModule {
+    uintptr_t address;
+    uintptr_t offset = 0;
+    const char* name = nullptr;
+    const unsigned char* buildId = nullptr;
+    size_t buildIdSize = 0;
+};
+
+// The loaded module holding an address, with its build id (the GNU note): what finds the
+// debugging information of that very build.
+int findModule(dl_phdr_info* info, size_t, void* data)
+{
+    auto* frame = static_cast<FrameModule*>(data);
+    bool holds = false;
+    for (int i = 0; i < info->dlpi_phnum && !holds; ++i) {
+        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+        const uintptr_t start = info->dlpi_addr + segment.p_vaddr;
+        holds = segment.p_type == PT_LOAD && frame->address >= start &&
+                frame->address < start + segment.p_memsz;
+    }
+    if (!holds)
+        return 0;
+    frame->offset = frame->address - info->dlpi_addr;
+    frame->name = info->dlpi_name && info->dlpi_name[0] ? info->dlpi_name : g_program;
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+        if (segment.p_type != PT_NOTE)
+            continue;
+        const auto* at = reinterpret_cast<const unsigned char*>(info->dlpi_addr + segment.p_vaddr);
+        const unsigned char* end = at + segment.p_memsz;
+        while (at + sizeof(ElfW(Nhdr)) <= end) {
+            const auto* note = reinterpret_cast<const ElfW(Nhdr)*>(at);
+            const unsigned char* name = at + sizeof(ElfW(Nhdr));
+            const unsigned char* desc = name + ((note->n_namesz + 3) & ~3u);
+            if (note->n_type == NT_GNU_BUILD_ID && note->n_namesz == 4 &&
+                std::memcmp(name, "GNU", 4) == 0 && desc + note->n_descsz <= end) {
+                frame->buildId = desc;
+                frame->buildIdSize = note->n_descsz;
+                return 1;
+            }
+            at = desc + ((note->n_descsz + 3) & ~3u);
+        }
+    }
+    return 1;
+}
+
+size_t appendHex(char* out, uintptr_t value)
+{
+    char digits[2 * sizeof value];
+    size_t n = 0;
+    do {
+        digits[n++] = "0123456789abcdef"[value & 15];
+        value >>= 4;
+    } while (value);
+    for (size_t i = 0; i < n; ++i)
+        out[i] = digits[n - 1 - i];
+    return n;
+}
+
+// One line a frame: "BUILD-ID OFFSET MODULE", "-" for an unknown build id, " pc" after the
+// frame whose address is where the fault was (the others are return addresses).
+bool writeFrames(int fd, void* const* frames, int count, uintptr_t faultAddress)
+{
+    for (int i = 0; i < count; ++i) {
+        FrameModule frame{reinterpret_cast<uintptr_t>(frames[i])};
+        if (!dl_iterate_phdr(findModule, &frame))
+            continue;
+        char line[600];
+        size_t n = 0;
+        for (size_t b = 0; b < frame.buildIdSize && b < 64; ++b) {
+            line[n++] = "0123456789abcdef"[frame.buildId[b] >> 4];
+            line[n++] = "0123456789abcdef"[frame.buildId[b] & 15];
+        }
+        if (n == 0)
+            line[n++] = '-';
+        line[n++] = ' ';
+        line[n++] = '0';
+        line[n++] = 'x';
+        n += appendHex(line + n, frame.offset);
+        line[n++] = ' ';
+        const char* base = std::strrchr(frame.name, '/');
+        base = base ? base + 1 : frame.name;
+        for (; *base && n < sizeof line - 8; ++base)
+            line[n++] = *base == ' ' || *base == '\n' ? '_' : *base;
+        if (frame.address == faultAddress) {
+            std::memcpy(line + n, " pc", 3);
+            n += 3;
+        }
+        line[n++] = '\n';
+        if (!writeAll(fd, line, n))
+            return false;
+    }
+    return true;
+}
+
 // Writes message, separator and the symbolised frames to a temporary file, then renames it
 // over the pending file: a reader sees the old report or the complete new one. Any failed
 // write (a full disk) leaves the old report in place.
-void persist(const char* message, size_t messageSize, void* const* frames, int frameCount)
+void persist(const char* message, size_t messageSize, void* const* frames, int frameCount,
+             uintptr_t faultAddress = 0)
 {
     const int fd = ::open(g_tempPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
@@ -58,8 +159,14 @@ void persist(const char* message, size_t messageSize, void* const* frames, int f
         complete = writeAll(fd, "\n", 1);
         // One frame a line, without a line feed after the last (nor the check byte).
         const off_t end = ::lseek(fd, 0, SEEK_CUR);
-        complete = complete && end >= 2 && ::ftruncate(fd, end - 2) == 0;
+        complete = complete && end >= 2 && ::ftruncate(fd, end - 2) == 0 &&
+                   ::lseek(fd, end - 2, SEEK_SET) == end - 2;
     }
+    // Then what a service needs to name the functions (each frame's build and offset) and what
+    // the run was; earlier readers take the first two sections only.
+    complete = complete && writeAll(fd, "\n---\n", 5) &&
+               writeFrames(fd, frames, frameCount, faultAddress) && writeAll(fd, "---\n", 4) &&
+               writeAll(fd, g_context, std::strlen(g_context));
     complete = ::fsync(fd) == 0 && complete;
     complete = ::close(fd) == 0 && complete;
     if (complete)
@@ -82,13 +189,27 @@ size_t formatNumber(int value, char* out)
     return n;
 }
 
-void onFatalSignal(int signal)
+// Where the fault was: the interrupted instruction, not a return address.
+uintptr_t faultAddress(void* context)
+{
+    const auto* user = static_cast<const ucontext_t*>(context);
+#if defined(__x86_64__)
+    return user ? uintptr_t(user->uc_mcontext.gregs[REG_RIP]) : 0;
+#elif defined(__aarch64__)
+    return user ? uintptr_t(user->uc_mcontext.pc) : 0;
+#else
+    (void)user;
+    return 0;
+#endif
+}
+
+void onFatalSignal(int signal, siginfo_t*, void* context)
 {
     void* frames[kMaxCapturedFrames];
     const int count = backtrace(frames, kMaxCapturedFrames);
     char message[32] = "Signal ";
     const size_t size = 7 + formatNumber(signal, message + 7);
-    persist(message, size, frames, count);
+    persist(message, size, frames, count, faultAddress(context));
     // End by the same signal, with the system's own disposition (core dump, exit status).
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
@@ -131,6 +252,16 @@ void onTerminate()
 
 } // namespace
 
+void setRunContext(const QString& context)
+{
+    // Built apart and copied over in one go: it changes once or twice a run, and a crash
+    // during the copy reads a mixed line at worst, never past the buffer's end.
+    const QByteArray bytes = context.toUtf8().left(int(sizeof g_context) - 1);
+    char fresh[sizeof g_context] = {};
+    std::memcpy(fresh, bytes.constData(), size_t(bytes.size()));
+    std::memcpy(g_context, fresh, sizeof g_context);
+}
+
 void installHandlers(const QString& pendingFile)
 {
     const QByteArray path = QFile::encodeName(pendingFile);
@@ -140,6 +271,11 @@ void installHandlers(const QString& pendingFile)
     std::memcpy(g_path, path.constData(), size_t(path.size()) + 1);
     std::memcpy(g_tempPath, path.constData(), size_t(path.size()));
     std::memcpy(g_tempPath + path.size(), ".tmp", 5);
+
+    char self[sizeof g_program] = {};
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    const char* name = length > 0 ? std::strrchr(self, '/') : nullptr;
+    std::strncpy(g_program, name ? name + 1 : "?", sizeof g_program - 1);
 
     // backtrace() loads its unwinder on first use; do that now, outside any handler.
     void* warmUp[2];
@@ -152,9 +288,9 @@ void installHandlers(const QString& pendingFile)
         sigaltstack(&alternate, nullptr);
     }
     struct sigaction action {};
-    action.sa_handler = onFatalSignal;
+    action.sa_sigaction = onFatalSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_ONSTACK | SA_RESETHAND;
+    action.sa_flags = SA_ONSTACK | SA_RESETHAND | SA_SIGINFO;
     for (int signal : kSignals)
         sigaction(signal, &action, nullptr);
     std::set_terminate(onTerminate);

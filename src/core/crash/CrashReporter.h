@@ -24,10 +24,18 @@ void install(const Paths& paths);
 // Uploads a non-fatal error with the current call stack.
 void reportError(const QString& message);
 
-// The pending file's text split into the message and the stack.
+// What the run was, written with a crash: session type, desktop, Qt version and display mode
+// ("panel", "window" or "terminal"), nothing personal; set again when the mode changes.
+void setRunContext(const QString& context);
+QString runContext(const QString& mode);
+
+// The pending file's text split into the message, the stack, the frames' builds and offsets
+// ("BUILD-ID 0xOFFSET MODULE[ pc]" lines) and the run's context ("key=value" lines).
 struct PendingReport {
     QString message;
     QString stack;
+    QString frames;
+    QString context;
 };
 PendingReport splitPendingReport(const QString& text);
 
@@ -43,7 +51,7 @@ void sendSystemCrashReports(const QString& folder);
 void installHandlers(const QString& pendingFile);
 // done (optional) learns whether the service answered 2xx; without it, sent and forgotten.
 void send(const QString& kind, const QString& message, const QString& stack,
-          std::function<void(bool)> done = {});
+          std::function<void(bool)> done = {}, const PendingReport* extra = nullptr);
 // At most maxBytes of a regular file, never read through a symbolic link.
 std::optional<QByteArray> readFileHead(const QString& path, qint64 maxBytes);
 

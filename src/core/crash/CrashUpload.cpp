@@ -53,15 +53,30 @@ std::optional<QByteArray> readFileHead(const QString& path, qint64 maxBytes)
     return result.content;
 }
 
+QString runContext(const QString& mode)
+{
+    const QString session = qEnvironmentVariable("XDG_SESSION_TYPE");
+    return QStringLiteral("session=%1\ndesktop=%2\nqt=%3\nmode=%4\n")
+        .arg(!session.isEmpty()                             ? session
+             : qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ? QStringLiteral("wayland")
+             : qEnvironmentVariableIsSet("DISPLAY")         ? QStringLiteral("x11")
+                                                            : QStringLiteral("tty"),
+             qEnvironmentVariable("XDG_CURRENT_DESKTOP"), QString::fromLatin1(qVersion()), mode);
+}
+
 void send(const QString& kind, const QString& message, const QString& stack,
-          std::function<void(bool)> done)
+          std::function<void(bool)> done, const PendingReport* extra)
 {
     // Only read here: the device identifier is created by the message side.
     QString device = VovirSettings::store().stringValue(QStringLiteral("VSDeviceId"));
     if (device.isEmpty())
         device = QStringLiteral("?");
-    const ServiceContract::CrashRequest body{
-        device, kind, message, stack, AppInfo::version(), AppInfo::systemDescription(), {}};
+    ServiceContract::CrashRequest body{
+        device, kind, message, stack, AppInfo::version(), AppInfo::systemDescription(), {}, {}, {}};
+    if (extra) {
+        body.frames = ServiceContract::framesFrom(extra->frames);
+        body.context = ServiceContract::contextFrom(extra->context);
+    }
     std::function<void(std::optional<ServiceExchange::Answer>)> answered;
     if (done)
         answered = [done](std::optional<ServiceExchange::Answer> answer) {
@@ -73,8 +88,13 @@ void send(const QString& kind, const QString& message, const QString& stack,
 
 PendingReport splitPendingReport(const QString& text)
 {
+    // After the stack, the frames' lines and a line "---" before the context.
     const QStringList pieces = text.split(kSeparator);
-    return {pieces.value(0), pieces.value(1)};
+    const QString rest = pieces.mid(2).join(kSeparator);
+    const qsizetype line = rest.startsWith(QLatin1String("---\n")) ? -1 : rest.indexOf(kSeparator);
+    const qsizetype end = rest.startsWith(QLatin1String("---\n")) ? 0 : line < 0 ? -1 : line + 1;
+    return {pieces.value(0), pieces.value(1), end < 0 ? rest : rest.left(end),
+            end < 0 ? QString() : rest.mid(end + 4)};
 }
 
 void sendPendingCrash(const QString& pendingFile, std::function<void(bool)> done)
@@ -106,19 +126,21 @@ void sendPendingCrash(const QString& pendingFile, std::function<void(bool)> done
     attempt.insert(QStringLiteral("tries"), tries + 1);
     store.setDictionary(kAttemptKey, attempt);
     const PendingReport report = splitPendingReport(text);
-    send(QStringLiteral("crash"), report.message, report.stack,
-         [pendingFile, attempt, digest, done](bool sent) mutable {
-             if (sent) {
-                 attempt.insert(QStringLiteral("sent"), true);
-                 VovirSettings::store().setDictionary(kAttemptKey, attempt);
-                 // A crash of this very run may have replaced the file meanwhile: keep that one.
-                 const std::optional<QByteArray> now = readFileHead(pendingFile, kMaxPendingBytes);
-                 if (now && pendingIdentity(pendingFile, *now) == digest)
-                     QFile::remove(pendingFile);
-             }
-             if (done)
-                 done(sent);
-         });
+    send(
+        QStringLiteral("crash"), report.message, report.stack,
+        [pendingFile, attempt, digest, done](bool sent) mutable {
+            if (sent) {
+                attempt.insert(QStringLiteral("sent"), true);
+                VovirSettings::store().setDictionary(kAttemptKey, attempt);
+                // A crash of this very run may have replaced the file meanwhile: keep that one.
+                const std::optional<QByteArray> now = readFileHead(pendingFile, kMaxPendingBytes);
+                if (now && pendingIdentity(pendingFile, *now) == digest)
+                    QFile::remove(pendingFile);
+            }
+            if (done)
+                done(sent);
+        },
+        &report);
 }
 
 void reportError(const QString& message)

@@ -1,5 +1,7 @@
 #include "ServiceContract.h"
 
+#include <QRegularExpression>
+
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QVariant>
@@ -89,7 +91,70 @@ QJsonObject toJson(const CrashRequest& request)
         {QStringLiteral("v"), request.version},       {QStringLiteral("os"), request.os}};
     if (!request.request.isEmpty())
         object.insert(QStringLiteral("r"), request.request);
+    if (!request.frames.isEmpty())
+        object.insert(QStringLiteral("frames"), request.frames);
+    if (!request.context.isEmpty())
+        object.insert(QStringLiteral("ctx"), request.context);
     return object;
+}
+
+namespace {
+
+bool isHex(const QString& text, qsizetype from = 0)
+{
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]+$"));
+    return text.size() > from && hex.match(text.mid(from)).hasMatch();
+}
+
+// A frame as the service accepts it: a build id of hex digits (or "-"), a hex offset, a short
+// module name; anything else is dropped, never stored.
+std::optional<QJsonObject> frameFrom(const QString& build, const QString& offset,
+                                     const QString& module, bool pc)
+{
+    if ((build != QLatin1String("-") && !isHex(build)) || build.size() > kMaxCrashFieldChars ||
+        !offset.startsWith(QLatin1String("0x")) || !isHex(offset, 2) || offset.size() > 18 ||
+        module.isEmpty() || module.size() > kMaxCrashFieldChars)
+        return std::nullopt;
+    for (QChar c : module)
+        if (!c.isPrint())
+            return std::nullopt;
+    return QJsonObject{{QStringLiteral("build"), build},
+                       {QStringLiteral("offset"), offset},
+                       {QStringLiteral("module"), module},
+                       {QStringLiteral("pc"), pc}};
+}
+
+const char* const kContextKeys[] = {"session", "desktop", "qt", "mode"};
+
+} // namespace
+
+QJsonArray framesFrom(const QString& lines)
+{
+    QJsonArray frames;
+    for (const QString& line : lines.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QStringList fields = line.split(QLatin1Char(' '));
+        if (frames.size() == kMaxCrashFrames)
+            break;
+        if (fields.size() < 3 || fields.size() > 4 ||
+            (fields.size() == 4 && fields[3] != QLatin1String("pc")))
+            continue;
+        if (const auto frame = frameFrom(fields[0], fields[1], fields[2], fields.size() == 4))
+            frames.append(*frame);
+    }
+    return frames;
+}
+
+QJsonObject contextFrom(const QString& lines)
+{
+    QJsonObject context;
+    for (const QString& line : lines.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QString key = line.section(QLatin1Char('='), 0, 0);
+        const QString value = line.section(QLatin1Char('='), 1).simplified().left(64);
+        for (const char* known : kContextKeys)
+            if (key == QLatin1String(known))
+                context.insert(key, value);
+    }
+    return context;
 }
 
 // "r", optional: a string when present (older applications send none).
@@ -165,6 +230,23 @@ std::optional<CrashRequest> crashRequestFrom(const QByteArray& body)
                                {"os", &request.os}}) ||
         !readRequestId(*object, &request.request))
         return std::nullopt;
+    // The optional members, read as far as they are sound; the rest of the report stands.
+    for (const QJsonValue& value : object->value(QStringLiteral("frames")).toArray()) {
+        if (request.frames.size() == kMaxCrashFrames)
+            break;
+        const QJsonObject frame = value.toObject();
+        if (const auto sound = frameFrom(frame.value(QStringLiteral("build")).toString(),
+                                         frame.value(QStringLiteral("offset")).toString(),
+                                         frame.value(QStringLiteral("module")).toString(),
+                                         frame.value(QStringLiteral("pc")).toBool()))
+            request.frames.append(*sound);
+    }
+    const QJsonObject context = object->value(QStringLiteral("ctx")).toObject();
+    for (const char* key : kContextKeys) {
+        const QString value = context.value(QLatin1String(key)).toString().simplified().left(64);
+        if (!value.isEmpty())
+            request.context.insert(QLatin1String(key), value);
+    }
     return request;
 }
 

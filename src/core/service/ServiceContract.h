@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -46,7 +47,19 @@ struct CrashRequest {
     QString version;
     QString os;
     QString request; // "r", as in a report
+    // Optional, ignored by services that do not know them: each frame's module build id and
+    // offset ("frames": [{"build", "offset", "module", "pc"}]) and what the run was ("ctx":
+    // {"session", "desktop", "qt", "mode"}).
+    QJsonArray frames;
+    QJsonObject context;
 };
+// At most this many frames and this long a field are read from a report.
+inline constexpr int kMaxCrashFrames = 64;
+inline constexpr int kMaxCrashFieldChars = 128;
+// The pending file's frame lines ("BUILD-ID 0xOFFSET MODULE[ pc]") and context ("key=value"
+// lines) as the request's members; what does not read as such is left out.
+QJsonArray framesFrom(const QString& lines);
+QJsonObject contextFrom(const QString& lines);
 
 QJsonObject toJson(const SyncRequest& request);
 QJsonObject toJson(const SyncAnswer& answer);

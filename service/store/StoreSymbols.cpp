@@ -1,0 +1,148 @@
+// The debugging files the maker added and the frame names found in them: kept in the database,
+// so that every instance on it names frames alike.
+#include "Store.h"
+#include "StoreValues.h"
+
+using namespace StoreValues;
+
+bool Store::addSymbolFile(const QString& buildId, const QString& module, const QByteArray& content)
+{
+    if (!connect())
+        return false;
+    // A file given again replaces the one before: the names found in that one go with it.
+    const QString what = QStringLiteral("cannot store the symbols");
+    return inTransaction(what, [&] {
+        return execute("symbols-forget-names",
+                       QStringLiteral("DELETE FROM frame_names WHERE build_id = ?"), {buildId},
+                       what) &&
+               execute("symbols-forget",
+                       QStringLiteral("DELETE FROM symbol_files WHERE "
+                                      "build_id = ?"),
+                       {buildId}, what) &&
+               execute("symbols-add",
+                       QStringLiteral("INSERT INTO symbol_files (build_id, module, content, "
+                                      "added) VALUES (?, ?, ?, ?)"),
+                       {buildId, module, content, nowMs()}, what);
+    });
+}
+
+std::optional<QList<Store::SymbolFile>> Store::symbolFiles()
+{
+    if (!connect())
+        return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!q.exec(QStringLiteral("SELECT build_id, module, LENGTH(content), added FROM "
+                               "symbol_files ORDER BY added DESC, build_id")))
+        return fail(QStringLiteral("cannot read the symbols"), q.lastError()), std::nullopt;
+    QList<SymbolFile> files;
+    while (q.next())
+        files.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toLongLong(),
+                      fromMs(q.value(3))});
+    return files;
+}
+
+std::optional<QByteArray> Store::symbolContent(const QString& buildId)
+{
+    if (!connect())
+        return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT content FROM symbol_files WHERE build_id = ?"));
+    q.addBindValue(buildId);
+    if (!q.exec())
+        return fail(QStringLiteral("cannot read the symbols"), q.lastError()), std::nullopt;
+    return q.next() ? q.value(0).toByteArray() : QByteArray();
+}
+
+std::optional<QSet<QString>> Store::buildsWithSymbols(const QStringList& buildIds)
+{
+    QSet<QString> found;
+    if (buildIds.isEmpty())
+        return found;
+    if (!connect())
+        return std::nullopt;
+    for (const QString& id : buildIds) {
+        QSqlQuery& q = prepared("symbols-has",
+                                QStringLiteral("SELECT 1 FROM symbol_files WHERE build_id = ?"));
+        q.addBindValue(id);
+        if (!q.exec())
+            return fail(QStringLiteral("cannot read the symbols"), q.lastError()), std::nullopt;
+        if (q.next())
+            found.insert(id);
+        q.finish();
+    }
+    return found;
+}
+
+std::optional<QHash<QString, Store::FrameName>> Store::frameNames(const QString& buildId)
+{
+    if (!connect())
+        return std::nullopt;
+    QSqlQuery& q = prepared("frame-names", QStringLiteral("SELECT address, function, file, line "
+                                                          "FROM frame_names WHERE build_id = ?"));
+    q.addBindValue(buildId);
+    if (!q.exec())
+        return fail(QStringLiteral("cannot read the frame names"), q.lastError()), std::nullopt;
+    QHash<QString, FrameName> names;
+    while (q.next())
+        names.insert(q.value(0).toString(),
+                     {q.value(1).toString(), q.value(2).toString(), q.value(3).toLongLong()});
+    q.finish();
+    return names;
+}
+
+bool Store::keepFrameNames(const QString& buildId, const QHash<QString, FrameName>& names)
+{
+    if (!connect())
+        return false;
+    const QString what = QStringLiteral("cannot keep the frame names");
+    return inTransaction(what, [&] {
+        for (auto it = names.begin(); it != names.end(); ++it)
+            if (!execute("frame-names-keep",
+                         QStringLiteral("INSERT INTO frame_names (build_id, address, function, "
+                                        "file, line) VALUES (?, ?, ?, ?, ?) ON CONFLICT "
+                                        "(build_id, address) DO NOTHING"),
+                         {buildId, it.key(), it->function, it->file, it->line}, what))
+                return false;
+        return true;
+    });
+}
+
+std::optional<QList<Store::StoredCrash>> Store::crashesOfBuild(const QString& buildId)
+{
+    if (!connect())
+        return std::nullopt;
+    // The build id is hex digits only (checked as reports come in): no pattern character.
+    QSqlQuery& q = prepared("crashes-of-build",
+                            QStringLiteral("SELECT id, kind, message, stack, version, frames FROM "
+                                           "crashes WHERE frames LIKE ? ORDER BY id"));
+    q.addBindValue(QStringLiteral("%\"") + buildId + QStringLiteral("\"%"));
+    if (!q.exec())
+        return fail(QStringLiteral("cannot read the crashes"), q.lastError()), std::nullopt;
+    QList<StoredCrash> crashes;
+    while (q.next())
+        crashes.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
+                        q.value(3).toString(), q.value(4).toString(), q.value(5).toString()});
+    q.finish();
+    return crashes;
+}
+
+bool Store::regroupCrash(qint64 id, const QString& signature)
+{
+    if (!connect())
+        return false;
+    const QString what = QStringLiteral("cannot regroup the crash");
+    return inTransaction(what, [&] {
+        // The group was first seen with its earliest crash, whichever came first to it.
+        const QString earliest = m_postgres ? QStringLiteral("LEAST") : QStringLiteral("MIN");
+        return execute(m_postgres ? "regroup-open-pg" : "regroup-open",
+                       QStringLiteral("INSERT INTO crash_groups (signature, first_seen) SELECT ?, "
+                                      "received FROM crashes WHERE id = ? ON CONFLICT "
+                                      "(signature) DO UPDATE SET first_seen = %1("
+                                      "crash_groups.first_seen, excluded.first_seen)")
+                           .arg(earliest),
+                       {signature, id}, what) &&
+               execute("regroup-move",
+                       QStringLiteral("UPDATE crashes SET signature = ? WHERE id = ?"),
+                       {signature, id}, what);
+    });
+}

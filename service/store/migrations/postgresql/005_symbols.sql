@@ -1,0 +1,20 @@
+-- What names the functions of a crash: the build id and offset of each frame, and what the run
+-- was (session type, desktop, Qt version, display mode), both as the application sent them, in
+-- JSON. The debugging files the maker added, by build id, kept in the database so that every
+-- instance has them, and the names found, kept once per place.
+ALTER TABLE crashes ADD COLUMN frames TEXT NOT NULL DEFAULT '[]';
+ALTER TABLE crashes ADD COLUMN context TEXT NOT NULL DEFAULT '{}';
+CREATE TABLE symbol_files (
+    build_id TEXT PRIMARY KEY,
+    module TEXT NOT NULL,
+    content BYTEA NOT NULL,
+    added BIGINT NOT NULL
+);
+CREATE TABLE frame_names (
+    build_id TEXT NOT NULL,
+    address TEXT NOT NULL,
+    function TEXT NOT NULL,
+    file TEXT NOT NULL,
+    line BIGINT NOT NULL,
+    PRIMARY KEY (build_id, address)
+);
