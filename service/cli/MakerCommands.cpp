@@ -58,13 +58,8 @@ QJsonObject groupJson(const Store::CrashGroup& g)
             {"versions", QJsonArray::fromStringList(g.versions)},
             {"firstSeen", isoOrNull(g.firstSeen)},
             {"lastSeen", isoOrNull(g.lastSeen)},
+            {"title", Store::groupTitle(g)},
             {"stack", g.firstStack}};
-}
-
-// A group without named frames goes by its message ("Signal 11"), never a bare "crash".
-QString messageTitle(const Store::CrashGroup& g)
-{
-    return g.message.left(120);
 }
 
 QString groupText(const Store::CrashGroup& g, int frames)
@@ -235,16 +230,7 @@ int crash(Store& store, const QString& signature, bool json)
     const QJsonObject context = QJsonDocument::fromJson(group->firstContext.toUtf8()).object();
     if (json) {
         QJsonObject o = groupJson(*group);
-        QJsonArray frames;
-        for (const Symbolizer::Frame& f : *named)
-            frames.append(QJsonObject{{"module", f.module},
-                                      {"offset", f.offset},
-                                      {"own", f.own},
-                                      {"function", f.name.function},
-                                      {"file", f.name.file},
-                                      {"line", f.name.line}});
-        o.insert("title", title.isEmpty() ? messageTitle(*group) : title);
-        o.insert("frames", frames);
+        o.insert("frames", Symbolizer::toJson(*named));
         o.insert("context", context);
         QJsonArray hit;
         for (const Store::CrashDevice& d : *devices)

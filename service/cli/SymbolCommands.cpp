@@ -31,7 +31,8 @@ bool regroup(Store& store, const QString& buildId, int* moved)
         const QString signature = Symbolizer::signature(crash.kind, crash.message, *frames);
         if (signature.isEmpty())
             continue;
-        if (!store.regroupCrash(crash.id, signature))
+        const QString title = Symbolizer::title(*frames);
+        if (!store.regroupCrash(crash.id, signature, title.isEmpty() ? QStringLiteral("") : title))
             return false;
         ++*moved;
     }

@@ -2,6 +2,7 @@
 
 #include "Passwords.h"
 #include "store/Store.h"
+#include "symbols/Symbolizer.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -121,6 +122,7 @@ std::optional<QString> answerProblem(const QString& text)
 QJsonObject groupToJson(const Store::CrashGroup& group)
 {
     return {{QStringLiteral("signature"), group.signature},
+            {QStringLiteral("title"), Store::groupTitle(group)},
             {QStringLiteral("kind"), group.kind},
             {QStringLiteral("message"), group.message},
             {QStringLiteral("count"), group.count},
@@ -197,8 +199,16 @@ std::optional<StoreCall::Answer> crashGroup(Store& store, const QString& signatu
     const auto devices = store.crashDevices(signature);
     if (!devices)
         return std::nullopt;
+    // Its first crash's frames, named where the maker gave the symbols of their build.
+    const auto named =
+        Symbolizer::name(store, QJsonDocument::fromJson(group->firstFrames.toUtf8()).array());
+    if (!named)
+        return std::nullopt;
     QJsonObject about = groupToJson(*group);
     about.insert(QStringLiteral("stack"), group->firstStack);
+    about.insert(QStringLiteral("frames"), Symbolizer::toJson(*named));
+    about.insert(QStringLiteral("context"),
+                 QJsonDocument::fromJson(group->firstContext.toUtf8()).object());
     QJsonArray hit;
     for (const Store::CrashDevice& device : *devices)
         hit.append(QJsonObject{{QStringLiteral("device"), device.device},

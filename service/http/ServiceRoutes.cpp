@@ -202,13 +202,15 @@ void ServiceRoutes::crash(const QHttpServerRequest& request, Responder&& respond
             };
             // Named when the maker gave the symbols of its build: then one fault is one group
             // across builds. A lookup not done before runs here, bounded (Symbolizer).
-            QString named;
+            QString named, title;
             if (!crash.frames.isEmpty())
-                if (const auto frames = Symbolizer::name(store, crash.frames))
+                if (const auto frames = Symbolizer::name(store, crash.frames)) {
                     named = Symbolizer::signature(crash.kind, crash.message, *frames);
+                    title = Symbolizer::title(*frames);
+                }
             if (!store.addCrash(crash.device, crash.kind, crash.message, crash.stack, crash.version,
                                 crash.os, &newGroup, crash.request, json(crash.frames),
-                                json(crash.context), named))
+                                json(crash.context), named, title))
                 return std::nullopt;
             if (notifier && newGroup)
                 notifier->newCrashGroup(

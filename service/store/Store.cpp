@@ -464,7 +464,7 @@ bool Store::addReport(const QString& device, const QString& version, const QStri
 bool Store::addCrash(const QString& device, const QString& kind, const QString& message,
                      const QString& stack, const QString& version, const QString& system,
                      bool* newGroup, const QString& request, const QString& frames,
-                     const QString& context, const QString& namedSignature)
+                     const QString& context, const QString& namedSignature, const QString& title)
 {
     if (!connect())
         return false;
@@ -491,9 +491,12 @@ bool Store::addCrash(const QString& device, const QString& kind, const QString& 
         // inserts it and the others wait for it, then find it there.
         return added == 0 ||
                execute("add-crash-group",
-                       QStringLiteral("INSERT INTO crash_groups (signature, first_seen) VALUES "
-                                      "(?, ?) ON CONFLICT (signature) DO NOTHING"),
-                       {signature, now}, what, &opened);
+                       QStringLiteral("INSERT INTO crash_groups (signature, first_seen, title) "
+                                      "VALUES (?, ?, ?) ON CONFLICT (signature) DO NOTHING"),
+                       // Never NULL: an unnamed group's title is the empty text.
+                       {signature, now,
+                        namedSignature.isEmpty() || title.isEmpty() ? QStringLiteral("") : title},
+                       what, &opened);
     });
     if (newGroup)
         *newGroup = done && opened > 0;
@@ -700,7 +703,8 @@ QList<Store::CrashGroup> Store::readGroups(QSqlQuery& q)
                        q.value(6).toLongLong(),
                        q.value(7).toString(),
                        q.value(8).toString(),
-                       q.value(9).toString()});
+                       q.value(9).toString(),
+                       q.value(10).toString()});
     return groups;
 }
 
@@ -724,11 +728,12 @@ namespace {
 QString groupQuery(const QString& where, const QString& order)
 {
     return QStringLiteral("SELECT g.signature, f.kind, f.message, g.n, g.first_seen, g.last_seen, "
-                          "g.devices, f.stack, f.frames, f.context FROM (SELECT signature, "
-                          "COUNT(*) AS n, "
+                          "g.devices, f.stack, f.frames, f.context, COALESCE(c.title, '') "
+                          "FROM (SELECT signature, COUNT(*) AS n, "
                           "MIN(received) AS first_seen, MAX(received) AS last_seen, "
                           "COUNT(DISTINCT device) AS devices, MIN(id) AS first_id FROM crashes "
-                          "%1 GROUP BY signature) g JOIN crashes f ON f.id = g.first_id %2")
+                          "%1 GROUP BY signature) g JOIN crashes f ON f.id = g.first_id "
+                          "LEFT JOIN crash_groups c ON c.signature = g.signature %2")
         .arg(where, order);
 }
 

@@ -83,7 +83,11 @@ public:
         QString firstStack;   // the stack of the group's first crash
         QString firstFrames;  // its frames' builds and offsets (JSON)
         QString firstContext; // what its run was (JSON)
+        QString title;        // its top function of the program once named, else empty
     };
+    // What a group is called: its top function once named, else its message's first line
+    // ("Signal 11"); never the bare kind.
+    static QString groupTitle(const CrashGroup& group);
     struct CrashDevice {
         QString device;
         qint64 count = 0;
@@ -139,7 +143,7 @@ public:
                   bool* newGroup = nullptr, const QString& request = QString(),
                   const QString& frames = QStringLiteral("[]"),
                   const QString& context = QStringLiteral("{}"),
-                  const QString& namedSignature = QString());
+                  const QString& namedSignature = QString(), const QString& title = QString());
     // The new message's id; nothing when the device is unknown, the text refused by
     // makerTextProblem() or the database fails.
     // author: the console account that wrote it; empty from the command line.
@@ -241,7 +245,7 @@ public:
     };
     std::optional<QList<StoredCrash>> crashesOfBuild(const QString& buildId);
     // Moves a crash to another group, opening that group when it is new.
-    bool regroupCrash(qint64 id, const QString& signature);
+    bool regroupCrash(qint64 id, const QString& signature, const QString& title);
 
 private:
     explicit Store(QString connectionName);

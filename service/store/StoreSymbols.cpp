@@ -5,6 +5,11 @@
 
 using namespace StoreValues;
 
+QString Store::groupTitle(const CrashGroup& group)
+{
+    return !group.title.isEmpty() ? group.title : group.message.section(u'\n', 0, 0).left(120);
+}
+
 bool Store::addSymbolFile(const QString& buildId, const QString& module, const QByteArray& content)
 {
     if (!connect())
@@ -126,7 +131,7 @@ std::optional<QList<Store::StoredCrash>> Store::crashesOfBuild(const QString& bu
     return crashes;
 }
 
-bool Store::regroupCrash(qint64 id, const QString& signature)
+bool Store::regroupCrash(qint64 id, const QString& signature, const QString& title)
 {
     if (!connect())
         return false;
@@ -135,12 +140,13 @@ bool Store::regroupCrash(qint64 id, const QString& signature)
         // The group was first seen with its earliest crash, whichever came first to it.
         const QString earliest = m_postgres ? QStringLiteral("LEAST") : QStringLiteral("MIN");
         return execute(m_postgres ? "regroup-open-pg" : "regroup-open",
-                       QStringLiteral("INSERT INTO crash_groups (signature, first_seen) SELECT ?, "
-                                      "received FROM crashes WHERE id = ? ON CONFLICT "
-                                      "(signature) DO UPDATE SET first_seen = %1("
-                                      "crash_groups.first_seen, excluded.first_seen)")
+                       QStringLiteral("INSERT INTO crash_groups (signature, first_seen, title) "
+                                      "SELECT ?, received, ? FROM crashes WHERE id = ? ON "
+                                      "CONFLICT (signature) DO UPDATE SET first_seen = %1("
+                                      "crash_groups.first_seen, excluded.first_seen), title = "
+                                      "excluded.title")
                            .arg(earliest),
-                       {signature, id}, what) &&
+                       {signature, title, id}, what) &&
                execute("regroup-move",
                        QStringLiteral("UPDATE crashes SET signature = ? WHERE id = ?"),
                        {signature, id}, what);

@@ -57,6 +57,7 @@ QString functionName(const char* symbol)
     std::unique_ptr<char, decltype(&std::free)> demangled(
         abi::__cxa_demangle(symbol, nullptr, nullptr, &status), &std::free);
     QString name = QString::fromUtf8(status == 0 && demangled ? demangled.get() : symbol);
+    name.replace(QLatin1String("(anonymous namespace)"), QLatin1String("{anonymous}"));
     int depth = 0;
     for (qsizetype i = 0; i < name.size(); ++i) {
         const QChar c = name[i];

@@ -157,6 +157,20 @@ QString title(const QList<Frame>& frames)
     return QString();
 }
 
+QJsonArray toJson(const QList<Frame>& frames)
+{
+    // From the fault on: the capture's own frames before it are the same in every crash.
+    QJsonArray array;
+    for (const Frame& f : frames.mid(firstFrameOfTheFault(frames)))
+        array.append(QJsonObject{{QStringLiteral("module"), f.module},
+                                 {QStringLiteral("offset"), f.offset},
+                                 {QStringLiteral("own"), f.own},
+                                 {QStringLiteral("function"), f.name.function},
+                                 {QStringLiteral("file"), f.name.file},
+                                 {QStringLiteral("line"), f.name.line}});
+    return array;
+}
+
 int resolveCommand(const QString& path)
 {
     QList<uint64_t> addresses;

@@ -30,6 +30,9 @@ std::optional<QList<Frame>> name(Store& store, const QJsonArray& frames);
 QString signature(const QString& kind, const QString& message, const QList<Frame>& frames);
 // The group's title: its top function of the program, or empty.
 QString title(const QList<Frame>& frames);
+// The frames from the fault on, as the commands and the console give them: module, offset,
+// whether the program's, and the function, file and line when named.
+QJsonArray toJson(const QList<Frame>& frames);
 
 // The child's side: the names of the addresses on standard input, one hex address a line.
 int resolveCommand(const QString& path);

@@ -71,6 +71,22 @@ class Rig:
             self.post('/api/sync.php', m=offer['mid'])
         return offer['msg']
 
+    def crash(self, crash_child):
+        """A real crash of a program built with debugging information, sent as the
+        application sends its pending report: message, stack, each frame's build and offset."""
+        pending = os.path.join(self.work, 'pending-crash.txt')
+        subprocess.run([crash_child, 'segv', pending], check=False)
+        with open(pending, encoding='utf-8') as f:
+            message, stack, rest = f.read().split('\n---\n', 2)
+        frames = []
+        for line in rest.split('\n---\n')[0].splitlines():
+            build, offset, module, *pc = line.split(' ')
+            frames.append({'build': build, 'offset': offset, 'module': module, 'pc': pc == ['pc']})
+        check(self.post('/api/crash.php', kind='crash', message=message, stack=stack,
+                        frames=frames, ctx={'session': 'wayland', 'desktop': 'GNOME',
+                                            'qt': '6.4.2', 'mode': 'panel'}) == {'ok': True},
+              'the crash was refused')
+
     def answers(self, device):
         talk = json.loads(self.command('conversation', device, '--json'))
         return [line for line in talk if line['from'] == 'maker']
@@ -171,6 +187,25 @@ def run(rig, driver, screenshots):
     if screenshots:
         driver.execute_script('window.scrollTo(0, 0)')
         driver.save_screenshot(os.path.join(screenshots, 'console-conversation.png'))
+
+    # A crash named from its build: the group's title is its function, and the page shows the
+    # program's frames with their file and line, and what the run was.
+    crash_child = os.environ.get('VELMORA_CRASH_CHILD')
+    if crash_child:
+        rig.crash(crash_child)
+        rig.command('symbols', 'add', crash_child)
+        driver.get(rig.console + '/#/plantages')
+        link = wait.until(lambda d: d.find_element(By.CSS_SELECTOR, 'main tbody a'))
+        check(link.text == 'crashChildRecurse', f'the group is titled {link.text!r}')
+        link.click()
+        wait.until(lambda d: d.find_element(By.TAG_NAME, 'h1').text ==
+                   'Plantage : crashChildRecurse')
+        frames = driver.find_element(By.CSS_SELECTOR, 'ol.frames').text
+        check('crashChildRecurse crash_child.cpp:' in frames, f'the frames: {frames!r}')
+        check('Session\nwayland' in driver.find_element(By.CSS_SELECTOR, 'dl.facts').text,
+              'the run is not shown')
+        if screenshots:
+            driver.save_screenshot(os.path.join(screenshots, 'console-crash.png'))
 
     attacker = attacker_page(rig.console)
     driver.get(f'http://127.0.0.1:{attacker.server_port}/')

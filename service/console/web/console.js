@@ -220,13 +220,13 @@ async function crashes() {
   if (status !== 200) return show('Plantages', problem(body.error));
   const rows = body.groups.map((g) => el('tr', {},
     el('td', {}, el('a', { href: '#/plantage/' + encodeURIComponent(g.signature) },
-      visibleText(g.kind))),
+      visibleText(g.title))),
     el('td', { class: 'preview' }, visibleText(firstLine(g.message))),
     el('td', { text: String(g.count) }), el('td', { text: String(g.devices) }),
     el('td', {}, visibleText(g.versions.join(', '))),
     el('td', { text: dateText(g.firstSeen) }), el('td', { text: dateText(g.lastSeen) })));
   show('Plantages', rows.length
-    ? table(['Type', 'Message', 'Fois', 'Appareils', 'Versions', 'Première fois',
+    ? table(['Plantage', 'Message', 'Fois', 'Appareils', 'Versions', 'Première fois',
              'Dernière fois'], rows)
     : el('p', { class: 'empty', text: 'Aucun plantage reçu.' }));
 }
@@ -240,14 +240,27 @@ async function crashGroup(signature) {
     el('tr', {}, el('td', {}, el('a', { href: '#/conversation/' + encodeURIComponent(d.device),
       title: d.device }, visibleText(shortId(d.device)))),
     el('td', { text: String(d.count) }), el('td', { text: dateText(d.lastSeen) }))));
-  show('Plantage : ' + g.kind,
+  // From the fault on: the program's frames named from its build's symbols (function, file and
+  // line), the system's by module and offset.
+  const frames = g.frames.some((f) => f.own && f.function)
+    ? el('ol', { class: 'frames' }, ...g.frames.map((f) => f.own && f.function
+      ? el('li', {}, el('code', {}, visibleText(f.function)), ' ',
+          el('span', { class: 'where' }, visibleText(f.file.split('/').pop() + ':' + f.line)))
+      : el('li', { class: 'system' }, visibleText(f.module + ' +' + f.offset))))
+    : el('p', { class: 'empty',
+                text: 'Pas de symboles pour cette version : velmora-service symbols add.' });
+  const contextNames = { session: 'Session', desktop: 'Bureau', qt: 'Qt', mode: 'Mode' };
+  const context = Object.keys(contextNames).filter((k) => g.context[k]).flatMap((k) =>
+    [el('dt', { text: contextNames[k] }), el('dd', {}, visibleText(g.context[k]))]);
+  show('Plantage : ' + g.title,
     el('dl', { class: 'facts' },
       el('dt', { text: 'Message' }), el('dd', {}, visibleText(g.message)),
       el('dt', { text: 'Fois' }), el('dd', { text: String(g.count) }),
       el('dt', { text: 'Versions' }), el('dd', {}, visibleText(g.versions.join(', '))),
       el('dt', { text: 'Première fois' }), el('dd', { text: dateText(g.firstSeen) }),
       el('dt', { text: 'Dernière fois' }), el('dd', { text: dateText(g.lastSeen) }),
-      el('dt', { text: 'Signature' }), el('dd', { text: g.signature })),
+      el('dt', { text: 'Signature' }), el('dd', { text: g.signature }), ...context),
+    el('h2', { text: 'Fonctions du programme' }), frames,
     el('h2', { text: 'Pile du premier plantage' }),
     el('pre', { class: 'stack' }, visibleText(g.stack)),
     el('h2', { text: 'Appareils touchés' }), devices);

@@ -18,3 +18,5 @@ CREATE TABLE frame_names (
     line BIGINT NOT NULL,
     PRIMARY KEY (build_id, address)
 );
+-- A group's title: its top function of the program once named, else empty.
+ALTER TABLE crash_groups ADD COLUMN title TEXT NOT NULL DEFAULT '';
