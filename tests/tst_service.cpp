@@ -297,7 +297,10 @@ private slots:
     void crashesAreNamedFromTheirBuild_data() { backends(); }
     void crashesAreNamedFromTheirBuild()
     {
-        const std::unique_ptr<ServiceProcess> service = started();
+        LoopbackHttpServer receiver;
+        receiver.respond("/hook", {204, {}});
+        const std::unique_ptr<ServiceProcess> service =
+            started({"--notify-url", receiver.url("/hook").toString()});
         QVERIFY(service);
         QTemporaryDir dir;
         const QString builds[] = {VELMORA_CRASH_CHILD, VELMORA_CRASH_CHILD_AGAIN};
@@ -353,6 +356,27 @@ private slots:
         const QJsonObject faultFrame = (*fault).toObject();
         QVERIFY(faultFrame["file"].toString().endsWith("crash_child.cpp"));
         QCOMPARE(faultFrame["line"].toInt(), faultLine);
+
+        // Resolved in 1.0.1: a crash of 1.0.1 leaves it so; two of 1.0.2 make it a regression,
+        // told once.
+        const QString signature = named[0]["signature"].toString();
+        QCOMPARE(service->command({"crash", signature, "--resolve", "1.0.1"}).first, 0);
+        QCOMPARE(service->post("/api/crash.php", bodies[1]).status, 200);
+        auto group0 = [&](const char* member) { return groups()[0].toObject()[member].toString(); };
+        QCOMPARE(group0("state"), QString("resolved"));
+        QByteArray later = bodies[1];
+        later.replace("\"1.0.1\"", "\"1.0.2\"");
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(service->post("/api/crash.php", later).status, 200);
+        QCOMPARE(group0("state"), QString("regressed"));
+        QCOMPARE(group0("stateVersion"), QString("1.0.2"));
+        auto regressions = [&] {
+            const QList<LoopbackHttpServer::Request> got = receiver.requests();
+            return std::count_if(got.begin(), got.end(), [](const auto& r) {
+                return object(r.body)["event"] == "crash-regression";
+            });
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(regressions(), 1, 10000);
 
         // Not a debugging file; a crafted one (a build's first pages): refused or unnamed, and
         // the service goes on.

@@ -49,6 +49,7 @@ const char* const kUsage =
     "       velmora-service retract MESSAGE-ID [--database URL]\n"
     "       velmora-service crashes [--json] [--database URL]\n"
     "       velmora-service crash GROUP [--json] [--database URL]\n"
+    "       velmora-service crash GROUP --resolve VERSION | --ignore | --reopen\n"
     "       velmora-service symbols add FILE... [--database URL]\n"
     "       velmora-service symbols list [--json] [--database URL]\n"
     "       velmora-service console-user add|password|remove NAME [--database URL]\n"
@@ -216,8 +217,12 @@ int runCommand(const QStringList& arguments)
     const QCommandLineOption trustedProxies(QStringLiteral("trusted-proxies"), QString(),
                                             QStringLiteral("addresses"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
+    const QCommandLineOption resolve(QStringLiteral("resolve"), QString(),
+                                     QStringLiteral("version"));
+    const QCommandLineOption ignore(QStringLiteral("ignore"));
+    const QCommandLineOption reopen(QStringLiteral("reopen"));
     parser.addOptions({listen, database, configFile, json, consoleListen, consoleBehindTls,
-                       consoleOrigin, trustedProxies, notifyUrl, help});
+                       consoleOrigin, trustedProxies, notifyUrl, help, resolve, ignore, reopen});
     if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (parser.isSet(help)) {
@@ -324,7 +329,18 @@ int runCommand(const QStringList& arguments)
         return MakerCommands::reply(*store, words[1], words[2]);
     if (command == QLatin1String("retract"))
         return MakerCommands::retract(*store, words[1]);
-    if (command == QLatin1String("crash"))
+    if (command == QLatin1String("crash")) {
+        const int decisions =
+            int(parser.isSet(resolve)) + parser.isSet(ignore) + parser.isSet(reopen);
+        if (decisions > 1)
+            return usage(QStringLiteral("give one of --resolve, --ignore and --reopen"));
+        if (decisions == 1)
+            return MakerCommands::decide(*store, words[1],
+                                         parser.isSet(resolve)  ? QStringLiteral("resolved")
+                                         : parser.isSet(ignore) ? QStringLiteral("ignored")
+                                                                : QStringLiteral("new"),
+                                         parser.value(resolve));
         return MakerCommands::crash(*store, words[1], asJson);
+    }
     return MakerCommands::crashes(*store, asJson);
 }

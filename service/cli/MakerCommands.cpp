@@ -59,6 +59,8 @@ QJsonObject groupJson(const Store::CrashGroup& g)
             {"firstSeen", isoOrNull(g.firstSeen)},
             {"lastSeen", isoOrNull(g.lastSeen)},
             {"title", Store::groupTitle(g)},
+            {"state", g.state},
+            {"stateVersion", g.stateVersion},
             {"stack", g.firstStack}};
 }
 
@@ -255,6 +257,25 @@ int crash(Store& store, const QString& signature, bool json)
                 .arg(terminalSafe(d.device))
                 .arg(d.count)
                 .arg(when(d.lastSeen)));
+    return 0;
+}
+
+int decide(Store& store, const QString& signature, const QString& state, const QString& version)
+{
+    if (state == QLatin1String("resolved") &&
+        (version.trimmed().isEmpty() || version.size() > 40 || version.contains(u'\n')))
+        return failure(QStringLiteral("--resolve takes the version that fixes it, e.g. 1.0.2"));
+    const std::optional<bool> known = store.setGroupState(signature, state, version.trimmed());
+    if (!known)
+        return failure(store.lastError());
+    if (!*known)
+        return failure(
+            QStringLiteral("no crash group \"%1\" (see `crashes`)").arg(terminalSafe(signature)));
+    out(state == QLatin1String("resolved")
+            ? QStringLiteral("%1 resolved in %2\n").arg(signature, terminalSafe(version.trimmed()))
+            : QStringLiteral("%1 %2\n").arg(signature, state == QLatin1String("ignored")
+                                                           ? QStringLiteral("ignored")
+                                                           : QStringLiteral("reopened")));
     return 0;
 }
 

@@ -14,5 +14,7 @@ int reply(Store& store, const QString& device, const QString& text);
 int retract(Store& store, const QString& messageId);
 int crashes(Store& store, bool json);
 int crash(Store& store, const QString& signature, bool json);
+// Resolves a group in a version, ignores it, or reopens it ("resolved", "ignored", "new").
+int decide(Store& store, const QString& signature, const QString& state, const QString& version);
 
 } // namespace MakerCommands

@@ -123,6 +123,8 @@ QJsonObject groupToJson(const Store::CrashGroup& group)
 {
     return {{QStringLiteral("signature"), group.signature},
             {QStringLiteral("title"), Store::groupTitle(group)},
+            {QStringLiteral("state"), group.state},
+            {QStringLiteral("stateVersion"), group.stateVersion},
             {QStringLiteral("kind"), group.kind},
             {QStringLiteral("message"), group.message},
             {QStringLiteral("count"), group.count},
@@ -304,6 +306,32 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, Options opt
                        break;
                    }
                    return std::nullopt;
+               });
+    });
+    // A group resolved in a version, ignored, or reopened.
+    server.route("/api/crash-state", Method::Post, [this](const Request& request, Responder&& r) {
+        change(request, std::move(r),
+               [](Store& store, const Session&, const QJsonObject& body) -> std::optional<Answer> {
+                   const QString state = body.value(QStringLiteral("state")).toString();
+                   const QString version =
+                       body.value(QStringLiteral("version")).toString().trimmed();
+                   if (state != QLatin1String("resolved") && state != QLatin1String("ignored") &&
+                       state != QLatin1String("new"))
+                       return refusal(QStringLiteral("État inconnu."), Status::BadRequest);
+                   if (state == QLatin1String("resolved") &&
+                       (version.isEmpty() || version.size() > 40 || !version[0].isDigit()))
+                       return refusal(QStringLiteral("Indique la version qui le corrige, par "
+                                                     "exemple 1.0.2."),
+                                      Status::BadRequest);
+                   const std::optional<bool> known = store.setGroupState(
+                       body.value(QStringLiteral("signature")).toString(), state,
+                       state == QLatin1String("resolved") ? version : QString());
+                   if (!known)
+                       return std::nullopt;
+                   if (!*known)
+                       return refusal(QStringLiteral("Groupe de plantages inconnu."),
+                                      Status::NotFound);
+                   return Answer{};
                });
     });
     server.route("/api/handled", Method::Post, [this](const Request& request, Responder&& r) {

@@ -44,6 +44,17 @@ void Notifier::newCrashGroup(const QString& signature)
           {QStringLiteral("signature"), signature}});
 }
 
+void Notifier::crashRegression(const QString& signature, const QString& title,
+                               const QString& version)
+{
+    post({{QStringLiteral("text"),
+           QStringLiteral("VelmoraVovir : régression, « %1 » plante de nouveau en %2.")
+               .arg(title.left(120), version.left(40))},
+          {QStringLiteral("event"), QStringLiteral("crash-regression")},
+          {QStringLiteral("signature"), signature},
+          {QStringLiteral("version"), version}});
+}
+
 void Notifier::post(const QJsonObject& event)
 {
     const QByteArray body = QJsonDocument(event).toJson(QJsonDocument::Compact);

@@ -8,9 +8,9 @@
 
 #include <optional>
 
-// Tells the maker about new reports and new crash groups by posting a small JSON (its "text"
-// member is what chat webhooks show) to one address. The service never waits for it: posts go
-// out one at a time, a queue over kMaxQueued drops the newest, a receiver that does not answer
+// Tells the maker about new reports, new crash groups and regressions by posting a small JSON (its
+// "text" member is what chat webhooks show) to one address. The service never waits for it: posts
+// go out one at a time, a queue over kMaxQueued drops the newest, a receiver that does not answer
 // within kTimeoutMs is given up; every loss is said on stderr.
 class Notifier final : public QObject {
     Q_OBJECT
@@ -26,6 +26,8 @@ public:
     // From any thread.
     void newReport(const QString& device);
     void newCrashGroup(const QString& signature);
+    // A group the maker resolved crashed again in a later version.
+    void crashRegression(const QString& signature, const QString& title, const QString& version);
 
 private:
     void post(const QJsonObject& event);

@@ -208,15 +208,20 @@ void ServiceRoutes::crash(const QHttpServerRequest& request, Responder&& respond
                     named = Symbolizer::signature(crash.kind, crash.message, *frames);
                     title = Symbolizer::title(*frames);
                 }
+            bool regressed = false;
             if (!store.addCrash(crash.device, crash.kind, crash.message, crash.stack, crash.version,
                                 crash.os, &newGroup, crash.request, json(crash.frames),
-                                json(crash.context), named, title))
+                                json(crash.context), named, title, &regressed))
                 return std::nullopt;
+            const QString group = !named.isEmpty() ? named
+                                                   : crashSignature(crash.kind, crash.message,
+                                                                    crash.stack, crash.version);
+            if (notifier && regressed)
+                notifier->crashRegression(
+                    group, title.isEmpty() ? crash.message.section(u'\n', 0, 0) : title,
+                    crash.version);
             if (notifier && newGroup)
-                notifier->newCrashGroup(
-                    !named.isEmpty()
-                        ? named
-                        : crashSignature(crash.kind, crash.message, crash.stack, crash.version));
+                notifier->newCrashGroup(group);
             return StoreCall::Answer{kAccepted};
         });
 }

@@ -464,7 +464,8 @@ bool Store::addReport(const QString& device, const QString& version, const QStri
 bool Store::addCrash(const QString& device, const QString& kind, const QString& message,
                      const QString& stack, const QString& version, const QString& system,
                      bool* newGroup, const QString& request, const QString& frames,
-                     const QString& context, const QString& namedSignature, const QString& title)
+                     const QString& context, const QString& namedSignature, const QString& title,
+                     bool* regressed)
 {
     if (!connect())
         return false;
@@ -473,6 +474,7 @@ bool Store::addCrash(const QString& device, const QString& kind, const QString& 
         namedSignature.isEmpty() ? crashSignature(kind, message, stack, version) : namedSignature;
     const QString what = QStringLiteral("cannot store the crash");
     int added = 0, opened = 0;
+    bool flipped = false;
     const bool done = inTransaction(what, [&] {
         // "?" is a crash from before the device had an identifier: no device to know.
         if (device != QLatin1String("?") && !recordDevice(device, version, system, 0))
@@ -496,10 +498,13 @@ bool Store::addCrash(const QString& device, const QString& kind, const QString& 
                        // Never NULL: an unnamed group's title is the empty text.
                        {signature, now,
                         namedSignature.isEmpty() || title.isEmpty() ? QStringLiteral("") : title},
-                       what, &opened);
+                       what, &opened) &&
+                   (added == 0 || noteRegression(signature, version, &flipped));
     });
     if (newGroup)
         *newGroup = done && opened > 0;
+    if (regressed)
+        *regressed = done && flipped;
     return done;
 }
 
@@ -704,7 +709,9 @@ QList<Store::CrashGroup> Store::readGroups(QSqlQuery& q)
                        q.value(7).toString(),
                        q.value(8).toString(),
                        q.value(9).toString(),
-                       q.value(10).toString()});
+                       q.value(10).toString(),
+                       q.value(11).toString(),
+                       q.value(12).toString()});
     return groups;
 }
 
@@ -728,7 +735,8 @@ namespace {
 QString groupQuery(const QString& where, const QString& order)
 {
     return QStringLiteral("SELECT g.signature, f.kind, f.message, g.n, g.first_seen, g.last_seen, "
-                          "g.devices, f.stack, f.frames, f.context, COALESCE(c.title, '') "
+                          "g.devices, f.stack, f.frames, f.context, COALESCE(c.title, ''), "
+                          "COALESCE(c.state, 'new'), COALESCE(c.state_version, '') "
                           "FROM (SELECT signature, COUNT(*) AS n, "
                           "MIN(received) AS first_seen, MAX(received) AS last_seen, "
                           "COUNT(DISTINCT device) AS devices, MIN(id) AS first_id FROM crashes "

@@ -84,7 +84,11 @@ public:
         QString firstFrames;  // its frames' builds and offsets (JSON)
         QString firstContext; // what its run was (JSON)
         QString title;        // its top function of the program once named, else empty
+        QString state;        // "new", "resolved", "ignored" or "regressed"
+        QString stateVersion; // resolved in, or regressed in
     };
+    // True when version a comes after b: numbers compared as numbers ("1.0.10" after "1.0.9").
+    static bool isLaterVersion(const QString& a, const QString& b);
     // What a group is called: its top function once named, else its message's first line
     // ("Signal 11"); never the bare kind.
     static QString groupTitle(const CrashGroup& group);
@@ -137,13 +141,19 @@ public:
     // newGroup, when given, tells whether this crash opened a new group: true for one crash
     // only, however many instances store crashes of that group at once.
     // frames and context: the report's optional members as JSON text; namedSignature: its group
-    // by the names of its functions, when they are known.
+    // by the names of its functions, when they are known. regressed, when given, tells whether
+    // this crash made its resolved group a regression: true for one crash only.
     bool addCrash(const QString& device, const QString& kind, const QString& message,
                   const QString& stack, const QString& version, const QString& system,
                   bool* newGroup = nullptr, const QString& request = QString(),
                   const QString& frames = QStringLiteral("[]"),
                   const QString& context = QStringLiteral("{}"),
-                  const QString& namedSignature = QString(), const QString& title = QString());
+                  const QString& namedSignature = QString(), const QString& title = QString(),
+                  bool* regressed = nullptr);
+    // The maker's decision: "resolved" (in version), "ignored" or "new" (reopened). False when
+    // the group is unknown; nothing when the database fails.
+    std::optional<bool> setGroupState(const QString& signature, const QString& state,
+                                      const QString& version);
     // The new message's id; nothing when the device is unknown, the text refused by
     // makerTextProblem() or the database fails.
     // author: the console account that wrote it; empty from the command line.
@@ -256,6 +266,9 @@ private:
     bool recordDevice(const QString& device, const QString& version, const QString& system,
                       qint64 ack);
     QList<CrashGroup> readGroups(QSqlQuery& q);
+    // A crash of version in a group resolved in an earlier one makes it a regression; flipped
+    // says whether this call did (one instance only, however many store its crashes at once).
+    bool noteRegression(const QString& signature, const QString& version, bool* flipped);
     bool readVersions(CrashGroup& group);
     // Runs a kept statement with these values; what says what failed.
     // affected, when given, gets the count of rows it changed.

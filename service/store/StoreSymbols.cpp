@@ -152,3 +152,58 @@ bool Store::regroupCrash(qint64 id, const QString& signature, const QString& tit
                        {signature, id}, what);
     });
 }
+
+bool Store::isLaterVersion(const QString& a, const QString& b)
+{
+    const QStringList x = a.split(u'.'), y = b.split(u'.');
+    for (qsizetype i = 0; i < qMax(x.size(), y.size()); ++i) {
+        bool xNumber = false, yNumber = false;
+        const qlonglong p = x.value(i, QStringLiteral("0")).toLongLong(&xNumber);
+        const qlonglong q = y.value(i, QStringLiteral("0")).toLongLong(&yNumber);
+        if (xNumber && yNumber && p != q)
+            return p > q;
+        if ((!xNumber || !yNumber) && x.value(i) != y.value(i))
+            return x.value(i) > y.value(i);
+    }
+    return false;
+}
+
+bool Store::noteRegression(const QString& signature, const QString& version, bool* flipped)
+{
+    QSqlQuery& q = prepared("group-state", QStringLiteral("SELECT state, state_version FROM "
+                                                          "crash_groups WHERE signature = ?"));
+    q.addBindValue(signature);
+    if (!q.exec())
+        return fail(QStringLiteral("cannot read the crash group"), q.lastError());
+    const bool resolved = q.next() && q.value(0).toString() == QLatin1String("resolved");
+    const QString resolvedIn = resolved ? q.value(1).toString() : QString();
+    q.finish();
+    if (!resolved || !isLaterVersion(version, resolvedIn))
+        return true;
+    // Only the instance whose update finds it still resolved tells the maker.
+    int changed = 0;
+    if (!execute("group-regressed",
+                 QStringLiteral("UPDATE crash_groups SET state = 'regressed', state_version = ? "
+                                "WHERE signature = ? AND state = 'resolved' AND "
+                                "state_version = ?"),
+                 {version, signature, resolvedIn}, QStringLiteral("cannot mark the regression"),
+                 &changed))
+        return false;
+    *flipped = changed > 0;
+    return true;
+}
+
+std::optional<bool> Store::setGroupState(const QString& signature, const QString& state,
+                                         const QString& version)
+{
+    if (!connect())
+        return std::nullopt;
+    int changed = 0;
+    if (!execute("group-set-state",
+                 QStringLiteral("UPDATE crash_groups SET state = ?, state_version = ? WHERE "
+                                "signature = ?"),
+                 {state, version.isEmpty() ? QStringLiteral("") : version, signature},
+                 QStringLiteral("cannot change the crash group"), &changed))
+        return std::nullopt;
+    return changed > 0;
+}

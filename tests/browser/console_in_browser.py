@@ -71,7 +71,7 @@ class Rig:
             self.post('/api/sync.php', m=offer['mid'])
         return offer['msg']
 
-    def crash(self, crash_child):
+    def crash(self, crash_child, version='1.0.0'):
         """A real crash of a program built with debugging information, sent as the
         application sends its pending report: message, stack, each frame's build and offset."""
         pending = os.path.join(self.work, 'pending-crash.txt')
@@ -82,7 +82,7 @@ class Rig:
         for line in rest.split('\n---\n')[0].splitlines():
             build, offset, module, *pc = line.split(' ')
             frames.append({'build': build, 'offset': offset, 'module': module, 'pc': pc == ['pc']})
-        check(self.post('/api/crash.php', kind='crash', message=message, stack=stack,
+        check(self.post('/api/crash.php', kind='crash', message=message, stack=stack, v=version,
                         frames=frames, ctx={'session': 'wayland', 'desktop': 'GNOME',
                                             'qt': '6.4.2', 'mode': 'panel'}) == {'ok': True},
               'the crash was refused')
@@ -204,6 +204,17 @@ def run(rig, driver, screenshots):
         check('crashChildRecurse crash_child.cpp:' in frames, f'the frames: {frames!r}')
         check('Session\nwayland' in driver.find_element(By.CSS_SELECTOR, 'dl.facts').text,
               'the run is not shown')
+        # Resolved from the page (a version is asked for), then back in a later version.
+        tag = lambda d: d.find_element(By.CSS_SELECTOR, '.decisions .tag').text
+        driver.find_element(By.ID, 'resolve').click()
+        wait.until(lambda d: d.find_element(By.CSS_SELECTOR, '.decisions .error').text
+                   .startswith('Indique la version'))
+        driver.find_element(By.ID, 'resolved-version').send_keys('1.0.0')
+        driver.find_element(By.ID, 'resolve').click()
+        wait.until(lambda d: tag(d) == 'Résolu en 1.0.0')
+        rig.crash(crash_child, '1.0.1')
+        driver.find_element(By.ID, 'refresh').click()
+        wait.until(lambda d: tag(d) == 'Régression en 1.0.1')
         if screenshots:
             driver.save_screenshot(os.path.join(screenshots, 'console-crash.png'))
 

@@ -214,13 +214,20 @@ async function conversation(device) {
        crashes);
 }
 
+// What the maker decided of a group, as a tag.
+function stateTag(g) {
+  const text = { new: 'Nouveau', ignored: 'Ignoré', resolved: 'Résolu en ' + g.stateVersion,
+                 regressed: 'Régression en ' + g.stateVersion }[g.state] || g.state;
+  return el('span', { class: 'tag state-' + g.state }, visibleText(text));
+}
+
 async function crashes() {
   const { status, body } = await api('/api/crashes');
   if (!session.user) return;
   if (status !== 200) return show('Plantages', problem(body.error));
   const rows = body.groups.map((g) => el('tr', {},
     el('td', {}, el('a', { href: '#/plantage/' + encodeURIComponent(g.signature) },
-      visibleText(g.title))),
+      visibleText(g.title)), ' ', stateTag(g)),
     el('td', { class: 'preview' }, visibleText(firstLine(g.message))),
     el('td', { text: String(g.count) }), el('td', { text: String(g.devices) }),
     el('td', {}, visibleText(g.versions.join(', '))),
@@ -252,7 +259,25 @@ async function crashGroup(signature) {
   const contextNames = { session: 'Session', desktop: 'Bureau', qt: 'Qt', mode: 'Mode' };
   const context = Object.keys(contextNames).filter((k) => g.context[k]).flatMap((k) =>
     [el('dt', { text: contextNames[k] }), el('dd', {}, visibleText(g.context[k]))]);
-  show('Plantage : ' + g.title,
+  const error = el('p', { class: 'error' });
+  const decide = async (state, version) => {
+    const answer = await api('/api/crash-state', { signature, state, version });
+    if (answer.status === 200) crashGroup(signature);
+    else error.textContent = answer.body.error;
+  };
+  const version = el('input', { id: 'resolved-version', size: '8', placeholder: '1.0.2',
+                                'aria-label': 'Version qui le corrige' });
+  const decisions = el('form', { class: 'decisions', onsubmit: (event) => {
+      event.preventDefault();
+      decide('resolved', version.value);
+    } }, stateTag(g), ' ', version,
+    el('button', { type: 'submit', id: 'resolve', text: 'Résolu dans cette version' }),
+    g.state === 'ignored' || g.state === 'resolved'
+      ? el('button', { type: 'button', id: 'reopen', text: 'Rouvrir',
+                       onclick: () => decide('new', '') })
+      : el('button', { type: 'button', id: 'ignore', text: 'Ignorer',
+                       onclick: () => decide('ignored', '') }), error);
+  show('Plantage : ' + g.title, decisions,
     el('dl', { class: 'facts' },
       el('dt', { text: 'Message' }), el('dd', {}, visibleText(g.message)),
       el('dt', { text: 'Fois' }), el('dd', { text: String(g.count) }),

@@ -20,3 +20,7 @@ CREATE TABLE frame_names (
 );
 -- A group's title: its top function of the program once named, else empty.
 ALTER TABLE crash_groups ADD COLUMN title TEXT NOT NULL DEFAULT '';
+-- What the maker decided of a group: new, resolved (in a version) or ignored. A resolved group
+-- seen again in a later version is a regression (in that version).
+ALTER TABLE crash_groups ADD COLUMN state TEXT NOT NULL DEFAULT 'new';
+ALTER TABLE crash_groups ADD COLUMN state_version TEXT NOT NULL DEFAULT '';
