@@ -491,15 +491,16 @@ bool Store::addCrash(const QString& device, const QString& kind, const QString& 
             return false;
         // The group's row is made once: of instances storing its first crashes at once, one
         // inserts it and the others wait for it, then find it there.
+        // A crash of a later version in a resolved group makes it a regression.
         return added == 0 ||
-               execute("add-crash-group",
-                       QStringLiteral("INSERT INTO crash_groups (signature, first_seen, title) "
-                                      "VALUES (?, ?, ?) ON CONFLICT (signature) DO NOTHING"),
-                       // Never NULL: an unnamed group's title is the empty text.
-                       {signature, now,
-                        namedSignature.isEmpty() || title.isEmpty() ? QStringLiteral("") : title},
-                       what, &opened) &&
-                   (added == 0 || noteRegression(signature, version, &flipped));
+               (execute("add-crash-group",
+                        QStringLiteral("INSERT INTO crash_groups (signature, first_seen, title) "
+                                       "VALUES (?, ?, ?) ON CONFLICT (signature) DO NOTHING"),
+                        // Never NULL: an unnamed group's title is the empty text.
+                        {signature, now,
+                         namedSignature.isEmpty() || title.isEmpty() ? QStringLiteral("") : title},
+                        what, &opened) &&
+                noteRegression(signature, version, &flipped));
     });
     if (newGroup)
         *newGroup = done && opened > 0;
