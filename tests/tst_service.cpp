@@ -394,6 +394,34 @@ private slots:
         QCOMPARE(service->post("/api/sync.php", syncBody("DEV-S")).status, 200);
     }
 
+    // Each version's share of active devices that did not crash: devices counted by their
+    // syncs (once a day however often), crashes by device, a crash making its device active.
+    void crashFreeShareByVersion()
+    {
+        ServiceProcess& service = shared("versions");
+        for (int i = 0; i < 4; ++i)
+            for (int again = 0; again < 2; ++again)
+                QCOMPARE(service
+                             .post("/api/sync.php", j(QString("{'d': 'DEV-V%1', 'v': '2.0.0',"
+                                                              " 'os': 'L'}")
+                                                          .arg(i)
+                                                          .toUtf8()))
+                             .status,
+                         200);
+        QCOMPARE(crash(service, "DEV-V0", "a", "2.0.0"), 200);
+        QCOMPARE(crash(service, "DEV-V0", "b", "2.0.0"), 200);
+        QCOMPARE(crash(service, "DEV-W", "a", "2.0.1"), 200);
+        QCOMPARE(
+            service.json({"versions", "--json"}).array(),
+            QJsonDocument::fromJson(j("[{'version': '2.0.1', 'activeToday': 1, 'crashedToday': 1,"
+                                      " 'crashFreeToday': 0, 'activeWeek': 1, 'crashedWeek': 1,"
+                                      " 'crashFreeWeek': 0},"
+                                      " {'version': '2.0.0', 'activeToday': 4, 'crashedToday': 1,"
+                                      " 'crashFreeToday': 75, 'activeWeek': 4, 'crashedWeek': 1,"
+                                      " 'crashFreeWeek': 75}]"))
+                .array());
+    }
+
     // What the service and its console refuse, on one service: malformed or hostile requests
     // to the public paths, and to the console what its page would never send (no session, no
     // CSRF token, a form's body, another site's origin) or what `reply` refuses too.

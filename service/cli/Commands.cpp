@@ -48,6 +48,7 @@ const char* const kUsage =
     "       velmora-service reply DEVICE TEXT [--database URL]\n"
     "       velmora-service retract MESSAGE-ID [--database URL]\n"
     "       velmora-service crashes [--json] [--database URL]\n"
+    "       velmora-service versions [--json] [--database URL]\n"
     "       velmora-service crash GROUP [--json] [--database URL]\n"
     "       velmora-service crash GROUP --resolve VERSION | --ignore | --reopen\n"
     "       velmora-service symbols add FILE... [--database URL]\n"
@@ -233,9 +234,9 @@ int runCommand(const QStringList& arguments)
     const QString command = words.value(0);
     // Each command and how many words it takes, itself included.
     static const QHash<QString, qsizetype> known{
-        {"serve", 1},         {"devices", 1},  {"conversation", 2},  {"reply", 3},
-        {"retract", 2},       {"crashes", 1},  {"crash", 2},         {"backup", 2},
-        {"console-user", -1}, {"symbols", -1}, {"resolve-frames", 2}};
+        {"serve", 1},         {"devices", 1},  {"conversation", 2},   {"reply", 3},
+        {"retract", 2},       {"crashes", 1},  {"crash", 2},          {"backup", 2},
+        {"console-user", -1}, {"symbols", -1}, {"resolve-frames", 2}, {"versions", 1}};
     if (!known.contains(command))
         return usage(command.isEmpty()
                          ? QStringLiteral("no command")
@@ -319,6 +320,8 @@ int runCommand(const QStringList& arguments)
     }
     if (command == QLatin1String("console-user"))
         return ConsoleUsers::run(*store, words);
+    if (command == QLatin1String("versions"))
+        return MakerCommands::versions(*store, asJson);
     if (command == QLatin1String("symbols"))
         return SymbolCommands::run(*store, words, asJson);
     if (command == QLatin1String("devices"))

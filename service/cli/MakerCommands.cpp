@@ -260,6 +260,48 @@ int crash(Store& store, const QString& signature, bool json)
     return 0;
 }
 
+int versions(Store& store, bool json)
+{
+    const auto versions = store.versionHealth();
+    if (!versions)
+        return failure(store.lastError());
+    // The share of active devices that did not crash; none without devices.
+    auto share = [](qint64 crashed, qint64 active) -> QJsonValue {
+        return active > 0
+                   ? QJsonValue(100.0 * double(active - qMin(crashed, active)) / double(active))
+                   : QJsonValue();
+    };
+    auto shown = [&](qint64 crashed, qint64 active) {
+        const QJsonValue value = share(crashed, active);
+        return value.isNull() ? QStringLiteral("-")
+                              : QString::number(value.toDouble(), 'f', 1) + u'%';
+    };
+    QJsonArray array;
+    for (const Store::VersionHealth& v : *versions) {
+        if (json)
+            array.append(QJsonObject{{"version", v.version},
+                                     {"activeToday", v.activeToday},
+                                     {"crashedToday", v.crashedToday},
+                                     {"crashFreeToday", share(v.crashedToday, v.activeToday)},
+                                     {"activeWeek", v.activeWeek},
+                                     {"crashedWeek", v.crashedWeek},
+                                     {"crashFreeWeek", share(v.crashedWeek, v.activeWeek)}});
+        else
+            out(QStringLiteral("%1  today: %2 device(s), %3 crash-free  7 days: %4 device(s), "
+                               "%5 crash-free\n")
+                    .arg(terminalSafe(v.version))
+                    .arg(v.activeToday)
+                    .arg(shown(v.crashedToday, v.activeToday))
+                    .arg(v.activeWeek)
+                    .arg(shown(v.crashedWeek, v.activeWeek)));
+    }
+    if (json)
+        printJson(array);
+    else if (versions->isEmpty())
+        out(QStringLiteral("no device seen in the last 7 days\n"));
+    return 0;
+}
+
 int decide(Store& store, const QString& signature, const QString& state, const QString& version)
 {
     if (state == QLatin1String("resolved") &&

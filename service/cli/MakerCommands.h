@@ -14,6 +14,8 @@ int reply(Store& store, const QString& device, const QString& text);
 int retract(Store& store, const QString& messageId);
 int crashes(Store& store, bool json);
 int crash(Store& store, const QString& signature, bool json);
+// Each version's devices and crash-free share, today and over 7 days.
+int versions(Store& store, bool json);
 // Resolves a group in a version, ignores it, or reopens it ("resolved", "ignored", "new").
 int decide(Store& store, const QString& signature, const QString& state, const QString& version);
 

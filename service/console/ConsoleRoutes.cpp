@@ -119,6 +119,9 @@ std::optional<QString> answerProblem(const QString& text)
         .arg(Store::kMaxMakerText);
 }
 
+// A group's crashes a day over this many days, in the list.
+constexpr int kTrendDays = 14;
+
 QJsonObject groupToJson(const Store::CrashGroup& group)
 {
     return {{QStringLiteral("signature"), group.signature},
@@ -261,12 +264,29 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, Options opt
     server.route("/api/crashes", Method::Get, [this](const Request& request, Responder&& r) {
         read(request, std::move(r), [](Store& store, const Session&) -> std::optional<Answer> {
             const auto groups = store.crashGroups();
-            if (!groups)
+            const auto trends = groups ? store.groupTrends(kTrendDays) : std::nullopt;
+            const auto versions = trends ? store.versionHealth() : std::nullopt;
+            if (!versions)
                 return std::nullopt;
             QJsonArray list;
-            for (const Store::CrashGroup& group : *groups)
-                list.append(groupToJson(group));
-            return Answer{{{QStringLiteral("groups"), list}}};
+            for (const Store::CrashGroup& group : *groups) {
+                QJsonObject about = groupToJson(group);
+                QJsonArray trend;
+                const QList<qint64> days =
+                    trends->value(group.signature, QList<qint64>(kTrendDays));
+                for (qint64 count : days)
+                    trend.append(count);
+                about.insert(QStringLiteral("trend"), trend);
+                list.append(about);
+            }
+            QJsonArray health;
+            for (const Store::VersionHealth& v : *versions)
+                health.append(QJsonObject{{QStringLiteral("version"), v.version},
+                                          {QStringLiteral("activeToday"), v.activeToday},
+                                          {QStringLiteral("crashedToday"), v.crashedToday},
+                                          {QStringLiteral("activeWeek"), v.activeWeek},
+                                          {QStringLiteral("crashedWeek"), v.crashedWeek}});
+            return Answer{{{QStringLiteral("groups"), list}, {QStringLiteral("versions"), health}}};
         });
     });
     server.route("/api/crash", Method::Get, [this](const Request& request, Responder&& r) {

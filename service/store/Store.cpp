@@ -17,6 +17,29 @@
 
 namespace {
 
+// A migration's statements, split at their semicolons, except those inside a trigger's body
+// (SQLite's BEGIN … END) or a function's ($$ … $$).
+QStringList statementsOf(const QString& sql)
+{
+    QStringList statements;
+    QString pending;
+    for (const QString& piece : sql.split(QLatin1Char(';'))) {
+        pending = pending.isNull() ? piece : pending + QLatin1Char(';') + piece;
+        const bool inFunction = pending.count(QLatin1String("$$")) % 2 == 1;
+        const bool inTrigger =
+            pending.contains(QLatin1String("CREATE TRIGGER"), Qt::CaseInsensitive) &&
+            pending.contains(QLatin1String(" BEGIN"), Qt::CaseInsensitive) &&
+            !piece.trimmed().startsWith(QLatin1String("END"), Qt::CaseInsensitive);
+        if (inFunction || inTrigger)
+            continue;
+        statements << pending;
+        pending = QString();
+    }
+    if (!pending.isNull())
+        statements << pending;
+    return statements;
+}
+
 // How long SQLite waits for another writer (a maker command, a backup) before giving up: within
 // the service's answer deadline.
 constexpr int kSqliteBusyMs = 1500;
@@ -200,7 +223,7 @@ bool Store::migrate()
         const QString sql = QString::fromUtf8(file.readAll());
         if (!db.transaction())
             return fail(QStringLiteral("cannot start migration ") + name);
-        for (QString statement : sql.split(QLatin1Char(';'))) {
+        for (QString statement : statementsOf(sql)) {
             QStringList lines = statement.split(QLatin1Char('\n'));
             lines.removeIf(
                 [](const QString& l) { return l.trimmed().startsWith(QLatin1String("--")); });

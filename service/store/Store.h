@@ -224,7 +224,20 @@ public:
                                                  const SessionRules& rules);
     bool closeConsoleSession(const QByteArray& tokenHash);
 
-    // Debugging files and the names found in them (StoreSymbols.cpp).
+    // Each version's devices active today and over the last 7 days (UTC days), and how many of
+    // them crashed: the share that did not is the version's crash-free rate.
+    struct VersionHealth {
+        QString version;
+        qint64 activeToday = 0;
+        qint64 crashedToday = 0;
+        qint64 activeWeek = 0;
+        qint64 crashedWeek = 0;
+    };
+    std::optional<QList<VersionHealth>> versionHealth();
+    // Each group's crashes a day over the last `days` days, oldest first.
+    std::optional<QHash<QString, QList<qint64>>> groupTrends(int days);
+
+    // Debugging files and the names found in them (StoreCrashes.cpp, as what follows).
     struct SymbolFile {
         QString buildId;
         QString module;

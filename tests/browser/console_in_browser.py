@@ -195,6 +195,10 @@ def run(rig, driver, screenshots):
         rig.crash(crash_child)
         rig.command('symbols', 'add', crash_child)
         driver.get(rig.console + '/#/plantages')
+        # The version's share of devices without a crash: the device crashed, 0 % of 1.
+        versions = wait.until(lambda d: d.find_element(By.CSS_SELECTOR, 'main tbody')).text
+        check(versions.replace('\u00a0', ' ').startswith('1.0.0 1 0 % 1 0 %'),
+              f'the versions: {versions!r}')
         link = wait.until(lambda d: d.find_element(By.CSS_SELECTOR, 'main tbody a'))
         check(link.text == 'crashChildRecurse', f'the group is titled {link.text!r}')
         link.click()

@@ -221,21 +221,45 @@ function stateTag(g) {
   return el('span', { class: 'tag state-' + g.state }, visibleText(text));
 }
 
+// A group's last 14 days as a line of bars, read out as its counts.
+function trendOf(counts) {
+  const most = Math.max(1, ...counts);
+  const bars = counts.map((n) => (n === 0 ? '·' : '▁▂▃▄▅▆▇█'[Math.min(7, Math.floor(7 * n / most))]));
+  return el('span', { class: 'trend', 'aria-label': '14 derniers jours : ' + counts.join(', '),
+                      title: counts.join(' · ') }, bars.join(''));
+}
+
+// The share of a version's active devices that did not crash, "97,5 %".
+function crashFree(crashed, active) {
+  if (!active) return '–';
+  const share = 100 * (active - Math.min(crashed, active)) / active;
+  return share.toLocaleString('fr-FR', { maximumFractionDigits: 1 }) + '\u00a0%';
+}
+
 async function crashes() {
   const { status, body } = await api('/api/crashes');
   if (!session.user) return;
   if (status !== 200) return show('Plantages', problem(body.error));
+  const versions = body.versions.length
+    ? table(['Version', 'Appareils (aujourd’hui)', 'Sans plantage (aujourd’hui)',
+             'Appareils (7 jours)', 'Sans plantage (7 jours)'], body.versions.map((v) =>
+        el('tr', {}, el('td', {}, visibleText(v.version)), el('td', { text: String(v.activeToday) }),
+          el('td', { text: crashFree(v.crashedToday, v.activeToday) }),
+          el('td', { text: String(v.activeWeek) }),
+          el('td', { text: crashFree(v.crashedWeek, v.activeWeek) }))))
+    : el('p', { class: 'empty', text: 'Aucun appareil vu ces 7 derniers jours.' });
   const rows = body.groups.map((g) => el('tr', {},
     el('td', {}, el('a', { href: '#/plantage/' + encodeURIComponent(g.signature) },
       visibleText(g.title)), ' ', stateTag(g)),
     el('td', { class: 'preview' }, visibleText(firstLine(g.message))),
     el('td', { text: String(g.count) }), el('td', { text: String(g.devices) }),
-    el('td', {}, visibleText(g.versions.join(', '))),
+    el('td', {}, visibleText(g.versions.join(', '))), el('td', {}, trendOf(g.trend)),
     el('td', { text: dateText(g.firstSeen) }), el('td', { text: dateText(g.lastSeen) })));
-  show('Plantages', rows.length
-    ? table(['Plantage', 'Message', 'Fois', 'Appareils', 'Versions', 'Première fois',
-             'Dernière fois'], rows)
-    : el('p', { class: 'empty', text: 'Aucun plantage reçu.' }));
+  show('Plantages', el('h2', { text: 'Versions' }), versions, el('h2', { text: 'Groupes' }),
+    rows.length
+      ? table(['Plantage', 'Message', 'Fois', 'Appareils', 'Versions', '14 jours', 'Première fois',
+               'Dernière fois'], rows)
+      : el('p', { class: 'empty', text: 'Aucun plantage reçu.' }));
 }
 
 async function crashGroup(signature) {

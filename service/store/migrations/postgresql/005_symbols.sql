@@ -24,3 +24,23 @@ ALTER TABLE crash_groups ADD COLUMN title TEXT NOT NULL DEFAULT '';
 -- seen again in a later version is a regression (in that version).
 ALTER TABLE crash_groups ADD COLUMN state TEXT NOT NULL DEFAULT 'new';
 ALTER TABLE crash_groups ADD COLUMN state_version TEXT NOT NULL DEFAULT '';
+-- The devices active each day in each version, for the share that did not crash: counted by
+-- the statement that records a sync (a trigger), at most one row a device, day and version.
+CREATE TABLE active_devices (
+    version TEXT NOT NULL,
+    day BIGINT NOT NULL,
+    device TEXT NOT NULL,
+    PRIMARY KEY (version, day, device)
+);
+INSERT INTO active_devices (version, day, device)
+    SELECT version, last_seen / 86400000, id FROM devices WHERE id <> '?';
+CREATE FUNCTION note_active_device() RETURNS trigger AS $$
+BEGIN
+    INSERT INTO active_devices (version, day, device)
+        VALUES (NEW.version, NEW.last_seen / 86400000, NEW.id) ON CONFLICT DO NOTHING;
+    RETURN NEW;
+END
+$$ LANGUAGE plpgsql;
+CREATE TRIGGER devices_active AFTER INSERT OR UPDATE ON devices
+    FOR EACH ROW EXECUTE FUNCTION note_active_device();
+CREATE INDEX crashes_version_received ON crashes (version, received);

@@ -24,3 +24,27 @@ ALTER TABLE crash_groups ADD COLUMN title TEXT NOT NULL DEFAULT '';
 -- seen again in a later version is a regression (in that version).
 ALTER TABLE crash_groups ADD COLUMN state TEXT NOT NULL DEFAULT 'new';
 ALTER TABLE crash_groups ADD COLUMN state_version TEXT NOT NULL DEFAULT '';
+-- The devices active each day in each version, for the share that did not crash: counted by
+-- the statement that records a sync (a trigger), at most one row a device, day and version. The
+-- trigger checks for the row itself: the sync's own conflict rule would override its own.
+CREATE TABLE active_devices (
+    version TEXT NOT NULL,
+    day INTEGER NOT NULL,
+    device TEXT NOT NULL,
+    PRIMARY KEY (version, day, device)
+);
+INSERT INTO active_devices (version, day, device)
+    SELECT version, last_seen / 86400000, id FROM devices WHERE id <> '?';
+CREATE TRIGGER devices_active_insert AFTER INSERT ON devices BEGIN
+    INSERT INTO active_devices (version, day, device)
+        SELECT NEW.version, NEW.last_seen / 86400000, NEW.id WHERE NOT EXISTS (
+            SELECT 1 FROM active_devices WHERE version = NEW.version
+                AND day = NEW.last_seen / 86400000 AND device = NEW.id);
+END;
+CREATE TRIGGER devices_active_update AFTER UPDATE ON devices BEGIN
+    INSERT INTO active_devices (version, day, device)
+        SELECT NEW.version, NEW.last_seen / 86400000, NEW.id WHERE NOT EXISTS (
+            SELECT 1 FROM active_devices WHERE version = NEW.version
+                AND day = NEW.last_seen / 86400000 AND device = NEW.id);
+END;
+CREATE INDEX crashes_version_received ON crashes (version, received);

@@ -1,5 +1,6 @@
-// The debugging files the maker added and the frame names found in them: kept in the database,
-// so that every instance on it names frames alike.
+// What makes crashes actionable: the debugging files the maker added and the frame names found
+// in them (kept in the database, so that every instance names frames alike), the groups'
+// states and regressions, and each version's crash-free share.
 #include "Store.h"
 #include "StoreValues.h"
 
@@ -206,4 +207,61 @@ std::optional<bool> Store::setGroupState(const QString& signature, const QString
                  QStringLiteral("cannot change the crash group"), &changed))
         return std::nullopt;
     return changed > 0;
+}
+
+namespace {
+
+constexpr qint64 kDayMs = 86'400'000;
+
+} // namespace
+
+std::optional<QList<Store::VersionHealth>> Store::versionHealth()
+{
+    if (!connect())
+        return std::nullopt;
+    const qint64 today = nowMs() / kDayMs, weekStart = today - 6;
+    const QString crashed =
+        QStringLiteral("(SELECT COUNT(DISTINCT c.device) FROM crashes c WHERE c.version = "
+                       "a.version AND c.received >= ? AND c.kind = 'crash' AND c.device <> '?')");
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT a.version, COUNT(DISTINCT CASE WHEN a.day >= ? THEN a.device "
+                             "END), %1, COUNT(DISTINCT a.device), %1 FROM active_devices a "
+                             "WHERE a.day >= ? GROUP BY a.version")
+                  .arg(crashed));
+    for (const qint64 value : {today, today * kDayMs, weekStart * kDayMs, weekStart})
+        q.addBindValue(value);
+    if (!q.exec())
+        return fail(QStringLiteral("cannot count the versions' devices"), q.lastError()),
+               std::nullopt;
+    QList<VersionHealth> versions;
+    while (q.next())
+        versions.append({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toLongLong(),
+                         q.value(3).toLongLong(), q.value(4).toLongLong()});
+    std::sort(versions.begin(), versions.end(),
+              [](const auto& a, const auto& b) { return isLaterVersion(a.version, b.version); });
+    return versions;
+}
+
+std::optional<QHash<QString, QList<qint64>>> Store::groupTrends(int days)
+{
+    if (!connect())
+        return std::nullopt;
+    const qint64 first = nowMs() / kDayMs - (days - 1);
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT signature, received / ?, COUNT(*) FROM crashes WHERE "
+                             "received >= ? GROUP BY signature, received / ?"));
+    for (const qint64 value : {kDayMs, first * kDayMs, kDayMs})
+        q.addBindValue(value);
+    if (!q.exec())
+        return fail(QStringLiteral("cannot count the crashes by day"), q.lastError()), std::nullopt;
+    QHash<QString, QList<qint64>> trends;
+    while (q.next()) {
+        QList<qint64>& trend = trends[q.value(0).toString()];
+        if (trend.isEmpty())
+            trend.resize(days);
+        const qint64 day = q.value(1).toLongLong() - first;
+        if (day >= 0 && day < days)
+            trend[day] += q.value(2).toLongLong();
+    }
+    return trends;
 }
