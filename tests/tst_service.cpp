@@ -391,6 +391,24 @@ private slots:
         cut.close();
         service->command({"symbols", "add", cut.fileName()}, &errors);
         QCOMPARE(service->post("/api/crash.php", bodies[1]).status, 200);
+        // A report naming 2,000 frames: the first 64 are kept, the rest never read.
+        QJsonObject many = QJsonDocument::fromJson(bodies[0]).object();
+        QJsonArray framesMany;
+        for (int i = 0; i < 2000; ++i)
+            framesMany.append(many["frames"].toArray()[i % 20]);
+        many["frames"] = framesMany;
+        many["message"] = "Signal 7";
+        QCOMPARE(service->post("/api/crash.php", QJsonDocument(many).toJson(QJsonDocument::Compact))
+                     .status,
+                 200);
+        const QJsonArray bus = groups();
+        const auto seven = std::find_if(
+            bus.begin(), bus.end(), [](const QJsonValue& g) { return g["message"] == "Signal 7"; });
+        QVERIFY(seven != bus.end());
+        QVERIFY(service->json({"crash", (*seven).toObject()["signature"].toString(), "--json"})
+                    .object()["frames"]
+                    .toArray()
+                    .size() <= ServiceContract::kMaxCrashFrames);
         QCOMPARE(service->post("/api/sync.php", syncBody("DEV-S")).status, 200);
     }
 
