@@ -21,12 +21,16 @@ serve() { # database URL; prints the port
 }
 stop() { kill "$(cat "$work/serve.pid")"; wait "$(cat "$work/serve.pid")" 2>/dev/null || true; }
 
+seen=$(( $(date +%s) * 1000 ))
+[ "${VELMORA_BENCH_FIRST_VISITS:-0}" = 1 ] && seen=0
 run() { # name, database URL, seeding command reading SQL on stdin
     local name="$1" url="$2" port
     port=$(serve "$url"); stop # creates the schema
     {
         echo "BEGIN;"
-        seq 0 99999 | awk '{printf "INSERT INTO devices (id, first_seen, last_seen, version, system, acked) VALUES (%c%s%06d%c, 0, 0, %c1.0.0%c, %cDebian GNU/Linux 12%c, 0);\n", 39, "DEVICE-", $1, 39, 39, 39, 39, 39}'
+        # Seen earlier today, as devices that sync every hour are (VELMORA_BENCH_FIRST_VISITS=1:
+        # seen long ago, every sync the first of its day).
+        seq 0 99999 | awk -v seen="$seen" '{printf "INSERT INTO devices (id, first_seen, last_seen, version, system, acked) VALUES (%c%s%06d%c, 0, %s, %c1.0.0%c, %cDebian GNU/Linux 12%c, 0);\n", 39, "DEVICE-", $1, 39, seen, 39, 39, 39, 39}'
         seq 0 100 99999 | awk '{printf "INSERT INTO maker_messages (device, text, written) VALUES (%cDEVICE-%06d%c, %cBonjour%c, 0);\n", 39, $1, 39, 39, 39}'
         echo "COMMIT;"
     } | "${@:3}" >/dev/null

@@ -69,13 +69,19 @@ QString groupText(const Store::CrashGroup& g, int frames)
     QStringList stack = g.firstStack.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     if (frames > 0 && stack.size() > frames)
         stack = stack.mid(0, frames) << QStringLiteral("…");
-    return QStringLiteral("%1  %2 x on %3 device(s)  %4: %5\n    versions %6, first %7, last %8\n")
+    const QString state = g.state == QLatin1String("resolved")    ? QStringLiteral("resolved in ")
+                          : g.state == QLatin1String("regressed") ? QStringLiteral("REGRESSION in ")
+                          : g.state == QLatin1String("ignored")   ? QStringLiteral("ignored")
+                                                                  : QStringLiteral("new");
+    return QStringLiteral("%1  %2 x on %3 device(s)  %4: %5\n    %9, versions %6, first %7, "
+                          "last %8\n")
                .arg(g.signature)
                .arg(g.count)
                .arg(g.devices)
-               .arg(terminalSafe(g.kind), terminalSafe(g.message.left(200), QStringLiteral("    ")),
+               .arg(terminalSafe(g.title.isEmpty() ? g.kind : g.title),
+                    terminalSafe(g.message.left(200), QStringLiteral("    ")),
                     terminalSafe(g.versions.join(QStringLiteral(", "))), when(g.firstSeen),
-                    when(g.lastSeen)) +
+                    when(g.lastSeen), state + terminalSafe(g.stateVersion)) +
            QStringLiteral("      ") +
            terminalSafe(stack.join(QLatin1Char('\n')), QStringLiteral("      ")) +
            QLatin1Char('\n');

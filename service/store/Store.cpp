@@ -26,9 +26,11 @@ QStringList statementsOf(const QString& sql)
     for (const QString& piece : sql.split(QLatin1Char(';'))) {
         pending = pending.isNull() ? piece : pending + QLatin1Char(';') + piece;
         const bool inFunction = pending.count(QLatin1String("$$")) % 2 == 1;
+        static const QRegularExpression begin(QStringLiteral("\\bBEGIN\\b"),
+                                              QRegularExpression::CaseInsensitiveOption);
         const bool inTrigger =
             pending.contains(QLatin1String("CREATE TRIGGER"), Qt::CaseInsensitive) &&
-            pending.contains(QLatin1String(" BEGIN"), Qt::CaseInsensitive) &&
+            pending.contains(begin) &&
             !piece.trimmed().startsWith(QLatin1String("END"), Qt::CaseInsensitive);
         if (inFunction || inTrigger)
             continue;

@@ -25,7 +25,8 @@ ALTER TABLE crash_groups ADD COLUMN title TEXT NOT NULL DEFAULT '';
 ALTER TABLE crash_groups ADD COLUMN state TEXT NOT NULL DEFAULT 'new';
 ALTER TABLE crash_groups ADD COLUMN state_version TEXT NOT NULL DEFAULT '';
 -- The devices active each day in each version, for the share that did not crash: counted by
--- the statement that records a sync (a trigger), at most one row a device, day and version.
+-- the statement that records a sync (a trigger, only on the first visit of a day or version),
+-- at most one row a device, day and version.
 CREATE TABLE active_devices (
     version TEXT NOT NULL,
     day BIGINT NOT NULL,
@@ -41,6 +42,9 @@ BEGIN
     RETURN NEW;
 END
 $$ LANGUAGE plpgsql;
-CREATE TRIGGER devices_active AFTER INSERT OR UPDATE ON devices
+CREATE TRIGGER devices_active_insert AFTER INSERT ON devices
     FOR EACH ROW EXECUTE FUNCTION note_active_device();
+CREATE TRIGGER devices_active_update AFTER UPDATE ON devices FOR EACH ROW
+    WHEN (NEW.last_seen / 86400000 <> OLD.last_seen / 86400000 OR NEW.version <> OLD.version)
+    EXECUTE FUNCTION note_active_device();
 CREATE INDEX crashes_version_received ON crashes (version, received);

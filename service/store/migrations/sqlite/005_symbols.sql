@@ -26,7 +26,8 @@ ALTER TABLE crash_groups ADD COLUMN state TEXT NOT NULL DEFAULT 'new';
 ALTER TABLE crash_groups ADD COLUMN state_version TEXT NOT NULL DEFAULT '';
 -- The devices active each day in each version, for the share that did not crash: counted by
 -- the statement that records a sync (a trigger), at most one row a device, day and version. The
--- trigger checks for the row itself: the sync's own conflict rule would override its own.
+-- trigger checks for the row itself (the conflict rule of the sync would override its own) and
+-- runs only on the first visit of a day or version.
 CREATE TABLE active_devices (
     version TEXT NOT NULL,
     day INTEGER NOT NULL,
@@ -41,7 +42,9 @@ CREATE TRIGGER devices_active_insert AFTER INSERT ON devices BEGIN
             SELECT 1 FROM active_devices WHERE version = NEW.version
                 AND day = NEW.last_seen / 86400000 AND device = NEW.id);
 END;
-CREATE TRIGGER devices_active_update AFTER UPDATE ON devices BEGIN
+CREATE TRIGGER devices_active_update AFTER UPDATE ON devices
+    WHEN NEW.last_seen / 86400000 <> OLD.last_seen / 86400000 OR NEW.version <> OLD.version
+BEGIN
     INSERT INTO active_devices (version, day, device)
         SELECT NEW.version, NEW.last_seen / 86400000, NEW.id WHERE NOT EXISTS (
             SELECT 1 FROM active_devices WHERE version = NEW.version
