@@ -221,6 +221,9 @@ def run(rig, driver, screenshots):
         wait.until(lambda d: tag(d) == 'Régression en 1.0.1')
         if screenshots:
             driver.save_screenshot(os.path.join(screenshots, 'console-crash.png'))
+            driver.get(rig.console + '/#/plantages')
+            wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, 'main .trend'))
+            driver.save_screenshot(os.path.join(screenshots, 'console-crashes.png'))
 
     attacker = attacker_page(rig.console)
     driver.get(f'http://127.0.0.1:{attacker.server_port}/')
