@@ -412,6 +412,52 @@ private slots:
         QCOMPARE(service->post("/api/sync.php", syncBody("DEV-S")).status, 200);
     }
 
+    // Everything kept about a device, given back whole; then erased, its words gone from the
+    // console's search too; another device's data untouched.
+    void aDevicesDataExportedThenForgotten_data() { backends(); }
+    void aDevicesDataExportedThenForgotten()
+    {
+        const std::unique_ptr<ServiceProcess> service = started();
+        QVERIFY(service);
+        QCOMPARE(report(*service, "DEV-E", "Le réseau tombe", "ana@exemple.fr"), 200);
+        QCOMPARE(report(*service, "DEV-K", "Le réseau aussi"), 200);
+        QCOMPARE(service->command({"reply", "DEV-E", "Bonjour Ana"}).first, 0);
+        QCOMPARE(crash(*service, "DEV-E", "a"), 200);
+        QCOMPARE(addMaker(*service, "bob", "0123456789"), 0);
+        const std::optional<ConsoleMaker> maker = signIn(*service, "bob", "0123456789");
+        QVERIFY(maker);
+        QCOMPARE(inboxOrder(*service, *maker, "?q=r%C3%A9seau").size(), 2);
+
+        const QJsonObject all = service->json({"export", "DEV-E"}).object();
+        const auto first = [&](const char* table) { return all[table].toArray()[0].toObject(); };
+        QCOMPARE(first("devices")["id"].toString(), QString("DEV-E"));
+        QCOMPARE(first("reports")["text"].toString(), QString("Le réseau tombe"));
+        QCOMPARE(first("reports")["email"].toString(), QString("ana@exemple.fr"));
+        QCOMPARE(first("maker_messages")["text"].toString(), QString("Bonjour Ana"));
+        QCOMPARE(first("crashes")["stack"].toString(), QString("a"));
+        QCOMPARE(all["active_devices"].toArray().size(), 1);
+
+        QCOMPARE(service->command({"forget", "DEV-E"}).first, 0);
+        QCOMPARE(service->command({"export", "DEV-E"}).first, 1);
+        QCOMPARE(inboxOrder(*service, *maker, "?q=r%C3%A9seau"), QStringList{"DEV-K*"});
+        QCOMPARE(inboxOrder(*service, *maker, "?q=ana"), QStringList{});
+        QVERIFY(service->json({"crashes", "--json"}).array().isEmpty());
+        if (!service->database().startsWith("sqlite:"))
+            return;
+        // SQLite's search index itself keeps no trace of the words.
+        {
+            QSqlDatabase index = QSqlDatabase::addDatabase("QSQLITE", "index");
+            index.setDatabaseName(service->database().mid(7));
+            QVERIFY(index.open());
+            QSqlQuery q(index);
+            QVERIFY(q.exec("SELECT COUNT(*) FROM reports_search WHERE reports_search MATCH "
+                           "'ana OR tombe'") &&
+                    q.next());
+            QCOMPARE(q.value(0).toInt(), 0);
+        }
+        QSqlDatabase::removeDatabase("index");
+    }
+
     // Each version's share of active devices that did not crash: devices counted by their
     // syncs (once a day however often), crashes by device, a crash making its device active.
     void crashFreeShareByVersion()

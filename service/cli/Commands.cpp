@@ -47,6 +47,8 @@ const char* const kUsage =
     "       velmora-service conversation DEVICE [--json] [--database URL]\n"
     "       velmora-service reply DEVICE TEXT [--database URL]\n"
     "       velmora-service retract MESSAGE-ID [--database URL]\n"
+    "       velmora-service export DEVICE [--database URL]\n"
+    "       velmora-service forget DEVICE [--database URL]\n"
     "       velmora-service crashes [--json] [--database URL]\n"
     "       velmora-service versions [--json] [--database URL]\n"
     "       velmora-service crash GROUP [--json] [--database URL]\n"
@@ -236,7 +238,8 @@ int runCommand(const QStringList& arguments)
     static const QHash<QString, qsizetype> known{
         {"serve", 1},         {"devices", 1},  {"conversation", 2},   {"reply", 3},
         {"retract", 2},       {"crashes", 1},  {"crash", 2},          {"backup", 2},
-        {"console-user", -1}, {"symbols", -1}, {"resolve-frames", 2}, {"versions", 1}};
+        {"console-user", -1}, {"symbols", -1}, {"resolve-frames", 2}, {"versions", 1},
+        {"export", 2},        {"forget", 2}};
     if (!known.contains(command))
         return usage(command.isEmpty()
                          ? QStringLiteral("no command")
@@ -320,6 +323,10 @@ int runCommand(const QStringList& arguments)
     }
     if (command == QLatin1String("console-user"))
         return ConsoleUsers::run(*store, words);
+    if (command == QLatin1String("export"))
+        return MakerCommands::exportDevice(*store, words[1]);
+    if (command == QLatin1String("forget"))
+        return MakerCommands::forgetDevice(*store, words[1]);
     if (command == QLatin1String("versions"))
         return MakerCommands::versions(*store, asJson);
     if (command == QLatin1String("symbols"))

@@ -266,6 +266,30 @@ int crash(Store& store, const QString& signature, bool json)
     return 0;
 }
 
+int exportDevice(Store& store, const QString& given)
+{
+    const std::optional<QString> device = resolveDevice(store, given);
+    if (!device)
+        return 1;
+    const std::optional<QJsonObject> all = store.exportDevice(*device);
+    if (!all)
+        return failure(store.lastError());
+    printJson(*all);
+    return 0;
+}
+
+int forgetDevice(Store& store, const QString& given)
+{
+    const std::optional<QString> device = resolveDevice(store, given);
+    if (!device)
+        return 1;
+    const std::optional<qint64> rows = store.forgetDevice(*device);
+    if (!rows)
+        return failure(store.lastError());
+    out(QStringLiteral("%1 forgotten: %2 row(s) erased\n").arg(*device).arg(*rows));
+    return 0;
+}
+
 int versions(Store& store, bool json)
 {
     const auto versions = store.versionHealth();

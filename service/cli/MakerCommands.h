@@ -14,6 +14,9 @@ int reply(Store& store, const QString& device, const QString& text);
 int retract(Store& store, const QString& messageId);
 int crashes(Store& store, bool json);
 int crash(Store& store, const QString& signature, bool json);
+// Everything kept about a device as JSON, and erasing it all.
+int exportDevice(Store& store, const QString& device);
+int forgetDevice(Store& store, const QString& device);
 // Each version's devices and crash-free share, today and over 7 days.
 int versions(Store& store, bool json);
 // Resolves a group in a version, ignores it, or reopens it ("resolved", "ignored", "new").

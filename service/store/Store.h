@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QJsonObject>
 #include <QList>
 #include <QSet>
 #include <QSqlDatabase>
@@ -223,6 +224,11 @@ public:
     std::optional<ConsoleSession> consoleSession(const QByteArray& tokenHash,
                                                  const SessionRules& rules);
     bool closeConsoleSession(const QByteArray& tokenHash);
+
+    // Everything kept about a device, every column of every row, by table (StoreDeviceData.cpp);
+    // and all of it erased, the search index included: the count of rows erased.
+    std::optional<QJsonObject> exportDevice(const QString& device);
+    std::optional<qint64> forgetDevice(const QString& device);
 
     // Each version's devices active today and over the last 7 days (UTC days), and how many of
     // them crashed: the share that did not is the version's crash-free rate.
