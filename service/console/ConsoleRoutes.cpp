@@ -328,6 +328,30 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, Options opt
                    return std::nullopt;
                });
     });
+    // A user's data: everything kept about the device, and all of it erased.
+    server.route("/api/export", Method::Get, [this](const Request& request, Responder&& r) {
+        const QString device = queryValue(request, QStringLiteral("device"));
+        read(
+            request, std::move(r), [device](Store& store, const Session&) -> std::optional<Answer> {
+                if (!store.deviceExists(device))
+                    return refusal(QStringLiteral("Appareil inconnu."), Status::NotFound);
+                const std::optional<QJsonObject> all = store.exportDevice(device);
+                if (!all)
+                    return std::nullopt;
+                return Answer{{{QStringLiteral("device"), device}, {QStringLiteral("data"), *all}}};
+            });
+    });
+    server.route("/api/forget", Method::Post, [this](const Request& request, Responder&& r) {
+        change(request, std::move(r),
+               [](Store& store, const Session&, const QJsonObject& body) -> std::optional<Answer> {
+                   const QString device = body.value(QStringLiteral("device")).toString();
+                   if (!store.deviceExists(device))
+                       return refusal(QStringLiteral("Appareil inconnu."), Status::NotFound);
+                   if (!store.forgetDevice(device))
+                       return std::nullopt;
+                   return Answer{};
+               });
+    });
     // A group resolved in a version, ignored, or reopened.
     server.route("/api/crash-state", Method::Post, [this](const Request& request, Responder&& r) {
         change(request, std::move(r),

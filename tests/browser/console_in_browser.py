@@ -231,6 +231,25 @@ def run(rig, driver, screenshots):
     attacker.shutdown()
     check(len(rig.answers(device)) == 1, 'a cross-site form posted an answer')
 
+    # The user's data: given back whole from the page, then erased after a second click.
+    driver.get(rig.console + '/#/conversation/' + device)
+    wait.until(lambda d: d.find_element(By.ID, 'export'))
+    exported = driver.execute_async_script(
+        "const done = arguments[arguments.length - 1];"
+        "fetch('/api/export?device=' + arguments[0], {credentials: 'same-origin'})"
+        ".then((r) => r.json()).then(done);", device)
+    texts = [r['text'] for r in exported['data']['reports']]
+    check(HOSTILE in texts and exported['data']['reports'][0]['email'] == 'ana@exemple.fr',
+          f'the export: {texts!r}')
+    check(exported['data']['maker_messages'][0]['text'] == ANSWER, 'the export lacks the answer')
+    driver.find_element(By.ID, 'forget').click()
+    confirm = wait.until(lambda d: d.find_element(By.ID, 'forget-confirm'))
+    check(confirm.is_displayed() and json.loads(rig.command('devices', '--json')),
+          'the data went before the confirmation')
+    confirm.click()
+    wait.until(lambda d: d.current_url.endswith('#/'))
+    check(json.loads(rig.command('devices', '--json')) == [], 'the device is still kept')
+
     driver.get(rig.console)
     logout = wait.until(lambda d: d.find_element(By.ID, 'logout'))
     wait.until(lambda d: logout.is_displayed())

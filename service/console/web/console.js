@@ -209,7 +209,33 @@ async function conversation(device) {
         el('td', {}, visibleText(firstLine(c.message))),
         el('td', { text: String(c.count) }), el('td', { text: dateText(c.lastSeen) }))))
     : el('p', { class: 'empty', text: 'Aucun plantage.' });
-  show(title, facts, el('p', {}, handled), el('h2', { text: 'Messages' }), messages,
+  // The user's data: given back as a file, or erased after a second, explicit click.
+  const exportLink = el('button', { type: 'button', id: 'export', text: 'Exporter ses données',
+    onclick: async () => {
+      const answer = await api('/api/export?device=' + encodeURIComponent(device));
+      if (answer.status !== 200) return (error.textContent = answer.body.error);
+      const file = new Blob([JSON.stringify(answer.body, null, 2)], { type: 'application/json' });
+      const link = el('a', { href: URL.createObjectURL(file), download: 'appareil-' + device + '.json' });
+      link.click();
+      URL.revokeObjectURL(link.href);
+    } });
+  const confirmForget = el('button', { type: 'button', id: 'forget-confirm', class: 'danger',
+    text: 'Oui, tout effacer', hidden: '', onclick: async () => {
+      const answer = await api('/api/forget', { device });
+      if (answer.status === 200) location.hash = '#/';
+      else error.textContent = answer.body.error;
+    } });
+  const forget = el('button', { type: 'button', id: 'forget', text: 'Effacer ses données…',
+    onclick: () => {
+      forget.hidden = true;
+      confirmForget.hidden = false;
+      warning.hidden = false;
+    } });
+  const warning = el('span', { class: 'error', hidden: '',
+    text: 'Les messages, les plantages et les adresses de cet appareil seront effacés pour de bon.' });
+  show(title, facts, el('p', { class: 'data' }, handled, ' ', exportLink, ' ', forget, ' ', warning,
+                        ' ', confirmForget),
+       el('h2', { text: 'Messages' }), messages,
        el('h2', { text: 'Répondre' }), reply, el('h2', { text: 'Plantages de cet appareil' }),
        crashes);
 }
