@@ -1088,10 +1088,20 @@ private slots:
         QCOMPARE(object(receiver.requests()[0].body)["event"].toString(), QString("report"));
         QVERIFY(object(receiver.requests()[0].body)["text"].toString().contains("signalement"));
         QCOMPARE(report(service, "DEV-A", "x", {}, true), 200);
+        // A blocked device: its report is kept, out of the inbox, the count and the
+        // notifications; unblocked, it is back.
+        QCOMPARE(service.command({"block", "DEV-A"}).first, 0);
+        QCOMPARE(report(service, "DEV-A", "encore"), 200);
         QCOMPARE(crash(service, "DEV-A", "a\nb"), 200);
         QCOMPARE(crash(service, "DEV-A", "a\nb"), 200); // the same group
         QTRY_COMPARE_WITH_TIMEOUT(receiver.requests().size(), 2, 10000);
         QCOMPARE(object(receiver.requests()[1].body)["event"].toString(), QString("crash-group"));
+        const std::optional<ConsoleMaker> maker =
+            signIn(service, "bob", "0123456789", "Origin: https://console.example.org\r\n");
+        QVERIFY(maker);
+        QCOMPARE(inboxOrder(service, *maker), QStringList{});
+        QCOMPARE(service.command({"unblock", "DEV-A"}).first, 0);
+        QCOMPARE(inboxOrder(service, *maker), QStringList{"DEV-A*"});
 
         // A receiver that trickles its answer, a byte every 2 s, is given up after 5 s all the
         // same: the next notification goes out.

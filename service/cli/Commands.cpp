@@ -49,6 +49,7 @@ const char* const kUsage =
     "       velmora-service retract MESSAGE-ID [--database URL]\n"
     "       velmora-service export DEVICE [--database URL]\n"
     "       velmora-service forget DEVICE [--database URL]\n"
+    "       velmora-service block|unblock DEVICE [--database URL]\n"
     "       velmora-service crashes [--json] [--database URL]\n"
     "       velmora-service versions [--json] [--database URL]\n"
     "       velmora-service crash GROUP [--json] [--database URL]\n"
@@ -239,7 +240,7 @@ int runCommand(const QStringList& arguments)
         {"serve", 1},         {"devices", 1},  {"conversation", 2},   {"reply", 3},
         {"retract", 2},       {"crashes", 1},  {"crash", 2},          {"backup", 2},
         {"console-user", -1}, {"symbols", -1}, {"resolve-frames", 2}, {"versions", 1},
-        {"export", 2},        {"forget", 2}};
+        {"export", 2},        {"forget", 2},   {"block", 2},          {"unblock", 2}};
     if (!known.contains(command))
         return usage(command.isEmpty()
                          ? QStringLiteral("no command")
@@ -327,6 +328,8 @@ int runCommand(const QStringList& arguments)
         return MakerCommands::exportDevice(*store, words[1]);
     if (command == QLatin1String("forget"))
         return MakerCommands::forgetDevice(*store, words[1]);
+    if (command == QLatin1String("block") || command == QLatin1String("unblock"))
+        return MakerCommands::blockDevice(*store, words[1], command == QLatin1String("block"));
     if (command == QLatin1String("versions"))
         return MakerCommands::versions(*store, asJson);
     if (command == QLatin1String("symbols"))

@@ -290,6 +290,18 @@ int forgetDevice(Store& store, const QString& given)
     return 0;
 }
 
+int blockDevice(Store& store, const QString& given, bool blocked)
+{
+    const std::optional<QString> device = resolveDevice(store, given);
+    if (!device)
+        return 1;
+    if (!store.setBlocked(*device, blocked))
+        return failure(store.lastError());
+    out(QStringLiteral("%1 %2\n").arg(*device, blocked ? QStringLiteral("blocked")
+                                                       : QStringLiteral("unblocked")));
+    return 0;
+}
+
 int versions(Store& store, bool json)
 {
     const auto versions = store.versionHealth();

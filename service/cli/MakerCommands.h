@@ -17,6 +17,8 @@ int crash(Store& store, const QString& signature, bool json);
 // Everything kept about a device as JSON, and erasing it all.
 int exportDevice(Store& store, const QString& device);
 int forgetDevice(Store& store, const QString& device);
+// Keeps a device's reports out of the inbox and the notifications, or lets them in again.
+int blockDevice(Store& store, const QString& device, bool blocked);
 // Each version's devices and crash-free share, today and over 7 days.
 int versions(Store& store, bool json);
 // Resolves a group in a version, ignores it, or reopens it ("resolved", "ignored", "new").

@@ -177,7 +177,7 @@ void ServiceRoutes::report(const QHttpServerRequest& request, Responder&& respon
                      if (!store.addReport(report.device, report.version, report.os, report.text,
                                           report.email, report.reply, report.request, &stored))
                          return std::nullopt;
-                     if (notifier && stored && !report.reply)
+                     if (notifier && stored && !report.reply && !store.isBlocked(report.device))
                          notifier->newReport(report.device);
                      return StoreCall::Answer{kAccepted};
                  });

@@ -229,6 +229,10 @@ public:
     // and all of it erased, the search index included: the count of rows erased.
     std::optional<QJsonObject> exportDevice(const QString& device);
     std::optional<qint64> forgetDevice(const QString& device);
+    // A blocked device's reports are kept but out of the inbox and of the notifications. False
+    // when the device is unknown; nothing when the database fails.
+    std::optional<bool> setBlocked(const QString& device, bool blocked);
+    bool isBlocked(const QString& device);
 
     // Each version's devices active today and over the last 7 days (UTC days), and how many of
     // them crashed: the share that did not is the version's crash-free rate.

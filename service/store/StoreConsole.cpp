@@ -29,7 +29,7 @@ std::optional<QList<Store::Conversation>> Store::inbox(const QString& search, in
     // Read in the order of the devices_inbox index: no sort over every device.
     const QString columns = QStringLiteral(
         "SELECT id, email, version, system, preview, last_activity, attention FROM devices "
-        "WHERE last_activity IS NOT NULL ");
+        "WHERE last_activity IS NOT NULL AND blocked = 0 ");
     const QString order =
         QStringLiteral("ORDER BY attention DESC, last_activity DESC LIMIT ? OFFSET ?");
     QSqlQuery* q = nullptr;
@@ -79,7 +79,8 @@ std::optional<qint64> Store::waitingCount()
     if (!connect())
         return std::nullopt;
     QSqlQuery& q =
-        prepared("waiting", QStringLiteral("SELECT COUNT(*) FROM devices WHERE attention = 1"));
+        prepared("waiting", QStringLiteral("SELECT COUNT(*) FROM devices WHERE attention = 1 "
+                                           "AND blocked = 0"));
     if (!q.exec() || !q.next())
         return fail(QStringLiteral("cannot count the waiting conversations"), q.lastError()),
                std::nullopt;

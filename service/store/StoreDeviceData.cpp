@@ -75,3 +75,26 @@ std::optional<qint64> Store::forgetDevice(const QString& device)
     });
     return done ? std::optional(rows) : std::nullopt;
 }
+
+std::optional<bool> Store::setBlocked(const QString& device, bool blocked)
+{
+    if (!connect())
+        return std::nullopt;
+    int changed = 0;
+    if (!execute("device-block", QStringLiteral("UPDATE devices SET blocked = ? WHERE id = ?"),
+                 {blocked ? 1 : 0, device}, QStringLiteral("cannot block the device"), &changed))
+        return std::nullopt;
+    return changed > 0;
+}
+
+bool Store::isBlocked(const QString& device)
+{
+    if (!connect())
+        return false;
+    QSqlQuery& q =
+        prepared("device-blocked", QStringLiteral("SELECT blocked FROM devices WHERE id = ?"));
+    q.addBindValue(device);
+    const bool blocked = q.exec() && q.next() && q.value(0).toInt() != 0;
+    q.finish();
+    return blocked;
+}

@@ -48,3 +48,5 @@ CREATE TRIGGER devices_active_update AFTER UPDATE ON devices FOR EACH ROW
     WHEN (NEW.last_seen / 86400000 <> OLD.last_seen / 86400000 OR NEW.version <> OLD.version)
     EXECUTE FUNCTION note_active_device();
 CREATE INDEX crashes_version_received ON crashes (version, received);
+-- A device the maker blocked: its reports are kept, out of the inbox and of the notifications.
+ALTER TABLE devices ADD COLUMN blocked INTEGER NOT NULL DEFAULT 0;

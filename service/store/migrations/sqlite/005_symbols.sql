@@ -51,3 +51,5 @@ BEGIN
                 AND day = NEW.last_seen / 86400000 AND device = NEW.id);
 END;
 CREATE INDEX crashes_version_received ON crashes (version, received);
+-- A device the maker blocked: its reports are kept, out of the inbox and of the notifications.
+ALTER TABLE devices ADD COLUMN blocked INTEGER NOT NULL DEFAULT 0;
