@@ -5,11 +5,13 @@
 #include "http/RequestGuard.h"
 #include "messages/MessageCenter.h"
 #include "service/ServiceContract.h"
+
 #include "settings/UserDefaults.h"
 #include "settings/VovirSettings.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/ServiceProcess.h"
 #include "support/TestKit.h"
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <csignal>
@@ -456,6 +458,43 @@ private slots:
             QCOMPARE(q.value(0).toInt(), 0);
         }
         QSqlDatabase::removeDatabase("index");
+    }
+
+    // retention-days: reports and crashes older than that are erased as the service starts
+    // (and once a day), their words with them; newer ones stay.
+    void retentionErasesWhatIsOlder()
+    {
+        ServiceProcess service("sqlite");
+        QVERIFY(service.start());
+        QCOMPARE(report(service, "DEV-R", "ancien message"), 200);
+        QCOMPARE(crash(service, "DEV-R", "old"), 200);
+        QCOMPARE(report(service, "DEV-R", "récent"), 200);
+        service.stop();
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "aged");
+            db.setDatabaseName(service.database().mid(7));
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec("UPDATE reports SET received = 1000 WHERE text = 'ancien message'"));
+            QVERIFY(q.exec("UPDATE crashes SET received = 1000"));
+        }
+        QSqlDatabase::removeDatabase("aged");
+        QTemporaryFile config;
+        QVERIFY(config.open());
+        config.write("retention-days = 30\n");
+        config.close();
+        QVERIFY(service.start({"--config", config.fileName()}));
+        QTRY_VERIFY_WITH_TIMEOUT(service.json({"crashes", "--json"}).array().isEmpty(), 10000);
+        const QJsonArray left = service.json({"conversation", "DEV-R", "--json"}).array();
+        QCOMPARE(left.size(), 1);
+        QCOMPARE(left[0].toObject()["text"].toString(), QString("récent"));
+        QByteArray said;
+        config.open();
+        config.resize(0);
+        config.write("retention-days = forever\n");
+        config.close();
+        QCOMPARE(service.command({"devices", "--config", config.fileName()}, &said).first, 1);
+        QVERIFY2(said.contains("retention-days takes a number of days"), said.constData());
     }
 
     // Each version's share of active devices that did not crash: devices counted by their

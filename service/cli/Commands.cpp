@@ -1,5 +1,7 @@
 #include "Commands.h"
 
+#include <QTimer>
+
 #include "CommandOutput.h"
 #include "ConsoleUsers.h"
 #include "DatabaseFile.h"
@@ -124,6 +126,7 @@ struct ServeOptions {
     Setting consoleOrigin;
     Setting trustedProxies;
     Setting notifyUrl;
+    int retentionDays = 0;
 };
 
 int serve(Store& store, const ServeOptions& options)
@@ -182,6 +185,21 @@ int serve(Store& store, const ServeOptions& options)
         return failure(QStringLiteral("cannot listen on %1 for the console: %2")
                            .arg(options.consoleListen.value, consoleGuard->errorString()));
     consoleServer.bind(consoleGuard);
+    // What the administrator keeps no longer than asked: erased at start, then once a day.
+    QTimer retention;
+    if (options.retentionDays > 0) {
+        const auto erase = [&stores, days = options.retentionDays] {
+            stores.run([days](Store* store) {
+                if (store && !store->eraseOlderThan(QDateTime::currentMSecsSinceEpoch() -
+                                                    qint64(days) * 86'400'000))
+                    std::fprintf(stderr, "velmora-service: %s\n", qPrintable(store->lastError()));
+            });
+        };
+        retention.setInterval(24 * 3600 * 1000);
+        retention.callOnTimeout(erase);
+        retention.start();
+        erase();
+    }
     out(QStringLiteral("velmora-service: listening on %1\nvelmora-service: console on %2\n")
             .arg(urlOf(*guard), urlOf(*consoleGuard)));
     std::fflush(stdout);
@@ -320,7 +338,7 @@ int runCommand(const QStringList& arguments)
                       parser.isSet(consoleBehindTls) || config->consoleBehindTls,
                       pick(consoleOrigin, config->consoleOrigin, QString()),
                       pick(trustedProxies, config->trustedProxies, QString()),
-                      pick(notifyUrl, config->notifyUrl, QString())});
+                      pick(notifyUrl, config->notifyUrl, QString()), config->retentionDays});
     }
     if (command == QLatin1String("console-user"))
         return ConsoleUsers::run(*store, words);

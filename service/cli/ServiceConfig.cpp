@@ -40,8 +40,9 @@ std::optional<ServiceConfig> ServiceConfig::read(const QString& path, bool expli
                                                         : file.errorString());
         return std::nullopt;
     }
-    QString consoleBehindTls;
-    const QHash<QString, QString*> keys{{"listen", &config.listen},
+    QString consoleBehindTls, retentionDays;
+    const QHash<QString, QString*> keys{{"retention-days", &retentionDays},
+                                        {"listen", &config.listen},
                                         {"database", &config.database},
                                         {"database-password-file", &config.databasePasswordFile},
                                         {"console-listen", &config.consoleListen},
@@ -77,6 +78,15 @@ std::optional<ServiceConfig> ServiceConfig::read(const QString& path, bool expli
             return std::nullopt;
         }
         config.consoleBehindTls = *behindTls;
+    }
+    if (!retentionDays.isEmpty()) {
+        bool ok = false;
+        config.retentionDays = retentionDays.toInt(&ok);
+        if (!ok || config.retentionDays < 1 || config.retentionDays > 36500) {
+            *error = QStringLiteral("%1 takes a number of days from 1 to 36500, not \"%2\"")
+                         .arg(config.where(QStringLiteral("retention-days")), retentionDays);
+            return std::nullopt;
+        }
     }
     return config;
 }

@@ -18,6 +18,7 @@ struct ServiceConfig {
     QString consoleOrigin;         // the console's public address, behind a reverse proxy
     QString trustedProxies;        // addresses whose X-Forwarded-For is believed
     QString notifyUrl;             // where new reports and crash groups are told
+    int retentionDays = 0;         // reports and crashes older than this are erased; 0: kept
 
     // Where a key's value was read ("FILE, line N: key"), for errors about that value.
     QString where(const QString& key) const;

@@ -229,6 +229,9 @@ public:
     // and all of it erased, the search index included: the count of rows erased.
     std::optional<QJsonObject> exportDevice(const QString& device);
     std::optional<qint64> forgetDevice(const QString& device);
+    // Erases the reports (and their words in the search index) and the crashes received before
+    // beforeMs: the rows erased.
+    std::optional<qint64> eraseOlderThan(qint64 beforeMs);
     // A blocked device's reports are kept but out of the inbox and of the notifications. False
     // when the device is unknown; nothing when the database fails.
     std::optional<bool> setBlocked(const QString& device, bool blocked);

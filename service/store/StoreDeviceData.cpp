@@ -98,3 +98,26 @@ bool Store::isBlocked(const QString& device)
     q.finish();
     return blocked;
 }
+
+std::optional<qint64> Store::eraseOlderThan(qint64 beforeMs)
+{
+    if (!connect())
+        return std::nullopt;
+    const QString what = QStringLiteral("cannot erase old reports and crashes");
+    int reports = 0, crashes = 0;
+    const bool done = inTransaction(what, [&] {
+        return (m_postgres ||
+                execute("retention-search",
+                        QStringLiteral("INSERT INTO reports_search (reports_search, rowid, text, "
+                                       "email) SELECT 'delete', id, text, COALESCE(email, '') "
+                                       "FROM reports WHERE received < ?"),
+                        {beforeMs}, what)) &&
+               execute("retention-reports",
+                       QStringLiteral("DELETE FROM reports WHERE received < ?"), {beforeMs}, what,
+                       &reports) &&
+               execute("retention-crashes",
+                       QStringLiteral("DELETE FROM crashes WHERE received < ?"), {beforeMs}, what,
+                       &crashes);
+    });
+    return done ? std::optional(qint64(reports) + crashes) : std::nullopt;
+}
