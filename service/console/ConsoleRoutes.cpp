@@ -188,7 +188,8 @@ std::optional<StoreCall::Answer> conversation(Store& store, const QString& devic
                             {QStringLiteral("version"), facts->version},
                             {QStringLiteral("system"), facts->system},
                             {QStringLiteral("emails"), QJsonArray::fromStringList(facts->emails)},
-                            {QStringLiteral("new"), facts->attention}};
+                            {QStringLiteral("new"), facts->attention},
+                            {QStringLiteral("blocked"), facts->blocked}};
     return StoreCall::Answer{{{QStringLiteral("device"), about},
                               {QStringLiteral("entries"), lines},
                               {QStringLiteral("crashes"), crashList}}};
@@ -340,6 +341,19 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, Options opt
                     return std::nullopt;
                 return Answer{{{QStringLiteral("device"), device}, {QStringLiteral("data"), *all}}};
             });
+    });
+    server.route("/api/block", Method::Post, [this](const Request& request, Responder&& r) {
+        change(request, std::move(r),
+               [](Store& store, const Session&, const QJsonObject& body) -> std::optional<Answer> {
+                   const std::optional<bool> known =
+                       store.setBlocked(body.value(QStringLiteral("device")).toString(),
+                                        body.value(QStringLiteral("blocked")).toBool());
+                   if (!known)
+                       return std::nullopt;
+                   if (!*known)
+                       return refusal(QStringLiteral("Appareil inconnu."), Status::NotFound);
+                   return Answer{};
+               });
     });
     server.route("/api/forget", Method::Post, [this](const Request& request, Responder&& r) {
         change(request, std::move(r),

@@ -64,6 +64,7 @@ public:
         QString system;
         QStringList emails;
         bool attention = false;
+        bool blocked = false;
     };
     struct DeviceCrash { // the crashes of one device, by group
         QString signature;

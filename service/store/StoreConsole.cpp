@@ -95,15 +95,15 @@ std::optional<Store::DeviceFacts> Store::deviceFacts(const QString& device)
         return std::nullopt;
     QSqlQuery& q = prepared("device-facts",
                             QStringLiteral("SELECT id, first_seen, last_seen, version, system, "
-                                           "attention FROM devices WHERE id = ?"));
+                                           "attention, blocked FROM devices WHERE id = ?"));
     q.addBindValue(device);
     if (!q.exec())
         return fail(QStringLiteral("cannot read the device"), q.lastError()), std::nullopt;
     DeviceFacts facts;
     if (q.next())
-        facts = {q.value(0).toString(),  fromMs(q.value(1)),    fromMs(q.value(2)),
-                 q.value(3).toString(),  q.value(4).toString(), {},
-                 q.value(5).toInt() != 0};
+        facts = {q.value(0).toString(),   fromMs(q.value(1)),     fromMs(q.value(2)),
+                 q.value(3).toString(),   q.value(4).toString(),  {},
+                 q.value(5).toInt() != 0, q.value(6).toInt() != 0};
     q.finish();
     if (facts.id.isEmpty())
         return facts;

@@ -231,8 +231,16 @@ def run(rig, driver, screenshots):
     attacker.shutdown()
     check(len(rig.answers(device)) == 1, 'a cross-site form posted an answer')
 
-    # The user's data: given back whole from the page, then erased after a second click.
+    # Blocked from the page, then let in again; the service keeps the flag.
     driver.get(rig.console + '/#/conversation/' + device)
+    wait.until(lambda d: d.find_element(By.ID, 'block')).click()
+    wait.until(lambda d: d.find_element(By.ID, 'block').text == 'Débloquer')
+    check(json.loads(rig.command('export', device))['devices'][0]['blocked'] == 1,
+          'the device is not blocked')
+    driver.find_element(By.ID, 'block').click()
+    wait.until(lambda d: d.find_element(By.ID, 'block').text == 'Bloquer')
+
+    # The user's data: given back whole from the page, then erased after a second click.
     wait.until(lambda d: d.find_element(By.ID, 'export'))
     exported = driver.execute_async_script(
         "const done = arguments[arguments.length - 1];"

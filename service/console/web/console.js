@@ -231,9 +231,17 @@ async function conversation(device) {
       confirmForget.hidden = false;
       warning.hidden = false;
     } });
+  // Blocked: its reports are kept, out of the inbox and of the notifications.
+  const block = el('button', { type: 'button', id: 'block',
+    text: d.blocked ? 'Débloquer' : 'Bloquer', onclick: async () => {
+      const answer = await api('/api/block', { device, blocked: !d.blocked });
+      if (answer.status === 200) conversation(device);
+      else error.textContent = answer.body.error;
+    } });
   const warning = el('span', { class: 'error', hidden: '',
     text: 'Les messages, les plantages et les adresses de cet appareil seront effacés pour de bon.' });
-  show(title, facts, el('p', { class: 'data' }, handled, ' ', exportLink, ' ', forget, ' ', warning,
+  show(title, facts, el('p', { class: 'data' }, handled, ' ', block, ' ', exportLink, ' ', forget,
+                        ' ', warning,
                         ' ', confirmForget),
        el('h2', { text: 'Messages' }), messages,
        el('h2', { text: 'Répondre' }), reply, el('h2', { text: 'Plantages de cet appareil' }),
