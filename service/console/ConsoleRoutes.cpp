@@ -178,6 +178,7 @@ std::optional<StoreCall::Answer> conversation(Store& store, const QString& devic
     QJsonArray crashList;
     for (const Store::DeviceCrash& crash : *crashes)
         crashList.append(QJsonObject{{QStringLiteral("signature"), crash.signature},
+                                     {QStringLiteral("title"), crash.title},
                                      {QStringLiteral("kind"), crash.kind},
                                      {QStringLiteral("message"), crash.message},
                                      {QStringLiteral("count"), crash.count},

@@ -68,6 +68,7 @@ public:
     };
     struct DeviceCrash { // the crashes of one device, by group
         QString signature;
+        QString title; // the group's, once its frames are named
         QString kind;
         QString message;
         qint64 count = 0;

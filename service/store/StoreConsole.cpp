@@ -125,17 +125,18 @@ std::optional<QList<Store::DeviceCrash>> Store::crashesOfDevice(const QString& d
         return std::nullopt;
     QSqlQuery& q = prepared(
         "device-crashes",
-        QStringLiteral("SELECT signature, MIN(kind), MIN(message), COUNT(*), MAX(received) "
-                       "FROM crashes WHERE device = ? GROUP BY signature "
-                       "ORDER BY MAX(received) DESC"));
+        QStringLiteral("SELECT c.signature, MIN(c.kind), MIN(c.message), COUNT(*), "
+                       "MAX(c.received), COALESCE(MIN(g.title), '') FROM crashes c LEFT JOIN "
+                       "crash_groups g ON g.signature = c.signature WHERE c.device = ? GROUP BY "
+                       "c.signature ORDER BY MAX(c.received) DESC"));
     q.addBindValue(device);
     if (!q.exec())
         return fail(QStringLiteral("cannot list the device's crashes"), q.lastError()),
                std::nullopt;
     QList<DeviceCrash> list;
     while (q.next())
-        list.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                     q.value(3).toLongLong(), fromMs(q.value(4))});
+        list.append({q.value(0).toString(), q.value(5).toString(), q.value(1).toString(),
+                     q.value(2).toString(), q.value(3).toLongLong(), fromMs(q.value(4))});
     q.finish();
     return list;
 }

@@ -203,10 +203,9 @@ async function conversation(device) {
       else error.textContent = answer.body.error;
     } }) : el('span', { class: 'tag', text: 'rien de nouveau' });
   const crashes = body.crashes.length
-    ? table(['Type', 'Message', 'Fois', 'Dernière fois'], body.crashes.map((c) => el('tr', {},
+    ? table(['Plantage', 'Fois', 'Dernière fois'], body.crashes.map((c) => el('tr', {},
         el('td', {}, el('a', { href: '#/plantage/' + encodeURIComponent(c.signature) },
-          visibleText(c.kind))),
-        el('td', {}, visibleText(firstLine(c.message))),
+          visibleText(c.title || firstLine(c.message)))),
         el('td', { text: String(c.count) }), el('td', { text: dateText(c.lastSeen) }))))
     : el('p', { class: 'empty', text: 'Aucun plantage.' });
   // The user's data: given back as a file, or erased after a second, explicit click.
