@@ -231,6 +231,23 @@ def run(rig, driver, screenshots):
     attacker.shutdown()
     check(len(rig.answers(device)) == 1, 'a cross-site form posted an answer')
 
+    # A 400 px wide window: the header wraps and nothing makes the page scroll sideways; a
+    # 200-character address is cut with an ellipsis.
+    rig.report('adresse longue', 'a' * 189 + '@exemple.fr')  # 200 characters
+    driver.set_window_size(400, 800)
+    driver.get(rig.console + '/#/')
+    wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, 'main td.address'))
+    for page in ('/#/', '/#/plantages', '/#/conversation/' + device):
+        driver.get(rig.console + page)
+        wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, 'main h1'))
+        wide = driver.execute_script('return document.documentElement.scrollWidth')
+        check(wide <= 400, f'{page} is {wide} px wide in a 400 px window')
+    driver.get(rig.console + '/#/')
+    cut = wait.until(lambda d: d.find_element(By.CSS_SELECTOR, 'main td.address'))
+    check(driver.execute_script('return arguments[0].scrollWidth > arguments[0].clientWidth', cut),
+          'the long address is not cut')
+    driver.set_window_size(1280, 860)
+
     # Blocked from the page, then let in again; the service keeps the flag.
     driver.get(rig.console + '/#/conversation/' + device)
     wait.until(lambda d: d.find_element(By.ID, 'block')).click()

@@ -41,6 +41,9 @@ function el(tag, props = {}, ...children) {
 
 function shortId(id) { return String(id).slice(0, 8); }
 
+// A count as French writes it: "4 000".
+function frenchCount(n) { return Number(n).toLocaleString('fr-FR'); }
+
 function ago(ms) {
   if (ms === null || ms === undefined) return '';
   const minutes = Math.max(0, Math.round((Date.now() - ms) / 60000));
@@ -81,7 +84,7 @@ async function api(path, body) {
 }
 
 function showWaiting(count) {
-  $('waiting').textContent = count > 0 ? `${count} en attente` : '';
+  $('waiting').textContent = count > 0 ? `${count.toLocaleString('fr-FR')} en attente` : '';
   document.title = (count > 0 ? `(${count}) ` : '') + 'Console de VelmoraVovir';
 }
 
@@ -132,7 +135,7 @@ async function inbox(search, offset = 0) {
     el('td', {}, c.new ? el('span', { class: 'tag', text: 'Nouveau' }) : null),
     el('td', {}, el('a', { href: '#/conversation/' + encodeURIComponent(c.device),
       title: c.device }, visibleText(shortId(c.device)))),
-    el('td', {}, visibleText(c.email)),
+    el('td', { class: 'address', title: c.email }, visibleText(c.email)),
     el('td', {}, visibleText(c.version)),
     el('td', {}, visibleText(c.system)),
     el('td', { class: 'preview' }, visibleText(firstLine(c.preview))),
@@ -166,7 +169,8 @@ async function conversation(device) {
     el('dt', { text: 'Version' }), el('dd', {}, visibleText(d.version)),
     el('dt', { text: 'Système' }), el('dd', {}, visibleText(d.system)),
     el('dt', { text: 'Adresses e-mail' }),
-    el('dd', {}, d.emails.length ? visibleText(d.emails.join(', ')) : 'aucune'));
+    el('dd', { class: 'address', title: d.emails.join(', ') },
+       d.emails.length ? visibleText(d.emails.join(', ')) : 'aucune'));
   const messages = el('ol', { class: 'messages' }, ...body.entries.map((m) => {
     const maker = m.kind === 'maker';
     const who = maker ? (m.author ? `Le fabricant (${m.author})` : 'Le fabricant (commande)')
@@ -203,10 +207,10 @@ async function conversation(device) {
       else error.textContent = answer.body.error;
     } }) : el('span', { class: 'tag', text: 'rien de nouveau' });
   const crashes = body.crashes.length
-    ? table(['Plantage', 'Fois', 'Dernière fois'], body.crashes.map((c) => el('tr', {},
+    ? table(['Plantage', 'Occurrences', 'Vu pour la dernière fois'], body.crashes.map((c) => el('tr', {},
         el('td', {}, el('a', { href: '#/plantage/' + encodeURIComponent(c.signature) },
           visibleText(c.title || firstLine(c.message)))),
-        el('td', { text: String(c.count) }), el('td', { text: dateText(c.lastSeen) }))))
+        el('td', { text: frenchCount(c.count) }), el('td', { text: dateText(c.lastSeen) }))))
     : el('p', { class: 'empty', text: 'Aucun plantage.' });
   // The user's data: given back as a file, or erased after a second, explicit click.
   const exportLink = el('button', { type: 'button', id: 'export', text: 'Exporter ses données',
@@ -258,7 +262,7 @@ function stateTag(g) {
 function trendOf(counts) {
   const most = Math.max(1, ...counts);
   const bars = counts.map((n) => (n === 0 ? '·' : '▁▂▃▄▅▆▇█'[Math.min(7, Math.floor(7 * n / most))]));
-  return el('span', { class: 'trend', 'aria-label': '14 derniers jours : ' + counts.join(', '),
+  return el('span', { class: 'trend', 'aria-label': '14 derniers jours\u00a0: ' + counts.join(', '),
                       title: counts.join(' · ') }, bars.join(''));
 }
 
@@ -276,22 +280,22 @@ async function crashes() {
   const versions = body.versions.length
     ? table(['Version', 'Appareils (aujourd’hui)', 'Sans plantage (aujourd’hui)',
              'Appareils (7 jours)', 'Sans plantage (7 jours)'], body.versions.map((v) =>
-        el('tr', {}, el('td', {}, visibleText(v.version)), el('td', { text: String(v.activeToday) }),
+        el('tr', {}, el('td', {}, visibleText(v.version)), el('td', { text: frenchCount(v.activeToday) }),
           el('td', { text: crashFree(v.crashedToday, v.activeToday) }),
-          el('td', { text: String(v.activeWeek) }),
+          el('td', { text: frenchCount(v.activeWeek) }),
           el('td', { text: crashFree(v.crashedWeek, v.activeWeek) }))))
     : el('p', { class: 'empty', text: 'Aucun appareil vu ces 7 derniers jours.' });
   const rows = body.groups.map((g) => el('tr', {},
     el('td', {}, el('a', { href: '#/plantage/' + encodeURIComponent(g.signature) },
       visibleText(g.title)), ' ', stateTag(g)),
     el('td', { class: 'preview' }, visibleText(firstLine(g.message))),
-    el('td', { text: String(g.count) }), el('td', { text: String(g.devices) }),
+    el('td', { text: frenchCount(g.count) }), el('td', { text: frenchCount(g.devices) }),
     el('td', {}, visibleText(g.versions.join(', '))), el('td', {}, trendOf(g.trend)),
     el('td', { text: dateText(g.firstSeen) }), el('td', { text: dateText(g.lastSeen) })));
   show('Plantages', el('h2', { text: 'Versions' }), versions, el('h2', { text: 'Groupes' }),
     rows.length
-      ? table(['Plantage', 'Message', 'Fois', 'Appareils', 'Versions', '14 jours', 'Première fois',
-               'Dernière fois'], rows)
+      ? table(['Plantage', 'Message', 'Occurrences', 'Appareils', 'Versions', '14 jours', 'Vu pour la première fois',
+               'Vu pour la dernière fois'], rows)
       : el('p', { class: 'empty', text: 'Aucun plantage reçu.' }));
 }
 
@@ -300,10 +304,10 @@ async function crashGroup(signature) {
   if (!session.user) return;
   if (status !== 200) return show('Plantage', problem(body.error));
   const g = body.group;
-  const devices = table(['Appareil', 'Fois', 'Dernière fois'], body.devices.map((d) =>
+  const devices = table(['Appareil', 'Occurrences', 'Vu pour la dernière fois'], body.devices.map((d) =>
     el('tr', {}, el('td', {}, el('a', { href: '#/conversation/' + encodeURIComponent(d.device),
       title: d.device }, visibleText(shortId(d.device)))),
-    el('td', { text: String(d.count) }), el('td', { text: dateText(d.lastSeen) }))));
+    el('td', { text: frenchCount(d.count) }), el('td', { text: dateText(d.lastSeen) }))));
   // From the fault on: the program's frames named from its build's symbols (function, file and
   // line), the system's by module and offset.
   const frames = g.frames.some((f) => f.own && f.function)
@@ -334,13 +338,13 @@ async function crashGroup(signature) {
                        onclick: () => decide('new', '') })
       : el('button', { type: 'button', id: 'ignore', text: 'Ignorer',
                        onclick: () => decide('ignored', '') }), error);
-  show('Plantage : ' + g.title, decisions,
+  show('Plantage\u00a0: ' + g.title, decisions,
     el('dl', { class: 'facts' },
       el('dt', { text: 'Message' }), el('dd', {}, visibleText(g.message)),
-      el('dt', { text: 'Fois' }), el('dd', { text: String(g.count) }),
+      el('dt', { text: 'Occurrences' }), el('dd', { text: frenchCount(g.count) }),
       el('dt', { text: 'Versions' }), el('dd', {}, visibleText(g.versions.join(', '))),
-      el('dt', { text: 'Première fois' }), el('dd', { text: dateText(g.firstSeen) }),
-      el('dt', { text: 'Dernière fois' }), el('dd', { text: dateText(g.lastSeen) }),
+      el('dt', { text: 'Vu pour la première fois' }), el('dd', { text: dateText(g.firstSeen) }),
+      el('dt', { text: 'Vu pour la dernière fois' }), el('dd', { text: dateText(g.lastSeen) }),
       el('dt', { text: 'Signature' }), el('dd', { text: g.signature }), ...context),
     el('h2', { text: 'Fonctions du programme' }), frames,
     el('h2', { text: 'Pile du premier plantage' }),
