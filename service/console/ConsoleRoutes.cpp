@@ -119,6 +119,17 @@ std::optional<QString> answerProblem(const QString& text)
         .arg(Store::kMaxMakerText);
 }
 
+// A change of something that may not exist: nothing when the database failed, 404 with what
+// was not found, else done.
+std::optional<StoreCall::Answer> doneIfKnown(std::optional<bool> known, const QString& unknown)
+{
+    if (!known)
+        return std::nullopt;
+    if (!*known)
+        return refusal(unknown, Status::NotFound);
+    return StoreCall::Answer{};
+}
+
 // A group's crashes a day over this many days, in the list.
 constexpr int kTrendDays = 14;
 
@@ -349,11 +360,7 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, Options opt
                    const std::optional<bool> known =
                        store.setBlocked(body.value(QStringLiteral("device")).toString(),
                                         body.value(QStringLiteral("blocked")).toBool());
-                   if (!known)
-                       return std::nullopt;
-                   if (!*known)
-                       return refusal(QStringLiteral("Appareil inconnu."), Status::NotFound);
-                   return Answer{};
+                   return doneIfKnown(known, QStringLiteral("Appareil inconnu."));
                });
     });
     server.route("/api/forget", Method::Post, [this](const Request& request, Responder&& r) {
@@ -385,12 +392,7 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, Options opt
                    const std::optional<bool> known = store.setGroupState(
                        body.value(QStringLiteral("signature")).toString(), state,
                        state == QLatin1String("resolved") ? version : QString());
-                   if (!known)
-                       return std::nullopt;
-                   if (!*known)
-                       return refusal(QStringLiteral("Groupe de plantages inconnu."),
-                                      Status::NotFound);
-                   return Answer{};
+                   return doneIfKnown(known, QStringLiteral("Groupe de plantages inconnu."));
                });
     });
     server.route("/api/handled", Method::Post, [this](const Request& request, Responder&& r) {

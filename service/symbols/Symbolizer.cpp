@@ -68,6 +68,12 @@ uint64_t placeOf(const Frame& frame)
     return frame.pc || offset == 0 ? offset : offset - 1;
 }
 
+// A place as the kept names are keyed: "0x37d2".
+QString placeKey(uint64_t place)
+{
+    return QStringLiteral("0x%1").arg(place, 0, 16);
+}
+
 // From the fault on: the capture's own frames come before it. Without a marked fault (an
 // uncaught exception), past the crash reporter's and the C++ runtime's frames.
 qsizetype firstFrameOfTheFault(const QList<Frame>& frames)
@@ -108,8 +114,7 @@ std::optional<QList<Frame>> name(Store& store, const QJsonArray& report)
         // The places not named yet, looked up together.
         QList<uint64_t> missing;
         for (const Frame& frame : frames)
-            if (frame.build == build &&
-                !names->contains(QStringLiteral("0x%1").arg(placeOf(frame), 0, 16)) &&
+            if (frame.build == build && !names->contains(placeKey(placeOf(frame))) &&
                 !missing.contains(placeOf(frame)))
                 missing.append(placeOf(frame));
         if (!missing.isEmpty()) {
@@ -119,7 +124,7 @@ std::optional<QList<Frame>> name(Store& store, const QJsonArray& report)
             const QList<DebugFile::Name> found = lookUp(*content, missing);
             QHash<QString, Store::FrameName> fresh;
             for (qsizetype i = 0; i < found.size(); ++i)
-                fresh.insert(QStringLiteral("0x%1").arg(missing[i], 0, 16),
+                fresh.insert(placeKey(missing[i]),
                              {found[i].function, found[i].file, found[i].line});
             if (!fresh.isEmpty() && !store.keepFrameNames(build, fresh))
                 return std::nullopt;
@@ -128,8 +133,7 @@ std::optional<QList<Frame>> name(Store& store, const QJsonArray& report)
         for (Frame& frame : frames)
             if (frame.build == build) {
                 frame.own = true;
-                const Store::FrameName n =
-                    names->value(QStringLiteral("0x%1").arg(placeOf(frame), 0, 16));
+                const Store::FrameName n = names->value(placeKey(placeOf(frame)));
                 frame.name = {n.function, n.file, int(n.line)};
             }
     }
