@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev
     qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite libqt6sql6-psql libsodium-dev
-    libdw-dev
+    libdw-dev libcurl4-openssl-dev
     qt6-translations-l10n qt6-wayland
 )
 # --tests: what the tests and the pictures need besides: a PostgreSQL server, a virtual display,
@@ -22,6 +22,7 @@ if [ "${1:-}" = "--tests" ]; then
         gnome-shell gnome-shell-extension-appindicator
         plasma-workspace plasma-desktop breeze kded5
         xfce4-panel xfce4-indicator-plugin ayatana-indicator-application dunst
+        python3-aiosmtpd openssl
     )
 fi
 

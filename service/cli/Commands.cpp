@@ -14,6 +14,7 @@
 #include "http/RequestGuard.h"
 #include "http/ServiceRoutes.h"
 #include "http/TrustedProxies.h"
+#include "mail/Mailer.h"
 #include "store/Store.h"
 #include "store/StorePool.h"
 #include "symbols/Symbolizer.h"
@@ -47,7 +48,7 @@ const char* const kUsage =
     "       velmora-service backup FILE|- [--database URL]\n"
     "       velmora-service devices [--json] [--database URL]\n"
     "       velmora-service conversation DEVICE [--json] [--database URL]\n"
-    "       velmora-service reply DEVICE TEXT [--database URL]\n"
+    "       velmora-service reply DEVICE TEXT [--email] [--database URL]\n"
     "       velmora-service retract MESSAGE-ID [--database URL]\n"
     "       velmora-service export DEVICE [--database URL]\n"
     "       velmora-service forget DEVICE [--database URL]\n"
@@ -66,8 +67,11 @@ const char* const kUsage =
     "     postgresql://user@host[:port]/dbname[?sslmode=verify-full&...]\n"
     "Every command also takes --config FILE (default: /etc/velmora-service/velmora-service.conf\n"
     "when it exists, or VELMORA_SERVICE_CONFIG): listen, database, database-password-file,\n"
-    "console-listen, console-behind-tls, console-origin, trusted-proxies, notify-url; options\n"
-    "given here win.\n"
+    "console-listen, console-behind-tls, console-origin, trusted-proxies, notify-url,\n"
+    "retention-days, smtp-url, smtp-credentials-file, smtp-ca-file, mail-from, reply-to,\n"
+    "mail-signature; options given here win.\n"
+    "reply --email: the answer also goes by e-mail to the user's newest address, sent by the\n"
+    "running service through smtp-url (STARTTLS or smtps://).\n"
     "The console (default 127.0.0.1:8081) is the maker's web inbox; reach it through an SSH\n"
     "tunnel or a reverse proxy with TLS, never on the public address. --notify-url: an HTTPS\n"
     "address (or HTTP on loopback) told of new reports and crash groups. --trusted-proxies:\n"
@@ -127,6 +131,7 @@ struct ServeOptions {
     Setting trustedProxies;
     Setting notifyUrl;
     int retentionDays = 0;
+    MailSettings mail;
 };
 
 int serve(Store& store, const ServeOptions& options)
@@ -165,6 +170,9 @@ int serve(Store& store, const ServeOptions& options)
         notifier = std::make_unique<Notifier>(url);
     }
     StorePool stores(store.url(), store.password(), store.isPostgres());
+    std::unique_ptr<Mailer> mailer;
+    if (options.mail.enabled())
+        mailer = std::make_unique<Mailer>(store.url(), store.password(), options.mail);
     QHttpServer server;
     ServiceRoutes routes(server, stores, notifier.get(), *proxies);
     auto* guard = new RequestGuard(&ServiceRoutes::bodyLimit, &server);
@@ -178,7 +186,7 @@ int serve(Store& store, const ServeOptions& options)
     ConsoleRoutes console(consoleServer, stores,
                           {options.consoleBehindTls,
                            origin.isEmpty() ? QString() : origin.toString(QUrl::FullyEncoded),
-                           *proxies});
+                           *proxies, mailer.get()});
     auto* consoleGuard = new RequestGuard([](const QByteArray&) { return std::nullopt; },
                                           &consoleServer, ConsoleRoutes::kMaxBodyBytes);
     if (!consoleGuard->listen(consoleAddress->first, consoleAddress->second))
@@ -243,8 +251,10 @@ int runCommand(const QStringList& arguments)
                                      QStringLiteral("version"));
     const QCommandLineOption ignore(QStringLiteral("ignore"));
     const QCommandLineOption reopen(QStringLiteral("reopen"));
+    const QCommandLineOption email(QStringLiteral("email"));
     parser.addOptions({listen, database, configFile, json, consoleListen, consoleBehindTls,
-                       consoleOrigin, trustedProxies, notifyUrl, help, resolve, ignore, reopen});
+                       consoleOrigin, trustedProxies, notifyUrl, help, resolve, ignore, reopen,
+                       email});
     if (!parser.parse(arguments))
         return usage(parser.errorText());
     if (parser.isSet(help)) {
@@ -296,6 +306,12 @@ int runCommand(const QStringList& arguments)
     }
     if (command == QLatin1String("backup"))
         return DatabaseFile::backup(url, password, words[1]);
+    const std::optional<MailSettings> mail = config->mail(&error);
+    if (!mail)
+        return failure(error);
+    if (parser.isSet(email) && !mail->enabled())
+        return usage(QStringLiteral("reply --email needs smtp-url (and mail-from) in the "
+                                    "configuration: the running service sends the mail"));
     if (!DatabaseFile::actAsItsOwner(url))
         return failure(QStringLiteral("cannot act as the owner of %1").arg(url));
 
@@ -338,7 +354,7 @@ int runCommand(const QStringList& arguments)
                       parser.isSet(consoleBehindTls) || config->consoleBehindTls,
                       pick(consoleOrigin, config->consoleOrigin, QString()),
                       pick(trustedProxies, config->trustedProxies, QString()),
-                      pick(notifyUrl, config->notifyUrl, QString()), config->retentionDays});
+                      pick(notifyUrl, config->notifyUrl, QString()), config->retentionDays, *mail});
     }
     if (command == QLatin1String("console-user"))
         return ConsoleUsers::run(*store, words);
@@ -357,7 +373,7 @@ int runCommand(const QStringList& arguments)
     if (command == QLatin1String("conversation"))
         return MakerCommands::conversation(*store, words[1], asJson);
     if (command == QLatin1String("reply"))
-        return MakerCommands::reply(*store, words[1], words[2]);
+        return MakerCommands::reply(*store, words[1], words[2], parser.isSet(email));
     if (command == QLatin1String("retract"))
         return MakerCommands::retract(*store, words[1]);
     if (command == QLatin1String("crash")) {

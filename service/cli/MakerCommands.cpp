@@ -2,6 +2,7 @@
 
 #include "CommandOutput.h"
 #include "TerminalText.h"
+#include "mail/MailSettings.h"
 #include "store/Store.h"
 #include "symbols/Symbolizer.h"
 
@@ -157,6 +158,11 @@ int conversation(Store& store, const QString& given, bool json)
             o.insert("acknowledged", e.state == QLatin1String("acknowledged"));
             if (!e.author.isEmpty())
                 o.insert("author", e.author);
+            if (!e.mailState.isEmpty())
+                o.insert("mail", QJsonObject{{"state", e.mailState},
+                                             {"to", e.mailTo},
+                                             {"error", e.mailError},
+                                             {"tries", e.mailTries}});
         }
         array.append(o);
     }
@@ -165,17 +171,33 @@ int conversation(Store& store, const QString& given, bool json)
     return 0;
 }
 
-int reply(Store& store, const QString& given, const QString& text)
+int reply(Store& store, const QString& given, const QString& text, bool byMail)
 {
     if (const std::optional<QString> problem = Store::makerTextProblem(text))
         return failure(*problem);
     const std::optional<QString> device = resolveDevice(store, given);
     if (!device)
         return 1;
-    const std::optional<qint64> id = store.addMakerMessage(*device, text);
+    QString to;
+    if (byMail) {
+        const auto facts = store.deviceFacts(*device);
+        if (!facts)
+            return failure(store.lastError());
+        to = facts->email;
+        if (to.isEmpty())
+            return failure(QStringLiteral("this user gave no e-mail address; nothing was sent"));
+        if (addressProblem(to))
+            return failure(QStringLiteral("the user's address \"%1\" cannot be used in a mail "
+                                          "header; nothing was sent")
+                               .arg(terminalSafe(to.left(80))));
+    }
+    const std::optional<qint64> id = store.addMakerMessage(*device, text, QString(), to);
     if (!id)
         return failure(store.lastError());
     out(QString::number(*id) + QLatin1Char('\n'));
+    if (byMail)
+        out(QStringLiteral("e-mail to %1 queued: the running service sends it\n")
+                .arg(terminalSafe(to)));
     return 0;
 }
 

@@ -10,7 +10,8 @@ namespace MakerCommands {
 
 int devices(Store& store, bool json);
 int conversation(Store& store, const QString& device, bool json);
-int reply(Store& store, const QString& device, const QString& text);
+// byMail: to the user's newest address as well, sent by the running service.
+int reply(Store& store, const QString& device, const QString& text, bool byMail);
 int retract(Store& store, const QString& messageId);
 int crashes(Store& store, bool json);
 int crash(Store& store, const QString& signature, bool json);

@@ -49,7 +49,13 @@ std::optional<ServiceConfig> ServiceConfig::read(const QString& path, bool expli
                                         {"console-behind-tls", &consoleBehindTls},
                                         {"console-origin", &config.consoleOrigin},
                                         {"trusted-proxies", &config.trustedProxies},
-                                        {"notify-url", &config.notifyUrl}};
+                                        {"notify-url", &config.notifyUrl},
+                                        {"smtp-url", &config.smtpUrl},
+                                        {"smtp-credentials-file", &config.smtpCredentialsFile},
+                                        {"smtp-ca-file", &config.smtpCaFile},
+                                        {"mail-from", &config.mailFrom},
+                                        {"reply-to", &config.replyTo},
+                                        {"mail-signature", &config.mailSignature}};
     int number = 0;
     for (const QString& raw : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
         ++number;
@@ -89,4 +95,24 @@ std::optional<ServiceConfig> ServiceConfig::read(const QString& path, bool expli
         }
     }
     return config;
+}
+
+std::optional<MailSettings> ServiceConfig::mail(QString* error) const
+{
+    MailSettings settings;
+    if (smtpUrl.isEmpty())
+        return settings;
+    settings.relay = QUrl(smtpUrl);
+    settings.caFile = smtpCaFile;
+    settings.from = mailFrom;
+    settings.replyTo = replyTo;
+    if (!mailSignature.isEmpty())
+        settings.signature = mailSignature;
+    if (const auto problem = settings.problem()) {
+        *error = where(QStringLiteral("smtp-url")) + QStringLiteral(": ") + *problem;
+        return std::nullopt;
+    }
+    if (!smtpCredentialsFile.isEmpty() && !settings.readCredentials(smtpCredentialsFile, error))
+        return std::nullopt;
+    return settings;
 }

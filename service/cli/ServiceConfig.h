@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mail/MailSettings.h"
+
 #include <QHash>
 #include <QString>
 
@@ -19,6 +21,18 @@ struct ServiceConfig {
     QString trustedProxies;        // addresses whose X-Forwarded-For is believed
     QString notifyUrl;             // where new reports and crash groups are told
     int retentionDays = 0;         // reports and crashes older than this are erased; 0: kept
+    // Answers by e-mail: the relay, its sign-in and certificate authority, the sender, where
+    // answers go, and the signature.
+    QString smtpUrl;
+    QString smtpCredentialsFile;
+    QString smtpCaFile;
+    QString mailFrom;
+    QString replyTo;
+    QString mailSignature;
+
+    // The e-mail settings, their credentials read; not enabled without smtp-url; nothing (and
+    // *error) when they cannot send.
+    std::optional<MailSettings> mail(QString* error) const;
 
     // Where a key's value was read ("FILE, line N: key"), for errors about that value.
     QString where(const QString& key) const;

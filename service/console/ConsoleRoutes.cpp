@@ -1,8 +1,9 @@
 #include "ConsoleRoutes.h"
 
+#include "ConsoleAnswers.h"
 #include "Passwords.h"
+#include "mail/Mailer.h"
 #include "store/Store.h"
-#include "symbols/Symbolizer.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -47,10 +48,7 @@ void writeJson(QHttpServerResponder& responder, const StoreCall::Answer& answer,
           QJsonDocument(answer.body).toJson(QJsonDocument::Compact), answer.status, extra);
 }
 
-StoreCall::Answer refusal(const QString& message, Status status)
-{
-    return {{{QStringLiteral("error"), message}}, status};
-}
+using ConsoleAnswers::refusal;
 
 const QString kSignedOut = QStringLiteral("Session terminée : reconnectez-vous.");
 const QString kWrongPassword = QStringLiteral("Nom ou mot de passe incorrect.");
@@ -96,11 +94,6 @@ QByteArray sessionToken(const QHttpServerRequest& request)
     return {};
 }
 
-QJsonValue time(const QDateTime& at)
-{
-    return at.isValid() ? QJsonValue(at.toMSecsSinceEpoch()) : QJsonValue();
-}
-
 QString queryValue(const QHttpServerRequest& request, const QString& key)
 {
     return request.query().queryItemValue(key, QUrl::FullyDecoded);
@@ -119,6 +112,20 @@ std::optional<QString> answerProblem(const QString& text)
         .arg(Store::kMaxMakerText);
 }
 
+// Why this answer cannot also go by e-mail, in the maker's words, or nothing.
+std::optional<QString> mailProblem(bool relay, const QString& address)
+{
+    if (!relay)
+        return QStringLiteral("Aucun relais de messagerie n'est configuré (smtp-url) : la réponse "
+                              "n'est pas partie.");
+    if (address.isEmpty())
+        return QStringLiteral("L'utilisateur n'a donné aucune adresse e-mail.");
+    if (const auto problem = addressProblem(address))
+        return QStringLiteral("Envoi par e-mail refusé : %1. La réponse n'est pas partie.")
+            .arg(*problem);
+    return std::nullopt;
+}
+
 // A change of something that may not exist: nothing when the database failed, 404 with what
 // was not found, else done.
 std::optional<StoreCall::Answer> doneIfKnown(std::optional<bool> known, const QString& unknown)
@@ -128,111 +135,6 @@ std::optional<StoreCall::Answer> doneIfKnown(std::optional<bool> known, const QS
     if (!*known)
         return refusal(unknown, Status::NotFound);
     return StoreCall::Answer{};
-}
-
-// A group's crashes a day over this many days, in the list.
-constexpr int kTrendDays = 14;
-
-QJsonObject groupToJson(const Store::CrashGroup& group)
-{
-    return {{QStringLiteral("signature"), group.signature},
-            {QStringLiteral("title"), Store::groupTitle(group)},
-            {QStringLiteral("state"), group.state},
-            {QStringLiteral("stateVersion"), group.stateVersion},
-            {QStringLiteral("kind"), group.kind},
-            {QStringLiteral("message"), group.message},
-            {QStringLiteral("count"), group.count},
-            {QStringLiteral("versions"), QJsonArray::fromStringList(group.versions)},
-            {QStringLiteral("firstSeen"), time(group.firstSeen)},
-            {QStringLiteral("lastSeen"), time(group.lastSeen)},
-            {QStringLiteral("devices"), group.devices}};
-}
-
-std::optional<StoreCall::Answer> inbox(Store& store, const QString& search, int offset)
-{
-    const auto rows = store.inbox(search, offset, ConsoleRoutes::kPageSize + 1);
-    if (!rows)
-        return std::nullopt;
-    QJsonArray list;
-    for (const Store::Conversation& row : rows->mid(0, ConsoleRoutes::kPageSize))
-        list.append(QJsonObject{{QStringLiteral("device"), row.device},
-                                {QStringLiteral("email"), row.email},
-                                {QStringLiteral("version"), row.version},
-                                {QStringLiteral("system"), row.system},
-                                {QStringLiteral("preview"), row.preview},
-                                {QStringLiteral("at"), time(row.lastActivity)},
-                                {QStringLiteral("new"), row.attention}});
-    return StoreCall::Answer{{{QStringLiteral("conversations"), list},
-                              {QStringLiteral("more"), rows->size() > ConsoleRoutes::kPageSize}}};
-}
-
-std::optional<StoreCall::Answer> conversation(Store& store, const QString& device)
-{
-    const auto facts = store.deviceFacts(device);
-    if (!facts)
-        return std::nullopt;
-    if (facts->id.isEmpty())
-        return refusal(QStringLiteral("Appareil inconnu."), Status::NotFound);
-    const auto entries = store.conversation(device);
-    const auto crashes = store.crashesOfDevice(device);
-    if (!entries || !crashes)
-        return std::nullopt;
-    QJsonArray lines;
-    for (const Store::Entry& entry : *entries)
-        lines.append(QJsonObject{{QStringLiteral("kind"), entry.kind},
-                                 {QStringLiteral("id"), entry.id},
-                                 {QStringLiteral("text"), entry.text},
-                                 {QStringLiteral("email"), entry.email},
-                                 {QStringLiteral("at"), time(entry.at)},
-                                 {QStringLiteral("state"), entry.state},
-                                 {QStringLiteral("author"), entry.author}});
-    QJsonArray crashList;
-    for (const Store::DeviceCrash& crash : *crashes)
-        crashList.append(QJsonObject{{QStringLiteral("signature"), crash.signature},
-                                     {QStringLiteral("title"), crash.title},
-                                     {QStringLiteral("kind"), crash.kind},
-                                     {QStringLiteral("message"), crash.message},
-                                     {QStringLiteral("count"), crash.count},
-                                     {QStringLiteral("lastSeen"), time(crash.lastSeen)}});
-    const QJsonObject about{{QStringLiteral("id"), facts->id},
-                            {QStringLiteral("firstSeen"), time(facts->firstSeen)},
-                            {QStringLiteral("lastSeen"), time(facts->lastSeen)},
-                            {QStringLiteral("version"), facts->version},
-                            {QStringLiteral("system"), facts->system},
-                            {QStringLiteral("emails"), QJsonArray::fromStringList(facts->emails)},
-                            {QStringLiteral("new"), facts->attention},
-                            {QStringLiteral("blocked"), facts->blocked}};
-    return StoreCall::Answer{{{QStringLiteral("device"), about},
-                              {QStringLiteral("entries"), lines},
-                              {QStringLiteral("crashes"), crashList}}};
-}
-
-std::optional<StoreCall::Answer> crashGroup(Store& store, const QString& signature)
-{
-    const auto group = store.crashGroup(signature);
-    if (!group)
-        return std::nullopt;
-    if (group->signature.isEmpty())
-        return refusal(QStringLiteral("Groupe de plantages inconnu."), Status::NotFound);
-    const auto devices = store.crashDevices(signature);
-    if (!devices)
-        return std::nullopt;
-    // Its first crash's frames, named where the maker gave the symbols of their build.
-    const auto named =
-        Symbolizer::name(store, QJsonDocument::fromJson(group->firstFrames.toUtf8()).array());
-    if (!named)
-        return std::nullopt;
-    QJsonObject about = groupToJson(*group);
-    about.insert(QStringLiteral("stack"), group->firstStack);
-    about.insert(QStringLiteral("frames"), Symbolizer::toJson(*named));
-    about.insert(QStringLiteral("context"),
-                 QJsonDocument::fromJson(group->firstContext.toUtf8()).object());
-    QJsonArray hit;
-    for (const Store::CrashDevice& device : *devices)
-        hit.append(QJsonObject{{QStringLiteral("device"), device.device},
-                               {QStringLiteral("count"), device.count},
-                               {QStringLiteral("lastSeen"), time(device.lastSeen)}});
-    return StoreCall::Answer{{{QStringLiteral("group"), about}, {QStringLiteral("devices"), hit}}};
 }
 
 } // namespace
@@ -262,64 +164,62 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, Options opt
         });
     });
     server.route("/api/inbox", Method::Get, [this](const Request& request, Responder&& r) {
-        const QString search = queryValue(request, QStringLiteral("q")).left(200).trimmed();
+        Store::InboxQuery query;
+        query.search = queryValue(request, QStringLiteral("q")).left(200).trimmed();
+        query.waiting = queryValue(request, QStringLiteral("waiting")) == QLatin1String("1");
+        query.withEmail = queryValue(request, QStringLiteral("email")) == QLatin1String("1");
+        query.version = queryValue(request, QStringLiteral("version")).left(40).trimmed();
         const int offset =
             qBound(0, queryValue(request, QStringLiteral("offset")).toInt(), 1000000);
-        read(request, std::move(r), [search, offset](Store& store, const Session&) {
-            return inbox(store, search, offset);
+        read(request, std::move(r), [query, offset](Store& store, const Session&) {
+            return ConsoleAnswers::inbox(store, query, offset);
         });
     });
     server.route("/api/conversation", Method::Get, [this](const Request& request, Responder&& r) {
         const QString device = queryValue(request, QStringLiteral("device"));
+        const QString before = queryValue(request, QStringLiteral("before")).left(40);
         read(request, std::move(r),
-             [device](Store& store, const Session&) { return conversation(store, device); });
+             [device, before, mail = m_options.mailer != nullptr](Store& store, const Session&) {
+                 return ConsoleAnswers::conversation(store, device, before, mail);
+             });
     });
     server.route("/api/crashes", Method::Get, [this](const Request& request, Responder&& r) {
-        read(request, std::move(r), [](Store& store, const Session&) -> std::optional<Answer> {
-            const auto groups = store.crashGroups();
-            const auto trends = groups ? store.groupTrends(kTrendDays) : std::nullopt;
-            const auto versions = trends ? store.versionHealth() : std::nullopt;
-            if (!versions)
-                return std::nullopt;
-            QJsonArray list;
-            for (const Store::CrashGroup& group : *groups) {
-                QJsonObject about = groupToJson(group);
-                QJsonArray trend;
-                const QList<qint64> days =
-                    trends->value(group.signature, QList<qint64>(kTrendDays));
-                for (qint64 count : days)
-                    trend.append(count);
-                about.insert(QStringLiteral("trend"), trend);
-                list.append(about);
-            }
-            QJsonArray health;
-            for (const Store::VersionHealth& v : *versions)
-                health.append(QJsonObject{{QStringLiteral("version"), v.version},
-                                          {QStringLiteral("activeToday"), v.activeToday},
-                                          {QStringLiteral("crashedToday"), v.crashedToday},
-                                          {QStringLiteral("activeWeek"), v.activeWeek},
-                                          {QStringLiteral("crashedWeek"), v.crashedWeek}});
-            return Answer{{{QStringLiteral("groups"), list}, {QStringLiteral("versions"), health}}};
+        const int offset =
+            qBound(0, queryValue(request, QStringLiteral("offset")).toInt(), 1000000);
+        read(request, std::move(r), [offset](Store& store, const Session&) {
+            return ConsoleAnswers::crashes(store, offset);
         });
     });
     server.route("/api/crash", Method::Get, [this](const Request& request, Responder&& r) {
         const QString signature = queryValue(request, QStringLiteral("signature"));
-        read(request, std::move(r),
-             [signature](Store& store, const Session&) { return crashGroup(store, signature); });
+        read(request, std::move(r), [signature](Store& store, const Session&) {
+            return ConsoleAnswers::crashGroup(store, signature);
+        });
     });
     server.route("/api/reply", Method::Post, [this](const Request& request, Responder&& r) {
         change(request, std::move(r),
-               [](Store& store, const Session& session,
-                  const QJsonObject& body) -> std::optional<Answer> {
+               [mailer = m_options.mailer](Store& store, const Session& session,
+                                           const QJsonObject& body) -> std::optional<Answer> {
                    const QString device = body.value(QStringLiteral("device")).toString();
                    const QString text = body.value(QStringLiteral("text")).toString();
+                   const bool byMail = body.value(QStringLiteral("email")).toBool();
                    if (const auto problem = answerProblem(text))
                        return refusal(*problem, Status::BadRequest);
-                   if (!store.deviceExists(device))
+                   const auto facts = store.deviceFacts(device);
+                   if (!facts)
+                       return std::nullopt;
+                   if (facts->id.isEmpty())
                        return refusal(QStringLiteral("Appareil inconnu."), Status::NotFound);
-                   const auto id = store.addMakerMessage(device, text, session.name);
+                   if (byMail) {
+                       if (const auto problem = mailProblem(mailer != nullptr, facts->email))
+                           return refusal(*problem, Status::BadRequest);
+                   }
+                   const auto id = store.addMakerMessage(device, text, session.name,
+                                                         byMail ? facts->email : QString());
                    if (!id)
                        return std::nullopt;
+                   if (byMail)
+                       mailer->wake();
                    return Answer{{{QStringLiteral("id"), *id}}};
                });
     });
@@ -395,17 +295,65 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, Options opt
                    return doneIfKnown(known, QStringLiteral("Groupe de plantages inconnu."));
                });
     });
+    // One conversation or several at once.
     server.route("/api/handled", Method::Post, [this](const Request& request, Responder&& r) {
         change(request, std::move(r),
                [](Store& store, const Session&, const QJsonObject& body) -> std::optional<Answer> {
-                   const QString device = body.value(QStringLiteral("device")).toString();
-                   if (!store.deviceExists(device))
-                       return refusal(QStringLiteral("Appareil inconnu."), Status::NotFound);
-                   if (!store.markHandled(device))
-                       return std::nullopt;
-                   return Answer{};
+                   QStringList devices;
+                   for (const QJsonValue device : body.value(QStringLiteral("devices")).toArray())
+                       devices << device.toString();
+                   if (body.contains(QStringLiteral("device")))
+                       devices << body.value(QStringLiteral("device")).toString();
+                   if (devices.isEmpty() || devices.size() > ConsoleAnswers::kInboxPage)
+                       return refusal(QStringLiteral("Choisis de 1 à %1 conversations.")
+                                          .arg(ConsoleAnswers::kInboxPage),
+                                      Status::BadRequest);
+                   const std::optional<qint64> known = store.markHandled(devices);
+                   return doneIfKnown(known ? std::optional(*known > 0) : std::nullopt,
+                                      QStringLiteral("Appareil inconnu."));
                });
     });
+    // The answers the makers give often, with {email} and {version} filled in as they are used.
+    server.route("/api/saved-replies", Method::Get, [this](const Request& request, Responder&& r) {
+        read(request, std::move(r), [](Store& store, const Session&) -> std::optional<Answer> {
+            const auto saved = store.savedReplies();
+            if (!saved)
+                return std::nullopt;
+            QJsonArray list;
+            for (const Store::SavedReply& reply : *saved)
+                list.append(QJsonObject{{QStringLiteral("id"), reply.id},
+                                        {QStringLiteral("title"), reply.title},
+                                        {QStringLiteral("text"), reply.text}});
+            return Answer{{{QStringLiteral("replies"), list}}};
+        });
+    });
+    server.route("/api/saved-reply", Method::Post, [this](const Request& request, Responder&& r) {
+        change(request, std::move(r),
+               [](Store& store, const Session& session,
+                  const QJsonObject& body) -> std::optional<Answer> {
+                   const QString title = body.value(QStringLiteral("title")).toString().trimmed();
+                   const QString text = body.value(QStringLiteral("text")).toString();
+                   if (title.isEmpty() || title.size() > 80)
+                       return refusal(QStringLiteral("Donne-lui un nom de 1 à 80 caractères."),
+                                      Status::BadRequest);
+                   if (const auto problem = answerProblem(text))
+                       return refusal(*problem, Status::BadRequest);
+                   const auto id = store.addSavedReply(title, text, session.name);
+                   if (!id)
+                       return std::nullopt;
+                   return Answer{{{QStringLiteral("id"), *id}}};
+               });
+    });
+    server.route(
+        "/api/saved-reply-remove", Method::Post, [this](const Request& request, Responder&& r) {
+            change(
+                request, std::move(r),
+                [](Store& store, const Session&, const QJsonObject& body) -> std::optional<Answer> {
+                    return doneIfKnown(
+                        store.removeSavedReply(body.value(QStringLiteral("id")).toInteger()),
+                        QStringLiteral("Réponse enregistrée inconnue."));
+                });
+        });
 }
 
 void ConsoleRoutes::page(const QString& file, const QByteArray& type, Responder&& responder)

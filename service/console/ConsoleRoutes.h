@@ -7,6 +7,7 @@
 
 #include <QHttpServer>
 
+class Mailer;
 class StorePool;
 
 // The maker's console: its pages (one HTML page and its script and style) and the JSON API they
@@ -26,7 +27,6 @@ public:
     // A session ends when unused for 2 h, 12 h after it began, or at logout; more live
     // sessions than a studio has makers is someone signing in in a loop.
     static constexpr Store::SessionRules kSessions{2 * 3600 * 1000, 12 * 3600 * 1000, 1000};
-    static constexpr int kPageSize = 50;
 
     struct Options {
         // The maker reaches the console over HTTPS (a reverse proxy): the cookie is sent over
@@ -36,6 +36,8 @@ public:
         // Origin behind a proxy that rewrites Host; empty: this server's own Host.
         QString origin;
         TrustedProxies proxies;
+        // Sends answers by e-mail as well; none: no relay is configured.
+        Mailer* mailer = nullptr;
     };
     ConsoleRoutes(QHttpServer& server, StorePool& stores, Options options);
 

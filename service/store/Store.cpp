@@ -10,8 +10,10 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
+
 #include <QUrlQuery>
 #include <QVariant>
+#include <limits>
 
 #include <atomic>
 
@@ -568,7 +570,7 @@ std::optional<QStringList> Store::devicesMatching(const QString& given)
 }
 
 std::optional<qint64> Store::addMakerMessage(const QString& device, const QString& text,
-                                             const QString& author)
+                                             const QString& author, const QString& mailTo)
 {
     if (makerTextProblem(text)) {
         m_error = *makerTextProblem(text);
@@ -592,11 +594,21 @@ std::optional<qint64> Store::addMakerMessage(const QString& device, const QStrin
             return fail(what, q.lastError());
         id = m_postgres ? (q.next() ? q.value(0).toLongLong() : 0) : q.lastInsertId().toLongLong();
         q.finish();
+        // The inbox's preview stays what the user wrote last.
         return id > 0 &&
                execute("answer-conversation",
                        QStringLiteral("UPDATE devices SET last_answer = ?, last_activity = ?, "
-                                      "attention = 0, preview = ? WHERE id = ?"),
-                       {now, now, previewOf(text), device}, what);
+                                      "attention = 0 WHERE id = ?"),
+                       {now, now, device}, what) &&
+               (m_postgres || execute("answer-search",
+                                      QStringLiteral("INSERT INTO answers_search (rowid, text) "
+                                                     "VALUES (?, ?)"),
+                                      {id, text}, what)) &&
+               (mailTo.isEmpty() ||
+                execute("answer-mail",
+                        QStringLiteral("INSERT INTO mail_outbox (message, device, recipient, "
+                                       "next_try, queued) VALUES (?, ?, ?, ?, ?)"),
+                        {id, device, mailTo, now, now}, what));
     });
     return done ? std::optional<qint64>(id) : std::nullopt;
 }
@@ -618,6 +630,12 @@ Store::Retraction Store::retract(qint64 messageId)
         return fail(QStringLiteral("cannot take the message back"), q.lastError()),
                Retraction::Failed;
     if (q.numRowsAffected() == 1) {
+        // Its mail goes no more, unless an instance is sending it at this moment.
+        if (!execute("retract-mail",
+                     QStringLiteral("UPDATE mail_outbox SET state = 'cancelled' WHERE message = ? "
+                                    "AND state = 'pending' AND held_until <= ?"),
+                     {messageId, nowMs()}, QStringLiteral("cannot take the message back")))
+            return Retraction::Failed;
         // The answer no longer counts: the user may be waiting again.
         const QString lastAnswer =
             QStringLiteral("(SELECT MAX(written) FROM maker_messages WHERE device = devices.id "
@@ -696,27 +714,56 @@ bool Store::forEachDevice(const std::function<void(const Device&)>& take)
     return true;
 }
 
-std::optional<QList<Store::Entry>> Store::conversation(const QString& device)
+std::optional<QList<Store::Entry>> Store::conversation(const QString& device, int most,
+                                                       const std::optional<EntryKey>& before)
 {
     if (!connect())
         return std::nullopt;
+    // Ordered by time, then reports before answers, then id; a page is the newest `most`
+    // entries before the one given, each side read from its own index.
+    const qint64 beforeAt = [&]() -> qint64 {
+        if (!before)
+            return std::numeric_limits<qint64>::max();
+        QSqlQuery at(QSqlDatabase::database(m_connection, false));
+        at.prepare(before->kind == QLatin1String("maker")
+                       ? QStringLiteral("SELECT written FROM maker_messages WHERE id = ?")
+                       : QStringLiteral("SELECT received FROM reports WHERE id = ?"));
+        at.addBindValue(before->id);
+        return at.exec() && at.next() ? at.value(0).toLongLong() : 0;
+    }();
+    const int side = before && before->kind == QLatin1String("maker") ? 1 : 0;
+    const qint64 limit = most > 0 ? most : std::numeric_limits<int>::max();
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral(
-        "SELECT r.kind, r.id, r.text, r.email, r.received, '', NULL FROM reports r "
-        "WHERE r.device = ? UNION ALL SELECT 'maker', m.id, m.text, NULL, m.written, "
-        "CASE WHEN m.retracted IS NOT NULL THEN 'retracted' WHEN m.id <= d.acked "
-        "THEN 'acknowledged' WHEN m.offered IS NOT NULL THEN 'offered' ELSE 'queued' END, "
-        "m.author FROM maker_messages m JOIN devices d ON d.id = m.device WHERE m.device = ? "
-        "ORDER BY 5, 2"));
-    q.addBindValue(device);
-    q.addBindValue(device);
+        "SELECT * FROM (SELECT * FROM (SELECT r.kind, r.id, r.text, r.email, r.received AS at, "
+        "0 AS side, '', NULL, NULL, NULL, NULL, CAST(NULL AS BIGINT), 0 FROM reports r WHERE "
+        "r.device = ? AND "
+        "(r.received < ? OR (r.received = ? AND (0 < ? OR r.id < ?))) ORDER BY r.received DESC, "
+        "r.id DESC LIMIT ?) AS r UNION ALL SELECT * FROM (SELECT 'maker', m.id, m.text, NULL, "
+        "m.written AS at, 1 AS side, CASE WHEN m.retracted IS NOT NULL THEN 'retracted' WHEN "
+        "m.id <= d.acked THEN 'acknowledged' WHEN m.offered IS NOT NULL THEN 'offered' ELSE "
+        "'queued' END, m.author, o.state, o.recipient, o.error, o.next_try, o.tries FROM "
+        "maker_messages m JOIN devices d ON d.id = m.device LEFT JOIN mail_outbox o ON "
+        "o.message = m.id WHERE m.device = ? AND (m.written < ? OR (m.written = ? AND (1 < ? OR "
+        "(1 = ? AND m.id < ?)))) ORDER BY m.written DESC, m.id DESC LIMIT ?) AS m ORDER BY at "
+        "DESC, side DESC, id DESC LIMIT ?) AS page ORDER BY at, side, id"));
+    for (const QVariant& v :
+         {QVariant(device), QVariant(beforeAt), QVariant(beforeAt), QVariant(side),
+          QVariant(before ? before->id : std::numeric_limits<qint64>::max()), QVariant(limit),
+          QVariant(device), QVariant(beforeAt), QVariant(beforeAt), QVariant(side), QVariant(side),
+          QVariant(before ? before->id : std::numeric_limits<qint64>::max()), QVariant(limit),
+          QVariant(limit)})
+        q.addBindValue(v);
     if (!q.exec())
         return fail(QStringLiteral("cannot read the conversation"), q.lastError()), std::nullopt;
     QList<Entry> list;
     while (q.next())
         list.append({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toString(),
-                     q.value(3).toString(), fromMs(q.value(4)), q.value(5).toString(),
-                     q.value(6).toString()});
+                     q.value(3).toString(), fromMs(q.value(4)), q.value(6).toString(),
+                     q.value(7).toString(), q.value(8).toString(), q.value(9).toString(),
+                     q.value(10).toString(),
+                     q.value(11).isNull() ? QDateTime() : fromMs(q.value(11)),
+                     q.value(12).toInt()});
     return list;
 }
 
@@ -758,35 +805,55 @@ namespace {
 
 // One crash group per row, counted over the crashes_group_devices index alone; its kind,
 // message and first stack are those of its oldest crash (one signature, one kind and message).
-QString groupQuery(const QString& where, const QString& order)
+// Groups counted from the crashes; page: the order and bounds of a list, empty for one group;
+// without their stacks, a page of groups reads no stack at all.
+QString groupQuery(const QString& where, const QString& page, bool stacks = true)
 {
+    const bool listing = !page.isEmpty();
     return QStringLiteral("SELECT g.signature, f.kind, f.message, g.n, g.first_seen, g.last_seen, "
-                          "g.devices, f.stack, f.frames, f.context, COALESCE(c.title, ''), "
+                          "g.devices, %3, COALESCE(c.title, ''), "
                           "COALESCE(c.state, 'new'), COALESCE(c.state_version, '') "
                           "FROM (SELECT signature, COUNT(*) AS n, "
                           "MIN(received) AS first_seen, MAX(received) AS last_seen, "
                           "COUNT(DISTINCT device) AS devices, MIN(id) AS first_id FROM crashes "
-                          "%1 GROUP BY signature) g JOIN crashes f ON f.id = g.first_id "
-                          "LEFT JOIN crash_groups c ON c.signature = g.signature %2")
-        .arg(where, order);
+                          "%1 GROUP BY signature %2) g JOIN crashes f ON f.id = g.first_id "
+                          "LEFT JOIN crash_groups c ON c.signature = g.signature %4")
+        .arg(where, page,
+             stacks ? QStringLiteral("f.stack, f.frames, f.context")
+                    : QStringLiteral("'', '[]', '{}'"),
+             listing ? QStringLiteral("ORDER BY g.n DESC, g.last_seen DESC, g.signature")
+                     : QString());
 }
 
 } // namespace
 
-std::optional<QList<Store::CrashGroup>> Store::crashGroups()
+std::optional<QList<Store::CrashGroup>> Store::crashGroups(int offset, int limit, bool stacks)
 {
     if (!connect())
         return std::nullopt;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(groupQuery(QString(), QStringLiteral("ORDER BY g.n DESC, g.last_seen DESC"))))
+    q.prepare(groupQuery(QString(),
+                         QStringLiteral("ORDER BY COUNT(*) DESC, MAX(received) DESC, "
+                                        "signature LIMIT ? OFFSET ?"),
+                         stacks));
+    q.addBindValue(limit > 0 ? limit : std::numeric_limits<int>::max());
+    q.addBindValue(offset);
+    if (!q.exec())
         return fail(QStringLiteral("cannot list the crashes"), q.lastError()), std::nullopt;
     QList<CrashGroup> groups = readGroups(q);
-    // Every group's versions in one pass, not one query a group.
+    if (groups.isEmpty())
+        return groups;
+    // The page's versions in one query, not one a group.
     QHash<QString, CrashGroup*> bySignature;
     for (CrashGroup& group : groups)
         bySignature.insert(group.signature, &group);
-    if (!q.exec(QStringLiteral("SELECT DISTINCT signature, version FROM crashes "
-                               "ORDER BY signature, version")))
+    QStringList marks(groups.size(), QStringLiteral("?"));
+    q.prepare(QStringLiteral("SELECT DISTINCT signature, version FROM crashes WHERE signature IN "
+                             "(%1) ORDER BY signature, version")
+                  .arg(marks.join(QLatin1Char(','))));
+    for (const CrashGroup& group : groups)
+        q.addBindValue(group.signature);
+    if (!q.exec())
         return fail(QStringLiteral("cannot list the versions"), q.lastError()), std::nullopt;
     while (q.next())
         if (CrashGroup* group = bySignature.value(q.value(0).toString()))

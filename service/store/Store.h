@@ -46,6 +46,13 @@ public:
         QDateTime at;
         QString state;  // maker messages: "queued", "offered", "acknowledged" or "retracted"
         QString author; // maker messages: the console account that wrote it, empty otherwise
+        // Maker messages sent by e-mail as well: "pending", "sent", "failed" or "cancelled"
+        // (empty: not by e-mail), to whom, why the last try failed, when the next is due.
+        QString mailState;
+        QString mailTo;
+        QString mailError;
+        QDateTime mailNextTry;
+        int mailTries = 0;
     };
     struct Conversation { // one row of the console's inbox
         QString device;
@@ -63,6 +70,7 @@ public:
         QString version;
         QString system;
         QStringList emails;
+        QString email; // the newest one, where an answer by e-mail goes
         bool attention = false;
         bool blocked = false;
     };
@@ -159,9 +167,11 @@ public:
                                       const QString& version);
     // The new message's id; nothing when the device is unknown, the text refused by
     // makerTextProblem() or the database fails.
-    // author: the console account that wrote it; empty from the command line.
+    // author: the console account that wrote it; empty from the command line. mailTo: an
+    // address the answer is also sent to by e-mail (checked by the caller), queued with it.
     std::optional<qint64> addMakerMessage(const QString& device, const QString& text,
-                                          const QString& author = QString());
+                                          const QString& author = QString(),
+                                          const QString& mailTo = QString());
     // Takes back a maker message that was not offered to its device yet.
     Retraction retract(qint64 messageId);
 
@@ -169,25 +179,41 @@ public:
     // Each device in turn, as the database gives them (memory stays flat however many there
     // are); false when the database fails.
     bool forEachDevice(const std::function<void(const Device&)>& take);
-    std::optional<QList<Entry>> conversation(const QString& device);
-    std::optional<QList<CrashGroup>> crashGroups();
+    // Oldest first. most: only the newest this many (0: all), before: older than this entry
+    // (its kind and id) only.
+    struct EntryKey {
+        QString kind;
+        qint64 id = 0;
+    };
+    std::optional<QList<Entry>> conversation(const QString& device, int most = 0,
+                                             const std::optional<EntryKey>& before = {});
+    // Most crashes first, limit at a time from offset (0: all); stacks: with each first crash's
+    // stack, frames and context.
+    std::optional<QList<CrashGroup>> crashGroups(int offset = 0, int limit = 0, bool stacks = true);
     std::optional<CrashGroup> crashGroup(const QString& signature);
     std::optional<QList<CrashDevice>> crashDevices(const QString& signature);
     bool deviceExists(const QString& device);
     // The devices whose id is given (any case) or begins with given (8 characters or more).
     std::optional<QStringList> devicesMatching(const QString& given);
 
-    // The console. Conversations needing an answer first, then by last activity; search, when
-    // given, keeps those whose reports, replies or e-mail addresses contain it: as text in
-    // PostgreSQL, as words (case and accents aside) among the kSearchedMessages most recent
-    // messages that have them in SQLite.
+    // The console's inbox: conversations needing an answer first, then by last activity.
+    struct InboxQuery {
+        // Words found, in any order, as words or their beginnings (case and accents aside in
+        // SQLite), in one report or reply, its address, or one of the maker's answers; or the
+        // beginning of a device id. SQLite looks among the kSearchedMessages most recent
+        // messages holding them.
+        QString search;
+        bool waiting = false;   // only those needing an answer
+        bool withEmail = false; // only those whose user gave an address
+        QString version;        // only this version's; empty: any
+    };
     static constexpr int kSearchedMessages = 1000;
-    std::optional<QList<Conversation>> inbox(const QString& search, int offset, int limit);
+    // found, when given: how many there are in all.
+    std::optional<QList<Conversation>> inbox(const InboxQuery& query, int offset, int limit,
+                                             qint64* found = nullptr);
     std::optional<qint64> waitingCount();
     std::optional<DeviceFacts> deviceFacts(const QString& device);
     std::optional<QList<DeviceCrash>> crashesOfDevice(const QString& device);
-    // Out of the waiting ones until the user writes again.
-    bool markHandled(const QString& device);
     // Console accounts; a password is only ever kept as its hash. Each password, and each new
     // account of a name, gets a new stamp: the sessions opened under the old one end.
     bool addConsoleUser(const QString& name, const QString& passwordHash, bool replace);
@@ -251,6 +277,32 @@ public:
     std::optional<QList<VersionHealth>> versionHealth();
     // Each group's crashes a day over the last `days` days, oldest first.
     std::optional<QHash<QString, QList<qint64>>> groupTrends(int days);
+
+    // Answers sent by e-mail as well (StoreMail.cpp). The mails due now, not held by an
+    // instance; one held for the caller until untilMs (false: another instance took it); its
+    // outcome: sent, or failed with why and tried again at retryAt (nothing: given up).
+    struct QueuedMail {
+        qint64 id = 0;
+        QString recipient;
+        QString text;
+        int tries = 0;
+    };
+    std::optional<QList<QueuedMail>> dueMail(qint64 nowMs, int most);
+    std::optional<bool> holdMail(qint64 id, qint64 untilMs, qint64 nowMs);
+    bool mailDone(qint64 id, bool sent, const QString& why, std::optional<qint64> retryAt);
+    // The console's saved replies, shared by its accounts.
+    struct SavedReply {
+        qint64 id = 0;
+        QString title;
+        QString text;
+    };
+    std::optional<QList<SavedReply>> savedReplies();
+    std::optional<qint64> addSavedReply(const QString& title, const QString& text,
+                                        const QString& author);
+    std::optional<bool> removeSavedReply(qint64 id);
+    // Conversations out of the waiting ones until their user writes again: how many of them
+    // were known.
+    std::optional<qint64> markHandled(const QStringList& devices);
 
     // Debugging files and the names found in them (StoreCrashes.cpp, as what follows).
     struct SymbolFile {

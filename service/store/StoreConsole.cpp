@@ -11,66 +11,114 @@ using namespace StoreValues;
 namespace {
 
 // A LIKE pattern that finds text as typed: its own wildcards taken literally.
-QString containing(const QString& text)
+QString escapedLike(const QString& text)
 {
     QString escaped = text;
-    escaped.replace(QLatin1Char('!'), QStringLiteral("!!"))
+    return escaped.replace(QLatin1Char('!'), QStringLiteral("!!"))
         .replace(QLatin1Char('%'), QStringLiteral("!%"))
         .replace(QLatin1Char('_'), QStringLiteral("!_"));
-    return QLatin1Char('%') + escaped + QLatin1Char('%');
 }
+
+// At most this many words of a search are looked for.
+constexpr int kSearchWords = 8;
 
 } // namespace
 
-std::optional<QList<Store::Conversation>> Store::inbox(const QString& search, int offset, int limit)
+std::optional<QList<Store::Conversation>> Store::inbox(const InboxQuery& query, int offset,
+                                                       int limit, qint64* found)
 {
     if (!connect())
         return std::nullopt;
-    // Read in the order of the devices_inbox index: no sort over every device.
-    const QString columns = QStringLiteral(
-        "SELECT id, email, version, system, preview, last_activity, attention FROM devices "
-        "WHERE last_activity IS NOT NULL AND blocked = 0 ");
-    const QString order =
-        QStringLiteral("ORDER BY attention DESC, last_activity DESC LIMIT ? OFFSET ?");
-    QSqlQuery* q = nullptr;
-    if (search.isEmpty()) {
-        q = &prepared("inbox", columns + order);
-    } else if (m_postgres) {
-        q = &prepared("inbox-search",
-                      columns +
-                          QStringLiteral("AND id IN (SELECT device FROM reports WHERE text ILIKE ? "
-                                         "ESCAPE '!' OR email ILIKE ? ESCAPE '!') ") +
-                          order);
-        q->addBindValue(containing(search));
-        q->addBindValue(containing(search));
-    } else {
-        // SQLite looks words up in its full-text index, among the most recent matches: a
-        // word in every message would otherwise read them all.
+    QString where = QStringLiteral("WHERE last_activity IS NOT NULL AND blocked = 0");
+    QVariantList values;
+    if (query.waiting)
+        where += QStringLiteral(" AND attention = 1");
+    if (query.withEmail)
+        where += QStringLiteral(" AND email IS NOT NULL");
+    if (!query.version.isEmpty()) {
+        where += QStringLiteral(" AND version = ?");
+        values << query.version;
+    }
+    if (!query.search.isEmpty()) {
         static const QRegularExpression word(QStringLiteral("[\\p{L}\\p{N}]+"));
         QStringList words;
-        for (const QRegularExpressionMatch& m : word.globalMatch(search))
-            words << m.captured();
-        if (words.isEmpty())
+        for (const QRegularExpressionMatch& m : word.globalMatch(query.search))
+            if (words.size() < kSearchWords)
+                words << m.captured();
+        static const QRegularExpression deviceLike(QStringLiteral("^[A-Za-z0-9-]{4,64}$"));
+        QStringList matches;
+        if (deviceLike.match(query.search).hasMatch()) {
+            matches << QStringLiteral("UPPER(id) LIKE ? ESCAPE '!'");
+            values << escapedLike(query.search.toUpper()) + QLatin1Char('%');
+        }
+        if (!words.isEmpty() && m_postgres) {
+            // Each word anywhere in one message or its address.
+            const QStringList inReport(
+                words.size(),
+                QStringLiteral("(text ILIKE ? ESCAPE '!' OR email ILIKE ? ESCAPE '!')"));
+            const QStringList inAnswer(words.size(), QStringLiteral("text ILIKE ? ESCAPE '!'"));
+            matches << QStringLiteral("id IN (SELECT device FROM reports WHERE %1)")
+                           .arg(inReport.join(QStringLiteral(" AND ")))
+                    << QStringLiteral("id IN (SELECT device FROM maker_messages WHERE %1)")
+                           .arg(inAnswer.join(QStringLiteral(" AND ")));
+            for (const QString& w : words)
+                values << QLatin1Char('%') + escapedLike(w) + QLatin1Char('%')
+                       << QLatin1Char('%') + escapedLike(w) + QLatin1Char('%');
+            for (const QString& w : words)
+                values << QLatin1Char('%') + escapedLike(w) + QLatin1Char('%');
+        } else if (!words.isEmpty()) {
+            // Each word as a prefix, all in one message; looked up in the full-text indexes
+            // among the most recent matches, so that a word in every message does not read
+            // them all.
+            QStringList prefixes;
+            for (const QString& w : words)
+                prefixes << QLatin1Char('"') + w + QStringLiteral("\"*");
+            const QString match = prefixes.join(QLatin1Char(' '));
+            matches << QStringLiteral("id IN (SELECT device FROM reports WHERE id IN (SELECT rowid "
+                                      "FROM reports_search WHERE reports_search MATCH ? ORDER BY "
+                                      "rowid DESC LIMIT %1))")
+                           .arg(kSearchedMessages)
+                    << QStringLiteral(
+                           "id IN (SELECT device FROM maker_messages WHERE id IN (SELECT "
+                           "rowid FROM answers_search WHERE answers_search MATCH ? ORDER "
+                           "BY rowid DESC LIMIT %1))")
+                           .arg(kSearchedMessages);
+            values << match << match;
+        }
+        if (matches.isEmpty()) {
+            if (found)
+                *found = 0;
             return QList<Conversation>{};
-        q = &prepared("inbox-search",
-                      columns +
-                          QStringLiteral("AND id IN (SELECT device FROM reports WHERE id IN "
-                                         "(SELECT rowid FROM reports_search WHERE "
-                                         "reports_search MATCH ? ORDER BY rowid DESC LIMIT %1)) ")
-                              .arg(kSearchedMessages) +
-                          order);
-        q->addBindValue(QLatin1Char('"') + words.join(QLatin1Char(' ')) + QLatin1Char('"'));
+        }
+        where += QStringLiteral(" AND (") + matches.join(QStringLiteral(" OR ")) + QLatin1Char(')');
     }
-    q->addBindValue(limit);
-    q->addBindValue(offset);
-    if (!q->exec())
-        return fail(QStringLiteral("cannot read the inbox"), q->lastError()), std::nullopt;
+    // Read in the order of the devices_inbox index: no sort over every device.
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("SELECT id, email, version, system, preview, last_activity, "
+                             "attention FROM devices %1 ORDER BY attention DESC, last_activity "
+                             "DESC LIMIT ? OFFSET ?")
+                  .arg(where));
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    q.addBindValue(limit);
+    q.addBindValue(offset);
+    if (!q.exec())
+        return fail(QStringLiteral("cannot read the inbox"), q.lastError()), std::nullopt;
     QList<Conversation> rows;
-    while (q->next())
-        rows.append({q->value(0).toString(), q->value(1).toString(), q->value(2).toString(),
-                     q->value(3).toString(), q->value(4).toString(), fromMs(q->value(5)),
-                     q->value(6).toInt() != 0});
-    q->finish();
+    while (q.next())
+        rows.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                     q.value(3).toString(), q.value(4).toString(), fromMs(q.value(5)),
+                     q.value(6).toInt() != 0});
+    q.finish();
+    if (found) {
+        QSqlQuery count(QSqlDatabase::database(m_connection, false));
+        count.prepare(QStringLiteral("SELECT COUNT(*) FROM devices %1").arg(where));
+        for (const QVariant& v : values)
+            count.addBindValue(v);
+        if (!count.exec() || !count.next())
+            return fail(QStringLiteral("cannot count the inbox"), count.lastError()), std::nullopt;
+        *found = count.value(0).toLongLong();
+    }
     return rows;
 }
 
@@ -95,15 +143,15 @@ std::optional<Store::DeviceFacts> Store::deviceFacts(const QString& device)
         return std::nullopt;
     QSqlQuery& q = prepared("device-facts",
                             QStringLiteral("SELECT id, first_seen, last_seen, version, system, "
-                                           "attention, blocked FROM devices WHERE id = ?"));
+                                           "attention, blocked, email FROM devices WHERE id = ?"));
     q.addBindValue(device);
     if (!q.exec())
         return fail(QStringLiteral("cannot read the device"), q.lastError()), std::nullopt;
     DeviceFacts facts;
     if (q.next())
-        facts = {q.value(0).toString(),   fromMs(q.value(1)),     fromMs(q.value(2)),
-                 q.value(3).toString(),   q.value(4).toString(),  {},
-                 q.value(5).toInt() != 0, q.value(6).toInt() != 0};
+        facts = {q.value(0).toString(), fromMs(q.value(1)),      fromMs(q.value(2)),
+                 q.value(3).toString(), q.value(4).toString(),   {},
+                 q.value(7).toString(), q.value(5).toInt() != 0, q.value(6).toInt() != 0};
     q.finish();
     if (facts.id.isEmpty())
         return facts;
@@ -141,12 +189,70 @@ std::optional<QList<Store::DeviceCrash>> Store::crashesOfDevice(const QString& d
     return list;
 }
 
-bool Store::markHandled(const QString& device)
+std::optional<qint64> Store::markHandled(const QStringList& devices)
 {
-    return connect() && execute("mark-handled",
-                                QStringLiteral("UPDATE devices SET handled = ?, attention = 0 "
-                                               "WHERE id = ?"),
-                                {nowMs(), device}, QStringLiteral("cannot mark it handled"));
+    if (!connect())
+        return std::nullopt;
+    const QString what = QStringLiteral("cannot mark it handled");
+    qint64 known = 0;
+    const qint64 now = nowMs();
+    const bool done = inTransaction(what, [&] {
+        for (const QString& device : devices) {
+            int changed = 0;
+            if (!execute(
+                    "mark-handled",
+                    QStringLiteral("UPDATE devices SET handled = ?, attention = 0 WHERE id = ?"),
+                    {now, device}, what, &changed))
+                return false;
+            known += changed;
+        }
+        return true;
+    });
+    return done ? std::optional(known) : std::nullopt;
+}
+
+std::optional<QList<Store::SavedReply>> Store::savedReplies()
+{
+    if (!connect())
+        return std::nullopt;
+    QSqlQuery& q = prepared("saved-replies", QStringLiteral("SELECT id, title, text FROM "
+                                                            "saved_replies ORDER BY title, id"));
+    if (!q.exec())
+        return fail(QStringLiteral("cannot read the saved replies"), q.lastError()), std::nullopt;
+    QList<SavedReply> list;
+    while (q.next())
+        list.append({q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString()});
+    q.finish();
+    return list;
+}
+
+std::optional<qint64> Store::addSavedReply(const QString& title, const QString& text,
+                                           const QString& author)
+{
+    if (!connect())
+        return std::nullopt;
+    const QString insert = QStringLiteral(
+        "INSERT INTO saved_replies (title, text, author, created) VALUES (?, ?, ?, ?)");
+    QSqlQuery& q =
+        prepared("saved-reply-add", m_postgres ? insert + QStringLiteral(" RETURNING id") : insert);
+    for (const QVariant& v : {QVariant(title), QVariant(text), QVariant(author), QVariant(nowMs())})
+        q.addBindValue(v);
+    if (!q.exec())
+        return fail(QStringLiteral("cannot save the reply"), q.lastError()), std::nullopt;
+    const qint64 id =
+        m_postgres ? (q.next() ? q.value(0).toLongLong() : 0) : q.lastInsertId().toLongLong();
+    q.finish();
+    return id;
+}
+
+std::optional<bool> Store::removeSavedReply(qint64 id)
+{
+    int changed = 0;
+    if (!connect() ||
+        !execute("saved-reply-remove", QStringLiteral("DELETE FROM saved_replies WHERE id = ?"),
+                 {id}, QStringLiteral("cannot remove the saved reply"), &changed))
+        return std::nullopt;
+    return changed > 0;
 }
 
 bool Store::addConsoleUser(const QString& name, const QString& passwordHash, bool replace)

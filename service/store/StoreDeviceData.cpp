@@ -11,11 +11,9 @@ namespace {
 const struct {
     const char* table;
     const char* column;
-} kDeviceTables[] = {{"devices", "id"},
-                     {"reports", "device"},
-                     {"maker_messages", "device"},
-                     {"crashes", "device"},
-                     {"active_devices", "device"}};
+} kDeviceTables[] = {
+    {"devices", "id"},     {"reports", "device"},        {"maker_messages", "device"},
+    {"crashes", "device"}, {"active_devices", "device"}, {"mail_outbox", "device"}};
 
 } // namespace
 
@@ -60,6 +58,13 @@ std::optional<qint64> Store::forgetDevice(const QString& device)
                      QStringLiteral("INSERT INTO reports_search (reports_search, rowid, text, "
                                     "email) SELECT 'delete', id, text, COALESCE(email, '') FROM "
                                     "reports WHERE device = ?"),
+                     {device}, what))
+            return false;
+        if (!m_postgres &&
+            !execute("forget-answers-search",
+                     QStringLiteral("INSERT INTO answers_search (answers_search, rowid, text) "
+                                    "SELECT 'delete', id, text FROM maker_messages WHERE "
+                                    "device = ?"),
                      {device}, what))
             return false;
         for (const auto& where : kDeviceTables) {

@@ -1,0 +1,31 @@
+-- Answers sent by e-mail as well: one row an answer, the address it goes to, where it stands
+-- (pending, sent, failed or cancelled), how many tries were made, when the next is due, until
+-- when the instance sending it holds it, and why the last try failed.
+CREATE TABLE mail_outbox (
+    id BIGSERIAL PRIMARY KEY,
+    message BIGINT NOT NULL,
+    device TEXT NOT NULL,
+    recipient TEXT NOT NULL,
+    state TEXT NOT NULL DEFAULT 'pending',
+    tries INTEGER NOT NULL DEFAULT 0,
+    next_try BIGINT NOT NULL,
+    held_until BIGINT NOT NULL DEFAULT 0,
+    error TEXT NOT NULL DEFAULT '',
+    queued BIGINT NOT NULL,
+    sent BIGINT
+);
+CREATE INDEX mail_outbox_due ON mail_outbox (state, next_try);
+CREATE INDEX mail_outbox_message ON mail_outbox (message);
+CREATE INDEX mail_outbox_device ON mail_outbox (device);
+-- The texts the makers answer with often, shared by every account.
+CREATE TABLE saved_replies (
+    id BIGSERIAL PRIMARY KEY,
+    title TEXT NOT NULL,
+    text TEXT NOT NULL,
+    author TEXT NOT NULL DEFAULT '',
+    created BIGINT NOT NULL
+);
+-- The inbox shows what the user wrote last, not the maker's answer.
+UPDATE devices SET preview = substr((SELECT text FROM reports WHERE device = devices.id
+    ORDER BY received DESC, id DESC LIMIT 1), 1, 200)
+    WHERE last_user_message IS NOT NULL;
