@@ -120,41 +120,190 @@ function table(headings, rows) {
     el('tbody', {}, ...rows));
 }
 
-async function inbox(search, offset = 0) {
-  const query = new URLSearchParams({ q: search, offset: String(offset) });
+// The inbox's search, filters and page, as they stand in the address ("#/?q=…&attente=1").
+function inboxState(params) {
+  return { q: params.get('q') ?? '', waiting: params.get('attente') === '1',
+           email: params.get('adresse') === '1', version: params.get('version') ?? '',
+           offset: Math.max(0, Number(params.get('depuis')) || 0) };
+}
+
+function inboxAddress(state) {
+  const params = new URLSearchParams();
+  if (state.q) params.set('q', state.q);
+  if (state.waiting) params.set('attente', '1');
+  if (state.email) params.set('adresse', '1');
+  if (state.version) params.set('version', state.version);
+  if (state.offset) params.set('depuis', String(state.offset));
+  const query = params.toString();
+  return '#/' + (query ? '?' + query : '');
+}
+
+// The conversations last listed, for j and k to move through from a conversation too.
+const listed = { devices: [], address: '#/', cursor: -1 };
+
+function moveCursor(rows, to) {
+  if (!rows.length) return;
+  listed.cursor = Math.max(0, Math.min(rows.length - 1, to));
+  rows.forEach((row, i) => row.classList.toggle('current', i === listed.cursor));
+  rows[listed.cursor].scrollIntoView({ block: 'nearest' });
+  rows[listed.cursor].querySelector('a').focus({ preventScroll: true });
+}
+
+async function inbox(state) {
+  const query = new URLSearchParams({ q: state.q, offset: String(state.offset) });
+  if (state.waiting) query.set('waiting', '1');
+  if (state.email) query.set('email', '1');
+  if (state.version) query.set('version', state.version);
   const { status, body } = await api(`/api/inbox?${query}`);
   if (!session.user) return;
-  const field = el('input', { type: 'search', id: 'search', value: search,
-    placeholder: 'Rechercher des mots dans les messages des utilisateurs et leurs adresses' });
+  const field = el('input', { type: 'search', id: 'search', value: state.q,
+    'aria-label': 'Rechercher',
+    placeholder: 'Mots des messages et des réponses, adresse, début d’identifiant' });
+  const waiting = el('input', { type: 'checkbox', id: 'filter-waiting' });
+  const withEmail = el('input', { type: 'checkbox', id: 'filter-email' });
+  waiting.checked = state.waiting;
+  withEmail.checked = state.email;
+  const version = el('input', { id: 'filter-version', size: '8', value: state.version,
+                                placeholder: 'Version', 'aria-label': 'Version' });
   const form = el('form', { class: 'search', onsubmit: (event) => {
     event.preventDefault();
-    location.hash = '#/?q=' + encodeURIComponent(field.value.trim());
-  } }, field, el('button', { type: 'submit', text: 'Rechercher' }));
+    location.hash = inboxAddress({ q: field.value.trim(), waiting: waiting.checked,
+                                   email: withEmail.checked, version: version.value.trim() });
+  } }, field, el('button', { type: 'submit', text: 'Rechercher' }),
+  el('span', { class: 'filters' },
+    el('label', {}, waiting, ' En attente'), el('label', {}, withEmail, ' Avec une adresse'),
+    version));
+  for (const box of [waiting, withEmail]) box.addEventListener('change', () => form.requestSubmit());
   if (status !== 200) return show('Boîte de réception', form, problem(body.error));
-  const rows = body.conversations.map((c) => el('tr', { class: c.new ? 'new' : '' },
-    el('td', {}, c.new ? el('span', { class: 'tag', text: 'Nouveau' }) : null),
-    el('td', {}, el('a', { href: '#/conversation/' + encodeURIComponent(c.device),
-      title: c.device }, visibleText(shortId(c.device)))),
-    el('td', { class: 'address', title: c.email }, visibleText(c.email)),
-    el('td', {}, visibleText(c.version)),
-    el('td', {}, visibleText(c.system)),
-    el('td', { class: 'preview' }, visibleText(firstLine(c.preview))),
-    el('td', { text: ago(c.at), title: dateText(c.at) })));
+  listed.devices = body.conversations.map((c) => c.device);
+  listed.address = location.hash || '#/';
+  const selection = new Set();
+  const handledSelected = el('button', { type: 'button', id: 'handled-selected', disabled: '',
+    text: 'Traité', onclick: async () => {
+      const answer = await api('/api/handled', { devices: [...selection] });
+      if (answer.status === 200) route();
+      else actions.append(problem(answer.body.error));
+    } });
+  const rows = body.conversations.map((c) => {
+    const pick = el('input', { type: 'checkbox', 'aria-label': 'Choisir ' + shortId(c.device) });
+    pick.addEventListener('click', (event) => event.stopPropagation());
+    pick.addEventListener('change', () => {
+      if (pick.checked) selection.add(c.device); else selection.delete(c.device);
+      handledSelected.disabled = selection.size === 0;
+      handledSelected.textContent = selection.size > 1 ? `Traité (${selection.size})` : 'Traité';
+    });
+    // The whole row opens its conversation.
+    return el('tr', { class: 'open' + (c.new ? ' new' : ''), 'data-device': c.device,
+                      onclick: () => { location.hash = '#/conversation/' + encodeURIComponent(c.device); } },
+      el('td', {}, pick),
+      el('td', {}, c.new ? el('span', { class: 'tag', text: 'Nouveau' }) : null),
+      el('td', {}, el('a', { href: '#/conversation/' + encodeURIComponent(c.device),
+        title: c.device }, visibleText(shortId(c.device)))),
+      el('td', { class: 'address', title: c.email }, visibleText(c.email)),
+      el('td', {}, visibleText(c.version)),
+      el('td', {}, visibleText(c.system)),
+      el('td', { class: 'preview' }, visibleText(firstLine(c.preview))),
+      el('td', { text: ago(c.at), title: dateText(c.at) }));
+  });
+  const filtered = state.q || state.waiting || state.email || state.version;
+  const count = el('p', { class: 'meta', id: 'found', 'aria-live': 'polite',
+    text: body.found === 1 ? '1 conversation' : `${frenchCount(body.found)} conversations` });
+  const actions = el('p', { class: 'actions' }, handledSelected);
   const list = rows.length
-    ? table(['', 'Appareil', 'E-mail', 'Version', 'Système', 'Dernier message', 'Quand'], rows)
-    : el('p', { class: 'empty', text: search ? 'Aucune conversation ne contient ce texte.'
-                                             : 'Aucune conversation pour le moment.' });
+    ? table(['', '', 'Appareil', 'E-mail', 'Version', 'Système', 'Dernier message', 'Quand'], rows)
+    : el('p', { class: 'empty', text: filtered ? 'Aucune conversation ne correspond.'
+                                               : 'Aucune conversation pour le moment.' });
+  const page = (offset) => () => { location.hash = inboxAddress({ ...state, offset }); };
   const pages = el('p', {},
-    offset > 0 ? el('button', { type: 'button', text: 'Précédentes',
-      onclick: () => inbox(search, Math.max(0, offset - body.conversations.length)) }) : null,
+    state.offset > 0 ? el('button', { type: 'button', text: 'Précédentes',
+      onclick: page(Math.max(0, state.offset - 50)) }) : null,
     body.more ? el('button', { type: 'button', text: 'Suivantes',
-      onclick: () => inbox(search, offset + body.conversations.length) }) : null);
-  show('Boîte de réception', form, list, pages);
+      onclick: page(state.offset + body.conversations.length) }) : null);
+  show('Boîte de réception', form, count, list, actions, pages);
+  listed.cursor = -1;
 }
 
 const WHO = { report: "Signalement de l'utilisateur", reply: "Réponse de l'utilisateur" };
 const STATE = { queued: 'en file, pas encore proposée', offered: "proposée à l'appareil",
                 acknowledged: "reçue par l'appareil", retracted: 'retirée' };
+
+// Where the answer's e-mail stands.
+function mailTag(mail) {
+  if (!mail) return null;
+  const text = { sent: 'e-mail envoyé', pending: 'e-mail en attente', failed: 'e-mail en échec',
+                 cancelled: 'e-mail annulé' }[mail.state] ?? mail.state;
+  const why = mail.error ? (mail.state === 'pending'
+    ? ` (essai ${mail.tries}, le prochain ${dateText(mail.nextTry)})\u00a0: ${mail.error}`
+    : `\u00a0: ${mail.error}`) : '';
+  return el('span', { class: 'mail mail-' + mail.state, title: mail.to },
+            visibleText(`${text} à ${mail.to}${why}`));
+}
+
+function entryItem(m, device) {
+  const maker = m.kind === 'maker';
+  const who = maker ? (m.author ? `Le fabricant (${m.author})` : 'Le fabricant (commande)')
+                    : WHO[m.kind] ?? m.kind;
+  const line = el('div', {}, el('span', { class: 'who', text: who }),
+    el('span', { class: 'meta', text: dateText(m.at) }),
+    !maker && m.email ? el('span', { class: 'meta' }, visibleText(m.email)) : null,
+    maker ? el('span', { class: 'tag state', text: STATE[m.state] ?? m.state }) : null,
+    maker ? mailTag(m.mail) : null);
+  if (maker && m.state === 'queued') // once offered, it may be on the screen
+    line.append(' ', el('button', { type: 'button', class: 'retract', text: 'Retirer',
+      onclick: async () => {
+        const answer = await api('/api/retract', { id: m.id });
+        if (answer.status === 200) conversation(device);
+        else line.append(problem(answer.body.error));
+      } }));
+  return el('li', { class: maker ? 'maker' : 'user' }, line,
+            el('div', { class: 'text' }, visibleText(m.text)));
+}
+
+// The answer being typed, kept in this browser per conversation until it is sent: a session's
+// end or a closed tab loses nothing.
+const draftKey = (device) => 'velmora-brouillon:' + device;
+
+// A saved reply with the conversation's own facts put in.
+function filledIn(text, facts) {
+  return text.replaceAll('{email}', facts.email || '').replaceAll('{version}', facts.version || '');
+}
+
+async function savedReplies(text, facts, error) {
+  const { status, body } = await api('/api/saved-replies');
+  const picker = el('select', { id: 'saved-replies', 'aria-label': 'Réponses enregistrées' },
+    el('option', { value: '', text: 'Réponses enregistrées…' }));
+  if (status === 200)
+    for (const saved of body.replies) picker.append(el('option', { value: String(saved.id) },
+                                                       visibleText(saved.title)));
+  picker.addEventListener('change', () => {
+    const saved = body.replies?.find((r) => String(r.id) === picker.value);
+    if (saved) {
+      text.value = filledIn(saved.text, facts);
+      text.dispatchEvent(new Event('input'));
+      text.focus();
+    }
+    picker.value = '';
+  });
+  const title = el('input', { id: 'saved-title', size: '16', placeholder: 'Nom',
+                              'aria-label': 'Nom de la réponse enregistrée', hidden: '' });
+  const save = el('button', { type: 'button', id: 'save-reply', text: 'Enregistrer la réponse',
+    onclick: async () => {
+      if (title.hidden) return (title.hidden = false, title.focus());
+      const answer = await api('/api/saved-reply', { title: title.value, text: text.value });
+      if (answer.status !== 200) return (error.textContent = answer.body.error);
+      title.value = '';
+      title.hidden = true;
+      picker.replaceWith(await savedReplies(text, facts, error));
+    } });
+  return el('span', { class: 'saved' }, picker, ' ', title, save);
+}
+
+// The next conversation waiting for an answer after this one, or nothing.
+async function nextWaiting(device) {
+  const { status, body } = await api('/api/inbox?waiting=1');
+  if (status !== 200) return null;
+  return body.conversations.map((c) => c.device).find((d) => d !== device) ?? null;
+}
 
 async function conversation(device) {
   const { status, body } = await api('/api/conversation?device=' + encodeURIComponent(device));
@@ -171,35 +320,45 @@ async function conversation(device) {
     el('dt', { text: 'Adresses e-mail' }),
     el('dd', { class: 'address', title: d.emails.join(', ') },
        d.emails.length ? visibleText(d.emails.join(', ')) : 'aucune'));
-  const messages = el('ol', { class: 'messages' }, ...body.entries.map((m) => {
-    const maker = m.kind === 'maker';
-    const who = maker ? (m.author ? `Le fabricant (${m.author})` : 'Le fabricant (commande)')
-                      : WHO[m.kind] ?? m.kind;
-    const line = el('div', {}, el('span', { class: 'who', text: who }),
-      el('span', { class: 'meta', text: dateText(m.at) }),
-      !maker && m.email ? el('span', { class: 'meta' }, visibleText(m.email)) : null,
-      maker ? el('span', { class: 'tag state', text: STATE[m.state] ?? m.state }) : null);
-    if (maker && m.state === 'queued') // once offered, it may be on the screen
-      line.append(' ', el('button', { type: 'button', class: 'retract', text: 'Retirer',
-        onclick: async () => {
-          const answer = await api('/api/retract', { id: m.id });
-          if (answer.status === 200) conversation(device);
-          else line.append(problem(answer.body.error));
-        } }));
-    return el('li', { class: maker ? 'maker' : 'user' }, line,
-              el('div', { class: 'text' }, visibleText(m.text)));
-  }));
+  const messages = el('ol', { class: 'messages' }, ...body.entries.map((m) => entryItem(m, device)));
+  // The newest entries first shown; older ones a page at a time, above them.
+  let oldest = body.entries[0];
+  const older = el('button', { type: 'button', id: 'older', text: 'Plus anciens',
+    onclick: async () => {
+      const more = await api('/api/conversation?device=' + encodeURIComponent(device) +
+                             '&before=' + encodeURIComponent(`${oldest.kind === 'maker' ? 'maker' : 'report'}:${oldest.id}`));
+      if (more.status !== 200) return older.after(problem(more.body.error));
+      messages.prepend(...more.body.entries.map((m) => entryItem(m, device)));
+      oldest = more.body.entries[0] ?? oldest;
+      older.hidden = !more.body.older;
+    } });
+  older.hidden = !body.older;
   const text = el('textarea', { id: 'reply-text', 'aria-label': 'Votre réponse' });
-  const count = el('span', { class: 'meta', text: '0 / 4000' });
-  text.addEventListener('input', () => { count.textContent = `${text.value.length} / 4000`; });
+  text.value = localStorage.getItem(draftKey(device)) ?? '';
+  const count = el('span', { class: 'meta', text: `${text.value.length} / 4000` });
+  text.addEventListener('input', () => {
+    count.textContent = `${text.value.length} / 4000`;
+    if (text.value) localStorage.setItem(draftKey(device), text.value);
+    else localStorage.removeItem(draftKey(device));
+  });
   const error = el('p', { class: 'error', role: 'alert' });
+  const byMail = el('input', { type: 'checkbox', id: 'reply-email' });
+  const mailChoice = body.mail && d.email
+    ? el('label', { class: 'meta', title: d.email }, byMail, ' Envoyer aussi par e-mail à ',
+         visibleText(d.email))
+    : null;
   const reply = el('form', { class: 'reply', onsubmit: async (event) => {
     event.preventDefault();
-    const answer = await api('/api/reply', { device, text: text.value });
-    if (answer.status === 200) conversation(device);
-    else error.textContent = answer.body.error || 'Réponse refusée.';
+    const answer = await api('/api/reply', { device, text: text.value, email: byMail.checked });
+    if (answer.status !== 200) return (error.textContent = answer.body.error || 'Réponse refusée.');
+    localStorage.removeItem(draftKey(device));
+    // On to the next one waiting, as a support desk works through its queue.
+    const next = await nextWaiting(device);
+    if (next) location.hash = '#/conversation/' + encodeURIComponent(next);
+    else conversation(device);
   } }, text, el('div', { class: 'row' },
-    el('button', { type: 'submit', class: 'primary', text: 'Envoyer' }), count), error);
+    el('button', { type: 'submit', class: 'primary', text: 'Envoyer' }), count, mailChoice),
+    error);
   const handled = d.new ? el('button', { type: 'button', id: 'handled', text: 'Traité',
     onclick: async () => {
       const answer = await api('/api/handled', { device });
@@ -225,8 +384,9 @@ async function conversation(device) {
   const confirmForget = el('button', { type: 'button', id: 'forget-confirm', class: 'danger',
     text: 'Oui, tout effacer', hidden: '', onclick: async () => {
       const answer = await api('/api/forget', { device });
-      if (answer.status === 200) location.hash = '#/';
-      else error.textContent = answer.body.error;
+      if (answer.status !== 200) return (error.textContent = answer.body.error);
+      localStorage.removeItem(draftKey(device));
+      location.hash = '#/';
     } });
   const forget = el('button', { type: 'button', id: 'forget', text: 'Effacer ses données…',
     onclick: () => {
@@ -246,9 +406,9 @@ async function conversation(device) {
   show(title, facts, el('p', { class: 'data' }, handled, ' ', block, ' ', exportLink, ' ', forget,
                         ' ', warning,
                         ' ', confirmForget),
-       el('h2', { text: 'Messages' }), messages,
-       el('h2', { text: 'Répondre' }), reply, el('h2', { text: 'Plantages de cet appareil' }),
-       crashes);
+       el('h2', { text: 'Messages' }), older, messages,
+       el('h2', { text: 'Répondre' }), el('p', {}, await savedReplies(text, d, error)), reply,
+       el('h2', { text: 'Plantages de cet appareil' }), crashes);
 }
 
 // What the maker decided of a group, as a tag.
@@ -273,8 +433,8 @@ function crashFree(crashed, active) {
   return share.toLocaleString('fr-FR', { maximumFractionDigits: 1 }) + '\u00a0%';
 }
 
-async function crashes() {
-  const { status, body } = await api('/api/crashes');
+async function crashes(offset = 0) {
+  const { status, body } = await api('/api/crashes?offset=' + offset);
   if (!session.user) return;
   if (status !== 200) return show('Plantages', problem(body.error));
   const versions = body.versions.length
@@ -292,11 +452,18 @@ async function crashes() {
     el('td', { text: frenchCount(g.count) }), el('td', { text: frenchCount(g.devices) }),
     el('td', {}, visibleText(g.versions.join(', '))), el('td', {}, trendOf(g.trend)),
     el('td', { text: dateText(g.firstSeen) }), el('td', { text: dateText(g.lastSeen) })));
+  // Groups 50 at a time, the page in the address.
+  const page = (at) => () => { location.hash = '#/plantages' + (at ? '?depuis=' + at : ''); };
+  const pages = el('p', {},
+    offset > 0 ? el('button', { type: 'button', text: 'Précédents',
+      onclick: page(Math.max(0, offset - 50)) }) : null,
+    body.more ? el('button', { type: 'button', id: 'groups-next', text: 'Suivants',
+      onclick: page(offset + body.groups.length) }) : null);
   show('Plantages', el('h2', { text: 'Versions' }), versions, el('h2', { text: 'Groupes' }),
     rows.length
       ? table(['Plantage', 'Message', 'Occurrences', 'Appareils', 'Versions', '14 jours', 'Vu pour la première fois',
                'Vu pour la dernière fois'], rows)
-      : el('p', { class: 'empty', text: 'Aucun plantage reçu.' }));
+      : el('p', { class: 'empty', text: 'Aucun plantage reçu.' }), pages);
 }
 
 async function crashGroup(signature) {
@@ -355,15 +522,69 @@ async function crashGroup(signature) {
 function route() {
   if (!session.user) return;
   const hash = location.hash || '#/';
+  const [path, query] = hash.split('?');
+  const params = new URLSearchParams(query ?? '');
   $('nav-inbox').classList.toggle('current', !hash.startsWith('#/plantage'));
   $('nav-crashes').classList.toggle('current', hash.startsWith('#/plantage'));
-  if (hash.startsWith('#/conversation/'))
-    return conversation(decodeURIComponent(hash.slice('#/conversation/'.length)));
-  if (hash === '#/plantages') return crashes();
-  if (hash.startsWith('#/plantage/'))
-    return crashGroup(decodeURIComponent(hash.slice('#/plantage/'.length)));
-  const search = hash.startsWith('#/?q=') ? decodeURIComponent(hash.slice(5)) : '';
-  return inbox(search);
+  if (path.startsWith('#/conversation/'))
+    return conversation(decodeURIComponent(path.slice('#/conversation/'.length)));
+  if (path === '#/plantages') return crashes(Math.max(0, Number(params.get('depuis')) || 0));
+  if (path.startsWith('#/plantage/'))
+    return crashGroup(decodeURIComponent(path.slice('#/plantage/'.length)));
+  return inbox(inboxState(params));
+}
+
+const KEYS = [['j', 'Conversation suivante'], ['k', 'Conversation précédente'],
+              ['Entrée', 'Ouvrir la conversation choisie'], ['r', 'Répondre'],
+              ['e', 'Traité'], ['/', 'Rechercher'], ['?', 'Cette aide'],
+              ['Échap', 'Fermer l’aide, quitter un champ']];
+
+function toggleHelp() {
+  const open = $('help');
+  if (open) return open.remove();
+  document.body.append(el('div', { id: 'help', role: 'dialog', 'aria-label': 'Raccourcis clavier' },
+    el('h2', { text: 'Raccourcis clavier' }),
+    el('dl', {}, ...KEYS.flatMap(([key, what]) => [el('dt', {}, el('kbd', { text: key })),
+                                                  el('dd', { text: what })])),
+    el('button', { type: 'button', text: 'Fermer', onclick: toggleHelp })));
+}
+
+// j and k move through the conversations listed last, in the inbox or from one to the next.
+function step(by) {
+  const rows = [...document.querySelectorAll('main tbody tr.open')];
+  if (rows.length) return moveCursor(rows, listed.cursor < 0 && by < 0 ? 0 : listed.cursor + by);
+  const here = decodeURIComponent((location.hash.split('#/conversation/')[1] ?? ''));
+  const at = listed.devices.indexOf(here);
+  const next = listed.devices[at < 0 ? 0 : at + by];
+  if (next) location.hash = '#/conversation/' + encodeURIComponent(next);
+}
+
+function onKey(event) {
+  if (!session.user || event.ctrlKey || event.metaKey || event.altKey) return;
+  const typing = event.target.closest?.('input, textarea, select');
+  if (event.key === 'Escape') {
+    $('help')?.remove();
+    if (typing) typing.blur();
+    return;
+  }
+  if (typing) return;
+  const click = (id) => { const button = $(id); if (button) button.click(); };
+  const actions = {
+    j: () => step(1), k: () => step(-1), '?': toggleHelp,
+    '/': () => { if ($('search')) $('search').focus(); else location.hash = '#/'; },
+    r: () => $('reply-text')?.focus(),
+    e: () => {
+      const row = document.querySelector('main tbody tr.open.current');
+      if (row) api('/api/handled', { device: row.dataset.device }).then(route);
+      else click('handled');
+    },
+    Enter: () => document.querySelector('main tbody tr.open.current')?.click(),
+  };
+  if (!actions[event.key]) return;
+  // Enter on a link or a button does what they do.
+  if (event.key === 'Enter' && event.target.closest?.('button')) return;
+  event.preventDefault();
+  actions[event.key]();
 }
 
 async function start() {
@@ -385,6 +606,8 @@ async function start() {
   });
   $('refresh').addEventListener('click', route);
   window.addEventListener('hashchange', route);
+  document.addEventListener('keydown', onKey);
+  $('help-button').addEventListener('click', toggleHelp);
   setInterval(() => {
     if (session.user && document.visibilityState === 'visible') api('/api/session');
   }, WAITING_POLL_MS);
