@@ -5,19 +5,27 @@ application's protocol (the application's own code meets the service in tst_serv
 
 usage: console_in_browser.py SERVICE_BIN [SCREENSHOT_DIR]
 """
+import email.policy
 import http.server
 import json
 import os
+import sqlite3
 import subprocess
 import sys
 import tempfile
 import threading
+import traceback
 import urllib.request
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'helpers'))
+from smtp_relay import Relay  # noqa: E402
 
 from selenium import webdriver
 from selenium.common.exceptions import NoAlertPresentException, StaleElementReferenceException
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 HOSTILE = '<img src=x onerror=alert(1)>'
@@ -37,9 +45,15 @@ class Rig:
     def __init__(self, service_bin, work):
         self.service_bin, self.work = service_bin, work
         self.database = f'sqlite:{work}/service.sqlite'
+        # Answers by e-mail go through a real relay: STARTTLS and a sign-in required.
+        self.relay = Relay(work)
+        self.config = os.path.join(work, 'velmora-service.conf')
+        with open(self.config, 'w', encoding='utf-8') as f:
+            f.write(self.relay.config())
         self.service = subprocess.Popen(
             [service_bin, 'serve', '--listen', '127.0.0.1:0', '--console-listen', '127.0.0.1:0',
-             '--database', self.database], stdout=subprocess.PIPE, text=True)
+             '--database', self.database, '--config', self.config], stdout=subprocess.PIPE,
+            text=True)
         self.api = self.service.stdout.readline().split()[-1]
         self.console = self.service.stdout.readline().split()[-1]
         check(self.console.startswith('http://127.0.0.1:'), 'the service did not start')
@@ -47,22 +61,24 @@ class Rig:
             self.command('console-user', 'add', name, stdin=password + '\n')
 
     def command(self, *args, stdin=None):
-        done = subprocess.run([self.service_bin, *args, '--database', self.database], input=stdin,
+        done = subprocess.run([self.service_bin, *args, '--database', self.database,
+                               '--config', self.config], input=stdin,
                               capture_output=True, text=True, timeout=30, check=True)
         return done.stdout
 
-    def post(self, path, **members):
+    def post(self, path, device=DEVICE, **members):
         """One request of the device, as the application sends it; the answer's JSON."""
-        body = json.dumps({'d': self.DEVICE, 'v': '1.0.0', 'os': 'Debian GNU/Linux 12',
+        body = json.dumps({'d': device, 'v': '1.0.0', 'os': 'Debian GNU/Linux 12',
                            **members}).encode()
         request = urllib.request.Request(self.api + path, body,
                                          {'Content-Type': 'application/json'})
         with urllib.request.urlopen(request, timeout=10) as answer:
             return json.load(answer)
 
-    def report(self, text, email=None):
-        check(self.post('/api/report.php', text=text, **({'email': email} if email else {}))
-              == {'ok': True}, 'a report was refused')
+    def report(self, text, email=None, device=DEVICE):
+        check(self.post('/api/report.php', device, text=text,
+                        **({'email': email} if email else {})) == {'ok': True},
+              'a report was refused')
 
     def sync(self):
         """The answer offered, acknowledged by a second sync as the application does."""
@@ -275,6 +291,8 @@ def run(rig, driver, screenshots):
     wait.until(lambda d: d.current_url.endswith('#/'))
     check(json.loads(rig.command('devices', '--json')) == [], 'the device is still kept')
 
+    support_desk(rig, driver, wait, screenshots)
+
     driver.get(rig.console)
     logout = wait.until(lambda d: d.find_element(By.ID, 'logout'))
     wait.until(lambda d: logout.is_displayed())
@@ -283,6 +301,134 @@ def run(rig, driver, screenshots):
     driver.get(rig.console + '/api/inbox')
     check('Session terminée' in driver.find_element(By.TAG_NAME, 'body').text,
           'the session outlived its logout')
+
+
+def support_desk(rig, driver, wait, screenshots):
+    """A day's work with the keyboard: search, open, a draft kept across a new sign-in, saved
+    replies, older entries, answers by e-mail through the relay, several handled at once."""
+    ana, eve, zoe = ('A1111111-0000-4000-8000-000000000001',
+                     'E2222222-0000-4000-8000-000000000002',
+                     'F3333333-0000-4000-8000-000000000003')
+    rig.report('Ancien message', 'ana@exemple.fr', ana)
+    # 150 more of Ana's reports, so that her conversation has pages.
+    rig.command('backup', os.path.join(rig.work, 'unused.sqlite'))  # the database is migrated
+    with sqlite3.connect(rig.database[len('sqlite:'):], timeout=10) as db:
+        db.executemany("INSERT INTO reports (device, text, email, version, system, received, "
+                       "kind) VALUES (?, ?, NULL, '1.0.0', 'L', ?, 'report')",
+                       [(ana, f'Relance {i}', 1_700_000_000_000 + i) for i in range(150)])
+    rig.report('La batterie reste à 0 %', 'ana@exemple.fr', ana)
+    rig.report('Le panneau est vide', 'eve@exemple.fr\r\nBcc: tous@exemple.fr', eve)
+    rig.report('Fenêtre trop petite', 'inconnu@exemple.fr', zoe)
+    keys = lambda *typed: ActionChains(driver).send_keys(*typed).perform()
+
+    def open_conversation(device):
+        """Its page, not the one before it still on screen."""
+        driver.get(rig.console + '/#/conversation/' + device)
+        wait.until(lambda d: d.find_element(By.TAG_NAME, 'h1').text.endswith(device[:8]))
+    driver.get(rig.console + '/#/')
+    driver.refresh()  # the same address: the page would stay as it was
+    wait.until(lambda d: d.find_element(By.ID, 'found').text == '3 conversations')
+
+    keys('?')
+    check('Conversation suivante' in wait.until(lambda d: d.find_element(By.ID, 'help')).text,
+          'the keys are not explained')
+    keys(Keys.ESCAPE)
+    keys('/')
+    wait.until(lambda d: d.switch_to.active_element.get_attribute('id') == 'search')
+    keys('vide panneau', Keys.ENTER)  # any order
+    wait.until(lambda d: d.find_element(By.ID, 'found').text == '1 conversation')
+    keys(Keys.ESCAPE, 'j', Keys.ENTER)
+    wait.until(lambda d: d.find_element(By.TAG_NAME, 'h1').text.endswith(eve[:8]))
+    keys('r')
+    wait.until(lambda d: d.switch_to.active_element.get_attribute('id') == 'reply-text')
+    keys('Brouillon pour Eve')
+    driver.back()  # to the search, as it was
+    wait.until(lambda d: d.find_element(By.ID, 'search').get_attribute('value') == 'vide panneau')
+
+    # The draft outlives the session: signed out, signed in again, it is there.
+    driver.find_element(By.ID, 'logout').click()
+    sign_in(driver, wait, 'bob', PASSWORDS['bob'])
+    open_conversation(eve)
+    text = lambda d: d.find_element(By.ID, 'reply-text')
+    wait.until(lambda d: text(d).get_attribute('value') == 'Brouillon pour Eve')
+    # An address with a line break is never put in a mail header: refused, nothing stored.
+    driver.find_element(By.ID, 'reply-email').click()
+    driver.find_element(By.CSS_SELECTOR, 'form.reply button').click()
+    wait.until(lambda d: d.find_element(By.CSS_SELECTOR, 'form.reply .error').text.startswith(
+        "Envoi par e-mail refusé : l'adresse contient un retour à la ligne"))
+    check(rig.answers(eve) == [] and rig.relay.tried == [], 'the refused answer went out')
+
+    # A saved reply, filled in with another conversation's own address and version.
+    text(driver).clear()
+    text(driver).send_keys("Corrigé en {version}, je t'écris à {email}.")
+    driver.find_element(By.ID, 'save-reply').click()
+    wait.until(lambda d: d.find_element(By.ID, 'saved-title').is_displayed())
+    driver.find_element(By.ID, 'saved-title').send_keys('Corrigé')
+    driver.find_element(By.ID, 'save-reply').click()
+    open_conversation(ana)
+    picker = wait.until(lambda d: d.find_element(By.CSS_SELECTOR, '#saved-replies option + option'))
+    check(picker.text == 'Corrigé', f'the saved reply is named {picker.text!r}')
+    picker.click()
+    filled = "Corrigé en 1.0.0, je t'écris à ana@exemple.fr."
+    wait.until(lambda d: text(d).get_attribute('value') == filled)
+
+    # The newest 100 entries, then the older ones.
+    shown = lambda d: len(d.find_elements(By.CSS_SELECTOR, 'ol.messages li'))
+    check(shown(driver) == 100, f'{shown(driver)} entries shown, not the newest 100')
+    older = driver.find_element(By.ID, 'older')
+    driver.execute_script("arguments[0].scrollIntoView({block: 'center'})", older)
+    older.click()
+    wait.until(lambda d: shown(d) == 152 and not d.find_element(By.ID, 'older').is_displayed())
+
+    # By e-mail too: through STARTTLS, signed in, to Ana's address; then on to the next one
+    # waiting.
+    driver.find_element(By.ID, 'reply-email').click()
+    driver.find_element(By.CSS_SELECTOR, 'form.reply button').click()
+    rig.relay.wait(lambda: rig.relay.received)
+    sender, recipients, message, tls = rig.relay.received[0]
+    body = message.get_body(('plain',)).get_content()
+    check(tls and sender == 'support@velmoralabs.ch' and recipients == ['ana@exemple.fr'],
+          f'the mail went from {sender} to {recipients}, TLS {tls}')
+    check(message['Subject'] == 'Réponse à ton message sur VelmoraVovir' and
+          message['Reply-To'].addresses[0].addr_spec == 'aide@velmoralabs.ch' and filled in body and
+          "L'équipe de VelmoraVovir" in body, f'the mail: {message}')
+    wait.until(lambda d: d.current_url.endswith('#/conversation/' + zoe) or
+               d.current_url.endswith('#/conversation/' + eve))
+    check(driver.execute_script('return localStorage.length') == 1, 'a sent draft was kept')
+    open_conversation(ana)
+    wait.until(lambda d: 'e-mail envoyé à ana@exemple.fr' in
+               d.find_element(By.CSS_SELECTOR, 'li.maker .mail').text)
+    # From the command line, to an address the relay refuses for good: said on the page.
+    rig.command('reply', zoe, 'Merci pour ton message', '--email')
+    open_conversation(zoe)
+    failed = lambda d: d.find_elements(By.CSS_SELECTOR, 'li.maker .mail-failed')
+    for _ in range(60):
+        if failed(driver):
+            break
+        rig.relay.wait(lambda: 'inconnu@exemple.fr' in rig.relay.tried)
+        driver.find_element(By.ID, 'refresh').click()
+        wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, 'li.maker'))
+    check('code 550' in failed(driver)[0].text, f'the failure: {failed(driver)[0].text!r}')
+    if screenshots:
+        open_conversation(ana)
+        wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, 'li.maker .mail'))
+        driver.execute_script("document.querySelector('li.maker').scrollIntoView()")
+        driver.save_screenshot(os.path.join(screenshots, 'console-support.png'))
+
+    # Several handled at once, then one more with the keyboard.
+    rig.report('Toujours vide', None, zoe)
+    driver.get(rig.console + '/#/?attente=1')
+    boxes = wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, 'main tbody input') if
+                       d.find_element(By.ID, 'found').text == '2 conversations' else None)
+    for box in boxes:
+        box.click()
+    driver.find_element(By.ID, 'handled-selected').click()
+    wait.until(lambda d: d.find_element(By.ID, 'waiting').text == '')
+    rig.report('Encore vide', None, zoe)
+    driver.get(rig.console + '/#/')
+    wait.until(lambda d: d.find_element(By.ID, 'waiting').text == '1 en attente')
+    keys('j', 'e')
+    wait.until(lambda d: d.find_element(By.ID, 'waiting').text == '')
 
 
 def main():
@@ -297,11 +443,13 @@ def main():
         except Exception as failure:
             print(f'console_in_browser: FAIL: {type(failure).__name__}: {failure}',
                   file=sys.stderr)
+            traceback.print_tb(failure.__traceback__, file=sys.stderr)
             driver.save_screenshot(os.path.join(work, 'failure.png'))
             print(driver.find_element(By.TAG_NAME, 'body').text, file=sys.stderr)
             return 1
         finally:
             driver.quit()
+            rig.relay.stop()
             rig.service.terminate()
             rig.service.wait(10)
     print('console_in_browser: PASS')
