@@ -1024,10 +1024,53 @@ private slots:
         QCOMPARE(inboxOrder(*service, *bob, "?q=panneau"), QStringList({"DEV-B"}));
         QCOMPARE(inboxOrder(*service, *bob, "?q=0%20%25"), QStringList({"DEV-A*"}));
         QCOMPARE(inboxOrder(*service, *bob, "?q=_"), QStringList());
+        // Words in any order and by their beginnings, the maker's answers, a device id's
+        // beginning; and the filters.
+        QCOMPARE(inboxOrder(*service, *bob, "?q=vide%20pann"), QStringList({"DEV-B"}));
+        QCOMPARE(inboxOrder(*service, *bob, "?q=merci"), QStringList({"DEV-B"}));
+        QCOMPARE(inboxOrder(*service, *bob, "?q=dev-c"), QStringList({"DEV-C*"}));
+        QCOMPARE(inboxOrder(*service, *bob, "?waiting=1&email=1"), QStringList({"DEV-A*"}));
+        QCOMPARE(inboxOrder(*service, *bob, "?version=2.0"), QStringList());
+        const auto found = [&](const QByteArray& query) {
+            return object(
+                       service->console("GET", "/api/inbox" + query, {}, bob->cookie).body)["found"]
+                .toInt();
+        };
+        QCOMPARE(found("?q=vide"), 1);
+        QCOMPARE(found(""), 3);
+        // Answered by e-mail without a relay: refused whole, nothing queued.
+        const auto noRelay =
+            post("/api/reply", j("{'device': 'DEV-A', 'text': 'Merci', 'email': true}"));
+        QCOMPARE(noRelay.status, 400);
+        QVERIFY(object(noRelay.body)["error"].toString().contains("smtp-url"));
+        QCOMPARE(inboxOrder(*service, *bob), QStringList({"DEV-A*", "DEV-C*", "DEV-B"}));
+        // Saved replies: kept for every account, refused without a name, removed.
+        QCOMPARE(post("/api/saved-reply", j("{'title': ' ', 'text': 'x'}")).status, 400);
+        const auto saved =
+            post("/api/saved-reply", j("{'title': 'Merci', 'text': 'Merci {email}'}"));
+        QCOMPARE(saved.status, 200);
+        const auto replies = [&] {
+            return object(service->console("GET", "/api/saved-replies", {}, bob->cookie)
+                              .body)["replies"]
+                .toArray();
+        };
+        QCOMPARE(replies().first()["text"].toString(), QString("Merci {email}"));
+        QCOMPARE(post("/api/saved-reply-remove",
+                      "{\"id\": " + QByteArray::number(object(saved.body)["id"].toInteger()) + "}")
+                     .status,
+                 200);
+        QVERIFY(replies().isEmpty());
+        // Several handled at once; none, or an unknown one alone, is refused.
+        QCOMPARE(post("/api/handled", j("{'devices': []}")).status, 400);
+        QCOMPARE(post("/api/handled", j("{'devices': ['DEV-X']}")).status, 404);
+        QCOMPARE(post("/api/handled", j("{'devices': ['DEV-A', 'DEV-C']}")).status, 200);
+        QCOMPARE(inboxOrder(*service, *bob), QStringList({"DEV-A", "DEV-B", "DEV-C"}));
+        QCOMPARE(report(*service, "DEV-A", "Toujours 0 %"), 200);
+        QCOMPARE(report(*service, "DEV-C", "Fenêtre trop petite"), 200);
         // Taken back, the answer no longer counts: DEV-B waits again.
         const qint64 id = object(answered.body)["id"].toInteger();
         QCOMPARE(post("/api/retract", "{\"id\": " + QByteArray::number(id) + "}").status, 200);
-        QCOMPARE(inboxOrder(*service, *bob), QStringList({"DEV-A*", "DEV-B*", "DEV-C*"}));
+        QCOMPARE(inboxOrder(*service, *bob), QStringList({"DEV-C*", "DEV-A*", "DEV-B*"}));
         const QJsonObject talk =
             object(service->console("GET", "/api/conversation?device=DEV-B", {}, bob->cookie).body);
         QCOMPARE(talk["entries"][1]["author"].toString(), QString("bob"));
@@ -1060,6 +1103,69 @@ private slots:
         QCOMPARE(service->command({"console-user", "remove", "bob"}).first, 0);
         QCOMPARE(addMaker(*service, "bob", "encore un autre mot"), 0); // the name, made again
         QCOMPARE(service->console("GET", "/api/inbox", {}, third->cookie).status, 401);
+    }
+
+    // A conversation a page at a time, newest first, every entry once, even where a page ends
+    // among entries of the same millisecond; crash groups 50 at a time.
+    void consolePagesAreBounded_data() { backends(); }
+    void consolePagesAreBounded()
+    {
+        QFETCH(QString, backend);
+        ServiceProcess service(backend);
+        QVERIFY(service.start());
+        QCOMPARE(service.post("/api/sync.php", syncBody("DEV-P")).status, 200);
+        QStringList reports, answers, crashes;
+        for (int i = 0; i < 120; ++i)
+            reports
+                << QString("('DEV-P', 'r%1', '1', 'L', %2, 'report')").arg(i).arg(1000 + i / 50);
+        for (int i = 0; i < 100; ++i)
+            answers << QString("('DEV-P', 'm%1', %2)").arg(i).arg(1000 + i / 50);
+        for (int i = 0; i < 60; ++i)
+            crashes << QString("('DEV-P', 'crash', 'm', 's', '1', 'L', 'sig%1', %2)").arg(i).arg(i);
+        QVERIFY(service.sql("INSERT INTO reports (device, text, version, system, received, kind) "
+                            "VALUES " +
+                            reports.join(',')));
+        QVERIFY(service.sql("INSERT INTO maker_messages (device, text, written) VALUES " +
+                            answers.join(',')));
+        QVERIFY(service.sql("INSERT INTO crashes (device, kind, message, stack, version, system, "
+                            "signature, received) VALUES " +
+                            crashes.join(',')));
+        QCOMPARE(addMaker(service, "bob", "0123456789"), 0);
+        const auto bob = signIn(service, "bob", "0123456789");
+        QVERIFY(bob);
+        const auto read = [&](const QByteArray& path) {
+            return object(service.console("GET", path, {}, bob->cookie).body);
+        };
+        QStringList seen;
+        QByteArray before;
+        for (int page = 0; page < 4; ++page) {
+            const QJsonObject talk = read("/api/conversation?device=DEV-P" + before);
+            const QJsonArray entries = talk["entries"].toArray();
+            QStringList texts;
+            for (const QJsonValue e : entries)
+                texts << e["text"].toString();
+            seen = texts + seen;
+            if (!talk["older"].toBool())
+                break;
+            QCOMPARE(entries.size(), 100);
+            before = "&before=" + entries[0]["kind"].toString().toLatin1() + "%3A" +
+                     QByteArray::number(entries[0]["id"].toInteger());
+        }
+        QStringList expected; // by time, reports before answers at the same time
+        for (int t = 0; t < 3; ++t) {
+            for (int i = t * 50; i < qMin(120, t * 50 + 50); ++i)
+                expected << QString("r%1").arg(i);
+            for (int i = t * 50; i < qMin(100, t * 50 + 50); ++i)
+                expected << QString("m%1").arg(i);
+        }
+        QCOMPARE(seen, expected);
+        const QJsonObject first = read("/api/crashes");
+        QCOMPARE(first["groups"].toArray().size(), 50);
+        QVERIFY(first["more"].toBool());
+        const QJsonObject last = read("/api/crashes?offset=50");
+        QCOMPARE(last["groups"].toArray().size(), 10);
+        QVERIFY(!last["more"].toBool());
+        QCOMPARE(last["groups"][9]["signature"].toString(), QString("sig0"));
     }
 
     // A database written before the console: its conversations are in the inbox as they

@@ -248,10 +248,12 @@ std::optional<QHash<QString, QList<qint64>>> Store::groupTrends(int days)
         return std::nullopt;
     const qint64 first = nowMs() / kDayMs - (days - 1);
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("SELECT signature, received / ?, COUNT(*) FROM crashes WHERE "
-                             "received >= ? GROUP BY signature, received / ?"));
-    for (const qint64 value : {kDayMs, first * kDayMs, kDayMs})
-        q.addBindValue(value);
+    // The day's length written in the statement: PostgreSQL cannot group by an expression
+    // holding a parameter.
+    q.prepare(QStringLiteral("SELECT signature, received / %1, COUNT(*) FROM crashes WHERE "
+                             "received >= ? GROUP BY signature, received / %1")
+                  .arg(kDayMs));
+    q.addBindValue(first * kDayMs);
     if (!q.exec())
         return fail(QStringLiteral("cannot count the crashes by day"), q.lastError()), std::nullopt;
     QHash<QString, QList<qint64>> trends;
