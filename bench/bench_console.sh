@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Latency of the maker's console with 100,000 devices and 1,000,000 messages (700,000 reports
-# and replies, 300,000 answers) and 20,000 crashes in 200 groups, in SQLite: wrk on loopback
+# and replies, 300,000 answers), one conversation of 3,000 reports, 20,000 crashes in 200 groups
+# and 2,000 more groups of a 100 KB stack each, in SQLite: wrk on loopback
 # against each page's request, signed in, two connections (two makers at once), bounded in time. Prints requests per
 # second and latency percentiles. Usage: bench/bench_console.sh [SECONDS]
 set -euo pipefail
@@ -54,8 +55,22 @@ INSERT INTO crashes (device, kind, message, stack, version, system, signature, r
     SELECT printf('DEVICE-%06d', i * 5), 'SIGSEGV', 'Signal 11 dans Rates::cpu',
            'velmoravovir(_ZN5Rates3cpuEv+0x1c) [0x55d1]' || char(10) || 'libc.so.6(+0x271ca)',
            '1.0.0', 'Linux', printf('%016x', i % 200), 1700000000000 + i * 7000 FROM n;
+-- One user who writes every day: 3,000 reports in one conversation.
+INSERT INTO devices (id, first_seen, last_seen, version, system, acked)
+    VALUES ('DEVICE-BAVARD', 1700000000000, 1790000000000, '1.0.6', 'Debian GNU/Linux 12', 0);
+{numbers.format(2999)}
+INSERT INTO reports (device, text, email, version, system, received, kind)
+    SELECT 'DEVICE-BAVARD', 'Encore un souci numéro ' || i, 'bavard@exemple.fr', '1.0.6',
+           'Debian GNU/Linux 12', 1750000000000 + i * 60000, 'report' FROM n;
+-- 2,000 groups whose first crash carries a 100 KB stack.
+{numbers.format(1999)}
+INSERT INTO crashes (device, kind, message, stack, version, system, signature, received)
+    SELECT printf('DEVICE-%06d', i), 'SIGABRT', 'Signal 6 numéro ' || i,
+           hex(randomblob(51200)), '1.0.0', 'Linux', printf('grosse-pile-%04d', i),
+           1750000000000 + i * 1000 FROM n;
 INSERT INTO reports_search (rowid, text, email)
     SELECT id, text, COALESCE(email, '') FROM reports;
+INSERT INTO answers_search (rowid, text) SELECT id, text FROM maker_messages;
 UPDATE devices SET
     last_user_message = (SELECT MAX(received) FROM reports WHERE device = devices.id),
     last_answer = (SELECT MAX(written) FROM maker_messages WHERE device = devices.id),
@@ -67,6 +82,10 @@ UPDATE devices SET last_activity = MAX(last_user_message, last_answer),
     preview = 'Le panneau affiche 42 % de processeur depuis la mise à jour';
 COMMIT;
 """)
+# Written into the database file itself, as a service that has run a while finds it: a large
+# write-ahead log would slow every read.
+db.execute("PRAGMA wal_checkpoint(TRUNCATE)")
+db.close()
 PY
 port=$(serve)
 echo "un mot de passe pour le banc" | "$service" console-user add bench --database "$database" >/dev/null
@@ -86,7 +105,16 @@ page "the page itself" "/"
 page "inbox, first page" "/api/inbox"
 page "inbox, page 1000" "/api/inbox?offset=50000"
 page "conversation (10 messages)" "/api/conversation?device=DEVICE-004242"
-page "crash groups (200)" "/api/crashes"
 page "one crash group" "/api/crash?signature=000000000000002a"
 page "inbox, search for an address" "/api/inbox?q=user4242%40exemple"
 page "inbox, search for a word in every message" "/api/inbox?q=fen%C3%AAtre"
+page "inbox, two words in any order, by their beginnings" "/api/inbox?q=%C3%A9cran%20fen"
+page "inbox, a word of the maker's answers" "/api/inbox?q=regardons"
+page "inbox, waiting with an address in 1.0.3" "/api/inbox?waiting=1&email=1&version=1.0.3"
+page "conversation of 3,000 reports, newest 100" "/api/conversation?device=DEVICE-BAVARD"
+oldest=$(curl -s -H "Cookie: $cookie" "http://127.0.0.1:$port/api/conversation?device=DEVICE-BAVARD" |
+    python3 -c 'import json, sys; e = json.load(sys.stdin)["entries"][0]; print(e["kind"] + "%3A" + str(e["id"]))')
+page "conversation of 3,000 reports, Plus anciens" "/api/conversation?device=DEVICE-BAVARD&before=$oldest"
+page "crash groups (2,200), first 50" "/api/crashes"
+page "crash groups (2,200), the last 50" "/api/crashes?offset=2150"
+page "one group of a 100 KB stack" "/api/crash?signature=grosse-pile-1234"

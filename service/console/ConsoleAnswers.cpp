@@ -57,8 +57,11 @@ QJsonObject entryToJson(const Store::Entry& entry)
 
 std::optional<Answer> inbox(Store& store, const Store::InboxQuery& query, int offset)
 {
-    qint64 found = 0;
-    const auto rows = store.inbox(query, offset, kInboxPage + 1, &found);
+    // Counted when searched or filtered: the whole inbox's count says nothing a page does not.
+    const bool narrowed =
+        !query.search.isEmpty() || query.waiting || query.withEmail || !query.version.isEmpty();
+    qint64 found = -1;
+    const auto rows = store.inbox(query, offset, kInboxPage + 1, narrowed ? &found : nullptr);
     if (!rows)
         return std::nullopt;
     QJsonArray list;
@@ -71,7 +74,7 @@ std::optional<Answer> inbox(Store& store, const Store::InboxQuery& query, int of
                                 {QStringLiteral("at"), jsonTime(row.lastActivity)},
                                 {QStringLiteral("new"), row.attention}});
     return Answer{{{QStringLiteral("conversations"), list},
-                   {QStringLiteral("found"), found},
+                   {QStringLiteral("found"), found >= 0 ? QJsonValue(found) : QJsonValue()},
                    {QStringLiteral("more"), rows->size() > kInboxPage}}};
 }
 

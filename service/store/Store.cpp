@@ -204,6 +204,8 @@ bool Store::migrate()
         !q.next())
         return fail(QStringLiteral("cannot read the schema version"), q.lastError());
     current = q.value(0).toLongLong();
+    // An open statement would stop a migration from dropping a table.
+    q.finish();
     const QDir folder(m_postgres ? QStringLiteral(":/migrations/postgresql")
                                  : QStringLiteral(":/migrations/sqlite"));
     const QStringList known = folder.entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name);

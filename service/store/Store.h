@@ -208,7 +208,8 @@ public:
         QString version;        // only this version's; empty: any
     };
     static constexpr int kSearchedMessages = 1000;
-    // found, when given: how many there are in all.
+    static constexpr int kMostCounted = 1000;
+    // found, when given: how many there are in all, up to kMostCounted + 1 ("more than").
     std::optional<QList<Conversation>> inbox(const InboxQuery& query, int offset, int limit,
                                              qint64* found = nullptr);
     std::optional<qint64> waitingCount();

@@ -21,6 +21,8 @@ QString escapedLike(const QString& text)
 
 // At most this many words of a search are looked for.
 constexpr int kSearchWords = 8;
+// The longest beginning of a word that SQLite's search indexes keep.
+constexpr int kIndexedPrefix = 8;
 
 } // namespace
 
@@ -29,6 +31,9 @@ std::optional<QList<Store::Conversation>> Store::inbox(const InboxQuery& query, 
 {
     if (!connect())
         return std::nullopt;
+    // The values of the devices found (in from) come before those of the filters (in where).
+    QString from = QStringLiteral("devices");
+    QVariantList searchValues;
     QString where = QStringLiteral("WHERE last_activity IS NOT NULL AND blocked = 0");
     QVariantList values;
     if (query.waiting)
@@ -45,11 +50,20 @@ std::optional<QList<Store::Conversation>> Store::inbox(const InboxQuery& query, 
         for (const QRegularExpressionMatch& m : word.globalMatch(query.search))
             if (words.size() < kSearchWords)
                 words << m.captured();
-        static const QRegularExpression deviceLike(QStringLiteral("^[A-Za-z0-9-]{4,64}$"));
+        // One list of devices: those whose id begins so, and those with a message or an
+        // answer holding every word.
         QStringList matches;
-        if (deviceLike.match(query.search).hasMatch()) {
-            matches << QStringLiteral("UPPER(id) LIKE ? ESCAPE '!'");
-            values << escapedLike(query.search.toUpper()) + QLatin1Char('%');
+        static const QRegularExpression deviceLike(QStringLiteral("^[A-Za-z0-9-]{4,64}$"));
+        if (deviceLike.match(query.search).hasMatch() && m_postgres) {
+            matches << QStringLiteral("SELECT id AS hit FROM devices WHERE UPPER(id) LIKE ? "
+                                      "ESCAPE '!'");
+            searchValues << escapedLike(query.search.toUpper()) + QLatin1Char('%');
+        } else if (deviceLike.match(query.search).hasMatch()) {
+            // Ranges of the key, in upper and lower case, rather than a look at every id.
+            matches << QStringLiteral("SELECT id AS hit FROM devices WHERE (id >= ? AND id < ?) "
+                                      "OR (id >= ? AND id < ?)");
+            for (const QString& start : {query.search.toUpper(), query.search.toLower()})
+                searchValues << start << start + QChar(0xFFFF);
         }
         if (!words.isEmpty() && m_postgres) {
             // Each word anywhere in one message or its address.
@@ -57,47 +71,54 @@ std::optional<QList<Store::Conversation>> Store::inbox(const InboxQuery& query, 
                 words.size(),
                 QStringLiteral("(text ILIKE ? ESCAPE '!' OR email ILIKE ? ESCAPE '!')"));
             const QStringList inAnswer(words.size(), QStringLiteral("text ILIKE ? ESCAPE '!'"));
-            matches << QStringLiteral("id IN (SELECT device FROM reports WHERE %1)")
+            matches << QStringLiteral("SELECT device AS hit FROM reports WHERE %1")
                            .arg(inReport.join(QStringLiteral(" AND ")))
-                    << QStringLiteral("id IN (SELECT device FROM maker_messages WHERE %1)")
+                    << QStringLiteral("SELECT device AS hit FROM maker_messages WHERE %1")
                            .arg(inAnswer.join(QStringLiteral(" AND ")));
             for (const QString& w : words)
-                values << QLatin1Char('%') + escapedLike(w) + QLatin1Char('%')
-                       << QLatin1Char('%') + escapedLike(w) + QLatin1Char('%');
+                searchValues << QLatin1Char('%') + escapedLike(w) + QLatin1Char('%')
+                             << QLatin1Char('%') + escapedLike(w) + QLatin1Char('%');
             for (const QString& w : words)
-                values << QLatin1Char('%') + escapedLike(w) + QLatin1Char('%');
+                searchValues << QLatin1Char('%') + escapedLike(w) + QLatin1Char('%');
         } else if (!words.isEmpty()) {
-            // Each word as a prefix, all in one message; looked up in the full-text indexes
-            // among the most recent matches, so that a word in every message does not read
-            // them all.
+            // Each word by its beginning, at most the 8 letters the indexes keep (a longer
+            // word is found by its first 8); a single letter as a word. Looked up among the
+            // most recent matches, so that a word in every message does not read them all.
             QStringList prefixes;
             for (const QString& w : words)
-                prefixes << QLatin1Char('"') + w + QStringLiteral("\"*");
+                prefixes << (w.size() == 1 ? QLatin1Char('"') + w + QLatin1Char('"')
+                                           : QLatin1Char('"') + w.left(kIndexedPrefix) +
+                                                 QStringLiteral("\"*"));
             const QString match = prefixes.join(QLatin1Char(' '));
-            matches << QStringLiteral("id IN (SELECT device FROM reports WHERE id IN (SELECT rowid "
-                                      "FROM reports_search WHERE reports_search MATCH ? ORDER BY "
-                                      "rowid DESC LIMIT %1))")
+            matches << QStringLiteral(
+                           "SELECT device AS hit FROM reports WHERE id IN (SELECT rowid FROM "
+                           "reports_search WHERE reports_search MATCH ? ORDER BY "
+                           "rowid DESC LIMIT %1)")
                            .arg(kSearchedMessages)
                     << QStringLiteral(
-                           "id IN (SELECT device FROM maker_messages WHERE id IN (SELECT "
-                           "rowid FROM answers_search WHERE answers_search MATCH ? ORDER "
-                           "BY rowid DESC LIMIT %1))")
+                           "SELECT device AS hit FROM maker_messages WHERE id IN (SELECT "
+                           "rowid FROM answers_search WHERE answers_search MATCH ? "
+                           "ORDER BY rowid DESC LIMIT %1)")
                            .arg(kSearchedMessages);
-            values << match << match;
+            searchValues << match << match;
         }
         if (matches.isEmpty()) {
             if (found)
                 *found = 0;
             return QList<Conversation>{};
         }
-        where += QStringLiteral(" AND (") + matches.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+        // Read from the few devices found, not by walking the inbox for them.
+        from = QStringLiteral("(%1) AS m CROSS JOIN devices")
+                   .arg(matches.join(QStringLiteral(" UNION ")));
+        where += QStringLiteral(" AND devices.id = m.hit");
     }
     // Read in the order of the devices_inbox index: no sort over every device.
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral("SELECT id, email, version, system, preview, last_activity, "
-                             "attention FROM devices %1 ORDER BY attention DESC, last_activity "
+                             "attention FROM %1 %2 ORDER BY attention DESC, last_activity "
                              "DESC LIMIT ? OFFSET ?")
-                  .arg(where));
+                  .arg(from, where));
+    values = searchValues + values;
     for (const QVariant& v : values)
         q.addBindValue(v);
     q.addBindValue(limit);
@@ -111,8 +132,11 @@ std::optional<QList<Store::Conversation>> Store::inbox(const InboxQuery& query, 
                      q.value(6).toInt() != 0});
     q.finish();
     if (found) {
+        // Counted up to kMostCounted: beyond, the count would cost more than the page.
         QSqlQuery count(QSqlDatabase::database(m_connection, false));
-        count.prepare(QStringLiteral("SELECT COUNT(*) FROM devices %1").arg(where));
+        count.prepare(QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM %1 %2 LIMIT %3) AS c")
+                          .arg(from, where)
+                          .arg(kMostCounted + 1));
         for (const QVariant& v : values)
             count.addBindValue(v);
         if (!count.exec() || !count.next())

@@ -223,10 +223,13 @@ std::optional<QList<Store::VersionHealth>> Store::versionHealth()
     const QString crashed =
         QStringLiteral("(SELECT COUNT(DISTINCT c.device) FROM crashes c WHERE c.version = "
                        "a.version AND c.received >= ? AND c.kind = 'crash' AND c.device <> '?')");
+    // The week's rows read by day (DISTINCT keeps SQLite from reading the whole table in the
+    // order of versions instead).
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral("SELECT a.version, COUNT(DISTINCT CASE WHEN a.day >= ? THEN a.device "
-                             "END), %1, COUNT(DISTINCT a.device), %1 FROM active_devices a "
-                             "WHERE a.day >= ? GROUP BY a.version")
+                             "END), %1, COUNT(DISTINCT a.device), %1 FROM (SELECT DISTINCT "
+                             "version, day, device FROM active_devices WHERE day >= ?) AS a "
+                             "GROUP BY a.version")
                   .arg(crashed));
     for (const qint64 value : {today, today * kDayMs, weekStart * kDayMs, weekStart})
         q.addBindValue(value);

@@ -327,7 +327,7 @@ def support_desk(rig, driver, wait, screenshots):
         wait.until(lambda d: d.find_element(By.TAG_NAME, 'h1').text.endswith(device[:8]))
     driver.get(rig.console + '/#/')
     driver.refresh()  # the same address: the page would stay as it was
-    wait.until(lambda d: d.find_element(By.ID, 'found').text == '3 conversations')
+    wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, 'main tbody tr')) == 3)
 
     keys('?')
     check('Conversation suivante' in wait.until(lambda d: d.find_element(By.ID, 'help')).text,

@@ -206,8 +206,11 @@ async function inbox(state) {
       el('td', { text: ago(c.at), title: dateText(c.at) }));
   });
   const filtered = state.q || state.waiting || state.email || state.version;
+  // How many a search or a filter found, "plus de 1 000" beyond what is counted.
   const count = el('p', { class: 'meta', id: 'found', 'aria-live': 'polite',
-    text: body.found === 1 ? '1 conversation' : `${frenchCount(body.found)} conversations` });
+    text: body.found === null ? '' : body.found === 1 ? '1 conversation'
+      : body.found > 1000 ? 'Plus de 1 000 conversations'
+      : `${frenchCount(body.found)} conversations` });
   const actions = el('p', { class: 'actions' }, handledSelected);
   const list = rows.length
     ? table(['', '', 'Appareil', 'E-mail', 'Version', 'Système', 'Dernier message', 'Quand'], rows)
