@@ -438,6 +438,7 @@ private slots:
         QCOMPARE(first("maker_messages")["text"].toString(), QString("Bonjour Ana"));
         QCOMPARE(first("crashes")["stack"].toString(), QString("a"));
         QCOMPARE(all["active_devices"].toArray().size(), 1);
+        QVERIFY(all.contains("mail_outbox"));
 
         QCOMPARE(service->command({"forget", "DEV-E"}).first, 0);
         QCOMPARE(service->command({"export", "DEV-E"}).first, 1);
@@ -452,8 +453,9 @@ private slots:
             index.setDatabaseName(service->database().mid(7));
             QVERIFY(index.open());
             QSqlQuery q(index);
-            QVERIFY(q.exec("SELECT COUNT(*) FROM reports_search WHERE reports_search MATCH "
-                           "'ana OR tombe'") &&
+            QVERIFY(q.exec("SELECT (SELECT COUNT(*) FROM reports_search WHERE reports_search "
+                           "MATCH 'ana OR tombe') + (SELECT COUNT(*) FROM answers_search WHERE "
+                           "answers_search MATCH 'bonjour')") &&
                     q.next());
             QCOMPARE(q.value(0).toInt(), 0);
         }

@@ -14,6 +14,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import traceback
 import urllib.request
 
@@ -409,6 +410,17 @@ def support_desk(rig, driver, wait, screenshots):
         driver.find_element(By.ID, 'refresh').click()
         wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, 'li.maker'))
     check('code 550' in failed(driver)[0].text, f'the failure: {failed(driver)[0].text!r}')
+    # Deferred by the relay: it waits, with why, to be tried again later.
+    later = 'B4444444-0000-4000-8000-000000000004'
+    rig.report('Plus tard', 'plus-tard@exemple.fr', later)
+    rig.command('reply', later, 'Merci', '--email')
+    rig.relay.wait(lambda: 'plus-tard@exemple.fr' in rig.relay.tried)
+    deadline = time.monotonic() + 15
+    while not rig.answers(later)[0]['mail']['error'] and time.monotonic() < deadline:
+        time.sleep(0.1)
+    mail = rig.answers(later)[0]['mail']
+    check(mail['state'] == 'pending' and mail['tries'] == 1 and '451' in mail['error'],
+          f'the deferred mail: {mail}')
     if screenshots:
         open_conversation(ana)
         wait.until(lambda d: d.find_elements(By.CSS_SELECTOR, 'li.maker .mail'))
