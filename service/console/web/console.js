@@ -114,10 +114,11 @@ function show(title, ...content) {
   $('main').replaceChildren(el('h1', { text: title }), ...content);
 }
 
+// Wide tables scroll inside their own box in a narrow window, never the page.
 function table(headings, rows) {
-  return el('table', {},
+  return el('div', { class: 'table' }, el('table', {},
     el('thead', {}, el('tr', {}, ...headings.map((h) => el('th', { text: h })))),
-    el('tbody', {}, ...rows));
+    el('tbody', {}, ...rows)));
 }
 
 // The inbox's search, filters and page, as they stand in the address ("#/?q=…&attente=1").
