@@ -30,7 +30,9 @@ Mailer::Mailer(QString databaseUrl, QString password, MailSettings settings)
 
 Mailer::~Mailer()
 {
-    // The store is closed in the thread that opened it.
+    // A mail being sent is cut short (it goes again later); the store is closed in the thread
+    // that opened it.
+    m_stopping = true;
     QMetaObject::invokeMethod(
         m_worker, [this] { m_store.reset(); }, Qt::BlockingQueuedConnection);
     m_thread.quit();
@@ -53,7 +55,7 @@ void Mailer::sendDue()
         }
         m_store = std::make_unique<Store>(std::move(*opened));
     }
-    for (;;) {
+    while (!m_stopping) {
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         const auto due = m_store->dueMail(now, 10);
         if (!due) {
@@ -63,6 +65,8 @@ void Mailer::sendDue()
         if (due->isEmpty())
             return;
         for (const Store::QueuedMail& mail : *due) {
+            if (m_stopping)
+                return;
             // Another instance may have taken it since it was read.
             const std::optional<bool> held =
                 m_store->holdMail(mail.id, QDateTime::currentMSecsSinceEpoch() + kHoldMs, now);
@@ -70,7 +74,8 @@ void Mailer::sendDue()
                 return;
             if (!*held)
                 continue;
-            const SmtpSender::Outcome outcome = m_sender.send({mail.recipient, mail.text});
+            const SmtpSender::Outcome outcome =
+                m_sender.send({mail.recipient, mail.text}, &m_stopping);
             const int tries = mail.tries + 1;
             std::optional<qint64> again;
             if (!outcome.sent && !outcome.permanent && tries < kMostTries)

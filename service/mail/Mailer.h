@@ -38,6 +38,7 @@ private:
     QString m_url;
     QString m_password;
     SmtpSender m_sender;
+    std::atomic<bool> m_stopping{false};
     QThread m_thread;
     QObject* m_worker = nullptr; // lives in m_thread
     std::unique_ptr<Store> m_store;

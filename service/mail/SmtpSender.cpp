@@ -53,6 +53,8 @@ QString whyNot(CURLcode code, long smtp, const char* detail)
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
         return QStringLiteral("liaison chiffrée impossible (%1)").arg(said);
+    case CURLE_ABORTED_BY_CALLBACK:
+        return QStringLiteral("interrompu : le service s'arrêtait");
     case CURLE_LOGIN_DENIED:
         return QStringLiteral("le relais refuse l'identifiant (code %1)").arg(smtp);
     default:
@@ -80,7 +82,7 @@ QString SmtpSender::bodyOf(const QString& text) const
         .arg(text.trimmed(), m_settings.signature);
 }
 
-SmtpSender::Outcome SmtpSender::send(const Mail& mail) const
+SmtpSender::Outcome SmtpSender::send(const Mail& mail, const std::atomic<bool>* stop) const
 {
     // Checked again here: a row written by an older version or by hand is not trusted either.
     if (const auto problem = addressProblem(mail.to))
@@ -139,6 +141,15 @@ SmtpSender::Outcome SmtpSender::send(const Mail& mail) const
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, 15'000L);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+    if (stop) {
+        curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(c, CURLOPT_XFERINFODATA, stop);
+        curl_easy_setopt(
+            c, CURLOPT_XFERINFOFUNCTION,
+            +[](void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) -> int {
+                return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+            });
+    }
     const CURLcode code = curl_easy_perform(c);
     long smtp = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &smtp);

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <atomic>
+
 // One answer sent through the relay with libcurl: its SMTP, its TLS and its MIME. Blocking, at
 // most kTimeoutMs: called from the mailer's own thread only.
 class SmtpSender final {
@@ -21,7 +23,8 @@ public:
     };
 
     explicit SmtpSender(MailSettings settings);
-    Outcome send(const Mail& mail) const;
+    // stop, when given and set meanwhile, ends the transfer at once (the service stopping).
+    Outcome send(const Mail& mail, const std::atomic<bool>* stop = nullptr) const;
 
     // What the user reads: a greeting, the answer, the signature, and where to answer.
     QString bodyOf(const QString& text) const;
