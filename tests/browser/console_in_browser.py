@@ -372,6 +372,8 @@ def support_desk(rig, driver, wait, screenshots):
     picker.click()
     filled = "Corrigé en 1.0.0, je t'écris à ana@exemple.fr."
     wait.until(lambda d: text(d).get_attribute('value') == filled)
+    driver.find_element(By.ID, 'remove-saved').click()  # then out of the list, the text kept
+    wait.until(lambda d: not d.find_elements(By.CSS_SELECTOR, '#saved-replies option + option'))
 
     # The newest 100 entries, then the older ones.
     shown = lambda d: len(d.find_elements(By.CSS_SELECTOR, 'ol.messages li'))

@@ -172,7 +172,7 @@ check_raise() {
     "$user" launch env QT_QPA_PLATFORM=wayland "$app" >> "$work/app.log" 2>&1 &
     wait_for 10 launcher_focused || fail "wayland: the launcher did not show"
     "$user" keys 61
-    wait_for 10 window_is 'focus shown' || fail "wayland: a later launch left the window minimised"
+    wait_for 20 window_is 'focus shown' || fail "wayland: a later launch left the window minimised"
     echo "real-desktops ($desktop): wayland: a later launch brought the minimised window back"
 }
 

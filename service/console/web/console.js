@@ -279,12 +279,21 @@ async function savedReplies(text, facts, error) {
   if (status === 200)
     for (const saved of body.replies) picker.append(el('option', { value: String(saved.id) },
                                                        visibleText(saved.title)));
+  // The one used last can be taken out of the list.
+  const remove = el('button', { type: 'button', id: 'remove-saved', hidden: '' });
   picker.addEventListener('change', () => {
     const saved = body.replies?.find((r) => String(r.id) === picker.value);
     if (saved) {
       text.value = filledIn(saved.text, facts);
       text.dispatchEvent(new Event('input'));
       text.focus();
+      remove.textContent = `Retirer « ${saved.title} » de la liste`;
+      remove.hidden = false;
+      remove.onclick = async () => {
+        const answer = await api('/api/saved-reply-remove', { id: saved.id });
+        if (answer.status !== 200) return (error.textContent = answer.body.error);
+        picker.parentNode.replaceWith(await savedReplies(text, facts, error));
+      };
     }
     picker.value = '';
   });
@@ -297,9 +306,9 @@ async function savedReplies(text, facts, error) {
       if (answer.status !== 200) return (error.textContent = answer.body.error);
       title.value = '';
       title.hidden = true;
-      picker.replaceWith(await savedReplies(text, facts, error));
+      picker.parentNode.replaceWith(await savedReplies(text, facts, error));
     } });
-  return el('span', { class: 'saved' }, picker, ' ', title, save);
+  return el('span', { class: 'saved' }, picker, ' ', title, save, remove);
 }
 
 // The next conversation waiting for an answer after this one, or nothing.
