@@ -362,6 +362,8 @@ private slots:
         // Resolved in 1.0.1: a crash of 1.0.1 leaves it so; two of 1.0.2 make it a regression,
         // told once.
         const QString signature = named[0]["signature"].toString();
+        // As in the console, only a version: not a word.
+        QCOMPARE(service->command({"crash", signature, "--resolve", "demain"}).first, 1);
         QCOMPARE(service->command({"crash", signature, "--resolve", "1.0.1"}).first, 0);
         QCOMPARE(service->post("/api/crash.php", bodies[1]).status, 200);
         auto group0 = [&](const char* member) { return groups()[0].toObject()[member].toString(); };

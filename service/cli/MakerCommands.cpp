@@ -368,8 +368,7 @@ int versions(Store& store, bool json)
 
 int decide(Store& store, const QString& signature, const QString& state, const QString& version)
 {
-    if (state == QLatin1String("resolved") &&
-        (version.trimmed().isEmpty() || version.size() > 40 || version.contains(u'\n')))
+    if (state == QLatin1String("resolved") && !Store::isResolvingVersion(version.trimmed()))
         return failure(QStringLiteral("--resolve takes the version that fixes it, e.g. 1.0.2"));
     const std::optional<bool> known = store.setGroupState(signature, state, version.trimmed());
     if (!known)

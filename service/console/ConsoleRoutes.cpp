@@ -284,8 +284,7 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, Options opt
                    if (state != QLatin1String("resolved") && state != QLatin1String("ignored") &&
                        state != QLatin1String("new"))
                        return refusal(QStringLiteral("État inconnu."), Status::BadRequest);
-                   if (state == QLatin1String("resolved") &&
-                       (version.isEmpty() || version.size() > 40 || !version[0].isDigit()))
+                   if (state == QLatin1String("resolved") && !Store::isResolvingVersion(version))
                        return refusal(QStringLiteral("Indique la version qui le corrige, par "
                                                      "exemple 1.0.2."),
                                       Status::BadRequest);

@@ -98,6 +98,9 @@ public:
         QString state;        // "new", "resolved", "ignored" or "regressed"
         QString stateVersion; // resolved in, or regressed in
     };
+    // Whether a group can be said resolved in this version: it begins with a digit, as the
+    // application's versions do, within 40 characters, with no control character.
+    static bool isResolvingVersion(const QString& version);
     // True when version a comes after b: numbers compared as numbers ("1.0.10" after "1.0.9").
     static bool isLaterVersion(const QString& a, const QString& b);
     // What a group is called: its top function once named, else its message's first line

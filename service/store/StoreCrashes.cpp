@@ -4,6 +4,8 @@
 #include "Store.h"
 #include "StoreValues.h"
 
+#include <algorithm>
+
 using namespace StoreValues;
 
 QString Store::groupTitle(const CrashGroup& group)
@@ -214,6 +216,13 @@ namespace {
 constexpr qint64 kDayMs = 86'400'000;
 
 } // namespace
+
+bool Store::isResolvingVersion(const QString& version)
+{
+    return !version.isEmpty() && version.size() <= 40 && version[0].isDigit() &&
+           std::none_of(version.begin(), version.end(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; });
+}
 
 std::optional<QList<Store::VersionHealth>> Store::versionHealth()
 {
