@@ -109,7 +109,7 @@ std::optional<MailSettings> ServiceConfig::mail(QString* error) const
     if (!mailSignature.isEmpty())
         settings.signature = mailSignature;
     if (const auto problem = settings.problem()) {
-        *error = where(QStringLiteral("smtp-url")) + QStringLiteral(": ") + *problem;
+        *error = m_path + QStringLiteral(": ") + *problem;
         return std::nullopt;
     }
     if (!smtpCredentialsFile.isEmpty() && !settings.readCredentials(smtpCredentialsFile, error))
