@@ -1164,13 +1164,15 @@ private slots:
                 expected << QString("m%1").arg(i);
         }
         QCOMPARE(seen, expected);
+        QCOMPARE(crash(service, "DEV-P", "today"), 200); // the newest group, its crash today
         const QJsonObject first = read("/api/crashes");
         QCOMPARE(first["groups"].toArray().size(), 50);
         QVERIFY(first["more"].toBool());
+        QCOMPARE(first["groups"][0]["trend"].toArray().last().toInt(), 1);
         const QJsonObject last = read("/api/crashes?offset=50");
-        QCOMPARE(last["groups"].toArray().size(), 10);
+        QCOMPARE(last["groups"].toArray().size(), 11);
         QVERIFY(!last["more"].toBool());
-        QCOMPARE(last["groups"][9]["signature"].toString(), QString("sig0"));
+        QCOMPARE(last["groups"][10]["signature"].toString(), QString("sig0"));
     }
 
     // A database written before the console: its conversations are in the inbox as they

@@ -126,12 +126,18 @@ std::optional<Answer> conversation(Store& store, const QString& device, const QS
 std::optional<Answer> crashes(Store& store, int offset)
 {
     const auto groups = store.crashGroups(offset, kGroupsPage + 1, false);
-    const auto trends = groups ? store.groupTrends(kTrendDays) : std::nullopt;
+    if (!groups)
+        return std::nullopt;
+    const QList<Store::CrashGroup> page = groups->mid(0, kGroupsPage);
+    QStringList shown;
+    for (const Store::CrashGroup& group : page)
+        shown << group.signature;
+    const auto trends = store.groupTrends(shown, kTrendDays);
     const auto versions = trends ? store.versionHealth() : std::nullopt;
     if (!versions)
         return std::nullopt;
     QJsonArray list;
-    for (const Store::CrashGroup& group : groups->mid(0, kGroupsPage)) {
+    for (const Store::CrashGroup& group : page) {
         QJsonObject about = groupToJson(group);
         QJsonArray trend;
         for (qint64 count : trends->value(group.signature, QList<qint64>(kTrendDays)))

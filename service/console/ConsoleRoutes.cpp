@@ -99,6 +99,12 @@ QString queryValue(const QHttpServerRequest& request, const QString& key)
     return request.query().queryItemValue(key, QUrl::FullyDecoded);
 }
 
+// Where a page of a list begins.
+int offsetOf(const QHttpServerRequest& request)
+{
+    return qBound(0, queryValue(request, QStringLiteral("offset")).toInt(), 1000000);
+}
+
 // Why the console cannot queue this answer, in the maker's words, or nothing.
 std::optional<QString> answerProblem(const QString& text)
 {
@@ -169,8 +175,7 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, Options opt
         query.waiting = queryValue(request, QStringLiteral("waiting")) == QLatin1String("1");
         query.withEmail = queryValue(request, QStringLiteral("email")) == QLatin1String("1");
         query.version = queryValue(request, QStringLiteral("version")).left(40).trimmed();
-        const int offset =
-            qBound(0, queryValue(request, QStringLiteral("offset")).toInt(), 1000000);
+        const int offset = offsetOf(request);
         read(request, std::move(r), [query, offset](Store& store, const Session&) {
             return ConsoleAnswers::inbox(store, query, offset);
         });
@@ -184,8 +189,7 @@ ConsoleRoutes::ConsoleRoutes(QHttpServer& server, StorePool& stores, Options opt
              });
     });
     server.route("/api/crashes", Method::Get, [this](const Request& request, Responder&& r) {
-        const int offset =
-            qBound(0, queryValue(request, QStringLiteral("offset")).toInt(), 1000000);
+        const int offset = offsetOf(request);
         read(request, std::move(r), [offset](Store& store, const Session&) {
             return ConsoleAnswers::crashes(store, offset);
         });

@@ -279,8 +279,9 @@ public:
         qint64 crashedWeek = 0;
     };
     std::optional<QList<VersionHealth>> versionHealth();
-    // Each group's crashes a day over the last `days` days, oldest first.
-    std::optional<QHash<QString, QList<qint64>>> groupTrends(int days);
+    // These groups' crashes a day over the last `days` days, oldest first.
+    std::optional<QHash<QString, QList<qint64>>> groupTrends(const QStringList& signatures,
+                                                             int days);
 
     // Answers sent by e-mail as well (StoreMail.cpp). The mails due now, not held by an
     // instance; one held for the caller until untilMs (false: another instance took it); its

@@ -54,11 +54,12 @@ std::optional<QList<Store::Conversation>> Store::inbox(const InboxQuery& query, 
         // answer holding every word.
         QStringList matches;
         static const QRegularExpression deviceLike(QStringLiteral("^[A-Za-z0-9-]{4,64}$"));
-        if (deviceLike.match(query.search).hasMatch() && m_postgres) {
+        const bool mayBeDevice = deviceLike.match(query.search).hasMatch();
+        if (mayBeDevice && m_postgres) {
             matches << QStringLiteral("SELECT id AS hit FROM devices WHERE UPPER(id) LIKE ? "
                                       "ESCAPE '!'");
             searchValues << escapedLike(query.search.toUpper()) + QLatin1Char('%');
-        } else if (deviceLike.match(query.search).hasMatch()) {
+        } else if (mayBeDevice) {
             // Ranges of the key, in upper and lower case, rather than a look at every id.
             matches << QStringLiteral("SELECT id AS hit FROM devices WHERE (id >= ? AND id < ?) "
                                       "OR (id >= ? AND id < ?)");
@@ -75,11 +76,12 @@ std::optional<QList<Store::Conversation>> Store::inbox(const InboxQuery& query, 
                            .arg(inReport.join(QStringLiteral(" AND ")))
                     << QStringLiteral("SELECT device AS hit FROM maker_messages WHERE %1")
                            .arg(inAnswer.join(QStringLiteral(" AND ")));
+            QVariantList patterns;
             for (const QString& w : words)
-                searchValues << QLatin1Char('%') + escapedLike(w) + QLatin1Char('%')
-                             << QLatin1Char('%') + escapedLike(w) + QLatin1Char('%');
-            for (const QString& w : words)
-                searchValues << QLatin1Char('%') + escapedLike(w) + QLatin1Char('%');
+                patterns << QLatin1Char('%') + escapedLike(w) + QLatin1Char('%');
+            for (const QVariant& pattern : patterns)
+                searchValues << pattern << pattern;
+            searchValues += patterns;
         } else if (!words.isEmpty()) {
             // Each word by its beginning, at most the 8 letters the indexes keep (a longer
             // word is found by its first 8); a single letter as a word. Looked up among the
@@ -112,7 +114,8 @@ std::optional<QList<Store::Conversation>> Store::inbox(const InboxQuery& query, 
                    .arg(matches.join(QStringLiteral(" UNION ")));
         where += QStringLiteral(" AND devices.id = m.hit");
     }
-    // Read in the order of the devices_inbox index: no sort over every device.
+    // Without a search, read in the order of the devices_inbox index: no sort over every
+    // device; with one, only the devices found are sorted.
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.prepare(QStringLiteral("SELECT id, email, version, system, preview, last_activity, "
                              "attention FROM %1 %2 ORDER BY attention DESC, last_activity "

@@ -254,18 +254,25 @@ std::optional<QList<Store::VersionHealth>> Store::versionHealth()
     return versions;
 }
 
-std::optional<QHash<QString, QList<qint64>>> Store::groupTrends(int days)
+std::optional<QHash<QString, QList<qint64>>> Store::groupTrends(const QStringList& signatures,
+                                                                int days)
 {
+    if (signatures.isEmpty())
+        return QHash<QString, QList<qint64>>{};
     if (!connect())
         return std::nullopt;
     const qint64 first = nowMs() / kDayMs - (days - 1);
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     // The day's length written in the statement: PostgreSQL cannot group by an expression
-    // holding a parameter.
+    // holding a parameter. Only the groups on the page are counted.
     q.prepare(QStringLiteral("SELECT signature, received / %1, COUNT(*) FROM crashes WHERE "
-                             "received >= ? GROUP BY signature, received / %1")
-                  .arg(kDayMs));
+                             "received >= ? AND signature IN (%2) GROUP BY signature, "
+                             "received / %1")
+                  .arg(kDayMs)
+                  .arg(QStringList(signatures.size(), QStringLiteral("?")).join(QLatin1Char(','))));
     q.addBindValue(first * kDayMs);
+    for (const QString& signature : signatures)
+        q.addBindValue(signature);
     if (!q.exec())
         return fail(QStringLiteral("cannot count the crashes by day"), q.lastError()), std::nullopt;
     QHash<QString, QList<qint64>> trends;

@@ -339,7 +339,7 @@ async function conversation(device) {
   const older = el('button', { type: 'button', id: 'older', text: 'Plus anciens',
     onclick: async () => {
       const more = await api('/api/conversation?device=' + encodeURIComponent(device) +
-                             '&before=' + encodeURIComponent(`${oldest.kind === 'maker' ? 'maker' : 'report'}:${oldest.id}`));
+                             '&before=' + encodeURIComponent(`${oldest.kind}:${oldest.id}`));
       if (more.status !== 200) return older.after(problem(more.body.error));
       messages.prepend(...more.body.entries.map((m) => entryItem(m, device)));
       oldest = more.body.entries[0] ?? oldest;
